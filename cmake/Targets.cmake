@@ -1,0 +1,65 @@
+# Project-wide compile settings and the helpers that define libraries, tests and benchmarks.
+# Sources are collected by glob per folder, so adding a file needs no edit here.
+
+add_compile_definitions(
+  BOOST_ASIO_SEPARATE_COMPILATION
+  BOOST_BEAST_SEPARATE_COMPILATION
+  BOOST_ASIO_NO_DEPRECATED
+  BOOST_ASIO_DISABLE_BOOST_COROUTINE)
+
+set(VALDORI_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+    -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
+if(VALDORI_WERROR)
+  list(APPEND VALDORI_WARNINGS -Werror)
+endif()
+
+if(VALDORI_SANITIZE)
+  set(_san "-fsanitize=${VALDORI_SANITIZE}")
+  add_compile_options(${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(${_san})
+endif()
+if(VALDORI_SANITIZE STREQUAL "thread")
+  set(VALDORI_BUILD_BENCH OFF CACHE BOOL "" FORCE)
+endif()
+
+# valdori_library(NAME DIR [DEPS ...]): a static library of every .cpp below DIR.
+function(valdori_library name dir)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+  if(NOT sources)  # a folder whose first source has not been written yet
+    set(sources ${PROJECT_BINARY_DIR}/generated/${name}_empty.cpp)
+    file(WRITE ${sources} "")
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include
+                                            ${PROJECT_BINARY_DIR}/generated)
+  target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_precompile_headers(${name} PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp)
+endfunction()
+
+# valdori_test(NAME DIR LABEL [CONCURRENT] [DEPS ...]): one GoogleTest program of every .cpp in
+# DIR, its tests registered one by one with CTest under LABEL. A ThreadSanitizer build makes only
+# the CONCURRENT programs.
+function(valdori_test name dir label)
+  cmake_parse_arguments(ARG "CONCURRENT" "" "DEPS" ${ARGN})
+  if(VALDORI_SANITIZE STREQUAL "thread" AND NOT ARG_CONCURRENT)
+    return()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+  add_executable(${name} ${sources})
+  target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} valdori_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  target_precompile_headers(${name} PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES LABELS ${label} TIMEOUT 300)
+endfunction()
+
+# valdori_bench(NAME SOURCES... DEPS ...): a Google Benchmark program.
+function(valdori_bench name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+endfunction()

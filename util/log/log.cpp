@@ -1,0 +1,72 @@
+#include "util/log/log.hpp"
+
+#include <mutex>
+#include <unordered_map>
+
+#include <spdlog/sinks/dist_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+
+namespace valdori::log {
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<spdlog::logger>> loggers;
+  std::shared_ptr<spdlog::sinks::dist_sink_mt> fanout = make_fanout();
+  std::shared_ptr<spdlog::sinks::sink> console = fanout->sinks().front();
+  Level level = Level::info;
+
+  static std::shared_ptr<spdlog::sinks::dist_sink_mt> make_fanout() {
+    auto sink = std::make_shared<spdlog::sinks::dist_sink_mt>();
+    sink->add_sink(std::make_shared<spdlog::sinks::stderr_color_sink_mt>());
+    sink->set_level(Level::trace);
+    return sink;
+  }
+};
+
+Registry& registry() {
+  static Registry* instance = new Registry();  // never destroyed: loggers outlive static teardown
+  return *instance;
+}
+
+}  // namespace
+
+spdlog::logger& logger(std::string_view target) {
+  Registry& reg = registry();
+  std::lock_guard lock(reg.mutex);
+  auto it = reg.loggers.find(std::string(target));
+  if (it == reg.loggers.end()) {
+    auto lg = std::make_shared<spdlog::logger>(std::string(target), reg.fanout);
+    lg->set_level(reg.level);
+    lg->set_pattern("%Y-%m-%dT%H:%M:%S.%fZ %^%-5l%$ %n: %v", spdlog::pattern_time_type::utc);
+    it = reg.loggers.emplace(std::string(target), std::move(lg)).first;
+  }
+  return *it->second;
+}
+
+void set_level(Level lvl) {
+  Registry& reg = registry();
+  std::lock_guard lock(reg.mutex);
+  reg.level = lvl;
+  for (auto& [name, lg] : reg.loggers) lg->set_level(lvl);
+}
+
+Level level() {
+  Registry& reg = registry();
+  std::lock_guard lock(reg.mutex);
+  return reg.level;
+}
+
+void add_sink(std::shared_ptr<spdlog::sinks::sink> sink) { registry().fanout->add_sink(std::move(sink)); }
+
+void remove_sink(const std::shared_ptr<spdlog::sinks::sink>& sink) { registry().fanout->remove_sink(sink); }
+
+void remove_console_sink() { remove_sink(registry().console); }
+
+std::string render_fields(Fields fields) {
+  std::string out;
+  for (const Field& f : fields) fmt::format_to(std::back_inserter(out), " {}={}", f.key, f.value);
+  return out;
+}
+
+}  // namespace valdori::log
