@@ -1,0 +1,164 @@
+#include "p2p_core/identity/super_peer_url.hpp"
+
+#include <charconv>
+#include <limits>
+#include <optional>
+
+#include <boost/url.hpp>
+#include <fmt/format.h>
+
+namespace valdori::p2p {
+namespace {
+
+using Kind = SuperPeerUrlError::Kind;
+namespace urls = boost::urls;
+
+constexpr std::string_view kPublicKey = "publicKey";
+constexpr std::string_view kNetworkId = "networkId";
+constexpr std::string_view kTcpPort = "tcpPort";
+
+SuperPeerUrlError fail(Kind kind, std::string_view detail = {}) { return {kind, std::string(detail)}; }
+
+// Plain decimal digits only: no sign, no blanks, no other base.
+template <class T>
+std::optional<T> parse_decimal(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  for (char c : text)
+    if (c < '0' || c > '9') return std::nullopt;
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::uint16_t> parse_port(std::string_view text) {
+  auto port = parse_decimal<std::uint16_t>(text);
+  if (!port || *port == 0) return std::nullopt;
+  return port;
+}
+
+// Host names are limited to what a name lookup accepts, so "host:port" stays unambiguous.
+bool is_valid_host_name(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '.' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+struct Params {
+  std::optional<std::string> public_key;
+  std::optional<std::string> network_id;
+  std::optional<std::string> tcp_port;
+};
+
+boost::system::result<Params, SuperPeerUrlError> collect_params(const urls::url_view& url) {
+  Params params;
+  for (const auto& param : url.params()) {
+    std::optional<std::string>* slot = nullptr;
+    if (param.key == kPublicKey) slot = &params.public_key;
+    else if (param.key == kNetworkId) slot = &params.network_id;
+    else if (param.key == kTcpPort) slot = &params.tcp_port;
+    else return fail(Kind::ParameterUnknown, param.key);
+    if (*slot) return fail(Kind::ParameterRepeated, param.key);
+    *slot = param.value;
+  }
+  return params;
+}
+
+}  // namespace
+
+std::string display(const SuperPeerUrlError& e) {
+  const std::string& d = e.detail;
+  std::string what;
+  switch (e.kind) {
+    case Kind::Malformed: what = fmt::format("malformed URL: {}", d); break;
+    case Kind::SchemeNotUdp: what = fmt::format("scheme must be udp, not '{}'", d); break;
+    case Kind::UserInfoPresent: what = "user information is not allowed"; break;
+    case Kind::HostMissing: what = "missing host"; break;
+    case Kind::HostInvalid: what = fmt::format("invalid host '{}'", d); break;
+    case Kind::PortMissing: what = "missing port"; break;
+    case Kind::PortInvalid: what = fmt::format("invalid port '{}'", d); break;
+    case Kind::PathPresent: what = fmt::format("unexpected path '{}'", d); break;
+    case Kind::FragmentPresent: what = "fragment is not allowed"; break;
+    case Kind::ParameterMissing: what = fmt::format("missing parameter {}", d); break;
+    case Kind::ParameterRepeated: what = fmt::format("parameter {} given more than once", d); break;
+    case Kind::ParameterUnknown: what = fmt::format("unknown parameter '{}'", d); break;
+    case Kind::PublicKeyInvalid: what = fmt::format("invalid publicKey: {}", d); break;
+    case Kind::NetworkIdInvalid: what = fmt::format("invalid networkId '{}'", d); break;
+    case Kind::TcpPortInvalid: what = fmt::format("invalid tcpPort '{}'", d); break;
+  }
+  return "invalid super peer URL: " + what;
+}
+
+boost::system::result<SuperPeerUrl, SuperPeerUrlError> SuperPeerUrl::try_from(std::string_view text) {
+  const auto parsed = urls::parse_uri(text);
+  if (!parsed) return fail(Kind::Malformed, parsed.error().message());
+  const urls::url_view& url = *parsed;
+
+  if (!urls::grammar::ci_is_equal(url.scheme(), "udp")) return fail(Kind::SchemeNotUdp, url.scheme());
+  if (url.has_userinfo()) return fail(Kind::UserInfoPresent);
+
+  SuperPeerUrl result;
+  switch (url.host_type()) {
+    case urls::host_type::ipv4: result.host_ = url.host_ipv4_address().to_string(); break;
+    case urls::host_type::ipv6:
+      result.host_ = url.host_ipv6_address().to_string();
+      result.host_is_ipv6_ = true;
+      break;
+    case urls::host_type::name:
+      if (url.encoded_host().empty()) return fail(Kind::HostMissing);
+      result.host_ = url.host_name();
+      if (!is_valid_host_name(result.host_)) return fail(Kind::HostInvalid, result.host_);
+      break;
+    case urls::host_type::ipvfuture: return fail(Kind::HostInvalid, url.encoded_host());
+    case urls::host_type::none: return fail(Kind::HostMissing);
+  }
+
+  if (!url.has_port() || url.port().empty()) return fail(Kind::PortMissing);
+  const auto port = parse_port(url.port());
+  if (!port) return fail(Kind::PortInvalid, url.port());
+  result.port_ = *port;
+
+  if (!url.encoded_path().empty() && url.encoded_path() != "/") return fail(Kind::PathPresent, url.encoded_path());
+  if (url.has_fragment()) return fail(Kind::FragmentPresent);
+
+  auto params = collect_params(url);
+  if (!params) return params.error();
+
+  if (!params->public_key) return fail(Kind::ParameterMissing, kPublicKey);
+  auto pk = PubKey::from_str(*params->public_key);
+  if (!pk) return fail(Kind::PublicKeyInvalid, crypto::error::display(pk.error()));
+  result.pk_ = *pk;
+
+  if (!params->network_id) return fail(Kind::ParameterMissing, kNetworkId);
+  const auto network_id = parse_decimal<std::uint32_t>(*params->network_id);
+  if (!network_id) return fail(Kind::NetworkIdInvalid, *params->network_id);
+  result.network_id_ = *network_id;
+
+  result.tcp_port_ = result.port_;
+  if (params->tcp_port) {
+    const auto tcp_port = parse_port(*params->tcp_port);
+    if (!tcp_port) return fail(Kind::TcpPortInvalid, *params->tcp_port);
+    result.tcp_port_ = *tcp_port;
+  }
+  return result;
+}
+
+std::string SuperPeerUrl::addr() const {
+  return host_is_ipv6_ ? fmt::format("[{}]:{}", host_, port_) : fmt::format("{}:{}", host_, port_);
+}
+
+std::string SuperPeerUrl::to_string() const {
+  return fmt::format("udp://{}?{}={}&{}={}&{}={}", addr(), kPublicKey, pk_.to_string(), kNetworkId, network_id_,
+                     kTcpPort, tcp_port_);
+}
+
+std::array<std::uint8_t, 4> SuperPeerUrl::network_id_bytes() const {
+  return {static_cast<std::uint8_t>(network_id_ >> 24), static_cast<std::uint8_t>(network_id_ >> 16),
+          static_cast<std::uint8_t>(network_id_ >> 8), static_cast<std::uint8_t>(network_id_)};
+}
+
+}  // namespace valdori::p2p
