@@ -1,0 +1,101 @@
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agent/toml/document.hpp"
+#include "agent/toml/field.hpp"
+
+namespace valdori::agent::toml_doc {
+namespace {
+
+::toml::table parse_ok(std::string_view text) {
+  auto doc = parse_document(text);
+  EXPECT_TRUE(doc.has_value()) << (doc ? "" : doc.error().message);
+  return doc ? std::move(*doc) : ::toml::table{};
+}
+
+TEST(TomlRead, TypesAreCheckedExactly) {
+  const ::toml::table doc = parse_ok(
+      "s = \"text\"\ni = 7\nf = 1.5\nb = true\nbig = 70000\nneg = -1\narr = [\"a\", \"b\"]\nt = {}\n");
+  struct Case {
+    const char* key;
+    bool as_string, as_bool, as_u16, as_i32;
+  };
+  const Case cases[] = {
+      {"s", true, false, false, false},   {"i", false, false, true, true},
+      {"f", false, false, false, false},  {"b", false, true, false, false},
+      {"big", false, false, false, true}, {"neg", false, false, false, true},
+      {"arr", false, false, false, false}, {"t", false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(read_required<std::string>(doc, c.key).has_value(), c.as_string) << c.key;
+    EXPECT_EQ(read_required<bool>(doc, c.key).has_value(), c.as_bool) << c.key;
+    EXPECT_EQ(read_required<std::uint16_t>(doc, c.key).has_value(), c.as_u16) << c.key;
+    EXPECT_EQ(read_required<std::int32_t>(doc, c.key).has_value(), c.as_i32) << c.key;
+  }
+}
+
+TEST(TomlRead, MessagesNameTheProblem) {
+  const ::toml::table doc = parse_ok("[t]\ni = 5\nbig = 70000\ns = \"a\\nb\"\n");
+  const auto& t = *doc["t"].as_table();
+  EXPECT_EQ(read_required<std::string>(t, "x").error().message, "missing field `x`");
+  EXPECT_EQ(read_required<std::string>(t, "i").error().message, "invalid type: integer `5`, expected a string");
+  EXPECT_EQ(read_required<std::uint16_t>(t, "big").error().message,
+            "invalid value: integer `70000`, expected an integer from 0 to 65535");
+  EXPECT_EQ(read_required<bool>(t, "s").error().message, "invalid type: string \"a\\nb\", expected a boolean");
+}
+
+TEST(TomlRead, PositionsPointAtTheValueOrTheTable) {
+  const ::toml::table doc = parse_ok("a = 1\n\n[t]\nkey =   \"x\"\n");
+  const auto& t = *doc["t"].as_table();
+  const ReadError type_error = read_required<bool>(t, "key").error();
+  ASSERT_TRUE(type_error.position);
+  EXPECT_EQ(type_error.position->line, 4u);
+  EXPECT_EQ(type_error.position->column, 9u);
+  const ReadError missing = read_required<bool>(t, "other").error();
+  ASSERT_TRUE(missing.position);
+  EXPECT_EQ(missing.position->line, 3u);
+}
+
+TEST(TomlRead, OptionalFieldsAreAbsentOnlyWhenTheKeyIs) {
+  const ::toml::table doc = parse_ok("b = false\nwrong = 1\n");
+  EXPECT_EQ(read_optional<bool>(doc, "missing").value(), std::nullopt);
+  EXPECT_EQ(read_optional<bool>(doc, "b").value(), std::optional<bool>(false));
+  EXPECT_FALSE(read_optional<bool>(doc, "wrong").has_value());
+}
+
+TEST(TomlRead, ArraysReadEveryElementAndStopAtTheFirstBadOne) {
+  const ::toml::table doc = parse_ok("ok = [\"a\", \"b\"]\nempty = []\nmixed = [\"a\", 2]\n");
+  EXPECT_EQ(read_required<std::vector<std::string>>(doc, "ok").value(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(read_required<std::vector<std::string>>(doc, "empty").value().empty());
+  EXPECT_EQ(read_required<std::vector<std::string>>(doc, "mixed").error().message,
+            "invalid type: integer `2`, expected a string");
+}
+
+TEST(TomlRead, SyntaxErrorsAndRepeatedKeysAreErrorsWithPositions) {
+  const char* bad[] = {"a = \n", "a = 1\na = 2\n", "[t]\n[t]\n", "a = 99999999999999999999\n", "= 1\n"};
+  for (const char* text : bad) {
+    auto doc = parse_document(text);
+    ASSERT_FALSE(doc.has_value()) << text;
+    EXPECT_TRUE(doc.error().position.has_value()) << text;
+    EXPECT_FALSE(doc.error().message.empty()) << text;
+  }
+}
+
+TEST(TomlRead, RenderShowsLineColumnAndTheOffendingLine) {
+  const std::string source = "a = 1\nmtu = 70000\nb = 2\n";
+  const ::toml::table doc = parse_ok(source);
+  const ReadError error = read_required<std::uint16_t>(doc, "mtu").error();
+  EXPECT_EQ(render(error, source),
+            "TOML parse error at line 2, column 7\n"
+            "  |\n"
+            "2 | mtu = 70000\n"
+            "  |       ^\n"
+            "invalid value: integer `70000`, expected an integer from 0 to 65535");
+  EXPECT_EQ(render(ReadError{"no place", std::nullopt}, source), "no place");
+}
+
+}  // namespace
+}  // namespace valdori::agent::toml_doc
