@@ -14,12 +14,12 @@ struct Network {
   // Saved in the configuration file.
   std::string config_url;  // the URL text as given; the network's unique key
   bool disabled = false;
-  std::optional<std::string> name;
+  std::optional<std::string> name{};
 
   // Run time only; never saved, never read from the file.
-  AgentState current_state;
-  AgentState desired_state;
-  NetworkHealth health;  // Initializing
+  AgentState current_state{};
+  AgentState desired_state{};
+  NetworkHealth health{};  // Initializing
 };
 
 }  // namespace valdori::network

@@ -1,0 +1,183 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "agent/network/config/network_config.hpp"
+#include "agent/network/config/reserved_address.hpp"
+
+namespace valdori::network::config {
+namespace {
+
+const std::string kKeyA(64, 'a');
+const std::string kKeyB(64, 'b');
+const std::string kKeyC(64, 'c');
+
+std::string network(const char* subnet) { return "network = \"" + std::string(subnet) + "\"\n"; }
+
+std::string node(const std::string& pk, const char* ip, const std::string& hostname) {
+  return "[[node]]\npk = \"" + pk + "\"\nip = \"" + ip + "\"\nhostname = \"" + hostname + "\"\n";
+}
+
+std::string route(const char* dest, const std::string& gw) {
+  return "[[route]]\ndest = \"" + std::string(dest) + "\"\ngw = \"" + gw + "\"\n";
+}
+
+TEST(NetworkConfigTryFrom, AcceptsWhatTheChecksLeaveAlone) {
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"no nodes, no routes", network("10.44.0.0/24")},
+      {"network, first and broadcast address",
+       network("10.44.0.0/24") + node(kKeyA, "10.44.0.0", "a") + node(kKeyB, "10.44.0.1", "b") +
+           node(kKeyC, "10.44.0.255", "c")},
+      {"subnet with host bits", network("10.44.0.9/24") + node(kKeyA, "10.44.0.253", "a")},
+      {"/32 at its own address", network("10.0.0.5/32") + node(kKeyA, "10.0.0.5", "a")},
+      {"/31 at its upper address", network("10.0.0.4/31") + node(kKeyA, "10.0.0.5", "a")},
+      {"/0 just below the reserved address", network("0.0.0.0/0") + node(kKeyA, "255.255.255.253", "a")},
+      {"mixed-case host name", network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", "Web-01")},
+      {"host name of 63 characters", network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", std::string(63, 'x'))},
+      {"digits-only host name", network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", "42")},
+      {"routes inside the network, overlapping, or on a node's address",
+       network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", "a") + node(kKeyB, "10.44.0.2", "b") +
+           route("10.44.0.0/25", kKeyA) + route("10.44.0.0/26", kKeyA) + route("10.44.0.2/32", kKeyA)},
+      {"groups nobody has",
+       network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", "a") + route("10.8.0.0/16", kKeyA) +
+           "groups = [\"nobody\"]\n[[policy]]\nsource_groups = [\"x\"]\ndestination_groups = [\"y\"]\n"},
+  };
+  for (const Case& c : cases) {
+    auto config = NetworkConfig::try_from(c.text);
+    EXPECT_TRUE(config) << c.name << ": " << (config ? "" : display(config.error()));
+  }
+}
+
+TEST(NetworkConfigTryFrom, KeepsHostNamesAsWritten) {
+  auto config = NetworkConfig::try_from(network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", "Web-01"));
+  ASSERT_TRUE(config);
+  EXPECT_EQ(config->node.begin()->second.hostname, "Web-01");
+}
+
+TEST(NetworkConfigTryFrom, RejectsNodesAndRoutesThatDoNotFit) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string error;
+  };
+  const std::string net24 = network("10.44.0.0/24");
+  const Case cases[] = {
+      {"reserved address", net24 + node(kKeyA, "10.44.0.254", "a"), "IP address 10.44.0.254 is reserved"},
+      {"reserved address of a subnet with host bits", network("10.44.0.9/24") + node(kKeyA, "10.44.0.254", "a"),
+       "IP address 10.44.0.254 is reserved"},
+      {"outside the network", net24 + node(kKeyA, "10.45.0.1", "a"),
+       "IP address 10.45.0.1 is not in network 10.44.0.0/24"},
+      {"outside with a bad host name too", net24 + node(kKeyA, "10.45.0.1", "bad_name"),
+       "IP address 10.45.0.1 is not in network 10.44.0.0/24"},
+      {"reserved with a bad host name too", net24 + node(kKeyA, "10.44.0.254", "bad_name"),
+       "IP address 10.44.0.254 is reserved"},
+      {"/32 elsewhere", network("10.0.0.5/32") + node(kKeyA, "10.0.0.4", "a"),
+       "IP address 10.0.0.4 is not in network 10.0.0.5/32"},
+      {"/31 lower address", network("10.0.0.4/31") + node(kKeyA, "10.0.0.4", "a"), "IP address 10.0.0.4 is reserved"},
+      {"/0 reserved address", network("0.0.0.0/0") + node(kKeyA, "255.255.255.254", "a"),
+       "IP address 255.255.255.254 is reserved"},
+      // The reserved address saturates at 0.0.0.0 instead of wrapping to 255.255.255.255.
+      {"0.0.0.0/32", network("0.0.0.0/32") + node(kKeyA, "0.0.0.0", "a"), "IP address 0.0.0.0 is reserved"},
+      {"empty host name", net24 + node(kKeyA, "10.44.0.1", ""), "invalid hostname: "},
+      {"host name of 64 characters", net24 + node(kKeyA, "10.44.0.1", std::string(64, 'x')),
+       "invalid hostname: " + std::string(64, 'x')},
+      {"leading hyphen", net24 + node(kKeyA, "10.44.0.1", "-web"), "invalid hostname: -web"},
+      {"trailing hyphen", net24 + node(kKeyA, "10.44.0.1", "Web-"), "invalid hostname: Web-"},
+      {"underscore", net24 + node(kKeyA, "10.44.0.1", "Web_01"), "invalid hostname: Web_01"},
+      {"dot", net24 + node(kKeyA, "10.44.0.1", "web.lan"), "invalid hostname: web.lan"},
+      {"blank", net24 + node(kKeyA, "10.44.0.1", "web 1"), "invalid hostname: web 1"},
+      {"non-ASCII letter", net24 + node(kKeyA, "10.44.0.1", "caf\xC3\xA9"), "invalid hostname: caf\xC3\xA9"},
+      // Lower-cases to "kelvin", but is not ASCII as written.
+      {"Kelvin sign", net24 + node(kKeyA, "10.44.0.1", "\xE2\x84\xAA" "elvin"),
+       "invalid hostname: \xE2\x84\xAA" "elvin"},
+      {"route with host bits", net24 + node(kKeyA, "10.44.0.1", "a") + route("10.8.0.1/16", kKeyA),
+       "invalid network address: 10.8.0.1/16 is a host address"},
+      {"host bits before unknown gateway", net24 + route("10.8.0.1/16", kKeyB),
+       "invalid network address: 10.8.0.1/16 is a host address"},
+      {"unknown gateway", net24 + node(kKeyA, "10.44.0.1", "a") + route("10.8.0.0/16", kKeyB),
+       kKeyB + " not found in nodes"},
+      {"routes without nodes", net24 + route("10.8.0.0/16", kKeyA), kKeyA + " not found in nodes"},
+      {"nodes before routes", net24 + node(kKeyA, "10.44.0.254", "a") + route("10.8.0.1/16", kKeyB),
+       "IP address 10.44.0.254 is reserved"},
+  };
+  for (const Case& c : cases) {
+    auto config = NetworkConfig::try_from(c.text);
+    ASSERT_FALSE(config) << c.name;
+    EXPECT_EQ(display(config.error()), c.error) << c.name;
+  }
+}
+
+TEST(NetworkConfigTryFrom, ReadFailuresAreTomlErrorsWithTheirPlace) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string message_end;
+  };
+  const Case cases[] = {
+      {"syntax error", "network = \n", ""},
+      {"missing network", "name = \"lab\"\n", "missing field `network`"},
+      {"wrong value type", "network = [1]\n", "invalid type: array, expected a string"},
+      {"reader rule", network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", "a") + node(kKeyB, "10.44.0.1", "b"),
+       "duplicate IP address: 10.44.0.1"},
+  };
+  for (const Case& c : cases) {
+    auto config = NetworkConfig::try_from(c.text);
+    ASSERT_FALSE(config) << c.name;
+    ASSERT_TRUE(std::holds_alternative<ConfigError::TomlError>(config.error().kind)) << c.name;
+    const std::string text = display(config.error());
+    EXPECT_TRUE(text.starts_with("TOML deserialization error: ")) << c.name << ": " << text;
+    EXPECT_TRUE(text.ends_with(c.message_end)) << c.name << ": " << text;
+  }
+  // A positioned error shows the offending line of the document.
+  auto duplicate = NetworkConfig::try_from(cases[3].text);
+  EXPECT_NE(display(duplicate.error()).find("line 6"), std::string::npos) << display(duplicate.error());
+}
+
+TEST(ReservedAddress, IsBroadcastMinusOneWithoutWrapping) {
+  struct Case {
+    const char* network;
+    const char* reserved;
+  };
+  const Case cases[] = {
+      {"10.44.0.0/24", "10.44.0.254"}, {"10.44.0.9/24", "10.44.0.254"}, {"10.0.0.4/31", "10.0.0.4"},
+      {"10.0.0.5/32", "10.0.0.4"},     {"0.0.0.0/0", "255.255.255.254"}, {"0.0.0.0/32", "0.0.0.0"},
+      {"0.0.0.1/32", "0.0.0.0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(reserved_address(*Ipv4Net::parse(c.network)).to_string(), c.reserved) << c.network;
+  }
+}
+
+TEST(ConfigError, DisplayAndDebugForms) {
+  const PubKey gw = *PubKey::from_str(kKeyA);
+  const Ipv4Addr ip = *util::net::parse_ipv4_addr("10.45.0.1");
+  const Ipv4Net subnet = *Ipv4Net::parse("10.44.0.0/24");
+  struct Case {
+    ConfigError error;
+    std::string display;
+    std::string debug;
+  };
+  const Case cases[] = {
+      {{ConfigError::IpNotInNetwork{ip, subnet}}, "IP address 10.45.0.1 is not in network 10.44.0.0/24",
+       "IpNotInNetwork(10.45.0.1, 10.44.0.0/24)"},
+      {{ConfigError::GatewayNotFound{gw}}, kKeyA + " not found in nodes", "GatewayNotFound(" + kKeyA + ")"},
+      {{ConfigError::TomlError{"missing field `network`"}}, "TOML deserialization error: missing field `network`",
+       "TomlError(\"missing field `network`\")"},
+      {{ConfigError::RouteDuplicate{}}, "duplicate route", "RouteDuplicate"},
+      {{ConfigError::IpReserved{ip}}, "IP address 10.45.0.1 is reserved", "IpReserved(10.45.0.1)"},
+      {{ConfigError::HostnameInvalid{"we\"b"}}, "invalid hostname: we\"b", "HostnameInvalid(\"we\\\"b\")"},
+      {{ConfigError::NetworkAddressInvalid{*Ipv4Net::parse("10.8.0.1/16")}},
+       "invalid network address: 10.8.0.1/16 is a host address", "NetworkAddressInvalid(10.8.0.1/16)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(display(c.error), c.display);
+    EXPECT_EQ(debug(c.error), c.debug);
+  }
+}
+
+}  // namespace
+}  // namespace valdori::network::config
