@@ -9,6 +9,7 @@
 #include <boost/container_hash/hash.hpp>
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include "agent/network/config/routing_tries.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "util/net/ipv4_net.hpp"
 
@@ -64,6 +65,9 @@ struct EffectiveAccessRuleList {
   using Map = boost::unordered_flat_map<EffectiveAccessRuleListEntryKey, EffectiveAccessRule,
                                         std::hash<EffectiveAccessRuleListEntryKey>>;
   Map rules;
+
+  // The allowed rules as the firewall's tries; Deny rules enter neither.
+  RoutingTries routing_tries() const;
 
   bool operator==(const EffectiveAccessRuleList&) const = default;
 };

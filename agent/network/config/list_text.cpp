@@ -1,9 +1,13 @@
 #include "agent/network/config/list_text.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "util/text/debug_string.hpp"
 
 namespace valdori::network::config {
 namespace {
@@ -24,10 +28,35 @@ constexpr std::array<std::size_t, 2> kRoutingWidths{18, 15};
 constexpr std::size_t kHostnameAddressWidth = 15;
 
 // OUT before IN, then by source, then by destination (each by address, then prefix length).
-bool access_rule_order(const EffectiveAccessRule& a, const EffectiveAccessRule& b) {
-  if (a.direction != b.direction) return a.direction == Direction::OUT;
-  if (a.source != b.source) return a.source < b.source;
-  return a.dest < b.dest;
+std::vector<EffectiveAccessRule> sorted_rules(const EffectiveAccessRuleList& list) {
+  std::vector<EffectiveAccessRule> rules;
+  rules.reserve(list.rules.size());
+  for (const auto& [key, rule] : list.rules) rules.push_back(rule);
+  std::sort(rules.begin(), rules.end(), [](const EffectiveAccessRule& a, const EffectiveAccessRule& b) {
+    if (a.direction != b.direction) return a.direction == Direction::OUT;
+    if (a.source != b.source) return a.source < b.source;
+    return a.dest < b.dest;
+  });
+  return rules;
+}
+
+std::vector<EffectiveRoute> sorted_routes(const EffectiveRoutingList& list) {
+  std::vector<EffectiveRoute> routes;
+  routes.reserve(list.routes.size());
+  for (const auto& [dest, route] : list.routes) routes.push_back(route);
+  std::sort(routes.begin(), routes.end(), [](const auto& a, const auto& b) { return a.dest < b.dest; });
+  return routes;
+}
+
+std::vector<std::pair<Ipv4Addr, std::string_view>> sorted_hostnames(const HostnameList& list) {
+  std::vector<std::pair<Ipv4Addr, std::string_view>> entries(list.hostnames.begin(), list.hostnames.end());
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.first.to_uint() < b.first.to_uint(); });
+  return entries;
+}
+
+std::string debug(const EffectiveRoute& route) {
+  return fmt::format("EffectiveRoute {{ dest: {}, gw: {} }}", route.dest, route.gw.to_string());
 }
 
 }  // namespace
@@ -51,14 +80,9 @@ std::string debug(const EffectiveAccessRule& rule) {
 }
 
 std::string display(const EffectiveAccessRuleList& list) {
-  std::vector<EffectiveAccessRule> rules;
-  rules.reserve(list.rules.size());
-  for (const auto& [key, rule] : list.rules) rules.push_back(rule);
-  std::sort(rules.begin(), rules.end(), access_rule_order);
-
   std::string out;
   append_row<5>(out, {"Type", "Source", "Destination", "PubKey", "Action"}, kAccessRuleWidths);
-  for (const auto& rule : rules) {
+  for (const auto& rule : sorted_rules(list)) {
     append_row<5>(out,
                   {display(rule.direction), rule.source.to_string(), rule.dest.to_string(), rule.pk.to_string(),
                    display(rule.action)},
@@ -68,28 +92,50 @@ std::string display(const EffectiveAccessRuleList& list) {
 }
 
 std::string display(const EffectiveRoutingList& list) {
-  std::vector<EffectiveRoute> routes;
-  routes.reserve(list.routes.size());
-  for (const auto& [dest, route] : list.routes) routes.push_back(route);
-  std::sort(routes.begin(), routes.end(), [](const auto& a, const auto& b) { return a.dest < b.dest; });
-
   std::string out;
   append_row<2>(out, {"Destination", "Gateway"}, kRoutingWidths);
-  for (const auto& route : routes) append_row<2>(out, {route.dest.to_string(), route.gw.to_string()}, kRoutingWidths);
+  for (const auto& route : sorted_routes(list)) {
+    append_row<2>(out, {route.dest.to_string(), route.gw.to_string()}, kRoutingWidths);
+  }
   return out;
 }
 
 std::string display(const HostnameList& list) {
-  std::vector<std::pair<Ipv4Addr, std::string_view>> entries(list.hostnames.begin(), list.hostnames.end());
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return a.first.to_uint() < b.first.to_uint(); });
-
   std::string out = fmt::format("{:<{}} Hostname\n", "IP", kHostnameAddressWidth);
-  for (const auto& [addr, hostname] : entries) {
+  for (const auto& [addr, hostname] : sorted_hostnames(list)) {
     fmt::format_to(std::back_inserter(out), "{:<{}} {}.{}\n", addr.to_string(), kHostnameAddressWidth, hostname,
                    kHostnameZone);
   }
   return out;
+}
+
+std::string debug(const EffectiveAccessRuleList& list) {
+  std::vector<std::string> entries;
+  for (const auto& rule : sorted_rules(list)) {
+    entries.push_back(fmt::format("EffectiveAccessRuleListEntryKey {{ direction: {}, source: {}, dest: {} }}: {}",
+                                  debug(rule.direction), rule.source, rule.dest, debug(rule)));
+  }
+  return fmt::format("EffectiveAccessRuleList({{{}}})", fmt::join(entries, ", "));
+}
+
+std::string debug(const EffectiveRoutingList& list) {
+  std::vector<std::string> entries;
+  for (const auto& route : sorted_routes(list)) entries.push_back(fmt::format("{}: {}", route.dest, debug(route)));
+  return fmt::format("EffectiveRoutingList({{{}}})", fmt::join(entries, ", "));
+}
+
+std::string debug(const EffectiveForwardingList& list) {
+  std::vector<Ipv4Net> destinations(list.destinations.begin(), list.destinations.end());
+  std::sort(destinations.begin(), destinations.end());
+  return fmt::format("EffectiveForwardingList({{{}}})", fmt::join(destinations, ", "));
+}
+
+std::string debug(const HostnameList& list) {
+  std::vector<std::string> entries;
+  for (const auto& [addr, hostname] : sorted_hostnames(list)) {
+    entries.push_back(fmt::format("{}: {}", addr.to_string(), util::text::debug_string(hostname)));
+  }
+  return fmt::format("HostnameList({{{}}})", fmt::join(entries, ", "));
 }
 
 }  // namespace valdori::network::config

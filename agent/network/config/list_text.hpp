@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "agent/network/config/effective_access_rule_list.hpp"
+#include "agent/network/config/effective_forwarding_list.hpp"
 #include "agent/network/config/effective_routing_list.hpp"
 #include "agent/network/config/hostname_list.hpp"
 
@@ -25,5 +26,12 @@ std::string debug(const EffectiveAccessRule& rule);
 std::string display(const EffectiveAccessRuleList& list);
 std::string display(const EffectiveRoutingList& list);
 std::string display(const HostnameList& list);
+
+// Structured forms for logs, entries sorted like the tables:
+// "EffectiveRoutingList({10.1.0.0/16: EffectiveRoute { dest: 10.1.0.0/16, gw: 10.0.0.2 }})".
+std::string debug(const EffectiveAccessRuleList& list);
+std::string debug(const EffectiveRoutingList& list);
+std::string debug(const EffectiveForwardingList& list);
+std::string debug(const HostnameList& list);
 
 }  // namespace valdori::network::config

@@ -1,0 +1,225 @@
+#include "agent/network/config/derived_lists.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "derived_list_samples.hpp"
+#include "tests/support/log_capture.hpp"
+
+namespace valdori::network::config {
+namespace {
+
+using namespace samples;
+
+constexpr auto OUT = Direction::OUT;
+constexpr auto IN = Direction::IN;
+constexpr auto Allow = Action::Allow;
+constexpr auto Deny = Action::Deny;
+
+// This node (key 1) and three peers; dev talks to dev only.
+const PubKey kMe = key(1);
+const NetworkNode kMeNode = node(1, "10.0.0.1", "me", {"dev"});
+const NetworkNode kAlpha = node(2, "10.0.0.2", "alpha", {"dev"});
+const NetworkNode kBeta = node(3, "10.0.0.3", "beta", {"ops"});
+const NetworkNode kGamma = node(4, "10.0.0.4", "gamma");
+const NetworkPolicy kDevToDev{{"dev"}, {"dev"}};
+
+EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) {
+  EffectiveAccessRuleList list;
+  for (const auto& r : rules) list.rules.emplace(EffectiveAccessRuleListEntryKey::of(r), r);
+  return list;
+}
+
+TEST(MatchingPolicy, DecidesWhoMayTalk) {
+  struct Case {
+    const char* name;
+    std::vector<NetworkPolicy> policies;
+    PubKey a;
+    PubKey b;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"no policies", {}, key(1), key(2), false},
+      {"a key with itself, even when no node", {}, key(9), key(9), true},
+      {"an unknown key", {{{"ALL"}, {"ALL"}}}, key(1), key(9), false},
+      {"same groups", {kDevToDev}, key(1), key(2), true},
+      {"other groups", {kDevToDev}, key(1), key(3), false},
+      {"ALL on both sides admits nodes without groups", {{{"ALL"}, {"ALL"}}}, key(3), key(4), true},
+      {"ALL as source, other side must meet", {{{"ALL"}, {"ops"}}}, key(4), key(3), true},
+      {"ALL as source, neither meets", {{{"ALL"}, {"ops"}}}, key(4), key(2), false},
+      {"source a, destination b", {{{"dev"}, {"ops"}}}, key(1), key(3), true},
+      {"works the other way round", {{{"dev"}, {"ops"}}}, key(3), key(1), true},
+      {"both only in the source group", {{{"dev"}, {"ops"}}}, key(1), key(2), false},
+      {"group names are case-sensitive", {{{"Dev"}, {"dev"}}}, key(1), key(2), false},
+      {"ALL is a wildcard only when upper-case", {{{"all"}, {"all"}}}, key(1), key(2), false},
+  };
+  for (const Case& c : cases) {
+    const auto cfg = config({kMeNode, kAlpha, kBeta, kGamma}, {}, c.policies);
+    EXPECT_EQ(matching_policy(cfg, c.a, c.b), c.expected) << c.name;
+  }
+  EXPECT_FALSE(matching_policy(config({}), key(1), key(2))) << "no nodes";
+}
+
+TEST(DerivedLists, MemberNodeWithPeersAndRoutes) {
+  const auto cfg = config({kMeNode, kAlpha, kBeta, kGamma},
+                          {route("10.1.0.0/16", 2),                          // via alpha, for everybody
+                           route("10.2.0.0/16", 3, {"ops"}),                 // via beta, not for me
+                           route("192.168.5.0/24", 1, {"ops", "dev"})},      // served by me
+                          {kDevToDev});
+
+  const auto me = net("10.0.0.1/32");
+  const auto alpha = net("10.0.0.2/32"), beta = net("10.0.0.3/32"), gamma = net("10.0.0.4/32");
+  const auto lan = net("192.168.5.0/24");
+  const auto expected = rules_of({
+      {OUT, me, alpha, key(2), Allow},
+      {OUT, me, beta, key(3), Deny},
+      {OUT, me, gamma, key(4), Deny},
+      {OUT, me, net("10.1.0.0/16"), key(2), Allow},
+      {OUT, me, net("10.2.0.0/16"), key(3), Deny},
+      {OUT, lan, alpha, key(2), Allow},
+      {OUT, lan, beta, key(3), Allow},
+      {OUT, lan, gamma, key(4), Deny},
+      {IN, alpha, me, key(2), Allow},
+      {IN, beta, me, key(3), Deny},
+      {IN, gamma, me, key(4), Deny},
+      {IN, net("10.1.0.0/16"), me, key(2), Allow},
+      {IN, net("10.2.0.0/16"), me, key(3), Deny},
+      {IN, alpha, lan, key(2), Allow},
+      {IN, beta, lan, key(3), Allow},
+      {IN, gamma, lan, key(4), Deny},
+  });
+  auto rules = effective_access_rule_list(cfg, kMe);
+  ASSERT_TRUE(rules.has_value());
+  EXPECT_EQ(*rules, expected);
+
+  EffectiveRoutingList routes;
+  routes.routes.emplace(net("10.1.0.0/16"), EffectiveRoute{net("10.1.0.0/16"), addr("10.0.0.2")});
+  auto routing = effective_routing_list(cfg, kMe);
+  ASSERT_TRUE(routing.has_value());
+  EXPECT_EQ(*routing, routes);
+
+  EffectiveForwardingList forwarding;
+  forwarding.destinations.insert(lan);
+  EXPECT_EQ(effective_forwarding_list(cfg, kMe), forwarding);
+
+  HostnameList names;
+  names.hostnames = {{addr("10.0.0.1"), "me"}, {addr("10.0.0.2"), "alpha"}};
+  EXPECT_EQ(hostnames(cfg, kMe), names);
+}
+
+TEST(DerivedLists, LoneNodeAndUnknownKey) {
+  struct Case {
+    const char* name;
+    NetworkConfig cfg;
+    PubKey own;
+    HostnameList::Map names;
+  };
+  const Case cases[] = {
+      {"alone, no routes", config({kMeNode}), kMe, {{addr("10.0.0.1"), "me"}}},
+      {"no policies: only itself", config({kMeNode, kAlpha}), kMe, {{addr("10.0.0.1"), "me"}}},
+      {"ALL to ALL: everybody",
+       config({kMeNode, kGamma}, {}, {{{"ALL"}, {"ALL"}}}),
+       kMe,
+       {{addr("10.0.0.1"), "me"}, {addr("10.0.0.4"), "gamma"}}},
+      // Callers check membership first; a key that is no node still gets empty lists, not a crash.
+      {"not a member", config({kMeNode, kAlpha}, {route("10.1.0.0/16", 2)}, {kDevToDev}), key(9), {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(hostnames(c.cfg, c.own).hostnames, c.names) << c.name;
+    EXPECT_TRUE(effective_routing_list(c.cfg, c.own)->routes.empty()) << c.name;
+    EXPECT_TRUE(effective_forwarding_list(c.cfg, c.own).destinations.empty()) << c.name;
+  }
+  EXPECT_TRUE(effective_access_rule_list(config({kMeNode}), kMe)->rules.empty());
+  EXPECT_TRUE(effective_access_rule_list(config({kMeNode, kAlpha}), key(9))->rules.empty());
+  const auto without_policies = effective_access_rule_list(config({kMeNode, kAlpha}), kMe);
+  ASSERT_EQ(without_policies->rules.size(), 2u);
+  for (const auto& [k, rule] : without_policies->rules) {
+    EXPECT_EQ(rule.action, Deny) << "without policies every node rule denies";
+  }
+}
+
+TEST(DerivedLists, RouteGroupsDenyOutsidersInsteadOfDroppingThem) {
+  const auto cfg = config({kMeNode, kBeta}, {route("10.2.0.0/16", 3, {"ops"})});
+  auto rules = effective_access_rule_list(cfg, kMe);
+  ASSERT_TRUE(rules.has_value());
+  const auto out = rules->rules.find({OUT, net("10.0.0.1/32"), net("10.2.0.0/16")});
+  ASSERT_NE(out, rules->rules.end());
+  EXPECT_EQ(out->second.action, Deny);
+  EXPECT_TRUE(effective_routing_list(cfg, kMe)->routes.empty());
+}
+
+TEST(DerivedLists, FailuresOfUncheckedDocuments) {
+  struct Case {
+    const char* name;
+    NetworkConfig cfg;
+    bool rules_fail;                      // with RouteDuplicate
+    std::optional<PubKey> missing_gateway;  // routing list fails with GatewayNotFound
+  };
+  const Case cases[] = {
+      {"route via a peer onto that peer's address", config({kMeNode, kAlpha}, {route("10.0.0.2/32", 2)}), true, {}},
+      {"route served by me onto my address, with a peer", config({kMeNode, kAlpha}, {route("10.0.0.1/32", 1)}), true,
+       {}},
+      {"route served by me onto my address, alone", config({kMeNode}, {route("10.0.0.1/32", 1)}), false, {}},
+      {"unknown gateway that lets me in", config({kMeNode}, {route("10.9.0.0/16", 9)}), false, key(9)},
+      {"unknown gateway that does not let me in", config({kMeNode}, {route("10.9.0.0/16", 9, {"ops"})}), false, {}},
+  };
+  for (const Case& c : cases) {
+    auto rules = effective_access_rule_list(c.cfg, kMe);
+    EXPECT_EQ(rules.has_error(), c.rules_fail) << c.name;
+    if (rules.has_error()) {
+      EXPECT_EQ(display(rules.error()), "duplicate route") << c.name;
+    }
+
+    auto routing = effective_routing_list(c.cfg, kMe);
+    EXPECT_EQ(routing.has_error(), c.missing_gateway.has_value()) << c.name;
+    if (c.missing_gateway && routing.has_error()) {
+      EXPECT_EQ(routing.error(), ConfigError{ConfigError::GatewayNotFound{*c.missing_gateway}}) << c.name;
+      EXPECT_EQ(display(routing.error()),
+                "0909090909090909090909090909090909090909090909090909090909090909 not found in nodes");
+    }
+  }
+  // The repeated route does not disturb the routing list.
+  auto routing = effective_routing_list(config({kMeNode, kAlpha}, {route("10.0.0.2/32", 2)}), kMe);
+  ASSERT_TRUE(routing.has_value());
+  EXPECT_EQ(routing->routes.at(net("10.0.0.2/32")).gw, addr("10.0.0.2"));
+}
+
+TEST(DerivedLists, GroupsAndAddresses) {
+  const auto cfg = config({kMeNode, kAlpha, kBeta, kGamma, node(5, "10.0.0.5", "delta", {"ALL", "ops"})},
+                          {route("10.1.0.0/16", 2, {"routes-only"})}, {{{"policy-only"}, {"dev"}}});
+  GroupMembers expected;
+  expected["dev"] = {key(1), key(2)};
+  expected["ops"] = {key(3), key(5)};
+  expected["ALL"] = {key(5)};
+  EXPECT_EQ(groups(cfg), expected);
+
+  EXPECT_EQ(ip(cfg, key(3)), addr("10.0.0.3"));
+  EXPECT_EQ(ip(cfg, key(9)), std::nullopt);
+}
+
+TEST(DerivedLists, TracesEveryRuleBeforeInsertingIt) {
+  testing::LogCapture capture;
+  const auto cfg = config({kMeNode, kAlpha}, {route("10.1.0.0/16", 2), route("192.168.5.0/24", 1)}, {kDevToDev});
+  ASSERT_TRUE(effective_access_rule_list(cfg, kMe).has_value());
+
+  const std::string alpha_key = key(2).to_string();
+  const auto traces = capture.texts(log::Level::trace);
+  EXPECT_THAT(traces, ::testing::ElementsAre(
+      "Adding OUT rule for node: EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, dest: 10.0.0.2/32, pk: " +
+          alpha_key + ", action: Allow }",
+      ::testing::AnyOf(::testing::StartsWith("Adding OUT rule for route (non-gateway): "),
+                       ::testing::StartsWith("Adding OUT rule for route (gateway): ")),
+      ::testing::AnyOf(::testing::StartsWith("Adding OUT rule for route (non-gateway): "),
+                       ::testing::StartsWith("Adding OUT rule for route (gateway): ")),
+      ::testing::StartsWith("Adding IN rule for node: "),
+      ::testing::AnyOf(::testing::StartsWith("Adding IN rule for route (non-gateway): "),
+                       ::testing::StartsWith("Adding IN rule for route (gateway): ")),
+      ::testing::AnyOf(::testing::StartsWith("Adding IN rule for route (non-gateway): "),
+                       ::testing::StartsWith("Adding IN rule for route (gateway): "))));
+  EXPECT_TRUE(capture.has(log::Level::trace,
+                          "Adding IN rule for route (gateway): EffectiveAccessRule { direction: IN, source: "
+                          "10.0.0.2/32, dest: 192.168.5.0/24, pk: " + alpha_key + ", action: Allow }"));
+}
+
+}  // namespace
+}  // namespace valdori::network::config
