@@ -1,0 +1,120 @@
+#include "agent/network/config/list_text.hpp"
+
+#include <gtest/gtest.h>
+
+#include "derived_list_samples.hpp"
+
+namespace valdori::network::config {
+namespace {
+
+using namespace samples;
+
+const std::string kKey2 = "0202020202020202020202020202020202020202020202020202020202020202";
+const std::string kKey3 = "0303030303030303030303030303030303030303030303030303030303030303";
+
+EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) {
+  EffectiveAccessRuleList list;
+  for (const auto& r : rules) list.rules.emplace(EffectiveAccessRuleListEntryKey::of(r), r);
+  return list;
+}
+
+TEST(ListText, Words) {
+  EXPECT_EQ(display(Direction::IN), "IN");
+  EXPECT_EQ(display(Direction::OUT), "OUT");
+  EXPECT_EQ(display(Action::Allow), "ALLOW");
+  EXPECT_EQ(display(Action::Deny), "DENY");
+  EXPECT_EQ(debug(Direction::OUT), "OUT");
+  EXPECT_EQ(debug(Action::Allow), "Allow");
+  EXPECT_EQ(debug(Action::Deny), "Deny");
+}
+
+TEST(ListText, AccessRuleTable) {
+  const std::string header = "Type Source             Destination        PubKey" + std::string(58, ' ') + " Action\n";
+  struct Case {
+    const char* name;
+    EffectiveAccessRuleList list;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"empty: the header only", {}, header},
+      {"OUT before IN, shorter prefix first, cells padded to their widths",
+       rules_of({
+           {Direction::IN, net("10.0.0.2/32"), net("10.0.0.1/32"), key(2), Action::Allow},
+           {Direction::OUT, net("10.0.0.0/16"), net("10.0.0.3/32"), key(3), Action::Deny},
+           {Direction::OUT, net("10.0.0.0/8"), net("10.0.0.3/32"), key(3), Action::Allow},
+           {Direction::OUT, net("10.0.0.0/8"), net("10.0.0.2/32"), key(2), Action::Allow},
+       }),
+       header +
+           "OUT  10.0.0.0/8         10.0.0.2/32        " + kKey2 + " ALLOW \n"
+           "OUT  10.0.0.0/8         10.0.0.3/32        " + kKey3 + " ALLOW \n"
+           "OUT  10.0.0.0/16        10.0.0.3/32        " + kKey3 + " DENY  \n"
+           "IN   10.0.0.2/32        10.0.0.1/32        " + kKey2 + " ALLOW \n"},
+      {"addresses compare as numbers, not as text",
+       rules_of({
+           {Direction::IN, net("10.0.0.10/32"), net("10.0.0.1/32"), key(2), Action::Allow},
+           {Direction::IN, net("10.0.0.9/32"), net("10.0.0.1/32"), key(3), Action::Allow},
+       }),
+       header +
+           "IN   10.0.0.9/32        10.0.0.1/32        " + kKey3 + " ALLOW \n"
+           "IN   10.0.0.10/32       10.0.0.1/32        " + kKey2 + " ALLOW \n"},
+      {"a longer cell is written whole",
+       rules_of({{Direction::OUT, net("255.255.255.255/32"), net("255.255.255.255/32"), key(2), Action::Deny}}),
+       header + "OUT  255.255.255.255/32 255.255.255.255/32 " + kKey2 + " DENY  \n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(display(c.list), c.text) << c.name;
+}
+
+TEST(ListText, RoutingTable) {
+  EffectiveRoutingList list;
+  EXPECT_EQ(display(list), "Destination" + std::string(7, ' ') + " Gateway" + std::string(8, ' ') + "\n");
+  for (const char* dest : {"192.168.0.0/16", "10.1.0.0/24", "10.1.0.0/16"}) {
+    list.routes.emplace(net(dest), EffectiveRoute{net(dest), addr("10.0.0.2")});
+  }
+  EXPECT_EQ(display(list),
+            "Destination        Gateway        \n"
+            "10.1.0.0/16        10.0.0.2       \n"
+            "10.1.0.0/24        10.0.0.2       \n"
+            "192.168.0.0/16     10.0.0.2       \n");
+}
+
+TEST(ListText, HostnameTable) {
+  HostnameList list;
+  EXPECT_EQ(display(list), "IP" + std::string(13, ' ') + " Hostname\n");
+  list.hostnames = {{addr("10.0.0.10"), "Web-01"}, {addr("10.0.0.9"), "db"}};
+  EXPECT_EQ(display(list),
+            "IP              Hostname\n"
+            "10.0.0.9        db.valdori\n"
+            "10.0.0.10       Web-01.valdori\n");
+}
+
+TEST(ListText, SingleRule) {
+  const EffectiveAccessRule rule{Direction::OUT, net("10.0.0.1/32"), net("10.1.0.0/16"), key(2), Action::Allow};
+  EXPECT_EQ(display(rule), "direction=OUT source=10.0.0.1/32 dest=10.1.0.0/16 pk=" + kKey2 + " action=Allow\n");
+  EXPECT_EQ(debug(rule), "EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, dest: 10.1.0.0/16, pk: " +
+                             kKey2 + ", action: Allow }");
+}
+
+TEST(ListText, DebugFormsOfTheLists) {
+  EffectiveRoutingList routes;
+  routes.routes.emplace(net("10.1.0.0/16"), EffectiveRoute{net("10.1.0.0/16"), addr("10.0.0.2")});
+  EXPECT_EQ(debug(routes), "EffectiveRoutingList({10.1.0.0/16: EffectiveRoute { dest: 10.1.0.0/16, gw: 10.0.0.2 }})");
+
+  EffectiveForwardingList forwardings;
+  forwardings.destinations = {net("192.168.5.0/24"), net("10.9.0.0/16")};
+  EXPECT_EQ(debug(forwardings), "EffectiveForwardingList({10.9.0.0/16, 192.168.5.0/24})");
+
+  HostnameList names;
+  names.hostnames = {{addr("10.0.0.1"), "me"}};
+  EXPECT_EQ(debug(names), "HostnameList({10.0.0.1: \"me\"})");
+
+  const auto rules =
+      rules_of({{Direction::IN, net("10.0.0.2/32"), net("10.0.0.1/32"), key(2), Action::Deny}});
+  EXPECT_EQ(debug(rules),
+            "EffectiveAccessRuleList({EffectiveAccessRuleListEntryKey { direction: IN, source: 10.0.0.2/32, dest: "
+            "10.0.0.1/32 }: EffectiveAccessRule { direction: IN, source: 10.0.0.2/32, dest: 10.0.0.1/32, pk: " +
+                kKey2 + ", action: Deny }})");
+  EXPECT_EQ(debug(EffectiveAccessRuleList{}), "EffectiveAccessRuleList({})");
+}
+
+}  // namespace
+}  // namespace valdori::network::config
