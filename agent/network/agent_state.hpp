@@ -1,5 +1,6 @@
 // The five state items of one network, either as this device has applied them or as the latest
-// configuration document asks for them. Default-constructed it is the empty state.
+// configuration document asks for them. Default-constructed it is the empty state. The items'
+// text and debug forms come with the list types.
 #pragma once
 
 #include "agent/network/applied_status.hpp"
@@ -7,6 +8,7 @@
 #include "agent/network/config/effective_forwarding_list.hpp"
 #include "agent/network/config/effective_routing_list.hpp"
 #include "agent/network/config/hostname_list.hpp"
+#include "agent/network/config/list_text.hpp"
 #include "util/net/ipv4_net.hpp"
 
 namespace valdori::network {

@@ -5,8 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include "agent/network/config/hostname_lowercase.hpp"
 #include "agent/toml/document.hpp"
 #include "agent/toml/field.hpp"
@@ -19,15 +17,16 @@ using network::config::NetworkNode;
 using network::config::NetworkPolicy;
 using network::config::NetworkRoute;
 
-// A list of names; repeated names collapse, nothing is lower-cased or restricted.
-template <>
-struct ValueReader<Groups> {
-  static ReadResult<Groups> read(const ::toml::node& node) {
-    auto names = read_value<std::vector<std::string>>(node);
-    if (!names) return names.error();
-    return Groups(std::make_move_iterator(names->begin()), std::make_move_iterator(names->end()));
-  }
-};
+namespace {
+
+using Names = std::vector<std::string>;
+
+// Repeated names collapse silently; names are neither lower-cased nor restricted.
+Groups deserialize_groups(Names names) {
+  return Groups(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+}
+
+}  // namespace
 
 template <>
 struct ValueReader<NetworkNode> {
@@ -40,9 +39,9 @@ struct ValueReader<NetworkNode> {
     if (!ip) return ip.error();
     auto hostname = read_required<std::string>(**table, "hostname");
     if (!hostname) return hostname.error();
-    auto groups = read_optional<Groups>(**table, "groups");
+    auto groups = read_optional<Names>(**table, "groups");
     if (!groups) return groups.error();
-    return NetworkNode{*pk, *ip, std::move(*hostname), std::move(*groups).value_or(Groups{})};
+    return NetworkNode{*pk, *ip, std::move(*hostname), deserialize_groups(std::move(*groups).value_or(Names{}))};
   }
 };
 
@@ -55,9 +54,9 @@ struct ValueReader<NetworkRoute> {
     if (!dest) return dest.error();
     auto gw = read_required<p2p::PubKey>(**table, "gw");
     if (!gw) return gw.error();
-    auto groups = read_optional<Groups>(**table, "groups");
+    auto groups = read_optional<Names>(**table, "groups");
     if (!groups) return groups.error();
-    return NetworkRoute{*dest, *gw, std::move(*groups).value_or(Groups{})};
+    return NetworkRoute{*dest, *gw, deserialize_groups(std::move(*groups).value_or(Names{}))};
   }
 };
 
@@ -66,11 +65,12 @@ struct ValueReader<NetworkPolicy> {
   static ReadResult<NetworkPolicy> read(const ::toml::node& node) {
     auto table = read_value<const ::toml::table*>(node);
     if (!table) return table.error();
-    auto source_groups = read_required<Groups>(**table, "source_groups");
+    auto source_groups = read_required<Names>(**table, "source_groups");
     if (!source_groups) return source_groups.error();
-    auto destination_groups = read_required<Groups>(**table, "destination_groups");
+    auto destination_groups = read_required<Names>(**table, "destination_groups");
     if (!destination_groups) return destination_groups.error();
-    return NetworkPolicy{std::move(*source_groups), std::move(*destination_groups)};
+    return NetworkPolicy{deserialize_groups(std::move(*source_groups)),
+                         deserialize_groups(std::move(*destination_groups))};
   }
 };
 
