@@ -74,6 +74,16 @@ TEST(AppliedStatus, TextForm) {
   }
 }
 
+TEST(AppliedStatus, DebugFormWrapsTheListsDebugForm) {
+  config::HostnameList hostnames;
+  hostnames.hostnames.emplace(*util::net::parse_ipv4_addr("10.44.0.1"), "web");
+  const config::EffectiveRoutingList routes;
+  EXPECT_EQ(debug(AppliedStatus<config::HostnameList>{hostnames, "x"}),
+            "AppliedStatus { applied: Some(" + config::debug(hostnames) + "), error: Some(\"x\") }");
+  EXPECT_EQ(debug(AppliedStatus<config::EffectiveRoutingList>{routes, std::nullopt}),
+            "AppliedStatus { applied: Some(" + config::debug(routes) + "), error: None }");
+}
+
 TEST(AppliedStatus, AccessRuleTextEmbedsTheTable) {
   const EffectiveAccessRuleList list = rules_in_order({kOut});
   const AppliedStatus<EffectiveAccessRuleList> status{list, "rebuild failed"};
