@@ -1,0 +1,14 @@
+#include "p2p_core/crypto/sodium.hpp"
+
+#include <sodium.h>
+
+#include <cstdlib>
+
+namespace valdori::p2p::crypto {
+
+void ensure_sodium() {
+  static const bool initialised = sodium_init() >= 0;
+  if (!initialised) std::abort();
+}
+
+}  // namespace valdori::p2p::crypto
