@@ -23,7 +23,7 @@ namespace valdori::p2p {
 
 struct SuperPeerUrlError {
   enum class Kind : std::uint8_t {
-    Malformed,          // not a URL at all; detail: the parser's message
+    Malformed,          // not a URL at all
     SchemeNotUdp,       // detail: the scheme
     UserInfoPresent,
     HostMissing,
