@@ -1,0 +1,86 @@
+#include "agent/agent/config.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "agent/agent/config_document.hpp"
+#include "agent/toml/document.hpp"
+#include "util/fs/read_file.hpp"
+#include "util/fs/replace_file.hpp"
+#include "util/log/log.hpp"
+#include "util/system/env.hpp"
+#include "util/text/utf8.hpp"
+
+namespace valdori::agent {
+namespace {
+
+using boost::system::result;
+
+spdlog::logger& logger() { return log::logger("valdori_agent::agent::config"); }
+
+constexpr mode_t kNewFileMode = 0600;  // the file holds the secret key
+
+result<AgentConfig, error::Error> generate(const std::filesystem::path& path, std::uint8_t difficulty) {
+  VLOG_INFO(logger(), "Config file does not exist, generating new one (this might take some time due to the PoW)");
+  auto identity = p2p::Identity::generate(difficulty);
+  if (!identity) return error::Error::identity(identity.error());
+  VLOG_TRACE(logger(), "Generated new identity with public key: {}", identity->pk());
+  AgentConfig config(std::move(*identity));
+  if (auto saved = config.save(path); !saved) return saved.error();
+  return config;
+}
+
+}  // namespace
+
+result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path& path) {
+  VLOG_TRACE(logger(), "Loading agent config from {}", path.string());
+  auto text = util::fs::read_file(path);
+  if (!text) return error::Error::io(text.error());
+  if (!util::text::is_valid_utf8(*text)) {
+    return error::Error(error::Kind::Io, "stream did not contain valid UTF-8");
+  }
+  VLOG_TRACE(logger(), "Successfully read config file");
+
+  auto document = toml_doc::parse_document(*text);
+  if (!document) return error::Error(error::Kind::Toml, toml_doc::render(document.error(), *text));
+  auto config = read_agent_config(*document);
+  if (!config) return error::Error(error::Kind::Toml, toml_doc::render(config.error(), *text));
+  VLOG_TRACE(logger(), "Successfully parsed config file");
+  return std::move(*config);
+}
+
+result<AgentConfig, error::Error> AgentConfig::load_or_generate(const std::filesystem::path& path) {
+  VLOG_TRACE(logger(), "Loading or generating agent config from {}", path.string());
+  const auto difficulty = util::system::get_env<std::uint8_t>("MIN_POW_DIFFICULTY", 24);
+  VLOG_TRACE(logger(), "Using min PoW difficulty: {}", difficulty);
+
+  struct stat st{};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  // Only a missing file may be replaced by a new identity; anything else (no permission, a
+  // broken disk) must neither cost the search nor lead to an overwritten file.
+  if (!exists && errno != ENOENT) return error::Error::io(std::error_code(errno, std::system_category()));
+  auto config = exists ? load(path) : generate(path, difficulty);
+  if (!config) return config.error();
+  VLOG_TRACE(logger(), "Config loaded successfully");
+  return config;
+}
+
+result<void, error::Error> AgentConfig::save(const std::filesystem::path& path) const {
+  VLOG_TRACE(logger(), "Saving agent config to {}", path.string());
+  auto text = write_agent_config(*this);
+  if (!text) return error::Error(error::Kind::TomlSerialization, text.error().message);
+  VLOG_TRACE(logger(), "Successfully serialized config");
+  if (const std::error_code failed = util::fs::replace_file(path, *text, kNewFileMode)) {
+    return error::Error::io(failed);
+  }
+  VLOG_TRACE(logger(), "Successfully wrote config file");
+  return {};
+}
+
+std::uint16_t AgentConfig::default_mtu() {
+  return util::system::get_env<bool>("ARM_MESSAGES", true) ? 1073 : 1121;
+}
+
+}  // namespace valdori::agent

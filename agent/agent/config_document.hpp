@@ -1,0 +1,30 @@
+// The agent configuration as a TOML document. Keys, in the order they are written:
+//   network = []            only when there are no networks
+//   mtu, super_peers, update_check, auto_connect      each only when set
+//   [identity]   sk, pow
+//   [[network]]  config_url, disabled, name (only when set); sorted by config_url, byte by byte
+//   [dns]        disabled (only when set)
+//   [controller] url, auth_url, display_login_email, shared_secret (each only when set)
+// Reading ignores keys it does not know, at every level.
+#pragma once
+
+#include <string>
+
+#include <boost/system/result.hpp>
+#include <toml++/toml.h>
+
+#include "agent/agent/config.hpp"
+#include "agent/toml/read_error.hpp"
+#include "agent/toml/writer.hpp"
+
+namespace valdori::agent {
+
+toml_doc::ReadResult<AgentConfig> read_agent_config(const ::toml::table& document);
+
+// The value of the `network` key: an array of network tables, keyed by the parse of each
+// `config_url`. A URL that does not parse, or parses like an earlier one, is an error.
+toml_doc::ReadResult<NetworkMap> deserialize_networks(const ::toml::node& value);
+
+boost::system::result<std::string, toml_doc::WriteError> write_agent_config(const AgentConfig& config);
+
+}  // namespace valdori::agent

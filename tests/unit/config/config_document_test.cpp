@@ -1,0 +1,234 @@
+#include "agent/agent/config_document.hpp"
+
+#include <map>
+#include <string>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "agent/toml/document.hpp"
+
+namespace valdori::agent {
+namespace {
+
+const std::string kSk(64, '1');  // "1111...": a valid secret key text
+const std::string kIdentity = "[identity]\nsk = \"" + kSk + "\"\npow = 5\n";
+
+p2p::Identity sample_identity(std::int32_t pow = 5) {
+  return p2p::Identity(*p2p::SecKey::from_str(kSk), p2p::Pow::from(pow));
+}
+
+std::string super_peer_text() {
+  return "udp://sp.example.net:4000?publicKey=" + sample_identity().pk().to_string() + "&networkId=7&tcpPort=4001";
+}
+
+network::Network make_network(std::string url, bool disabled, std::optional<std::string> name) {
+  network::Network n;
+  n.config_url = std::move(url);
+  n.disabled = disabled;
+  n.name = std::move(name);
+  return n;
+}
+
+// What the file keeps of each network, by the normal form of its URL.
+std::map<std::string, std::tuple<std::string, bool, std::optional<std::string>>> persisted(const NetworkMap& networks) {
+  std::map<std::string, std::tuple<std::string, bool, std::optional<std::string>>> out;
+  for (const auto& [url, n] : networks) out[std::string(url.as_string())] = {n.config_url, n.disabled, n.name};
+  return out;
+}
+
+void add_network(AgentConfig& config, network::Network network) {
+  auto url = util::Url::parse(network.config_url).value();
+  config.networks.emplace(std::move(url), std::move(network));
+}
+
+// Reads a document; on failure gives the reader's message.
+toml_doc::ReadResult<AgentConfig> read(std::string_view text) {
+  auto document = toml_doc::parse_document(text);
+  if (!document) return document.error();
+  return read_agent_config(*document);
+}
+
+AgentConfig read_ok(std::string_view text) {
+  auto config = read(text);
+  EXPECT_TRUE(config.has_value()) << (config ? "" : config.error().message);
+  return config ? std::move(*config) : AgentConfig(sample_identity());
+}
+
+std::string write_ok(const AgentConfig& config) {
+  auto text = write_agent_config(config);
+  EXPECT_TRUE(text.has_value());
+  return text ? *text : "";
+}
+
+TEST(ConfigDocument, WritesEveryKeyInTheFixedOrder) {
+  AgentConfig config(sample_identity(-7));
+  config.mtu = 1400;
+  config.super_peers = std::vector{*p2p::SuperPeerUrl::try_from(super_peer_text())};
+  config.update_check = false;
+  config.auto_connect = true;
+  add_network(config, make_network("https://example.com/a", true, "Office"));
+  add_network(config, make_network("http://example.com/a", false, std::nullopt));
+  add_network(config, make_network("https://example.com/a/b", false, std::nullopt));
+  config.dns = DnsConfig{true};
+  config.controller = ControllerConfig{"https://c.example/api", "https://a.example", "me@example.com", "c2VjcmV0",
+                                       {ControllerConnectionStatus::Ok{}}};
+  const std::string sp = config.super_peers->front().to_string();
+  EXPECT_EQ(write_ok(config),
+            "mtu = 1400\n"
+            "super_peers = [\"" + sp + "\"]\n"
+            "update_check = false\n"
+            "auto_connect = true\n"
+            "\n[identity]\nsk = \"" + kSk + "\"\npow = -7\n"
+            "\n[[network]]\nconfig_url = \"http://example.com/a\"\ndisabled = false\n"
+            "\n[[network]]\nconfig_url = \"https://example.com/a\"\ndisabled = true\nname = \"Office\"\n"
+            "\n[[network]]\nconfig_url = \"https://example.com/a/b\"\ndisabled = false\n"
+            "\n[dns]\ndisabled = true\n"
+            "\n[controller]\nurl = \"https://c.example/api\"\nauth_url = \"https://a.example\"\n"
+            "display_login_email = \"me@example.com\"\nshared_secret = \"c2VjcmV0\"\n");
+}
+
+TEST(ConfigDocument, AFreshConfigHoldsOnlyTheEmptyNetworkListAndTheIdentity) {
+  EXPECT_EQ(write_ok(AgentConfig(sample_identity())), "network = []\n\n" + kIdentity);
+}
+
+TEST(ConfigDocument, RoundTripKeepsEveryValue) {
+  AgentConfig config = read_ok("mtu = 0\nsuper_peers = []\nauto_connect = false\n[identity]\nsk = \"" + kSk +
+                                "\"\npow = -2147483648\n[dns]\n[controller]\n");
+  const std::string tricky[] = {"say \"hi\"", "C:\\net\\", "two\nlines\r\n", std::string("nul\0byte", 8),
+                                "tab\there \x7f", "caf\xc3\xa9 \xf0\x9f\x98\x80", ""};
+  for (std::size_t i = 0; i < std::size(tricky); ++i) {
+    add_network(config, make_network("https://example.com/" + std::to_string(i), i % 2 == 0, tricky[i]));
+  }
+  add_network(config, make_network("file:///etc/net%20one.toml", false, std::nullopt));
+
+  const AgentConfig back = read_ok(write_ok(config));
+  EXPECT_EQ(back.identity, config.identity);
+  EXPECT_EQ(back.identity.pk(), sample_identity().pk());
+  EXPECT_EQ(persisted(back.networks), persisted(config.networks));
+  EXPECT_EQ(back.mtu, config.mtu);
+  EXPECT_EQ(back.super_peers, config.super_peers);
+  EXPECT_EQ(back.update_check, std::nullopt);
+  EXPECT_EQ(back.auto_connect, false);
+  EXPECT_EQ(back.dns, config.dns);
+  EXPECT_EQ(back.controller, config.controller);
+}
+
+TEST(ConfigDocument, OptionalPartsReadAsAbsentOrEmptyAndWriteBackTheSame) {
+  const AgentConfig bare = read_ok(kIdentity);
+  EXPECT_TRUE(bare.networks.empty());
+  EXPECT_FALSE(bare.mtu || bare.super_peers || bare.update_check || bare.auto_connect || bare.dns || bare.controller);
+  EXPECT_EQ(write_ok(bare), "network = []\n\n" + kIdentity);
+
+  const AgentConfig empty_parts = read_ok("super_peers = []\nmtu = 0\n" + kIdentity + "[dns]\n[controller]\n");
+  ASSERT_TRUE(empty_parts.super_peers);
+  EXPECT_TRUE(empty_parts.super_peers->empty());
+  EXPECT_EQ(empty_parts.mtu, 0);
+  EXPECT_EQ(empty_parts.dns, DnsConfig{});
+  ASSERT_TRUE(empty_parts.controller);
+  EXPECT_EQ(empty_parts.controller->url_or_default(), "https://api.valdori.net/api");
+  EXPECT_EQ(empty_parts.controller->auth_url_or_default(), "https://auth.valdori.net");
+  EXPECT_EQ(write_ok(empty_parts), "network = []\nmtu = 0\nsuper_peers = []\n\n" + kIdentity + "\n[dns]\n\n[controller]\n");
+}
+
+TEST(ConfigDocument, NetworksDefaultToEnabledAndUnnamedAndUnknownKeysAreDropped) {
+  const AgentConfig config = read_ok("colour = \"blue\"\n" + kIdentity + "extra = 1\n" +
+                                     "[[network]]\nconfig_url = \"https://example.com/n\"\nfoo = [1]\n"
+                                     "[future]\nx = 1\n");
+  ASSERT_EQ(config.networks.size(), 1u);
+  const network::Network& n = config.networks.begin()->second;
+  EXPECT_FALSE(n.disabled);
+  EXPECT_EQ(n.name, std::nullopt);
+  EXPECT_EQ(n.health, network::NetworkHealth{});
+  EXPECT_EQ(write_ok(config), kIdentity + "\n[[network]]\nconfig_url = \"https://example.com/n\"\ndisabled = false\n");
+}
+
+TEST(ConfigDocument, KeysAreTheParsedUrlsWhileTheTextStaysAsWritten) {
+  const AgentConfig config = read_ok(kIdentity + "[[network]]\nconfig_url = \"HTTPS://Example.com\"\n");
+  ASSERT_EQ(config.networks.size(), 1u);
+  EXPECT_EQ(config.networks.begin()->first.as_string(), "https://example.com/");
+  EXPECT_EQ(config.networks.begin()->second.config_url, "HTTPS://Example.com");
+}
+
+TEST(ConfigDocument, ReadingErrorsNameTheProblem) {
+  const std::string net = "[[network]]\nconfig_url = ";
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"mtu = 1\n", "missing field `identity`"},
+      {"[identity]\npow = 1\n", "missing field `sk`"},
+      {"[identity]\nsk = \"" + kSk + "\"\n", "missing field `pow`"},
+      {"identity = 5\n", "invalid type: integer `5`, expected a table"},
+      {"[identity]\nsk = 5\npow = 1\n", "invalid type: integer `5`, expected a string"},
+      {"[identity]\nsk = \"abcd\"\npow = 1\n", "Hex error: Invalid hex string length"},
+      {"[identity]\nsk = \"" + std::string(63, '1') + "x\"\npow = 1\n",
+       "Hex error: Invalid character in hex string: byte 120"},
+      {"[identity]\nsk = \"" + kSk + "\"\npow = 2147483648\n",
+       "invalid value: integer `2147483648`, expected an integer from -2147483648 to 2147483647"},
+      {"[identity]\nsk = \"" + kSk + "\"\npow = \"1\"\n", "invalid type: string \"1\", expected an integer"},
+      {"mtu = 70000\n" + kIdentity, "invalid value: integer `70000`, expected an integer from 0 to 65535"},
+      {"mtu = -1\n" + kIdentity, "invalid value: integer `-1`, expected an integer from 0 to 65535"},
+      {"mtu = 1.5\n" + kIdentity, "invalid type: floating point `1.5`, expected an integer"},
+      {"update_check = \"yes\"\n" + kIdentity, "invalid type: string \"yes\", expected a boolean"},
+      {"network = 1\n" + kIdentity, "invalid type: integer `1`, expected an array"},
+      {"network = [1]\n" + kIdentity, "invalid type: integer `1`, expected a table"},
+      {kIdentity + "[[network]]\nname = \"x\"\n", "missing field `config_url`"},
+      {kIdentity + net + "\"example.com/net\"\n", "relative URL without a base"},
+      {kIdentity + net + "\"https://example.com/a\"\n" + net + "\"bad\"\n[[network]]\n", "missing field `config_url`"},
+      {kIdentity + net + "\"https://example.com\"\n" + net + "\"HTTPS://EXAMPLE.com/\"\n",
+       "duplicate network URL: https://example.com/"},
+      {kIdentity + net + "\"https://Example.com:443/x/../n\"\n" + net + "\"https://example.com/n\"\n",
+       "duplicate network URL: https://example.com/n"},
+      {"super_peers = [\"udp://sp.example.net:4000\"]\n" + kIdentity,
+       "invalid super peer URL: missing parameter publicKey"},
+      {"dns = []\n" + kIdentity, "invalid type: array, expected a table"},
+      {kIdentity + "[controller]\nurl = 1\n", "invalid type: integer `1`, expected a string"},
+  };
+  for (const Case& c : cases) {
+    auto config = read(c.text);
+    ASSERT_FALSE(config.has_value()) << c.text;
+    EXPECT_EQ(config.error().message, c.message) << c.text;
+    EXPECT_TRUE(config.error().position.has_value()) << c.text;
+  }
+}
+
+TEST(ConfigDocument, RepeatedKeysAreRejectedByTheParser) {
+  for (const std::string& text : {"[identity]\nsk = \"" + kSk + "\"\nsk = \"" + kSk + "\"\npow = 1\n",
+                                  "mtu = 1\nmtu = 2\n" + kIdentity, kIdentity + "[dns]\n[dns]\n"}) {
+    EXPECT_FALSE(read(text).has_value()) << text;
+  }
+}
+
+TEST(ConfigDocument, ProofOfWorkIsNotCheckedWhileReading) {
+  for (const char* pow : {"0", "-1", "-2147483648", "2147483647"}) {
+    const AgentConfig config = read_ok("[identity]\nsk = \"" + kSk + "\"\npow = " + pow + "\n");
+    EXPECT_EQ(std::to_string(config.identity.pow().value()), pow);
+    EXPECT_EQ(config.identity.pk(), sample_identity().pk());
+  }
+}
+
+TEST(ConfigDocument, HttpSortsBeforeHttpsAndPrefixesFirst) {
+  AgentConfig config(sample_identity());
+  for (const char* url : {"https://example.com/net", "http://example.com/net", "https://example.com/net/x",
+                          "https://example.com/Net"}) {
+    add_network(config, make_network(url, false, std::nullopt));
+  }
+  const std::string text = write_ok(config);
+  const auto at = [&](const char* url) { return text.find(std::string("\"") + url + "\""); };
+  EXPECT_LT(at("http://example.com/net"), at("https://example.com/Net"));
+  EXPECT_LT(at("https://example.com/Net"), at("https://example.com/net"));
+  EXPECT_LT(at("https://example.com/net"), at("https://example.com/net/x"));
+}
+
+TEST(ConfigDocument, TextThatTomlCannotHoldFailsTheWrite) {
+  AgentConfig config(sample_identity());
+  add_network(config, make_network("https://example.com/n", false, std::string("bad \xff")));
+  auto text = write_agent_config(config);
+  ASSERT_FALSE(text.has_value());
+  EXPECT_EQ(text.error().message, "value of `name` is not valid UTF-8");
+}
+
+}  // namespace
+}  // namespace valdori::agent
