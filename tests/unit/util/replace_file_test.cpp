@@ -1,0 +1,73 @@
+#include "util/fs/replace_file.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.hpp"
+#include "util/fs/read_file.hpp"
+
+namespace valdori::util::fs {
+namespace {
+
+namespace stdfs = std::filesystem;
+using testing::TempDir;
+
+std::vector<std::string> entries(const stdfs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+unsigned mode_of(const stdfs::path& path) {
+  struct stat st{};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mode & 07777;
+}
+
+TEST(ReplaceFile, CreatesWithTheGivenModeAndReplacesKeepingTheOldMode) {
+  TempDir dir;
+  ASSERT_FALSE(replace_file(dir / "f", "first", 0600));
+  EXPECT_EQ(read_file(dir / "f").value(), "first");
+  EXPECT_EQ(mode_of(dir / "f"), 0600u);
+
+  stdfs::permissions(dir / "f", static_cast<stdfs::perms>(0640));
+  ASSERT_FALSE(replace_file(dir / "f", std::string("second\0with nul", 15), 0600));
+  EXPECT_EQ(read_file(dir / "f").value(), std::string("second\0with nul", 15));
+  EXPECT_EQ(mode_of(dir / "f"), 0640u);
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"f"});
+}
+
+TEST(ReplaceFile, FollowsASymbolicLinkToItsTarget) {
+  TempDir dir;
+  ASSERT_FALSE(replace_file(dir / "target", "old", 0644));
+  stdfs::create_symlink(dir / "target", dir / "link");
+  ASSERT_FALSE(replace_file(dir / "link", "new", 0600));
+  EXPECT_TRUE(stdfs::is_symlink(dir / "link"));
+  EXPECT_EQ(read_file(dir / "target").value(), "new");
+  EXPECT_EQ(mode_of(dir / "target"), 0644u);
+}
+
+TEST(ReplaceFile, FailuresLeaveNothingBehind) {
+  TempDir dir;
+  stdfs::create_directory(dir / "a-directory");
+  EXPECT_TRUE(replace_file(dir / "a-directory", "text", 0600));
+  EXPECT_TRUE(replace_file(dir / "missing" / "f", "text", 0600));
+  stdfs::create_symlink(dir / "nowhere", dir / "dangling");
+  EXPECT_TRUE(replace_file(dir / "dangling", "text", 0600));
+  EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"a-directory", "dangling"}));
+}
+
+TEST(ReadFile, ReportsTheSystemError) {
+  TempDir dir;
+  EXPECT_EQ(read_file(dir / "missing").error(), std::errc::no_such_file_or_directory);
+  EXPECT_EQ(read_file(dir.path()).error(), std::errc::is_a_directory);
+}
+
+}  // namespace
+}  // namespace valdori::util::fs
