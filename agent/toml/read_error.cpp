@@ -25,8 +25,12 @@ std::string describe(const ::toml::node& value) {
       return "string " + string_literal(value.as_string()->get()).value_or("\"\"");
     case ::toml::node_type::integer:
       return fmt::format("integer `{}`", value.as_integer()->get());
-    case ::toml::node_type::floating_point:
-      return fmt::format("floating point `{}`", value.as_floating_point()->get());
+    case ::toml::node_type::floating_point: {
+      std::string number = fmt::format("{}", value.as_floating_point()->get());
+      // Shown as a float even when whole: "1.0", not "1".
+      if (number.find_first_not_of("-0123456789") == std::string::npos) number += ".0";
+      return fmt::format("floating point `{}`", number);
+    }
     case ::toml::node_type::boolean:
       return fmt::format("boolean `{}`", value.as_boolean()->get());
     case ::toml::node_type::table:
