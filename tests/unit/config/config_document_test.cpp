@@ -222,13 +222,5 @@ TEST(ConfigDocument, HttpSortsBeforeHttpsAndPrefixesFirst) {
   EXPECT_LT(at("https://example.com/net"), at("https://example.com/net/x"));
 }
 
-TEST(ConfigDocument, TextThatTomlCannotHoldFailsTheWrite) {
-  AgentConfig config(sample_identity());
-  add_network(config, make_network("https://example.com/n", false, std::string("bad \xff")));
-  auto text = write_agent_config(config);
-  ASSERT_FALSE(text.has_value());
-  EXPECT_EQ(text.error().message, "value of `name` is not valid UTF-8");
-}
-
 }  // namespace
 }  // namespace valdori::agent

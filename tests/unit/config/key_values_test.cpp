@@ -55,20 +55,5 @@ TEST(KeyValues, ProofOfWorkIsAnySigned32BitInteger) {
   for (const Case& c : cases) EXPECT_EQ(outcome<p2p::Pow>(std::string("v = ") + c.value), c.message) << c.value;
 }
 
-TEST(KeyValues, IdentityWrittenAndReadBackIsTheSame) {
-  const p2p::Identity identity(*p2p::SecKey::from_str(kHex), p2p::Pow::from(-42));
-  DocumentWriter writer;
-  writer.table("v");
-  write_identity(writer, identity);
-  const std::string text = std::move(writer).finish().value();
-  EXPECT_EQ(text, "[v]\nsk = \"" + kHex + "\"\npow = -42\n");
-  auto doc = parse_document(text);
-  ASSERT_TRUE(doc.has_value());
-  const p2p::Identity back = read_required<p2p::Identity>(*doc, "v").value();
-  EXPECT_EQ(back.sk(), identity.sk());
-  EXPECT_EQ(back.pk(), identity.sk().public_key());
-  EXPECT_EQ(back.pow(), identity.pow());
-}
-
 }  // namespace
 }  // namespace valdori::agent::toml_doc

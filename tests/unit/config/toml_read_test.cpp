@@ -59,21 +59,6 @@ TEST(TomlRead, PositionsPointAtTheValueOrTheTable) {
   EXPECT_EQ(missing.position->line, 3u);
 }
 
-TEST(TomlRead, OptionalFieldsAreAbsentOnlyWhenTheKeyIs) {
-  const ::toml::table doc = parse_ok("b = false\nwrong = 1\n");
-  EXPECT_EQ(read_optional<bool>(doc, "missing").value(), std::nullopt);
-  EXPECT_EQ(read_optional<bool>(doc, "b").value(), std::optional<bool>(false));
-  EXPECT_FALSE(read_optional<bool>(doc, "wrong").has_value());
-}
-
-TEST(TomlRead, ArraysReadEveryElementAndStopAtTheFirstBadOne) {
-  const ::toml::table doc = parse_ok("ok = [\"a\", \"b\"]\nempty = []\nmixed = [\"a\", 2]\n");
-  EXPECT_EQ(read_required<std::vector<std::string>>(doc, "ok").value(), (std::vector<std::string>{"a", "b"}));
-  EXPECT_TRUE(read_required<std::vector<std::string>>(doc, "empty").value().empty());
-  EXPECT_EQ(read_required<std::vector<std::string>>(doc, "mixed").error().message,
-            "invalid type: integer `2`, expected a string");
-}
-
 TEST(TomlRead, SyntaxErrorsAndRepeatedKeysAreErrorsWithPositions) {
   const char* bad[] = {"a = \n", "a = 1\na = 2\n", "[t]\n[t]\n", "a = 99999999999999999999\n", "= 1\n"};
   for (const char* text : bad) {

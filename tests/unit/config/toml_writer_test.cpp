@@ -11,22 +11,6 @@
 namespace valdori::agent::toml_doc {
 namespace {
 
-TEST(TomlWriter, KeepsTheWrittenKeyOrder) {
-  DocumentWriter w;
-  w.string_array("zeta", std::vector<std::string>{});
-  w.integer("mtu", -5);
-  w.string_array("list", std::vector<std::string>{"a", "b"});
-  w.table("identity");
-  w.string("sk", "abc");
-  w.integer("pow", 12);
-  w.array_table("network");
-  w.boolean("disabled", false);
-  w.table("odd key");
-  EXPECT_EQ(std::move(w).finish().value(),
-            "zeta = []\nmtu = -5\nlist = [\"a\", \"b\"]\n\n[identity]\nsk = \"abc\"\npow = 12\n\n"
-            "[[network]]\ndisabled = false\n\n[\"odd key\"]\n");
-}
-
 TEST(TomlWriter, EscapesEveryCharacterTomlCannotHoldLiterally) {
   struct Case {
     std::string text;
@@ -57,13 +41,6 @@ TEST(TomlWriter, StringsSurviveARoundTripThroughTheParser) {
     ASSERT_TRUE(doc.has_value()) << doc_text;
     EXPECT_EQ(read_required<std::string>(*doc, "v").value(), text);
   }
-}
-
-TEST(TomlWriter, TextThatIsNotUtf8FailsTheDocument) {
-  DocumentWriter w;
-  w.string("name", "ok");
-  w.string("bad", "\xc0\xaf");
-  EXPECT_EQ(std::move(w).finish().error().message, "value of `bad` is not valid UTF-8");
 }
 
 }  // namespace

@@ -30,19 +30,6 @@ unsigned mode_of(const stdfs::path& path) {
   return st.st_mode & 07777;
 }
 
-TEST(ReplaceFile, CreatesWithTheGivenModeAndReplacesKeepingTheOldMode) {
-  TempDir dir;
-  ASSERT_FALSE(replace_file(dir / "f", "first", 0600));
-  EXPECT_EQ(read_file(dir / "f").value(), "first");
-  EXPECT_EQ(mode_of(dir / "f"), 0600u);
-
-  stdfs::permissions(dir / "f", static_cast<stdfs::perms>(0640));
-  ASSERT_FALSE(replace_file(dir / "f", std::string("second\0with nul", 15), 0600));
-  EXPECT_EQ(read_file(dir / "f").value(), std::string("second\0with nul", 15));
-  EXPECT_EQ(mode_of(dir / "f"), 0640u);
-  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"f"});
-}
-
 TEST(ReplaceFile, FollowsASymbolicLinkToItsTarget) {
   TempDir dir;
   ASSERT_FALSE(replace_file(dir / "target", "old", 0644));
