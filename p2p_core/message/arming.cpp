@@ -2,12 +2,12 @@
 
 #include <sodium.h>
 
-#include "p2p_core/crypto/random.hpp"
+#include "p2p_core/crypto/nonce.hpp"
 #include "p2p_core/crypto/sodium.hpp"
 
 namespace valdori::p2p::message {
 
-static_assert(kArmNonceLen == crypto_aead_xchacha20poly1305_ietf_NPUBBYTES);
+static_assert(kArmNonceLen == crypto_aead_xchacha20poly1305_ietf_NPUBBYTES && kArmNonceLen == crypto::kNonceLen);
 static_assert(kArmTagLen == crypto_aead_xchacha20poly1305_ietf_ABYTES);
 
 boost::system::result<void, error::Error> arm_in_place(std::span<std::uint8_t> region,
@@ -15,8 +15,8 @@ boost::system::result<void, error::Error> arm_in_place(std::span<std::uint8_t> r
                                                        const crypto::SessionKey& key) {
   if (region.size() < kArmOverhead) return error::ArmFailedTooShort{region.size(), kArmOverhead};
   crypto::ensure_sodium();
-  const auto nonce = region.first(kArmNonceLen);
-  crypto::random_bytes(nonce);
+  const auto nonce = region.first<kArmNonceLen>();
+  crypto::unique_nonce(nonce);
   const auto sealed = region.subspan(kArmNonceLen);
   const std::size_t plain_len = sealed.size() - kArmTagLen;
   unsigned long long sealed_len = 0;

@@ -1,6 +1,6 @@
 // Arming: XChaCha20-Poly1305 (IETF) sealing of a message body under a session key, in place.
-// An armed region is the 24-byte random nonce, the ciphertext and the 16-byte tag; associated
-// data binds the body to the header it travels under.
+// An armed region is the 24-byte nonce (never repeated, crypto/nonce.hpp), the ciphertext and the
+// 16-byte tag; associated data binds the body to the header it travels under.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +18,8 @@ inline constexpr std::size_t kArmNonceLen = 24;
 inline constexpr std::size_t kArmTagLen = 16;
 inline constexpr std::size_t kArmOverhead = kArmNonceLen + kArmTagLen;
 
-// `region` holds room for the nonce, then the plain body, then room for the tag. Draws a nonce
-// and encrypts the body where it lies.
+// `region` holds room for the nonce, then the plain body, then room for the tag. Writes a fresh
+// nonce and encrypts the body where it lies.
 boost::system::result<void, error::Error> arm_in_place(std::span<std::uint8_t> region,
                                                        std::span<const std::uint8_t> associated_data,
                                                        const crypto::SessionKey& key);
