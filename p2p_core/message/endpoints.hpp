@@ -56,7 +56,6 @@ class EndpointList {
   std::size_t size() const { return bytes_[0]; }
   Iterator begin() const { return Iterator(bytes_.data() + 1); }
   Iterator end() const { return Iterator(bytes_.data() + bytes_.size()); }
-  std::span<const std::uint8_t> bytes() const { return bytes_; }
 
  private:
   explicit EndpointList(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
