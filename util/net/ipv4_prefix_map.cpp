@@ -8,13 +8,9 @@ namespace {
 // owner as the one before it is merged into it.
 void open_range(Ranges& ranges, std::uint64_t start, std::uint32_t owner) {
   if (start > 0xFFFF'FFFFu) return;  // past the end of the address space
-  if (!ranges.starts.empty() && ranges.starts.back() == start) {
-    ranges.starts.pop_back();
-    ranges.owners.pop_back();
-  }
-  if (!ranges.owners.empty() && ranges.owners.back() == owner) return;
-  ranges.starts.push_back(static_cast<std::uint32_t>(start));
-  ranges.owners.push_back(owner);
+  if (!ranges.empty() && ranges.back().start == start) ranges.pop_back();
+  if (!ranges.empty() && ranges.back().owner == owner) return;
+  ranges.push_back({static_cast<std::uint32_t>(start), owner});
 }
 
 }  // namespace
@@ -27,8 +23,7 @@ Ranges cut_ranges(std::span<const Ipv4Net> networks) {
   auto last_address = [](const Ipv4Net& net) -> std::uint64_t { return net.broadcast().to_uint(); };
 
   Ranges ranges;
-  ranges.starts.reserve(2 * networks.size() + 1);
-  ranges.owners.reserve(2 * networks.size() + 1);
+  ranges.reserve(2 * networks.size() + 1);
   open_range(ranges, 0, kNoEntry);
 
   // Sorted networks are nested or disjoint, and a parent comes before its children: the open

@@ -19,26 +19,29 @@ namespace prefix_map_detail {
 
 inline constexpr std::uint32_t kNoEntry = ~std::uint32_t{0};
 
-// The address space cut into ranges: range i runs from starts[i] up to starts[i + 1] - 1 and
-// belongs to the entry owners[i] (its longest matching network) or to none (kNoEntry).
-struct Ranges {
-  std::vector<std::uint32_t> starts;  // ascending; starts[0] == 0
-  std::vector<std::uint32_t> owners;
+// A piece of the address space: from `start` up to the next range's start, owned by an entry
+// (its longest matching network) or by none (kNoEntry). Start and owner share a cache line, so
+// the search that finds the range has the owner too.
+struct Range {
+  std::uint32_t start;
+  std::uint32_t owner;
 };
+// Ascending by start; the first starts at 0.
+using Ranges = std::vector<Range>;
 
 // `networks` must be masked, distinct and sorted ascending by (address, prefix length).
 Ranges cut_ranges(std::span<const Ipv4Net> networks);
 
-// Index of the range holding `addr`.
-inline std::size_t range_of(const std::vector<std::uint32_t>& starts, std::uint32_t addr) noexcept {
-  const std::uint32_t* base = starts.data();
-  std::size_t n = starts.size();
+// The owner of the range holding `addr`.
+inline std::uint32_t owner_of(const Ranges& ranges, std::uint32_t addr) noexcept {
+  const Range* base = ranges.data();
+  std::size_t n = ranges.size();
   while (n > 1) {
     const std::size_t half = n / 2;
-    base = base[half] <= addr ? base + half : base;
+    base = base[half].start <= addr ? base + half : base;
     n -= half;
   }
-  return static_cast<std::size_t>(base - starts.data());
+  return base->owner;
 }
 
 }  // namespace prefix_map_detail
@@ -80,11 +83,11 @@ class Ipv4PrefixMap {
   };
 
   // An empty map: every lookup misses.
-  Ipv4PrefixMap() : ranges_{{0}, {prefix_map_detail::kNoEntry}} {}
+  Ipv4PrefixMap() : ranges_{{0, prefix_map_detail::kNoEntry}} {}
 
   // The value of the longest network that contains `addr`, or null.
   const V* lookup(Ipv4Addr addr) const noexcept {
-    const std::uint32_t owner = ranges_.owners[prefix_map_detail::range_of(ranges_.starts, addr.to_uint())];
+    const std::uint32_t owner = prefix_map_detail::owner_of(ranges_, addr.to_uint());
     return owner == prefix_map_detail::kNoEntry ? nullptr : &entries_[owner].value;
   }
 
