@@ -1,8 +1,11 @@
 #include "agent/network/config/derived_lists.hpp"
 
+#include <string>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "agent/network/config/list_text.hpp"
 #include "derived_list_samples.hpp"
 #include "tests/support/log_capture.hpp"
 
@@ -105,6 +108,73 @@ TEST(DerivedLists, MemberNodeWithPeersAndRoutes) {
   HostnameList names;
   names.hostnames = {{addr("10.0.0.1"), "me"}, {addr("10.0.0.2"), "alpha"}};
   EXPECT_EQ(hostnames(cfg, kMe), names);
+}
+
+TEST(DerivedLists, FromADocumentAsTheStatusReportPrintsThem) {
+  const std::string k2 = key(2).to_string(), k3 = key(3).to_string();
+  const std::string document = R"(
+network = "10.44.0.0/24"
+name = "office"
+
+[[node]]
+pk = ")" + key(1).to_string() + R"("
+ip = "10.44.0.1"
+hostname = "laptop"
+groups = ["staff"]
+
+[[node]]
+pk = ")" + k2 + R"("
+ip = "10.44.0.2"
+hostname = "Gateway"
+groups = ["infra"]
+
+[[node]]
+pk = ")" + k3 + R"("
+ip = "10.44.0.3"
+hostname = "printer"
+
+[[route]]
+dest = "192.168.10.0/24"
+gw = ")" + k2 + R"("
+groups = ["staff"]
+
+[[policy]]
+source_groups = ["staff"]
+destination_groups = ["infra"]
+)";
+  auto cfg = NetworkConfig::try_from(document);
+  ASSERT_TRUE(cfg.has_value()) << display(cfg.error());
+
+  auto rules = effective_access_rule_list(*cfg, kMe);
+  ASSERT_TRUE(rules.has_value());
+  EXPECT_EQ(display(*rules),
+            "Type Source             Destination        PubKey" + std::string(58, ' ') + " Action\n"
+            "OUT  10.44.0.1/32       10.44.0.2/32       " + k2 + " ALLOW \n"
+            "OUT  10.44.0.1/32       10.44.0.3/32       " + k3 + " DENY  \n"
+            "OUT  10.44.0.1/32       192.168.10.0/24    " + k2 + " ALLOW \n"
+            "IN   10.44.0.2/32       10.44.0.1/32       " + k2 + " ALLOW \n"
+            "IN   10.44.0.3/32       10.44.0.1/32       " + k3 + " DENY  \n"
+            "IN   192.168.10.0/24    10.44.0.1/32       " + k2 + " ALLOW \n");
+
+  auto routing = effective_routing_list(*cfg, kMe);
+  ASSERT_TRUE(routing.has_value());
+  EXPECT_EQ(display(*routing),
+            "Destination        Gateway        \n"
+            "192.168.10.0/24    10.44.0.2      \n");
+  EXPECT_TRUE(effective_forwarding_list(*cfg, kMe).destinations.empty());
+  EXPECT_EQ(display(hostnames(*cfg, kMe)),
+            "IP              Hostname\n"
+            "10.44.0.1       laptop.valdori\n"
+            "10.44.0.2       Gateway.valdori\n");
+
+  // The gateway's view: it serves the route to staff only.
+  EffectiveForwardingList served;
+  served.destinations.insert(net("192.168.10.0/24"));
+  EXPECT_EQ(effective_forwarding_list(*cfg, key(2)), served);
+  const auto gateway_rules = effective_access_rule_list(*cfg, key(2));
+  ASSERT_TRUE(gateway_rules.has_value());
+  EXPECT_EQ(gateway_rules->rules.at({OUT, net("192.168.10.0/24"), net("10.44.0.1/32")}).action, Allow);
+  EXPECT_EQ(gateway_rules->rules.at({OUT, net("192.168.10.0/24"), net("10.44.0.3/32")}).action, Deny);
 }
 
 TEST(DerivedLists, LoneNodeAndUnknownKey) {
