@@ -18,16 +18,6 @@ EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) 
   return list;
 }
 
-TEST(ListText, Words) {
-  EXPECT_EQ(display(Direction::IN), "IN");
-  EXPECT_EQ(display(Direction::OUT), "OUT");
-  EXPECT_EQ(display(Action::Allow), "ALLOW");
-  EXPECT_EQ(display(Action::Deny), "DENY");
-  EXPECT_EQ(debug(Direction::OUT), "OUT");
-  EXPECT_EQ(debug(Action::Allow), "Allow");
-  EXPECT_EQ(debug(Action::Deny), "Deny");
-}
-
 TEST(ListText, AccessRuleTable) {
   const std::string header = "Type Source             Destination        PubKey" + std::string(58, ' ') + " Action\n";
   struct Case {
