@@ -1,0 +1,124 @@
+// The message handlers of NodeInner: what a received HELLO, ACK, APP or UNITE changes in the
+// tables, and the replies it queues.
+#include <algorithm>
+
+#include "p2p_core/node/logger.hpp"
+#include "p2p_core/node/node_inner.hpp"
+#include "p2p_core/peer/path_pairing.hpp"
+
+namespace valdori::p2p::node {
+namespace {
+
+std::shared_ptr<peer::PeerPath> new_path() { return std::make_shared<peer::PeerPath>(); }
+
+}  // namespace
+
+std::optional<PubKey> NodeInner::relaying_super_peer(const net::SocketAddr& source,
+                                                     const std::optional<PubKey>& arrival_link) const {
+  if (arrival_link) return arrival_link;
+  const auto found = std::ranges::find_if(super_peers_, [&](const auto& sp) { return sp->has_udp_path_to(source); });
+  if (found == super_peers_.end()) return std::nullopt;
+  return (*found)->key();
+}
+
+bool NodeInner::is_relayed(const UdpBinding* binding, const message::LongHeader& header,
+                           const std::optional<PubKey>& relay) const {
+  return binding == nullptr || header.hop_count() > 0 || relay.has_value();
+}
+
+void NodeInner::on_app(peer::NodePeer& peer, const message::AppMessage& app) {
+  peer.app_rx(cached_time());
+  add_to_recv_buf(peer.key(), app.payload());
+}
+
+boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
+    const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header,
+    peer::NodePeer& peer, const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link,
+    std::uint64_t now, UdpTransmits& udp_replies, TcpTransmits& tcp_replies) {
+  const std::uint64_t age = elapsed_ms(now, hello.time());
+  if (age > opts_.hello_max_age) return error::HelloTooOld{age};
+  peer.heard(now);
+  peer.set_tx_short_id(hello.short_id());
+  const auto relay = relaying_super_peer(source, arrival_link);
+  if (!is_relayed(binding, header, relay)) peer.add_path({binding->local_addr(), source});
+
+  auto ack = message::AckMessage::build(network_id_, pk(), pow(), peer.tx_key(), peer.key(), hello.time());
+  if (!ack) return error::MessageError{ack.error()};
+  if (arrival_link) {
+    const auto super_peer = peers_.find_super_peer(*arrival_link);
+    auto writer = super_peer ? super_peer->tcp_stream() : nullptr;
+    if (!writer) {
+      VLOG_DEBUG(node_logger(), "No TCP link to super peer {} left to answer a HELLO", *arrival_link);
+      return {};
+    }
+    tcp_replies.push_back({std::move(*ack), std::move(writer), *arrival_link});
+  } else if (binding != nullptr) {
+    udp_replies.push_back({std::move(*ack), source, binding->socket()});
+  }
+  return {};
+}
+
+boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(const net::SocketAddr& source,
+                                                                     const UdpBinding* binding,
+                                                                     const message::LongHeader& header,
+                                                                     peer::NodePeer& peer,
+                                                                     const message::AckMessage& ack,
+                                                                     const std::optional<PubKey>& arrival_link,
+                                                                     std::uint64_t now) {
+  if (ack.time() > now) return error::AckTimeIsInFuture{};
+  const std::uint64_t age = now - ack.time();
+  if (age > opts_.hello_max_age) return error::AckTooOld{age};
+  peer.heard(now);
+  const auto relay = relaying_super_peer(source, arrival_link);
+  std::shared_ptr<peer::PeerPath> path;
+  if (!is_relayed(binding, header, relay)) {
+    path = peer.add_path({binding->local_addr(), source}).first;
+  } else if (relay) {
+    path = *peer.relay_paths().get_or_insert(*relay, new_path).first;
+  }
+  if (path) path->ack_rx(now, ack.time(), source);
+  return {};
+}
+
+void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding,
+                                  peer::SuperPeer& super_peer, const message::AckMessage& ack, std::uint64_t now) {
+  if (ack.time() > now || now - ack.time() > opts_.hello_max_age) {
+    VLOG_TRACE(node_logger(), "Ignoring outdated ACK from super peer {}", super_peer.key());
+    return;
+  }
+  std::shared_ptr<peer::PeerPath> path;
+  if (binding != nullptr) {
+    path = super_peer.udp_paths().find({binding->local_addr(), source}).value_or(nullptr);
+  } else if (const auto link = super_peer.tcp_connection()) {
+    path = std::shared_ptr<peer::PeerPath>(link, &link->path());
+  }
+  if (!path) {
+    VLOG_TRACE(node_logger(), "Ignoring ACK from super peer {} on no known path", super_peer.key());
+    return;
+  }
+  path->ack_rx(now, ack.time(), source);
+}
+
+boost::system::result<void, error::Error> NodeInner::on_unite(const message::UniteMessage& unite, std::uint64_t now,
+                                                             UdpTransmits& udp_replies) {
+  const auto peer = peers_.find_node_peer(unite.peer());
+  if (!peer) {
+    VLOG_TRACE(node_logger(), "Ignoring UNITE for peer {} that is not a known node peer", unite.peer());
+    return {};
+  }
+  const std::vector<net::SocketAddr> endpoints(unite.endpoints().begin(), unite.endpoints().end());
+  for (const auto& key : peer::path_keys_for(*udp_bindings(), endpoints)) {
+    const auto [path, added] = peer->add_path(key);
+    if (!added) continue;
+    auto socket = udp_socket_for(key.local);
+    if (!socket) continue;
+    auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer->tx_key(), peer->key(), now,
+                                                      peer->rx_short_id());
+    if (!hello) return error::MessageError{hello.error()};
+    path->hello_tx(now);
+    udp_replies.push_back({std::move(*hello), key.remote, std::move(socket)});
+  }
+  return {};
+}
+
+}  // namespace valdori::p2p::node

@@ -1,0 +1,94 @@
+#include "p2p_core/node/node_inner.hpp"
+
+#include <algorithm>
+
+#include "p2p_core/identity/pow.hpp"
+#include "p2p_core/message/arming.hpp"
+#include "p2p_core/message/endpoints.hpp"
+
+namespace valdori::p2p::node {
+namespace {
+
+// An encoded endpoint is at most this long: family, IPv6 address, port.
+constexpr std::size_t kMaxEncodedEndpointLen = 1 + 16 + 2;
+// What an armed HELLO to a super peer needs besides its endpoints: header, nonce and tag, time,
+// endpoint count.
+constexpr std::size_t kHelloWithoutEndpointsLen = message::kLongHeaderLen + message::kArmOverhead + 8 + 1;
+
+std::size_t endpoints_fitting(std::size_t max_message_len) {
+  const std::size_t room = max_message_len > kHelloWithoutEndpointsLen ? max_message_len - kHelloWithoutEndpointsLen : 0;
+  return std::min(message::kMaxEndpoints, room / kMaxEncodedEndpointLen);
+}
+
+}  // namespace
+
+NodeInner::NodeInner(NodeInit init)
+    : opts_(std::move(init.opts)),
+      network_id_(init.network_id),
+      agreement_keys_(init.agreement_keys),
+      token_(std::move(init.token)),
+      executor_(std::move(init.executor)),
+      clock_(std::move(init.clock)),
+      cached_time_(clock_()),
+      peers_(opts_.max_peers),
+      bindings_(std::move(init.bindings)),
+      port_(init.port) {
+  if (!init.super_peers.empty()) peers_.set_default_route(init.super_peers.front()->key());
+  for (auto& super_peer : init.super_peers) {
+    std::erase_if(super_peers_, [&](const auto& known) { return known->key() == super_peer->key(); });
+    peers_.insert_or_assign(super_peer->key(), super_peer);
+    super_peers_.push_back(std::move(super_peer));
+  }
+}
+
+std::uint64_t NodeInner::current_time() {
+  const std::uint64_t now = clock_();
+  cached_time_.store(now, std::memory_order_relaxed);
+  return now;
+}
+
+SharedUdpSocket NodeInner::udp_socket_for(const net::SocketAddr& local) const {
+  const auto bindings = udp_bindings();
+  const auto found = std::ranges::find_if(*bindings, [&](const auto& binding) {
+    return binding->local_addr() == local && !binding->token().is_cancelled();
+  });
+  return found == bindings->end() ? nullptr : (*found)->socket();
+}
+
+void NodeInner::remove_udp_binding(const UdpBinding& binding) {
+  bindings_.update([&](UdpBindings& bindings) {
+    return std::erase_if(bindings, [&](const auto& known) { return known.get() == &binding; }) > 0;
+  });
+}
+
+std::vector<std::uint8_t> NodeInner::my_endpoint_candidates(std::span<const boost::asio::ip::address> addrs) const {
+  std::vector<net::SocketAddr> endpoints;
+  const std::size_t limit = endpoints_fitting(opts_.max_message_len);
+  for (const auto& addr : addrs) {
+    if (endpoints.size() == limit) break;
+    const net::SocketAddr endpoint(addr, port());
+    if (message::is_usable_endpoint(endpoint)) endpoints.push_back(endpoint);
+  }
+  return message::encode_endpoints(endpoints);
+}
+
+void NodeInner::add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload) {
+  opts_.message_sink->accept(sender, std::vector<std::uint8_t>(payload.begin(), payload.end()));
+}
+
+boost::system::result<peer::Peer, error::Error> NodeInner::admit_node_peer(const message::LongHeader& header) {
+  const PubKey sender = header.sender();
+  if (sender == pk()) return error::SendToSelf{};
+  if (opts_.max_peers != 0 && peers_.size() >= opts_.max_peers)
+    return error::PeersListCapacityExceeded{opts_.max_peers};
+  if (!pow_meets_difficulty(sender, header.pow(), opts_.min_pow_difficulty)) return error::PowInvalid{};
+  auto created = peer::NodePeer::create(sender, header.pow(), agreement_keys_, cached_time(), peers_.default_route());
+  if (!created) return error::PeerError{created.error()};
+  const auto& node_peer = *created;
+  const auto short_id = peers_.assign_rx_short_id(*node_peer);
+  auto stored = peers_.insert_if_absent(sender, node_peer);
+  if (peer::as_node_peer(stored) != node_peer) peers_.erase_short_id(short_id, sender);
+  return stored;
+}
+
+}  // namespace valdori::p2p::node

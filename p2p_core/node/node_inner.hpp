@@ -1,0 +1,178 @@
+// The shared state of a running overlay node: options and identity, the peers, the UDP
+// bindings, the node clock, the receive path into the message sink, the message handlers that
+// fill the reply records, the housekeeping steps and the send handles. The node's tasks share it
+// by reference counting (create it with std::make_shared); every operation may run on any
+// thread at any time, and none waits on a lock.
+//
+// Default-route rule: the default route stays on its super peer while that one is reachable;
+// otherwise it moves to the first reachable super peer in configured order; while none is
+// reachable it stays where it is. The send states relay through the default route only.
+//
+// Relayed messages: a message counts as relayed when it came over a super peer's TCP link, has
+// a hop count, or comes from the address of a super peer's UDP path. Only messages that are not
+// relayed make or confirm direct paths; a relayed ACK confirms the relay path through that
+// super peer.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/system/result.hpp>
+
+#include "p2p_core/concurrent/atomic_snapshot.hpp"
+#include "p2p_core/concurrent/snapshot_map.hpp"
+#include "p2p_core/message/ack_message.hpp"
+#include "p2p_core/message/app_message.hpp"
+#include "p2p_core/message/frame_codec.hpp"
+#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/long_header.hpp"
+#include "p2p_core/message/unite_message.hpp"
+#include "p2p_core/net/get_addrs.hpp"
+#include "p2p_core/node/clock.hpp"
+#include "p2p_core/node/error.hpp"
+#include "p2p_core/node/opts.hpp"
+#include "p2p_core/node/send_handle.hpp"
+#include "p2p_core/node/transmit.hpp"
+#include "p2p_core/node/udp_binding.hpp"
+#include "p2p_core/peer/peers_list.hpp"
+#include "p2p_core/peer/session_keys.hpp"
+#include "util/runtime/cancellation_token.hpp"
+
+namespace valdori::p2p::node {
+
+struct NodeInit {
+  NodeOpts opts;
+  message::NetworkId network_id;
+  std::optional<peer::AgreementKeys> agreement_keys;  // present exactly when messages are armed
+  // At least one. A later entry replaces an earlier one with the same key; the first key is the
+  // starting default route.
+  std::vector<std::shared_ptr<peer::SuperPeer>> super_peers;
+  UdpBindings bindings;
+  std::uint16_t port = 0;  // the bindings' port; 0 until a socket got one
+  util::CancellationToken token;
+  boost::asio::any_io_executor executor;  // where sockets bound later live
+  Clock clock = system_time_ms;
+};
+
+class NodeInner : public std::enable_shared_from_this<NodeInner> {
+ public:
+  explicit NodeInner(NodeInit init);
+  NodeInner(const NodeInner&) = delete;
+  NodeInner& operator=(const NodeInner&) = delete;
+
+  const NodeOpts& opts() const { return opts_; }
+  const message::NetworkId& network_id() const { return network_id_; }
+  const PubKey& pk() const { return opts_.id.pk(); }
+  Pow pow() const { return opts_.id.pow(); }
+  std::size_t max_message_len() const { return opts_.max_message_len; }
+  const std::optional<peer::AgreementKeys>& agreement_keys() const { return agreement_keys_; }
+  const util::CancellationToken& token() const { return token_; }
+  const boost::asio::any_io_executor& executor() const { return executor_; }
+
+  peer::PeersList& peers() { return peers_; }
+  const peer::PeersList& peers() const { return peers_; }
+  // The configured super peers, one per key; they stay for the node's life.
+  const std::vector<std::shared_ptr<peer::SuperPeer>>& super_peers() const { return super_peers_; }
+
+  // Reads the node clock and keeps the value for cached_time().
+  std::uint64_t current_time();
+  std::uint64_t cached_time() const { return cached_time_.load(std::memory_order_relaxed); }
+
+  std::shared_ptr<const UdpBindings> udp_bindings() const { return bindings_.load(); }
+  // A socket bound to `local`, from a binding that is not cancelled.
+  SharedUdpSocket udp_socket_for(const net::SocketAddr& local) const;
+  // Forgets `binding` (its reader has ended); the next housekeeping binds its address anew.
+  void remove_udp_binding(const UdpBinding& binding);
+  std::uint16_t port() const { return port_.load(std::memory_order_relaxed); }
+  // The encoded endpoints (`addrs` on the node's port) that a HELLO to a super peer carries:
+  // usable ones only, and no more than fit into a maximum-length armed HELLO.
+  std::vector<std::uint8_t> my_endpoint_candidates(std::span<const boost::asio::ip::address> addrs) const;
+  // The framing of a super-peer TCP link; frames up to the maximum message length.
+  message::FrameCodec tcp_codec() const { return message::FrameCodec(opts_.max_message_len); }
+
+  // Hands received application data to the message sink.
+  void add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload);
+  // Admits the unknown sender of a long-header message as a node peer: the peers list must have
+  // room, the proof of work must meet the minimum, key agreement must work; only then is the peer
+  // stored, with its receive short id entered. Returns the entry stored under the key in the end
+  // (another task may have stored one first).
+  boost::system::result<peer::Peer, error::Error> admit_node_peer(const message::LongHeader& header);
+
+  // Message handlers. `binding` is the receiving UDP binding (none for a TCP frame),
+  // `arrival_link` the super peer whose TCP link carried the message (none for UDP).
+  void on_app(peer::NodePeer& peer, const message::AppMessage& app);
+  // Checks the HELLO's age, learns the peer's short id for this node and the direct path it
+  // came over, and queues the ACK back the way the HELLO came.
+  boost::system::result<void, error::Error> on_node_peer_hello(
+      const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header,
+      peer::NodePeer& peer, const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link,
+      std::uint64_t now, UdpTransmits& udp_replies, TcpTransmits& tcp_replies);
+  // Checks the echoed time and records the answer on the path the ACK came over.
+  boost::system::result<void, error::Error> on_node_peer_ack(const net::SocketAddr& source,
+                                                            const UdpBinding* binding,
+                                                            const message::LongHeader& header, peer::NodePeer& peer,
+                                                            const message::AckMessage& ack,
+                                                            const std::optional<PubKey>& arrival_link,
+                                                            std::uint64_t now);
+  // Records the answer on the super peer's UDP path or TCP link; outdated ACKs are ignored.
+  void on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding, peer::SuperPeer& super_peer,
+                         const message::AckMessage& ack, std::uint64_t now);
+  // Adds direct paths to the named peer's endpoints and queues a HELLO over each new one, so
+  // that both sides open their way at once.
+  boost::system::result<void, error::Error> on_unite(const message::UniteMessage& unite, std::uint64_t now,
+                                                    UdpTransmits& udp_replies);
+
+  // Housekeeping steps.
+  // Drops the node peers that are stale (node_peer.hpp) with their short ids.
+  void remove_stale_peers_housekeeping();
+  // Keeps one binding set per wanted address (the configured ones, else `interface_addrs`):
+  // cancels and forgets bindings of addresses no longer wanted and cancelled ones, and binds
+  // `udp_sockets` sockets for every wanted address without a binding. Returns the new bindings,
+  // which need readers. A socket that cannot be bound is logged and skipped.
+  UdpBindings udp_bindings_housekeeping(std::span<const net::InterfaceAddr> interface_addrs);
+  void default_route_housekeeping();
+  // Refreshes the state of every live send handle and forgets the dropped ones.
+  void send_handles_housekeeping();
+
+  // The send handle of `recipient`, the existing one while it lives. Refused for the node
+  // itself, for a super peer, and for a key without a usable shared secret.
+  boost::system::result<std::shared_ptr<SendHandle>, error::Error> send_handle(const PubKey& recipient);
+  // Detaches every send handle from the node (the node has stopped).
+  void close_send_handles();
+
+ private:
+  struct RelayRoute {
+    std::vector<UdpTarget> targets;
+    std::shared_ptr<peer::LinkWriter> tcp;
+  };
+
+  std::optional<PubKey> relaying_super_peer(const net::SocketAddr& source,
+                                            const std::optional<PubKey>& arrival_link) const;
+  bool is_relayed(const UdpBinding* binding, const message::LongHeader& header,
+                  const std::optional<PubKey>& relay) const;
+  RelayRoute relay_route(std::uint64_t now) const;
+  SendHandleState send_state_for(const SendHandle& handle, const RelayRoute& relay, std::uint64_t now) const;
+  std::uint16_t bind_port(std::uint16_t bound);
+
+  const NodeOpts opts_;
+  const message::NetworkId network_id_;
+  const std::optional<peer::AgreementKeys> agreement_keys_;
+  const util::CancellationToken token_;
+  const boost::asio::any_io_executor executor_;
+  const Clock clock_;
+  std::atomic<std::uint64_t> cached_time_;
+  peer::PeersList peers_;
+  std::vector<std::shared_ptr<peer::SuperPeer>> super_peers_;
+  concurrent::AtomicSnapshot<UdpBindings> bindings_;
+  std::atomic<std::uint16_t> port_;
+  concurrent::SnapshotMap<PubKey, std::weak_ptr<SendHandle>> send_handles_;
+};
+
+}  // namespace valdori::p2p::node
