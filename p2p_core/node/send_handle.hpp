@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "p2p_core/concurrent/atomic_shared_ptr.hpp"
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
@@ -45,8 +46,8 @@ class SendHandle {
   const std::optional<crypto::SessionKey>& tx_key() const { return tx_key_; }
 
   // The node; none once the handle is closed because the node has stopped.
-  std::shared_ptr<NodeInner> node() const { return node_.load(std::memory_order_acquire); }
-  void close() { node_.store(nullptr, std::memory_order_release); }
+  std::shared_ptr<NodeInner> node() const { return node_.load(); }
+  void close() { node_.store(nullptr); }
 
   std::shared_ptr<const SendHandleState> state() const { return state_.load(); }
   void set_state(SendHandleState state) { state_.store(std::move(state)); }
@@ -54,7 +55,7 @@ class SendHandle {
  private:
   const PubKey recipient_;
   const std::optional<crypto::SessionKey> tx_key_;
-  std::atomic<std::shared_ptr<NodeInner>> node_;
+  concurrent::AtomicSharedPtr<NodeInner> node_;
   concurrent::AtomicSnapshot<SendHandleState> state_;
 };
 

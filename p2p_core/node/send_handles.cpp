@@ -35,7 +35,8 @@ SendHandleState NodeInner::send_state_for(const SendHandle& handle, const RelayR
 void NodeInner::send_handles_housekeeping() {
   const std::uint64_t now = current_time();
   const RelayRoute relay = relay_route(now);
-  for (const auto& [key, weak_handle] : *send_handles_.snapshot()) {
+  const auto handles = send_handles_.snapshot();
+  for (const auto& [key, weak_handle] : *handles) {
     if (const auto handle = weak_handle.lock()) handle->set_state(send_state_for(*handle, relay, now));
   }
   send_handles_.erase_if([](const PubKey&, const std::weak_ptr<SendHandle>& handle) { return handle.expired(); });
@@ -63,7 +64,8 @@ boost::system::result<std::shared_ptr<SendHandle>, error::Error> NodeInner::send
 }
 
 void NodeInner::close_send_handles() {
-  for (const auto& [key, weak_handle] : *send_handles_.snapshot()) {
+  const auto handles = send_handles_.snapshot();
+  for (const auto& [key, weak_handle] : *handles) {
     if (const auto handle = weak_handle.lock()) handle->close();
   }
   send_handles_.clear();

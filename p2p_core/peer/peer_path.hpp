@@ -93,7 +93,8 @@ std::vector<std::pair<Key, std::shared_ptr<PeerPath>>> rank_paths(
     std::uint64_t latency;  // the median, or the largest value when there is none
   };
   std::vector<Ranked> ranked;
-  for (const auto& [key, path] : *paths.snapshot()) {
+  const auto snapshot = paths.snapshot();
+  for (const auto& [key, path] : *snapshot) {
     const auto inner = path->inner();
     const bool reachable = is_reachable(*inner, now, hello_timeout);
     const auto median = reachable ? inner->median_latency() : std::nullopt;

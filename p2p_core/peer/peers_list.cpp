@@ -3,25 +3,11 @@
 #include <algorithm>
 
 namespace valdori::p2p::peer {
-namespace {
-
-// libcuckoo's default size is a quarter million slots; a node without pre-sizing starts small.
-constexpr std::size_t kMinTableSize = 16;
-
-std::size_t table_size(std::size_t expected_peers) {
-  return std::clamp(expected_peers, kMinTableSize, kMaxPresizedPeers);
-}
-
-}  // namespace
 
 PeersList::PeersList(std::size_t expected_peers)
-    : peers_(table_size(expected_peers)), short_ids_(table_size(expected_peers)) {}
+    : peers_(std::min(expected_peers, kMaxPresizedPeers)), short_ids_(std::min(expected_peers, kMaxPresizedPeers)) {}
 
-std::optional<Peer> PeersList::find(const PubKey& key) const {
-  std::optional<Peer> found;
-  peers_.find_fn(key, [&](const Peer& peer) { found = peer; });
-  return found;
-}
+std::optional<Peer> PeersList::find(const PubKey& key) const { return peers_.find(key); }
 
 std::shared_ptr<NodePeer> PeersList::find_node_peer(const PubKey& key) const {
   const auto peer = find(key);
@@ -33,39 +19,20 @@ std::shared_ptr<SuperPeer> PeersList::find_super_peer(const PubKey& key) const {
   return peer ? as_super_peer(*peer) : nullptr;
 }
 
-std::vector<std::pair<PubKey, Peer>> PeersList::snapshot() const {
-  std::vector<std::pair<PubKey, Peer>> entries;
-  const auto locked = peers_.lock_table();
-  entries.reserve(locked.size());
-  for (const auto& entry : locked) entries.emplace_back(entry.first, entry.second);
-  return entries;
-}
+std::vector<std::pair<PubKey, Peer>> PeersList::snapshot() const { return peers_.snapshot(); }
 
 void PeersList::insert_or_assign(const PubKey& key, Peer peer) { peers_.insert_or_assign(key, std::move(peer)); }
 
 Peer PeersList::insert_if_absent(const PubKey& key, Peer peer) {
-  Peer stored = peer;
-  peers_.uprase_fn(
-      key,
-      [&](Peer& existing) {
-        stored = existing;
-        return false;
-      },
-      std::move(peer));
-  return stored;
+  return peers_.insert_if_absent(key, std::move(peer)).first;
 }
 
 void PeersList::remove_node_peer(const std::shared_ptr<NodePeer>& peer) {
-  bool removed = false;
-  peers_.erase_fn(peer->key(), [&](const Peer& entry) { return removed = as_node_peer(entry) == peer; });
+  const bool removed = peers_.erase_if(peer->key(), [&](const Peer& entry) { return as_node_peer(entry) == peer; });
   if (removed) erase_short_id(peer->rx_short_id(), peer->key());
 }
 
-std::optional<PubKey> PeersList::find_by_short_id(const message::ShortId& id) const {
-  std::optional<PubKey> owner;
-  short_ids_.find_fn(id, [&](const PubKey& key) { owner = key; });
-  return owner;
-}
+std::optional<PubKey> PeersList::find_by_short_id(const message::ShortId& id) const { return short_ids_.find(id); }
 
 message::ShortId PeersList::assign_rx_short_id(NodePeer& peer) {
   message::ShortId id = message::ShortId::random();
@@ -75,7 +42,7 @@ message::ShortId PeersList::assign_rx_short_id(NodePeer& peer) {
 }
 
 void PeersList::erase_short_id(const message::ShortId& id, const PubKey& owner) {
-  short_ids_.erase_fn(id, [&](const PubKey& key) { return key == owner; });
+  short_ids_.erase_if(id, [&](const PubKey& key) { return key == owner; });
 }
 
 }  // namespace valdori::p2p::peer

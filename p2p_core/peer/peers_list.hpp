@@ -1,12 +1,13 @@
 // The node's peers: the map from public key to peer, the index of receive short ids, and the
 // default route (the super peer that relays what has no direct path).
 //
-// Both maps are libcuckoo concurrent hash maps: a lookup locks only the two buckets the key can
-// live in (striped spinlocks held for a copy of one entry), so the readers, links and
-// housekeeping never wait on each other beyond that, and no lookup takes a table-wide lock. A
-// copy-on-write snapshot would make every admission copy the whole table. Only `snapshot()`
-// locks the whole table, briefly, to copy the entries; walks then run on the copy without any
-// lock held across their waits.
+// Both maps are sharded concurrent maps (sharded_map.hpp): a lookup holds one shard's read lock
+// for the copy of one entry, so no lookup takes a table-wide lock and readers of different
+// shards never meet; a copy-on-write snapshot would make every admission copy the whole table.
+// libcuckoo was the first choice, but when its table grows it reads its list of lock arrays
+// unsynchronised while another thread appends to it: a data race, reported by ThreadSanitizer
+// under which the concurrency suites run. Walks run on `snapshot()`, a copy taken shard by
+// shard, so no lock is held across their waits.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include <libcuckoo/cuckoohash_map.hh>
-
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
+#include "p2p_core/concurrent/sharded_map.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/message/short_id.hpp"
 #include "p2p_core/peer/peer.hpp"
@@ -29,7 +29,7 @@ inline constexpr std::size_t kMaxPresizedPeers = 8192;
 
 class PeersList {
  public:
-  // Room for `expected_peers` entries (capped at kMaxPresizedPeers). The default route is the
+  // Room for `expected_peers` entries (at most kMaxPresizedPeers). The default route is the
   // all-zero key until the node sets it.
   explicit PeersList(std::size_t expected_peers);
   PeersList(const PeersList&) = delete;
@@ -58,8 +58,8 @@ class PeersList {
   void set_default_route(const PubKey& key) { default_route_.store(key); }
 
  private:
-  mutable libcuckoo::cuckoohash_map<PubKey, Peer> peers_;  // mutable: lock_table() is not const
-  libcuckoo::cuckoohash_map<message::ShortId, PubKey> short_ids_;
+  concurrent::ShardedMap<PubKey, Peer> peers_;
+  concurrent::ShardedMap<message::ShortId, PubKey> short_ids_;
   concurrent::AtomicSnapshot<PubKey> default_route_;
 };
 

@@ -44,7 +44,7 @@ std::optional<crypto::SessionKey> SuperPeer::tx_key() const {
 }
 
 void SuperPeer::update_resolved_addrs(ResolvedAddrs addrs) {
-  resolved_addrs_.store(std::make_shared<const ResolvedAddrs>(std::move(addrs)), std::memory_order_release);
+  resolved_addrs_.store(std::make_shared<const ResolvedAddrs>(std::move(addrs)));
 }
 
 void SuperPeer::add_paths_for_resolved_addrs(const node::UdpBindings& bindings) {
@@ -109,13 +109,13 @@ bool SuperPeer::establish_tcp_connection(std::uint64_t now, std::uint64_t hello_
 
 std::shared_ptr<TcpConnection> SuperPeer::new_tcp_path(const util::CancellationToken& node_token) {
   auto record = std::make_shared<TcpConnection>(node_token.child_token());
-  tcp_connection_.store(record, std::memory_order_release);
+  tcp_connection_.store(record);
   return record;
 }
 
 void SuperPeer::release_tcp_path(const std::shared_ptr<TcpConnection>& record) {
   auto expected = record;
-  tcp_connection_.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+  tcp_connection_.compare_exchange(expected, nullptr);
 }
 
 }  // namespace valdori::p2p::peer

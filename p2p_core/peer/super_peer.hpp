@@ -15,13 +15,13 @@
 //   (or to its first one). With no UDP path at all UDP has failed at once.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "p2p_core/concurrent/atomic_shared_ptr.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/identity/super_peer_url.hpp"
@@ -50,7 +50,7 @@ class SuperPeer {
   std::optional<crypto::SessionKey> tx_key() const;
 
   // None while the host name has never resolved.
-  std::shared_ptr<const ResolvedAddrs> resolved_addrs() const { return resolved_addrs_.load(std::memory_order_acquire); }
+  std::shared_ptr<const ResolvedAddrs> resolved_addrs() const { return resolved_addrs_.load(); }
   void update_resolved_addrs(ResolvedAddrs addrs);
 
   const PathMap& udp_paths() const { return udp_paths_; }
@@ -68,7 +68,7 @@ class SuperPeer {
   bool has_udp_path_to(const net::SocketAddr& remote) const;
 
   // The current link record; none while no attempt is under way.
-  std::shared_ptr<TcpConnection> tcp_connection() const { return tcp_connection_.load(std::memory_order_acquire); }
+  std::shared_ptr<TcpConnection> tcp_connection() const { return tcp_connection_.load(); }
   // The published writer of the current link, if any.
   std::shared_ptr<LinkWriter> tcp_stream() const;
   bool establish_tcp_connection(std::uint64_t now, std::uint64_t hello_timeout, bool enforce_tcp) const;
@@ -83,9 +83,9 @@ class SuperPeer {
   const std::uint16_t tcp_port_;
   const std::string tcp_addr_;
   const std::optional<crypto::SessionKeys> session_keys_;
-  std::atomic<std::shared_ptr<const ResolvedAddrs>> resolved_addrs_;
+  concurrent::AtomicSharedPtr<const ResolvedAddrs> resolved_addrs_;
   PathMap udp_paths_;
-  std::atomic<std::shared_ptr<TcpConnection>> tcp_connection_;
+  concurrent::AtomicSharedPtr<TcpConnection> tcp_connection_;
 };
 
 }  // namespace valdori::p2p::peer

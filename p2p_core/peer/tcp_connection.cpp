@@ -4,7 +4,7 @@ namespace valdori::p2p::peer {
 
 void TcpConnection::cancel_connection() {
   token_.cancel();
-  writer_.store(nullptr, std::memory_order_release);
+  writer_.store(nullptr);
 }
 
 }  // namespace valdori::p2p::peer

@@ -3,10 +3,10 @@
 // gone out.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
+#include "p2p_core/concurrent/atomic_shared_ptr.hpp"
 #include "p2p_core/peer/link_writer.hpp"
 #include "p2p_core/peer/peer_path.hpp"
 #include "util/runtime/cancellation_token.hpp"
@@ -25,8 +25,8 @@ class TcpConnection {
   void hello_tx(std::uint64_t now) { path_.hello_tx(now); }
 
   // The published writer; none while the link is being set up and after it was cancelled.
-  std::shared_ptr<LinkWriter> stream() const { return writer_.load(std::memory_order_acquire); }
-  void set_stream(std::shared_ptr<LinkWriter> writer) { writer_.store(std::move(writer), std::memory_order_release); }
+  std::shared_ptr<LinkWriter> stream() const { return writer_.load(); }
+  void set_stream(std::shared_ptr<LinkWriter> writer) { writer_.store(std::move(writer)); }
 
   // Ends the link: its read loop stops on the token, and the writer is withdrawn at once so
   // that no sender picks the dying link any more.
@@ -35,7 +35,7 @@ class TcpConnection {
  private:
   util::CancellationToken token_;
   PeerPath path_;
-  std::atomic<std::shared_ptr<LinkWriter>> writer_;
+  concurrent::AtomicSharedPtr<LinkWriter> writer_;
 };
 
 }  // namespace valdori::p2p::peer

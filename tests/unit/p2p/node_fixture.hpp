@@ -112,6 +112,7 @@ struct Received {
 struct NodeSetup {
   bool arm_messages = true;
   std::uint64_t max_peers = 0;
+  std::uint8_t min_pow_difficulty = kDifficulty;
   std::vector<boost::asio::ip::address> udp_addrs = {};
   std::size_t udp_sockets = 1;
   bool bound = true;  // one binding on 127.0.0.1 from the start; otherwise none and port 0
@@ -130,7 +131,7 @@ class NodeFixture : public ::testing::Test {
                          .udp_addrs(setup.udp_addrs)
                          .udp_sockets(setup.udp_sockets)
                          .max_peers(setup.max_peers)
-                         .min_pow_difficulty(kDifficulty)
+                         .min_pow_difficulty(setup.min_pow_difficulty)
                          .hello_timeout(kHelloTimeout)
                          .hello_max_age(kHelloMaxAge)
                          .super_peers(urls)

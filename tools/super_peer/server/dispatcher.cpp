@@ -1,0 +1,174 @@
+#include "tools/super_peer/server/dispatcher.hpp"
+
+#include <fmt/format.h>
+
+#include "p2p_core/identity/pow.hpp"
+#include "p2p_core/message/ack_message.hpp"
+#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/hello_super_peer_message.hpp"
+#include "p2p_core/message/message_type.hpp"
+#include "p2p_core/message/unite_message.hpp"
+#include "tools/super_peer/server/tcp_link.hpp"
+#include "util/log/log.hpp"
+
+namespace valdori::super_peer {
+namespace {
+
+namespace msg = p2p::message;
+
+spdlog::logger& lg() { return log::logger("valdori_super_peer"); }
+
+// A message that breaks the protocol.
+std::vector<Outgoing> drop_malformed(const Route& arrival, std::string_view reason) {
+  VLOG_WARN(lg(), "Dropped message from {}: {}", describe(arrival), reason);
+  return {};
+}
+
+// A well-formed message the super peer cannot deliver; normal while nodes come and go.
+std::vector<Outgoing> drop_undeliverable(const Route& arrival, std::string_view reason) {
+  VLOG_DEBUG(lg(), "Dropped message from {}: {}", describe(arrival), reason);
+  return {};
+}
+
+msg::NetworkId network_id_bytes(std::uint32_t network_id) {
+  msg::NetworkId bytes;
+  msg::store_big_endian(bytes.data(), network_id);
+  return bytes;
+}
+
+std::optional<p2p::crypto::SessionKey> tx_key(const RegisteredNode& node) {
+  if (!node.arms_messages || !node.session_keys) return std::nullopt;
+  return node.session_keys->tx;
+}
+
+}  // namespace
+
+boost::system::result<Dispatcher, p2p::crypto::error::Error> Dispatcher::create(const p2p::Identity& identity,
+                                                                                const SuperPeerOptions& options) {
+  auto kx_pk = p2p::crypto::convert_ed25519_pk_to_curve25519_pk(identity.pk());
+  if (!kx_pk) return kx_pk.error();
+  auto kx_sk = p2p::crypto::convert_ed25519_sk_to_curve25519_sk(identity.sk());
+  if (!kx_sk) return kx_sk.error();
+  return Dispatcher(identity, options, *kx_pk, *kx_sk);
+}
+
+Dispatcher::Dispatcher(const p2p::Identity& identity, const SuperPeerOptions& options,
+                       p2p::crypto::X25519PubKey own_kx_pk, p2p::crypto::X25519SecKey own_kx_sk)
+    : identity_(identity),
+      network_id_(network_id_bytes(options.network_id)),
+      min_pow_difficulty_(options.min_pow_difficulty),
+      unite_enabled_(options.unite_enabled),
+      own_kx_pk_(own_kx_pk),
+      own_kx_sk_(own_kx_sk) {}
+
+std::vector<Outgoing> Dispatcher::dispatch(std::span<std::uint8_t> message, const Route& arrival,
+                                           Clock::time_point now) {
+  auto parsed = msg::LongHeader::parse(message);
+  if (!parsed) return drop_malformed(arrival, msg::error::display(parsed.error()));
+  const msg::LongHeader& header = parsed->header;
+  if (header.network_id() != network_id_)
+    return drop_malformed(arrival, fmt::format("network id {} is not ours",
+                                               msg::load_big_endian<std::uint32_t>(header.network_id().data())));
+  if (header.message_type().value > msg::MessageType::UNITE.value)
+    return drop_malformed(arrival, fmt::format("unknown message type {}", header.message_type().value));
+  if (!p2p::pow_meets_difficulty(header.sender(), header.pow(), min_pow_difficulty_))
+    return drop_malformed(
+        arrival, fmt::format("proof of work of {} is below difficulty {}", header.sender(), min_pow_difficulty_));
+  if (header.recipient() != identity_.pk()) return relay(message, header, arrival, now);
+  if (header.message_type() != msg::MessageType::HELLO)
+    return drop_malformed(arrival, fmt::format("message type {} is not for a super peer", header.message_type().value));
+  return on_hello(*parsed, arrival, now);
+}
+
+std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, const Route& arrival,
+                                           Clock::time_point now) {
+  const msg::LongHeader& header = parsed.header;
+  const p2p::PubKey sender = header.sender();
+  const RegisteredNode* known = registry_.find(sender);
+  std::optional<p2p::crypto::SessionKeys> keys = known ? known->session_keys : std::nullopt;
+  if (header.armed() && !keys) {
+    auto agreed = session_keys_with(sender);
+    if (!agreed)
+      return drop_malformed(
+          arrival, fmt::format("no session keys with {}: {}", sender, p2p::crypto::error::display(agreed.error())));
+    keys = *agreed;
+  }
+  const auto rx_key = header.armed() ? std::optional(keys->rx) : std::nullopt;
+  const auto reply_key = header.armed() ? std::optional(keys->tx) : std::nullopt;
+
+  auto hello = msg::HelloSuperPeerMessage::parse(parsed.body, header, rx_key);
+  if (!hello) return drop_malformed(arrival, msg::error::display(hello.error()));
+  auto ack = msg::AckMessage::build(network_id_, identity_.pk(), identity_.pow(), reply_key, sender, hello->time());
+  if (!ack) return drop_malformed(arrival, msg::error::display(ack.error()));
+
+  RegisteredNode& node = registry_.record(sender, now);
+  node.pow = header.pow();
+  node.session_keys = keys;
+  node.arms_messages = header.armed();
+  node.candidates.assign(hello->endpoints().begin(), hello->endpoints().end());
+  if (const auto* source = std::get_if<p2p::net::SocketAddr>(&arrival)) {
+    node.observe_udp_source(*source);
+  } else {
+    node.link = std::get<std::shared_ptr<TcpLink>>(arrival);
+  }
+  VLOG_TRACE(lg(), "HELLO from {} via {}", sender, describe(arrival));
+  std::vector<Outgoing> out;
+  out.push_back({std::move(*ack), arrival});
+  return out;
+}
+
+std::vector<Outgoing> Dispatcher::relay(std::span<const std::uint8_t> message, const msg::LongHeader& header,
+                                        const Route& arrival, Clock::time_point now) {
+  if (header.hop_count() >= kMaxHops)
+    return drop_malformed(arrival, fmt::format("relayed {} times already", header.hop_count()));
+  const p2p::PubKey sender = header.sender();
+  const p2p::PubKey recipient = header.recipient();
+  const RegisteredNode* from = registry_.find(sender);
+  if (!from) return drop_undeliverable(arrival, fmt::format("sender {} is not registered", sender));
+  const RegisteredNode* to = registry_.find(recipient);
+  if (!to) return drop_undeliverable(arrival, fmt::format("recipient {} is not registered", recipient));
+  auto route = route_to(*to);
+  if (!route) return drop_undeliverable(arrival, fmt::format("no way to reach {}", recipient));
+
+  std::vector<Outgoing> out;
+  Outgoing& forwarded = out.emplace_back(Outgoing{{message.begin(), message.end()}, *route});
+  ++forwarded.message[msg::kHopCountOffset];
+  VLOG_TRACE(lg(), "Relay from {} to {} via {}", sender, recipient, describe(*route));
+  if (unite_enabled_ && unite_limiter_.allow(sender, recipient, now)) introduce(sender, *from, recipient, *to, out);
+  return out;
+}
+
+void Dispatcher::introduce(const p2p::PubKey& a, const RegisteredNode& node_a, const p2p::PubKey& b,
+                           const RegisteredNode& node_b, std::vector<Outgoing>& out) const {
+  const auto tell = [&](const p2p::PubKey& to, const RegisteredNode& to_node, const p2p::PubKey& about,
+                        const RegisteredNode& about_node) {
+    const auto endpoints = about_node.endpoints();
+    const auto route = route_to(to_node);
+    if (endpoints.empty() || !route) return;
+    auto unite =
+        msg::UniteMessage::build(network_id_, identity_.pk(), identity_.pow(), tx_key(to_node), to, about, endpoints);
+    if (!unite) {
+      VLOG_WARN(lg(), "Could not build UNITE for {}: {}", to, msg::error::display(unite.error()));
+      return;
+    }
+    VLOG_TRACE(lg(), "UNITE to {} about {}", to, about);
+    out.push_back({std::move(*unite), *route});
+  };
+  tell(a, node_a, b, node_b);
+  tell(b, node_b, a, node_a);
+}
+
+std::optional<Route> Dispatcher::route_to(const RegisteredNode& node) const {
+  if (auto link = node.link.lock(); link && link->is_open()) return Route{std::move(link)};
+  if (!node.observed.empty()) return Route{node.observed.front()};
+  return std::nullopt;
+}
+
+boost::system::result<p2p::crypto::SessionKeys, p2p::crypto::error::Error> Dispatcher::session_keys_with(
+    const p2p::PubKey& pk) const {
+  auto kx_pk = p2p::crypto::convert_ed25519_pk_to_curve25519_pk(pk);
+  if (!kx_pk) return kx_pk.error();
+  return p2p::crypto::compute_kx_session_keys(own_kx_pk_, own_kx_sk_, *kx_pk);
+}
+
+}  // namespace valdori::super_peer

@@ -1,0 +1,213 @@
+#include "tools/super_peer/server/super_peer.hpp"
+
+#include <fmt/format.h>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <chrono>
+#include <exception>
+#include <set>
+#include <span>
+#include <vector>
+
+#include "p2p_core/message/layout.hpp"
+#include "tools/super_peer/server/dispatcher.hpp"
+#include "tools/super_peer/server/tcp_link.hpp"
+#include "util/log/log.hpp"
+#include "util/overloaded.hpp"
+
+namespace valdori::super_peer {
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using asio::ip::udp;
+using Strand = asio::strand<asio::any_io_executor>;
+
+constexpr std::size_t kMaxMessageLen = p2p::message::kDefaultMaxMessageLen;
+// Pause after a failed accept, so that running out of descriptors does not spin the loop.
+constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
+
+spdlog::logger& lg() { return log::logger("valdori_super_peer"); }
+
+auto log_failure(const char* task) {
+  return [task](const std::exception_ptr& error) {
+    if (!error) return;
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      VLOG_ERROR(lg(), "{} failed: {}", task, e.what());
+    }
+  };
+}
+
+boost::system::result<p2p::SuperPeerUrl, std::string> url_of(const p2p::Identity& identity,
+                                                             const SuperPeerOptions& options, std::uint16_t udp_port,
+                                                             std::uint16_t tcp_port) {
+  const auto& address = options.listen_address;
+  const std::string host = address.is_v6() ? fmt::format("[{}]", address.to_string()) : address.to_string();
+  auto url = p2p::SuperPeerUrl::try_from(fmt::format("udp://{}:{}?publicKey={}&networkId={}&tcpPort={}", host, udp_port,
+                                                     identity.pk(), options.network_id, tcp_port));
+  if (!url) return p2p::display(url.error());
+  return *url;
+}
+
+}  // namespace
+
+class SuperPeer::Server : public std::enable_shared_from_this<Server> {
+ public:
+  Server(Strand strand, udp::socket udp, tcp::acceptor acceptor, Dispatcher dispatcher, p2p::SuperPeerUrl url)
+      : strand_(std::move(strand)),
+        udp_(std::move(udp)),
+        acceptor_(std::move(acceptor)),
+        dispatcher_(std::move(dispatcher)),
+        url_(std::move(url)) {}
+
+  const p2p::SuperPeerUrl& url() const { return url_; }
+
+  void run(const SuperPeerOptions& options) {
+    if (options.udp_enabled) asio::co_spawn(strand_, receive_datagrams(shared_from_this()), log_failure("UDP reader"));
+    if (options.tcp_enabled) asio::co_spawn(strand_, accept_links(shared_from_this()), log_failure("TCP acceptor"));
+  }
+
+  void stop() {
+    asio::post(strand_, [self = shared_from_this()] { self->close_all(); });
+  }
+
+ private:
+  static asio::awaitable<void> receive_datagrams(std::shared_ptr<Server> self) {
+    // One byte more than any valid message, to tell an oversized datagram from a full one.
+    std::vector<std::uint8_t> buffer(kMaxMessageLen + 1);
+    while (!self->stopped_) {
+      p2p::net::SocketAddr source;
+      auto [ec, n] =
+          co_await self->udp_.async_receive_from(asio::buffer(buffer), source, asio::as_tuple(asio::use_awaitable));
+      if (ec) {
+        if (ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor) break;
+        VLOG_ERROR(lg(), "Error receiving datagram: {}", ec.message());
+        continue;
+      }
+      if (n > kMaxMessageLen) {
+        VLOG_WARN(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, kMaxMessageLen);
+        continue;
+      }
+      self->deliver(self->dispatcher_.dispatch(std::span(buffer).first(n), Route{source}, Clock::now()));
+    }
+  }
+
+  static asio::awaitable<void> accept_links(std::shared_ptr<Server> self) {
+    while (!self->stopped_) {
+      auto [ec, socket] = co_await self->acceptor_.async_accept(asio::as_tuple(asio::use_awaitable));
+      if (ec) {
+        if (ec == asio::error::operation_aborted || self->stopped_) break;
+        VLOG_WARN(lg(), "Error accepting TCP link: {}", ec.message());
+        asio::steady_timer pause(self->strand_, kAcceptRetryDelay);
+        co_await pause.async_wait(asio::as_tuple(asio::use_awaitable));
+        continue;
+      }
+      boost::system::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
+      auto link = std::make_shared<TcpLink>(std::move(socket), kMaxMessageLen);
+      VLOG_DEBUG(lg(), "TCP link from tcp://{}", link->remote());
+      self->links_.insert(link);
+      asio::co_spawn(self->strand_, link->write_frames(), log_failure("TCP link writer"));
+      asio::co_spawn(self->strand_, serve_link(self, link), log_failure("TCP link reader"));
+    }
+  }
+
+  static asio::awaitable<void> serve_link(std::shared_ptr<Server> self, std::shared_ptr<TcpLink> link) {
+    co_await link->read_frames([&self, &link](std::span<std::uint8_t> message) {
+      self->deliver(self->dispatcher_.dispatch(message, Route{link}, Clock::now()));
+    });
+    self->links_.erase(link);
+  }
+
+  void deliver(const std::vector<Outgoing>& outgoing) {
+    for (const Outgoing& out : outgoing) {
+      std::visit(util::Overloaded{
+                     [&](const p2p::net::SocketAddr& to) {
+                       boost::system::error_code ec;
+                       udp_.send_to(asio::buffer(out.message), to, 0, ec);
+                       if (ec) VLOG_DEBUG(lg(), "Failed to send to udp://{}: {}", to, ec.message());
+                     },
+                     [&](const std::shared_ptr<TcpLink>& link) {
+                       if (!link->send(out.message))
+                         VLOG_DEBUG(lg(), "Dropped message for tcp://{}: link closed or congested", link->remote());
+                     },
+                 },
+                 out.route);
+    }
+  }
+
+  void close_all() {
+    stopped_ = true;
+    boost::system::error_code ignored;
+    udp_.close(ignored);
+    acceptor_.close(ignored);
+    for (const auto& link : links_) link->close();
+    links_.clear();
+  }
+
+  Strand strand_;
+  udp::socket udp_;
+  tcp::acceptor acceptor_;
+  Dispatcher dispatcher_;
+  p2p::SuperPeerUrl url_;
+  // Links still being read; the rest of the state belongs to the strand alone as well.
+  std::set<std::shared_ptr<TcpLink>> links_;
+  bool stopped_ = false;
+};
+
+boost::system::result<std::unique_ptr<SuperPeer>, std::string> SuperPeer::start(const asio::any_io_executor& executor,
+                                                                                const p2p::Identity& identity,
+                                                                                const SuperPeerOptions& options) {
+  auto dispatcher = Dispatcher::create(identity, options);
+  if (!dispatcher) return p2p::crypto::error::display(dispatcher.error());
+
+  Strand strand = asio::make_strand(executor);
+  boost::system::error_code ec;
+  const udp::endpoint udp_endpoint(options.listen_address, options.udp_port);
+  udp::socket udp(strand);
+  udp.open(udp_endpoint.protocol(), ec);
+  if (!ec) udp.bind(udp_endpoint, ec);
+  if (!ec) udp.non_blocking(true, ec);  // replies are sent in place and dropped when the buffer is full
+  const auto udp_bound = ec ? udp::endpoint() : udp.local_endpoint(ec);
+  if (ec) return fmt::format("cannot bind udp://{}: {}", udp_endpoint, ec.message());
+
+  // A switched-off TCP side binds without listening: connections to it are refused.
+  const tcp::endpoint tcp_endpoint(options.listen_address, options.tcp_port);
+  tcp::acceptor acceptor(strand);
+  acceptor.open(tcp_endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor.bind(tcp_endpoint, ec);
+  if (!ec && options.tcp_enabled) acceptor.listen(tcp::acceptor::max_listen_connections, ec);
+  const auto tcp_bound = ec ? tcp::endpoint() : acceptor.local_endpoint(ec);
+  if (ec)
+    return fmt::format("cannot bind tcp://{}: {}", p2p::net::SocketAddr(tcp_endpoint.address(), tcp_endpoint.port()),
+                       ec.message());
+
+  auto url = url_of(identity, options, udp_bound.port(), tcp_bound.port());
+  if (!url) return url.error();
+  auto server = std::make_shared<Server>(std::move(strand), std::move(udp), std::move(acceptor), std::move(*dispatcher),
+                                         std::move(*url));
+  server->run(options);
+  VLOG_INFO(lg(), "Super peer {} serving network {} on {}", identity.pk(), options.network_id,
+            server->url().to_string());
+  return std::unique_ptr<SuperPeer>(new SuperPeer(std::move(server)));
+}
+
+SuperPeer::SuperPeer(std::shared_ptr<Server> server) : server_(std::move(server)) {}
+
+SuperPeer::~SuperPeer() { stop(); }
+
+const p2p::SuperPeerUrl& SuperPeer::url() const { return server_->url(); }
+
+void SuperPeer::stop() { server_->stop(); }
+
+}  // namespace valdori::super_peer
