@@ -59,17 +59,6 @@ class SnapshotMap {
     return {std::move(value), inserted};
   }
 
-  void insert_or_assign(const K& key, V value) {
-    map_.update([&](Map& map) {
-      map.insert_or_assign(key, value);
-      return true;
-    });
-  }
-
-  bool erase(const K& key) {
-    return map_.update([&](Map& map) { return map.erase(key) > 0; });
-  }
-
   // Removes every entry for which `remove(key, value)` holds; returns the removed keys.
   template <class Predicate>
   std::vector<K> erase_if(Predicate&& remove) {

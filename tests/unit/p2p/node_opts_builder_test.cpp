@@ -41,14 +41,5 @@ TEST(NodeOptsBuilder, RefusesMissingAndOutOfBoundsOptions) {
   }
 }
 
-TEST(NodeOptsBuilder, ZeroHousekeepingIntervalIsCarriedAsGiven) {
-  const auto opts = must(node::NodeOptsBuilder()
-                             .id(self_id())
-                             .message_sink(std::make_shared<CapturingSink>())
-                             .housekeeping_interval(0)
-                             .build());
-  EXPECT_EQ(opts.housekeeping_interval, 0u);  // the runner falls back to the default
-}
-
 }  // namespace
 }  // namespace valdori::p2p::node_test

@@ -130,16 +130,5 @@ TEST(NodePeerRules, BestRelayIsTheReachableRelayElseTheDefaultRoute) {
   EXPECT_EQ(peer.best_sp(), other_super);
 }
 
-TEST(NodePeerRules, ShortIds) {
-  auto peer = make_peer();
-  EXPECT_EQ(peer.rx_short_id(), message::ShortId{});
-  EXPECT_FALSE(peer.tx_short_id());
-  const auto id = message::ShortId::random();
-  peer.set_tx_short_id(id);
-  EXPECT_EQ(peer.tx_short_id(), id);
-  peer.set_tx_short_id(std::nullopt);
-  EXPECT_FALSE(peer.tx_short_id());
-}
-
 }  // namespace
 }  // namespace valdori::p2p::node_test

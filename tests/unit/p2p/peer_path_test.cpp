@@ -84,7 +84,7 @@ TEST(PeerPathRules, RankingPutsReachablePathsFirstByLatency) {
     const PeerPathKey key{addr("127.0.0.1", 1), addr("127.0.0.1", port)};
     auto path = std::make_shared<PeerPath>();
     if (latency) path->ack_rx(kStart, kStart - *latency, key.remote);
-    paths.insert_or_assign(key, path);
+    paths.get_or_insert(key, [&] { return path; });
   };
   add(4, std::nullopt);  // never answered
   add(1, 50);
@@ -129,8 +129,7 @@ TEST(PathPairing, PathsWithoutBindingAreRemoved) {
   peer::PathMap paths;
   const PeerPathKey kept{addr("127.0.0.1", 4000), addr("127.0.0.1", 9)};
   const PeerPathKey gone{addr("127.0.0.1", 4001), addr("127.0.0.1", 9)};
-  paths.insert_or_assign(kept, std::make_shared<PeerPath>());
-  paths.insert_or_assign(gone, std::make_shared<PeerPath>());
+  for (const auto& key : {kept, gone}) paths.get_or_insert(key, [] { return std::make_shared<PeerPath>(); });
   EXPECT_EQ(peer::remove_paths_without_binding(paths, {binding_at(kept.local)}), std::vector<PeerPathKey>{gone});
   EXPECT_EQ(paths.size(), 1u);
   EXPECT_TRUE(paths.find(kept));

@@ -33,12 +33,6 @@ TEST(SuperPeerRules, PathsPairEveryBindingWithTheResolvedAddressesItReaches) {
   EXPECT_EQ(*super_peer->udp_paths().find({kLocal, kSuperPeerAddr}), path);  // kept with its record
 }
 
-TEST(SuperPeerRules, NeverResolvedMeansNoPaths) {
-  const auto super_peer = make_super_peer(std::nullopt);
-  EXPECT_FALSE(super_peer->resolved_addrs());
-  EXPECT_EQ(super_peer->udp_paths().size(), 0u);
-}
-
 TEST(SuperPeerRules, InvalidPathsAreThoseToAddressesNoLongerResolvedAndUnreachable) {
   const auto moved = addr("127.0.0.2", 9);
   const auto moved_but_answering = addr("127.0.0.3", 9);
