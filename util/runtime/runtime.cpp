@@ -1,0 +1,105 @@
+#include "util/runtime/runtime.hpp"
+
+#include <exception>
+#include <stdexcept>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
+#include "util/log/log.hpp"
+
+namespace valdori::util {
+
+namespace {
+
+thread_local const Runtime* current_runtime = nullptr;
+
+spdlog::logger& runtime_log() { return log::logger("valdori_util::runtime"); }
+
+}  // namespace
+
+std::size_t Runtime::default_thread_count() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : n;
+}
+
+Runtime::Runtime() : Runtime(default_thread_count()) {}
+
+Runtime::Runtime(std::size_t threads)
+    : io_(static_cast<int>(threads)), work_(io_.get_executor()), thread_count_(threads) {
+  if (threads == 0) throw std::invalid_argument("Runtime: thread count must be at least 1");
+  threads_.reserve(threads);
+  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run_thread(); });
+}
+
+Runtime::~Runtime() { shutdown(); }
+
+void Runtime::run_thread() {
+  current_runtime = this;
+#if defined(__linux__)
+  pthread_setname_np(pthread_self(), "valdori-rt");
+#endif
+  // A handler that throws must not take the thread down with it: log and keep running.
+  for (;;) {
+    try {
+      io_.run();
+      break;
+    } catch (const std::exception& e) {
+      VLOG_ERROR(runtime_log(), "uncaught exception in a runtime handler: {}", e.what());
+    } catch (...) {
+      VLOG_ERROR(runtime_log(), "uncaught non-standard exception in a runtime handler");
+    }
+  }
+  current_runtime = nullptr;
+}
+
+void Runtime::shutdown() {
+  if (in_runtime_thread()) {
+    throw std::logic_error("Runtime::shutdown called from one of the runtime's own threads");
+  }
+  CallList calls;
+  {
+    std::lock_guard lock(mutex_);
+    if (shut_down_) return;
+    shut_down_ = true;
+    work_.reset();
+    io_.stop();
+  }
+  for (auto& t : threads_) {
+    if (t.joinable()) t.join();
+  }
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& call : calls_) calls.push_back(call);
+  }
+  for (auto& call : calls) {
+    call->fail(std::make_exception_ptr(std::runtime_error("the runtime was shut down")));
+  }
+}
+
+bool Runtime::is_shut_down() const {
+  std::lock_guard lock(mutex_);
+  return shut_down_;
+}
+
+bool Runtime::in_runtime_thread() const noexcept { return current_runtime == this; }
+
+bool Runtime::in_any_runtime_thread() noexcept { return current_runtime != nullptr; }
+
+Runtime::CallList::iterator Runtime::begin_block_on(std::shared_ptr<detail::BlockOnCall> call) {
+  if (in_runtime_thread()) {
+    throw std::logic_error("Runtime::block_on called from one of the runtime's own threads");
+  }
+  std::lock_guard lock(mutex_);
+  if (shut_down_) throw std::runtime_error("Runtime::block_on: the runtime is shut down");
+  calls_.push_back(std::move(call));
+  return std::prev(calls_.end());
+}
+
+void Runtime::end_block_on(CallList::iterator it) {
+  std::lock_guard lock(mutex_);
+  calls_.erase(it);
+}
+
+}  // namespace valdori::util
