@@ -11,6 +11,10 @@ namespace {
 
 std::shared_ptr<peer::PeerPath> new_path() { return std::make_shared<peer::PeerPath>(); }
 
+bool is_relayed(const UdpBinding* binding, const message::LongHeader& header, const std::optional<PubKey>& relay) {
+  return binding == nullptr || header.hop_count() > 0 || relay.has_value();
+}
+
 }  // namespace
 
 std::optional<PubKey> NodeInner::relaying_super_peer(const net::SocketAddr& source,
@@ -19,11 +23,6 @@ std::optional<PubKey> NodeInner::relaying_super_peer(const net::SocketAddr& sour
   const auto found = std::ranges::find_if(super_peers_, [&](const auto& sp) { return sp->has_udp_path_to(source); });
   if (found == super_peers_.end()) return std::nullopt;
   return (*found)->key();
-}
-
-bool NodeInner::is_relayed(const UdpBinding* binding, const message::LongHeader& header,
-                           const std::optional<PubKey>& relay) const {
-  return binding == nullptr || header.hop_count() > 0 || relay.has_value();
 }
 
 void NodeInner::on_app(peer::NodePeer& peer, const message::AppMessage& app) {

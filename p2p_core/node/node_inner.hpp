@@ -1,8 +1,9 @@
 // The shared state of a running overlay node: options and identity, the peers, the UDP
 // bindings, the node clock, the receive path into the message sink, the message handlers that
 // fill the reply records, the housekeeping steps and the send handles. The node's tasks share it
-// by reference counting (create it with std::make_shared); every operation may run on any
-// thread at any time, and none waits on a lock.
+// by reference counting (create it with std::make_shared). Every operation may run on any
+// thread at any time; the tables lock at most one shard or one value, only for the copy or
+// change of one entry, and nothing is locked across a wait.
 //
 // Default-route rule: the default route stays on its super peer while that one is reachable;
 // otherwise it moves to the first reachable super peer in configured order; while none is
@@ -155,8 +156,6 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
 
   std::optional<PubKey> relaying_super_peer(const net::SocketAddr& source,
                                             const std::optional<PubKey>& arrival_link) const;
-  bool is_relayed(const UdpBinding* binding, const message::LongHeader& header,
-                  const std::optional<PubKey>& relay) const;
   RelayRoute relay_route(std::uint64_t now) const;
   SendHandleState send_state_for(const SendHandle& handle, const RelayRoute& relay, std::uint64_t now) const;
   std::uint16_t bind_port(std::uint16_t bound);
