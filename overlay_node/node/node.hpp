@@ -1,0 +1,52 @@
+// A running overlay node: the handle its user keeps for as long as the node shall live.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/system/result.hpp>
+
+#include "p2p_core/identity/keys.hpp"
+#include "p2p_core/net/get_addrs.hpp"
+#include "p2p_core/node/error.hpp"
+#include "p2p_core/node/node_inner.hpp"
+#include "p2p_core/node/opts.hpp"
+#include "p2p_core/node/send_handle.hpp"
+
+namespace valdori::node {
+
+class Node {
+ public:
+  // Binds the node's UDP sockets, builds its super peers (resolving their hosts) and starts its
+  // tasks on `executor`: the housekeeping runner, one reader per binding and the monitoring task,
+  // which stops the node when the runner ends early or fails.
+  static boost::asio::awaitable<boost::system::result<Node, p2p::node::error::Error>> bind(
+      boost::asio::any_io_executor executor, p2p::node::NodeOpts opts);
+
+  // The addresses of the local interfaces, as (name, address) pairs.
+  static boost::system::result<std::vector<p2p::net::InterfaceAddr>, p2p::node::error::Error> my_addrs();
+
+  Node(Node&&) noexcept = default;
+  Node& operator=(Node&&) = delete;
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+  // Stops the node: cancels its token and closes its send handles.
+  ~Node();
+
+  // Completes once the node's token is cancelled (at once if it is already).
+  boost::asio::awaitable<void> cancelled() const;
+
+  boost::system::result<std::shared_ptr<p2p::node::SendHandle>, p2p::node::error::Error> send_handle(
+      const p2p::PubKey& recipient) const;
+
+  const std::shared_ptr<p2p::node::NodeInner>& inner() const { return inner_; }
+
+ private:
+  explicit Node(std::shared_ptr<p2p::node::NodeInner> inner) : inner_(std::move(inner)) {}
+
+  std::shared_ptr<p2p::node::NodeInner> inner_;  // none once moved from
+};
+
+}  // namespace valdori::node

@@ -1,0 +1,80 @@
+// Overlay nodes on loopback beside an in-process super peer: options for a node that collects
+// what it receives, and waiting on conditions with a generous safety limit.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "overlay_node/node/node.hpp"
+#include "p2p_core/identity/identity.hpp"
+#include "p2p_core/node/message_sink.hpp"
+#include "p2p_core/node/opts.hpp"
+#include "tools/super_peer/server/options.hpp"
+#include "tools/super_peer/server/super_peer.hpp"
+#include "util/runtime/runtime.hpp"
+
+namespace valdori::node::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Low, so that identities are found at once; the super peer asks for the same.
+inline constexpr std::uint8_t kTestDifficulty = 4;
+inline constexpr std::uint32_t kNetworkId = 7;
+// Short, so that paths come and go within a test.
+inline constexpr std::uint64_t kHousekeepingInterval = 100;  // ms
+inline constexpr std::uint64_t kHelloTimeout = 1000;         // ms
+// Safety net only: on loopback the conditions hold long before.
+inline constexpr std::chrono::seconds kWaitLimit{30};
+
+template <class Result>
+auto must(Result&& result) {
+  if (!result) throw std::runtime_error("unexpected error in test setup");
+  return *std::forward<Result>(result);
+}
+
+p2p::Identity test_identity();
+
+// Polls `condition` until it holds; false when `limit` passes first.
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = kWaitLimit);
+
+class CollectingSink : public p2p::node::MessageSink {
+ public:
+  void accept(const p2p::PubKey& sender, Bytes message) override;
+  std::vector<std::pair<p2p::PubKey, Bytes>> messages() const;
+  std::size_t count() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::pair<p2p::PubKey, Bytes>> messages_;
+};
+
+struct NodeSetup {
+  bool arm_messages = true;
+  bool process_unites = true;
+  bool enforce_tcp = false;
+  std::size_t udp_sockets = 2;
+};
+
+class NodeTest : public ::testing::Test {
+ protected:
+  static super_peer::SuperPeerOptions default_super_peer_options();
+  void start_super_peer(const super_peer::SuperPeerOptions& options = default_super_peer_options());
+
+  // Options of a node on 127.0.0.1 with a free port of its own, served by the super peer.
+  p2p::node::NodeOpts node_opts(const p2p::Identity& identity, std::shared_ptr<CollectingSink> sink,
+                                const NodeSetup& setup = {}) const;
+  Node bind(p2p::node::NodeOpts opts);
+
+  util::Runtime runtime_{4};
+  std::unique_ptr<super_peer::SuperPeer> super_peer_;
+};
+
+}  // namespace valdori::node::testing
