@@ -67,7 +67,7 @@ function(valdori_test name dir label)
   target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} valdori_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   target_precompile_headers(${name} PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                        PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()
 
