@@ -40,6 +40,8 @@ class FrameCodec {
 
   explicit FrameCodec(std::size_t max_frame_len = kDefaultMaxMessageLen) : max_frame_len_(max_frame_len) {}
 
+  std::size_t max_frame_len() const { return max_frame_len_; }
+
   // The frame of one message.
   boost::system::result<std::vector<std::uint8_t>, FrameError> encode(std::span<const std::uint8_t> message) const;
   // The first frame of the received bytes, or nothing while it is incomplete. An invalid length
