@@ -1,0 +1,84 @@
+#include "overlay_node/node/housekeeping.hpp"
+
+#include <chrono>
+#include <vector>
+
+#include <boost/asio/this_coro.hpp>
+
+#include "overlay_node/node/node.hpp"
+#include "overlay_node/node/udp.hpp"
+#include "overlay_node/peer/node_peer_housekeeping.hpp"
+#include "overlay_node/peer/super_peer_housekeeping.hpp"
+#include "util/log/log.hpp"
+#include "util/runtime/interval.hpp"
+#include "util/runtime/race.hpp"
+
+namespace valdori::node {
+namespace {
+
+namespace asio = boost::asio;
+using p2p::node::NodeInner;
+using Result = boost::system::result<void, p2p::node::error::Error>;
+
+spdlog::logger& lg() {
+  static spdlog::logger& logger = log::logger("valdori_p2p::node::housekeeping");
+  return logger;
+}
+
+std::chrono::milliseconds period_of(const NodeInner& node) {
+  const std::uint64_t interval = node.opts().housekeeping_interval;
+  if (interval != 0) return std::chrono::milliseconds(interval);
+  VLOG_WARN(lg(), "Housekeeping interval of 0 ms cannot drive a timer, using {} ms",
+            p2p::node::kDefaultHousekeepingInterval);
+  return std::chrono::milliseconds(p2p::node::kDefaultHousekeepingInterval);
+}
+
+// Each peer's step in turn; the first failure ends the walk.
+asio::awaitable<Result> peers_housekeeping(const std::shared_ptr<NodeInner>& node,
+                                           const std::vector<std::uint8_t>& endpoint_candidates) {
+  for (const auto& [key, entry] : node->peers().snapshot()) {
+    const std::uint64_t now = node->current_time();
+    const auto super_peer = p2p::peer::as_super_peer(entry);
+    auto step = super_peer ? co_await peer::super_peer_housekeeping(node, super_peer, now, endpoint_candidates)
+                                 : co_await peer::node_peer_housekeeping(node, p2p::peer::as_node_peer(entry), now);
+    if (!step) co_return std::move(step).error();
+  }
+  co_return boost::system::in_place_value;
+}
+
+}  // namespace
+
+asio::awaitable<void> housekeeping_runner(std::shared_ptr<NodeInner> node, util::CancellationToken token) {
+  util::Interval interval(co_await asio::this_coro::executor, period_of(*node));
+  while (true) {
+    if (!co_await util::until_cancelled(token, interval.tick())) {
+      VLOG_TRACE(lg(), "Housekeeping cancelled");
+      break;
+    }
+    if (const auto pass = co_await housekeeping(node); !pass) {
+      VLOG_ERROR(lg(), "Error in housekeeping: {}", p2p::node::error::display(pass.error()));
+      break;
+    }
+  }
+  VLOG_TRACE(lg(), "Housekeeping runner stopped");
+}
+
+asio::awaitable<Result> housekeeping(std::shared_ptr<NodeInner> node) {
+  VLOG_TRACE(lg(), "Start housekeeping");
+  node->remove_stale_peers_housekeeping();
+  const auto interfaces = Node::my_addrs();
+  if (!interfaces) co_return interfaces.error();
+  for (auto& binding : node->udp_bindings_housekeeping(*interfaces)) spawn_udp_reader(node, std::move(binding));
+
+  std::vector<asio::ip::address> addrs;
+  for (const auto& entry : *interfaces) addrs.push_back(entry.addr);
+  const auto endpoint_candidates = node->my_endpoint_candidates(addrs);
+  if (auto walked = co_await peers_housekeeping(node, endpoint_candidates); !walked) co_return std::move(walked).error();
+
+  node->default_route_housekeeping();
+  node->send_handles_housekeeping();
+  VLOG_TRACE(lg(), "Finished housekeeping");
+  co_return boost::system::in_place_value;
+}
+
+}  // namespace valdori::node

@@ -1,0 +1,125 @@
+#include "overlay_node/peer/super_peer_housekeeping.hpp"
+
+#include <algorithm>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include "overlay_node/node/link_writer.hpp"
+#include "overlay_node/node/span_log.hpp"
+#include "overlay_node/node/tcp.hpp"
+#include "overlay_node/util/lookup_host.hpp"
+#include "p2p_core/message/hello_super_peer_message.hpp"
+#include "p2p_core/node/guards.hpp"
+#include "p2p_core/peer/path_pairing.hpp"
+
+namespace valdori::peer {
+namespace {
+
+namespace asio = boost::asio;
+using log::Level;
+using node::SpanLog;
+using p2p::node::NodeInner;
+using p2p::peer::SuperPeer;
+
+spdlog::logger& lg() {
+  static spdlog::logger& logger = log::logger("valdori_p2p::peer::super_peer");
+  return logger;
+}
+
+void open_tcp_if_needed(const std::shared_ptr<NodeInner>& node, SuperPeer& super_peer, std::uint64_t now,
+                        const SpanLog& span) {
+  const auto& opts = node->opts();
+  if (!super_peer.establish_tcp_connection(now, opts.hello_timeout, opts.enforce_tcp)) {
+    span.log(Level::trace, "No TCP connection establishment condition met (it might exist already)");
+    return;
+  }
+  span.log(Level::trace, "Establish TCP connection");
+  auto link = super_peer.new_tcp_path(node->token());
+  p2p::node::TcpPathGuard guard(node, super_peer.key(), link);
+  valdori::node::spawn_tcp_connector(super_peer.tcp_addr(), std::move(link), std::move(guard), super_peer.tx_key());
+}
+
+void close_tcp_if_udp_answers(const NodeInner& node, const SuperPeer& super_peer, std::uint64_t hello_time,
+                              const SpanLog& span) {
+  const auto& opts = node.opts();
+  const auto link = super_peer.tcp_connection();
+  if (opts.enforce_tcp || !link) return;
+  const auto paths = super_peer.udp_paths().snapshot();
+  const bool udp_answers = std::ranges::any_of(
+      *paths, [&](const auto& entry) { return entry.second->is_reachable(hello_time, opts.hello_timeout); });
+  if (udp_answers) {
+    span.log(Level::trace, "TCP connection not longer required as a reachable UDP path has become available.");
+    link->cancel_connection();
+  } else {
+    span.log(Level::trace, "TCP connection still required as no reachable UDP path has become available.");
+  }
+}
+
+asio::awaitable<void> refresh_paths(const NodeInner& node, SuperPeer& super_peer, const SpanLog& span) {
+  auto resolved = co_await lookup_host(super_peer.addr());
+  if (resolved) {
+    super_peer.update_resolved_addrs(std::move(*resolved));
+  } else {
+    span.log(Level::warn, "Failed to update resolved super peer addresses for super peer {}: {}", super_peer.addr(),
+             p2p::peer::error::display(resolved.error()));
+  }
+  super_peer.add_paths_for_resolved_addrs(*node.udp_bindings());
+}
+
+asio::awaitable<void> hello_over_udp(NodeInner& node, const SuperPeer& super_peer, const std::vector<std::uint8_t>& hello,
+                                     std::uint64_t hello_time, const SpanLog& span) {
+  span.log(Level::trace, "Try to reach super peer via UDP");
+  const auto paths = super_peer.udp_paths().snapshot();
+  for (const auto& [key, path] : *paths) {
+    const log::Fields path_field{{"path", key.to_string()}};
+    span.log_with(Level::trace, path_field, "Send via path");
+    const auto socket = node.udp_socket_for(key.local);
+    if (!socket) {
+      span.log_with(Level::warn, path_field, "No UDP socket found");
+      continue;
+    }
+    path->hello_tx(hello_time);
+    const auto [ec, sent] =
+        co_await socket->async_send_to(asio::buffer(hello), key.remote, asio::as_tuple(asio::use_awaitable));
+    if (ec) {
+      span.log_with(Level::trace, path_field, "UDP send error: {}", ec.message());
+    } else {
+      span.log_with(Level::trace, path_field, "UDP send successful");
+    }
+  }
+}
+
+}  // namespace
+
+asio::awaitable<boost::system::result<void, p2p::node::error::Error>> super_peer_housekeeping(
+    std::shared_ptr<NodeInner> node, std::shared_ptr<SuperPeer> super_peer, std::uint64_t now,
+    const std::vector<std::uint8_t>& endpoint_candidates) {
+  const SpanLog span(lg(), "peer", super_peer->key().to_string());
+  const auto& opts = node->opts();
+  open_tcp_if_needed(node, *super_peer, now, span);
+
+  const std::uint64_t hello_time = node->current_time();
+  p2p::peer::remove_paths_without_binding(super_peer->udp_paths(), *node->udp_bindings());
+  super_peer->remove_invalid_udp_paths(hello_time, opts.hello_timeout);
+  close_tcp_if_udp_answers(*node, *super_peer, hello_time, span);
+  co_await refresh_paths(*node, *super_peer, span);
+
+  span.log(Level::trace, "Send HELLO to super peer");
+  auto hello = p2p::message::HelloSuperPeerMessage::build(node->network_id(), node->pk(), node->pow(),
+                                                          super_peer->tx_key(), super_peer->key(), hello_time,
+                                                          endpoint_candidates);
+  if (!hello) co_return p2p::node::error::MessageError{hello.error()};
+  co_await hello_over_udp(*node, *super_peer, *hello, hello_time, span);
+
+  if (auto writer = super_peer->tcp_stream()) {
+    span.log(Level::trace, "TCP path present. Send HELLO via TCP");
+    co_await valdori::node::send_super_peer_tcp(*node, std::move(*hello), std::move(writer), super_peer->key());
+  } else {
+    span.log(Level::trace, "No TCP path present. Do not send HELLO via TCP");
+  }
+  co_return boost::system::in_place_value;
+}
+
+}  // namespace valdori::peer
