@@ -8,6 +8,7 @@
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/system/result.hpp>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,15 @@ class SuperPeer {
   // Closes the sockets and every TCP link; the serving tasks end as their operations abort.
   // Idempotent; may be called from any thread while the executor still exists.
   void stop();
+
+  // Switches for tests at run time, callable from any thread; they take effect on the serving
+  // strand shortly after. Starts reading UDP when it was switched off (datagrams that arrived
+  // meanwhile are read first).
+  void enable_udp();
+  // Closes every TCP link as if its node had gone; new links are accepted as before.
+  void close_tcp_links();
+  // The TCP links being served.
+  std::size_t tcp_links() const;
 
  private:
   class Server;
