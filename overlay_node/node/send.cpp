@@ -65,13 +65,15 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
                                                                    asio::as_tuple(asio::use_awaitable));
     if (ec) co_return error::SendingDirectError{ec, direct->addr};
     SEND_LOG(log::Level::debug, handle, "Sent APP via udp://{}", direct->addr);
-    co_return SendResult();
+    // Success is built in place: GCC 12 takes the move of an empty result for a read of an
+    // uninitialised error.
+    co_return boost::system::in_place_value;
   }
 
   const p2p::PubKey super_peer = node->peers().default_route();
   if (state->super_peer_tcp) {
     co_await send_super_peer_tcp(*node, std::move(*message), state->super_peer_tcp, super_peer);
-    co_return SendResult();
+    co_return boost::system::in_place_value;
   }
   for (const auto& target : state->relay_targets) {
     const auto [ec, sent] = co_await target.socket->async_send_to(asio::buffer(*message), target.addr,
@@ -79,7 +81,7 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
     if (!ec) {
       SEND_LOG(log::Level::trace, handle, "Relayed APP via super peer {} -> {}", local_addr_text(*target.socket),
                target.addr);
-      co_return SendResult();
+      co_return boost::system::in_place_value;
     }
     SEND_LOG(log::Level::warn, handle, "Failed to relay APP via super peer {} -> {}: {}",
              local_addr_text(*target.socket), target.addr, ec.message());

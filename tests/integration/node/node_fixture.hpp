@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "overlay_node/node/node.hpp"
+#include "p2p_core/node/error.hpp"
+#include "p2p_core/node/send_handle.hpp"
 #include "p2p_core/identity/identity.hpp"
 #include "p2p_core/node/message_sink.hpp"
 #include "p2p_core/node/opts.hpp"
@@ -42,6 +44,10 @@ auto must(Result&& result) {
 
 p2p::Identity test_identity();
 
+// `length` bytes that tell the message apart from every other of the test: the tag and index,
+// then a pattern.
+Bytes payload(char tag, std::size_t index, std::size_t length);
+
 // Polls `condition` until it holds; false when `limit` passes first.
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = kWaitLimit);
 
@@ -64,7 +70,13 @@ struct NodeSetup {
 };
 
 class NodeTest : public ::testing::Test {
+ public:
+  // Sends from a runtime thread and waits for the outcome.
+  boost::system::result<void, p2p::node::error::Error> send(const p2p::node::SendHandle& handle, const Bytes& data);
+
  protected:
+  NodeTest();
+
   static super_peer::SuperPeerOptions default_super_peer_options();
   void start_super_peer(const super_peer::SuperPeerOptions& options = default_super_peer_options());
 
@@ -72,6 +84,9 @@ class NodeTest : public ::testing::Test {
   p2p::node::NodeOpts node_opts(const p2p::Identity& identity, std::shared_ptr<CollectingSink> sink,
                                 const NodeSetup& setup = {}) const;
   Node bind(p2p::node::NodeOpts opts);
+
+  // The node has heard back from its super peer, which therefore knows where the node is.
+  bool super_peer_reachable(const Node& node) const;
 
   util::Runtime runtime_{4};
   std::unique_ptr<super_peer::SuperPeer> super_peer_;

@@ -1,0 +1,96 @@
+#include "tests/integration/node/node_fixture.hpp"
+
+#include <string>
+#include <thread>
+
+#include <boost/asio/ip/address.hpp>
+#include <fmt/format.h>
+
+#include "overlay_node/node/send.hpp"
+#include "p2p_core/node/clock.hpp"
+#include "p2p_core/node/opts_builder.hpp"
+#include "util/log/log.hpp"
+
+namespace valdori::node::testing {
+
+p2p::Identity test_identity() { return must(p2p::Identity::generate(kTestDifficulty)); }
+
+Bytes payload(char tag, std::size_t index, std::size_t length) {
+  Bytes bytes(length);
+  const std::string head = fmt::format("{}{}:", tag, index);
+  for (std::size_t i = 0; i < length; ++i)
+    bytes[i] = i < head.size() ? static_cast<std::uint8_t>(head[i]) : static_cast<std::uint8_t>(i * 31 + index);
+  return bytes;
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void CollectingSink::accept(const p2p::PubKey& sender, Bytes message) {
+  std::lock_guard lock(mutex_);
+  messages_.emplace_back(sender, std::move(message));
+}
+
+std::vector<std::pair<p2p::PubKey, Bytes>> CollectingSink::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+std::size_t CollectingSink::count() const {
+  std::lock_guard lock(mutex_);
+  return messages_.size();
+}
+
+// The tests log at every level into a capture; the console would drown in it.
+NodeTest::NodeTest() { log::remove_console_sink(); }
+
+super_peer::SuperPeerOptions NodeTest::default_super_peer_options() {
+  super_peer::SuperPeerOptions options;
+  options.network_id = kNetworkId;
+  options.min_pow_difficulty = kTestDifficulty;
+  return options;
+}
+
+void NodeTest::start_super_peer(const super_peer::SuperPeerOptions& options) {
+  super_peer_ = must(super_peer::SuperPeer::start(runtime_.executor(), test_identity(), options));
+}
+
+p2p::node::NodeOpts NodeTest::node_opts(const p2p::Identity& identity, std::shared_ptr<CollectingSink> sink,
+                                        const NodeSetup& setup) const {
+  return must(p2p::node::NodeOptsBuilder()
+                  .id(identity)
+                  .arm_messages(setup.arm_messages)
+                  .udp_addrs({boost::asio::ip::address_v4::loopback()})
+                  .udp_port(0)
+                  .udp_sockets(setup.udp_sockets)
+                  .min_pow_difficulty(kTestDifficulty)
+                  .hello_timeout(kHelloTimeout)
+                  .process_unites(setup.process_unites)
+                  .housekeeping_interval(kHousekeepingInterval)
+                  .enforce_tcp(setup.enforce_tcp)
+                  .super_peers({super_peer_->url()})
+                  .message_sink(std::move(sink))
+                  .build());
+}
+
+Node NodeTest::bind(p2p::node::NodeOpts opts) {
+  return must(runtime_.block_on(Node::bind(runtime_.executor(), std::move(opts))));
+}
+
+boost::system::result<void, p2p::node::error::Error> NodeTest::send(const p2p::node::SendHandle& handle,
+                                                                   const Bytes& data) {
+  return runtime_.block_on(node::send(handle, data));
+}
+
+bool NodeTest::super_peer_reachable(const Node& node) const {
+  const auto super_peer = node.inner()->peers().find_super_peer(super_peer_->url().pk());
+  return super_peer && super_peer->is_reachable(p2p::node::system_time_ms(), kHelloTimeout);
+}
+
+}  // namespace valdori::node::testing
