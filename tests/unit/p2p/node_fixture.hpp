@@ -117,6 +117,8 @@ struct NodeSetup {
   std::size_t udp_sockets = 1;
   bool bound = true;  // one binding on 127.0.0.1 from the start; otherwise none and port 0
   bool second_super_peer = false;
+  bool enforce_tcp = false;
+  std::uint64_t housekeeping_interval = 5000;  // ms
 };
 
 class NodeFixture : public ::testing::Test {
@@ -134,6 +136,8 @@ class NodeFixture : public ::testing::Test {
                          .min_pow_difficulty(setup.min_pow_difficulty)
                          .hello_timeout(kHelloTimeout)
                          .hello_max_age(kHelloMaxAge)
+                         .enforce_tcp(setup.enforce_tcp)
+                         .housekeeping_interval(setup.housekeeping_interval)
                          .super_peers(urls)
                          .message_sink(sink)
                          .build());
