@@ -119,6 +119,9 @@ asio::awaitable<void> monitor(std::shared_ptr<util::TaskSet<void>> tasks, util::
   VLOG_TRACE(lg(), "Monitoring task cancelled.");
 }
 
+// Holds a copy of the token, taken when the wait is made: the wait may outlive the node.
+asio::awaitable<void> wait_cancelled(util::CancellationToken token) { co_await token.cancelled(); }
+
 }  // namespace
 
 // GCC 12 takes the frames of the coroutines bind awaits for a mismatched new/delete pair (a false
@@ -192,7 +195,7 @@ Node::~Node() {
   inner_->close_send_handles();
 }
 
-asio::awaitable<void> Node::cancelled() const { co_await inner_->token().cancelled(); }
+asio::awaitable<void> Node::cancelled() const { return wait_cancelled(inner_->token()); }
 
 boost::system::result<std::shared_ptr<p2p::node::SendHandle>, error::Error> Node::send_handle(
     const p2p::PubKey& recipient) const {

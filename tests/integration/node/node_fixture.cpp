@@ -1,5 +1,6 @@
 #include "tests/integration/node/node_fixture.hpp"
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -91,6 +92,29 @@ boost::system::result<void, p2p::node::error::Error> NodeTest::send(const p2p::n
 bool NodeTest::super_peer_reachable(const Node& node) const {
   const auto super_peer = node.inner()->peers().find_super_peer(super_peer_->url().pk());
   return super_peer && super_peer->is_reachable(p2p::node::system_time_ms(), kHelloTimeout);
+}
+
+bool Traffic::send_next() { return send(payload(tag_, sent_.size(), 1 + sent_.size() * 37 % 900)); }
+
+bool Traffic::send(Bytes data) {
+  const bool sent = test_.send(*handle_, data).has_value();
+  if (sent) sent_.push_back(std::move(data));
+  return sent;
+}
+
+void Traffic::expect_delivered_to(const CollectingSink& sink, const p2p::PubKey& sender) const {
+  const auto received_from_sender = [&] {
+    std::vector<Bytes> out;
+    for (const auto& [key, message] : sink.messages())
+      if (key == sender) out.push_back(message);
+    return out;
+  };
+  ASSERT_TRUE(wait_until([&] { return received_from_sender().size() >= sent_.size(); }));
+  auto received = received_from_sender();
+  auto sent = sent_;
+  std::ranges::sort(received);
+  std::ranges::sort(sent);
+  EXPECT_EQ(received, sent);
 }
 
 }  // namespace valdori::node::testing

@@ -92,4 +92,25 @@ class NodeTest : public ::testing::Test {
   std::unique_ptr<super_peer::SuperPeer> super_peer_;
 };
 
+// One direction of traffic: numbered payloads of varying length, checked on arrival.
+class Traffic {
+ public:
+  Traffic(NodeTest& test, std::shared_ptr<p2p::node::SendHandle> handle, char tag)
+      : test_(test), handle_(std::move(handle)), tag_(tag) {}
+
+  const p2p::node::SendHandle& handle() const { return *handle_; }
+
+  bool send_next();
+  bool send(Bytes data);
+
+  // Everything sent has arrived from `sender`, byte for byte, each once.
+  void expect_delivered_to(const CollectingSink& sink, const p2p::PubKey& sender) const;
+
+ private:
+  NodeTest& test_;
+  std::shared_ptr<p2p::node::SendHandle> handle_;
+  char tag_;
+  std::vector<Bytes> sent_;
+};
+
 }  // namespace valdori::node::testing

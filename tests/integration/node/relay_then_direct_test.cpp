@@ -18,45 +18,6 @@ namespace {
 using p2p::node::SendHandle;
 using valdori::testing::LogCapture;
 
-// One direction of traffic: numbered payloads of varying length, checked on arrival.
-class Traffic {
- public:
-  Traffic(NodeTest& test, std::shared_ptr<SendHandle> handle, char tag)
-      : test_(test), handle_(std::move(handle)), tag_(tag) {}
-
-  const SendHandle& handle() const { return *handle_; }
-
-  bool send_next() { return send(payload(tag_, sent_.size(), 1 + sent_.size() * 37 % 900)); }
-  bool send(Bytes data) {
-    const bool sent = test_.send(*handle_, data).has_value();
-    if (sent) sent_.push_back(std::move(data));
-    return sent;
-  }
-
-  // Everything sent has arrived from `sender`, byte for byte, each once.
-  void expect_delivered_to(const CollectingSink& sink, const p2p::PubKey& sender) const {
-    ASSERT_TRUE(wait_until([&] { return received_from(sink, sender).size() >= sent_.size(); }));
-    auto received = received_from(sink, sender);
-    auto sent = sent_;
-    std::ranges::sort(received);
-    std::ranges::sort(sent);
-    EXPECT_EQ(received, sent);
-  }
-
- private:
-  static std::vector<Bytes> received_from(const CollectingSink& sink, const p2p::PubKey& sender) {
-    std::vector<Bytes> out;
-    for (const auto& [key, message] : sink.messages())
-      if (key == sender) out.push_back(message);
-    return out;
-  }
-
-  NodeTest& test_;
-  std::shared_ptr<SendHandle> handle_;
-  char tag_;
-  std::vector<Bytes> sent_;
-};
-
 bool goes_direct(const SendHandle& handle) {
   const auto state = handle.state();
   return state->best_direct_path && state->tx_short_id;
