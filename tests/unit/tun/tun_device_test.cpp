@@ -1,0 +1,264 @@
+#include "platform/tun/tun_device.hpp"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_future.hpp>
+#include <gtest/gtest.h>
+
+#include "util/runtime/cancellation_token.hpp"
+#include "util/runtime/race.hpp"
+#include "util/runtime/runtime.hpp"
+
+namespace valdori::platform {
+namespace {
+
+namespace asio = boost::asio;
+using Bytes = std::vector<std::uint8_t>;
+
+// A packet socket pair stands in for the tunnel: one packet per read and write, like the
+// tunnel descriptor. The device takes one end; the test plays the host's network stack on the
+// other, with blocking calls.
+class TunPair {
+ public:
+  TunPair() {
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_.data()), 0);
+  }
+  ~TunPair() {
+    if (fds_[1] >= 0) close(fds_[1]);
+  }
+  TunPair(const TunPair&) = delete;
+  TunPair& operator=(const TunPair&) = delete;
+
+  std::shared_ptr<TunDevice> open(util::Runtime& runtime, TunFraming framing) {
+    auto device = TunDevice::from_fd(runtime.executor(), fds_[0], framing);
+    EXPECT_TRUE(device.has_value()) << device.error().message();
+    return device.has_value() ? *device : nullptr;
+  }
+
+  void write_frame(const Bytes& frame) const {
+    EXPECT_EQ(write(fds_[1], frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  }
+  Bytes read_frame() const {
+    Bytes frame(2048);
+    const ssize_t n = read(fds_[1], frame.data(), frame.size());
+    EXPECT_GE(n, 0);
+    frame.resize(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    return frame;
+  }
+  void close_peer() {
+    close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+ private:
+  std::array<int, 2> fds_{-1, -1};
+};
+
+// The bytes of `packet` as the descriptor carries them.
+Bytes frame_of(const Bytes& packet, TunFraming framing) {
+  if (framing == TunFraming::Bare) return packet;
+  Bytes frame(4 + packet.size());
+  frame[3] = 0x02;
+  std::copy(packet.begin(), packet.end(), frame.begin() + 4);
+  return frame;
+}
+
+Bytes sample_packet(std::uint8_t tag, std::size_t size) {
+  Bytes packet(size);
+  for (std::size_t i = 0; i < size; ++i) packet[i] = static_cast<std::uint8_t>(tag + i);
+  return packet;
+}
+
+asio::awaitable<boost::system::result<Bytes>> recv_packet(std::shared_ptr<TunDevice> device, std::size_t capacity) {
+  Bytes buffer(capacity);
+  auto n = co_await device->recv(buffer);
+  if (!n) co_return n.error();
+  buffer.resize(*n);
+  co_return buffer;
+}
+
+asio::awaitable<boost::system::result<void>> send_packet(std::shared_ptr<TunDevice> device, Bytes packet) {
+  co_return co_await device->send(packet);
+}
+
+class TunDeviceTest : public ::testing::TestWithParam<TunFraming> {
+ protected:
+  static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }  // writes to a closed peer fail instead
+
+  util::Runtime runtime_{2};
+  TunPair pair_;
+};
+
+TEST_P(TunDeviceTest, ReceivesOneWholePacketPerRead) {
+  auto device = pair_.open(runtime_, GetParam());
+  const std::vector<Bytes> packets = {sample_packet(1, 20), sample_packet(2, 1500), sample_packet(3, 1)};
+  for (const Bytes& p : packets) pair_.write_frame(frame_of(p, GetParam()));
+  for (const Bytes& p : packets) {
+    auto received = runtime_.block_on(recv_packet(device, 1501));
+    ASSERT_TRUE(received.has_value()) << received.error().message();
+    EXPECT_EQ(*received, p);
+  }
+}
+
+TEST_P(TunDeviceTest, SendsOneWholePacketPerWrite) {
+  auto device = pair_.open(runtime_, GetParam());
+  const std::vector<Bytes> packets = {sample_packet(7, 28), sample_packet(8, 1073)};
+  for (const Bytes& p : packets) {
+    auto sent = runtime_.block_on(send_packet(device, p));
+    ASSERT_TRUE(sent.has_value()) << sent.error().message();
+  }
+  for (const Bytes& p : packets) EXPECT_EQ(pair_.read_frame(), frame_of(p, GetParam()));
+}
+
+TEST_P(TunDeviceTest, ReadWaitsForThePacket) {
+  auto device = pair_.open(runtime_, GetParam());
+  auto pending = asio::co_spawn(asio::make_strand(runtime_.executor()), recv_packet(device, 100), asio::use_future);
+  const Bytes packet = sample_packet(9, 60);
+  pair_.write_frame(frame_of(packet, GetParam()));
+  auto received = pending.get();
+  ASSERT_TRUE(received.has_value()) << received.error().message();
+  EXPECT_EQ(*received, packet);
+}
+
+TEST_P(TunDeviceTest, EmptyReadIsAFailure) {
+  auto device = pair_.open(runtime_, GetParam());
+  pair_.write_frame({});
+  auto received = runtime_.block_on(recv_packet(device, 100));
+  ASSERT_FALSE(received.has_value());
+  EXPECT_EQ(received.error(), asio::error::eof);
+}
+
+TEST_P(TunDeviceTest, ClosedPeerFailsReadsAndWrites) {
+  auto device = pair_.open(runtime_, GetParam());
+  pair_.close_peer();
+  EXPECT_FALSE(runtime_.block_on(recv_packet(device, 100)).has_value());
+  EXPECT_FALSE(runtime_.block_on(send_packet(device, sample_packet(1, 20))).has_value());
+}
+
+TEST_P(TunDeviceTest, EmptyBuffersAreRefused) {
+  auto device = pair_.open(runtime_, GetParam());
+  EXPECT_EQ(runtime_.block_on(recv_packet(device, 0)).error(), boost::system::errc::invalid_argument);
+  EXPECT_EQ(runtime_.block_on(send_packet(device, {})).error(), boost::system::errc::invalid_argument);
+}
+
+TEST_P(TunDeviceTest, CancelledReadLeavesTheDeviceUsable) {
+  auto device = pair_.open(runtime_, GetParam());
+  util::CancellationToken token;
+  auto pending = asio::co_spawn(asio::make_strand(runtime_.executor()),
+                                util::until_cancelled(token, recv_packet(device, 100)), asio::use_future);
+  token.cancel();
+  EXPECT_FALSE(pending.get().has_value());
+
+  const Bytes packet = sample_packet(4, 40);
+  pair_.write_frame(frame_of(packet, GetParam()));
+  auto received = runtime_.block_on(recv_packet(device, 100));
+  ASSERT_TRUE(received.has_value()) << received.error().message();
+  EXPECT_EQ(*received, packet);
+}
+
+// Readers and writers share one device from several threads; every packet arrives once, whole.
+TEST_P(TunDeviceTest, ConcurrentReadersAndWritersEachGetWholePackets) {
+  constexpr int kTasks = 4;
+  constexpr int kPacketsPerTask = 50;
+  constexpr int kTotal = kTasks * kPacketsPerTask;
+  util::Runtime runtime(4);
+  auto device = pair_.open(runtime, GetParam());
+
+  // The host side sends every packet straight back.
+  std::thread echo([&] {
+    for (int i = 0; i < kTotal; ++i) pair_.write_frame(pair_.read_frame());
+  });
+
+  auto read_all = [](std::shared_ptr<TunDevice> dev) -> asio::awaitable<std::vector<Bytes>> {
+    std::vector<Bytes> got;
+    for (int i = 0; i < kPacketsPerTask; ++i) {
+      auto p = co_await recv_packet(dev, 300);
+      if (!p) break;
+      got.push_back(std::move(*p));
+    }
+    co_return got;
+  };
+  auto write_all = [](std::shared_ptr<TunDevice> dev, int task) -> asio::awaitable<int> {
+    int sent = 0;
+    for (int i = 0; i < kPacketsPerTask; ++i) {
+      const auto tag = static_cast<std::uint8_t>(task * kPacketsPerTask + i);
+      if ((co_await send_packet(dev, sample_packet(tag, 20 + static_cast<std::size_t>(tag)))).has_value()) ++sent;
+    }
+    co_return sent;
+  };
+  std::vector<std::future<std::vector<Bytes>>> readers;
+  std::vector<std::future<int>> writers;
+  for (int t = 0; t < kTasks; ++t) {
+    readers.push_back(asio::co_spawn(asio::make_strand(runtime.executor()), read_all(device), asio::use_future));
+    writers.push_back(asio::co_spawn(asio::make_strand(runtime.executor()), write_all(device, t), asio::use_future));
+  }
+  for (auto& w : writers) EXPECT_EQ(w.get(), kPacketsPerTask);
+  std::vector<Bytes> received;
+  for (auto& r : readers) {
+    for (Bytes& p : r.get()) received.push_back(std::move(p));
+  }
+  echo.join();
+
+  std::vector<Bytes> expected;
+  for (int tag = 0; tag < kTotal; ++tag) {
+    expected.push_back(sample_packet(static_cast<std::uint8_t>(tag), 20 + static_cast<std::size_t>(tag)));
+  }
+  std::sort(received.begin(), received.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(received, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Framings, TunDeviceTest,
+                         ::testing::Values(TunFraming::Bare, TunFraming::ProtocolFamilyPrefix),
+                         [](const auto& param_info) {
+                           return param_info.param == TunFraming::Bare ? "Bare" : "ProtocolFamilyPrefix";
+                         });
+
+TEST(TunDeviceFraming, FrameShorterThanThePrefixIsSkipped) {
+  util::Runtime runtime(1);
+  TunPair pair;
+  auto device = pair.open(runtime, TunFraming::ProtocolFamilyPrefix);
+  pair.write_frame({0x00, 0x00});
+  const Bytes packet = sample_packet(5, 20);
+  pair.write_frame(frame_of(packet, TunFraming::ProtocolFamilyPrefix));
+  auto received = runtime.block_on(recv_packet(device, 100));
+  ASSERT_TRUE(received.has_value()) << received.error().message();
+  EXPECT_EQ(*received, packet);
+}
+
+TEST(TunDeviceOpen, MakesTheDescriptorNonBlocking) {
+  util::Runtime runtime(1);
+  std::array<int, 2> fds{};
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds.data()), 0);
+  auto device = TunDevice::from_fd(runtime.executor(), fds[0], TunFraming::Bare);
+  ASSERT_TRUE(device.has_value());
+  EXPECT_NE(fcntl(fds[0], F_GETFL) & O_NONBLOCK, 0);
+  close(fds[1]);
+}
+
+TEST(TunDeviceOpen, RefusesBadDescriptors) {
+  util::Runtime runtime(1);
+  const int closed_fd = [] {
+    const int fd = dup(STDIN_FILENO);
+    close(fd);
+    return fd;
+  }();
+  for (const int fd : {-1, closed_fd}) {
+    EXPECT_FALSE(TunDevice::from_fd(runtime.executor(), fd, TunFraming::Bare).has_value()) << fd;
+  }
+}
+
+}  // namespace
+}  // namespace valdori::platform
