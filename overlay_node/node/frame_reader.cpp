@@ -41,10 +41,12 @@ asio::awaitable<boost::system::result<std::optional<std::vector<std::uint8_t>>, 
       begin_ += (*frame)->consumed;
       co_return message;
     }
-    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_), buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
-              buffer_.begin());
-    end_ -= begin_;
-    begin_ = 0;
+    if (begin_ > 0) {  // the frame waited for starts the buffer, so that all of it fits
+      std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_), buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
+                buffer_.begin());
+      end_ -= begin_;
+      begin_ = 0;
+    }
     auto [ec, n] = co_await socket_.async_read_some(asio::buffer(buffer_.data() + end_, buffer_.size() - end_),
                                                     asio::as_tuple(asio::use_awaitable));
     if (ec == asio::error::eof) {

@@ -104,11 +104,17 @@ TEST_F(TcpLink, FramesAreDispatchedAndTheirRepliesGoBackOverTheLink) {
   establish();
   read_frame();  // the HELLO
 
-  send_frame(ack_from_super_peer(now));
+  // The super peer's ACK, and a HELLO from a node peer that the super peer relays: one write
+  // holds the first frame and part of the second, the next write the rest.
+  Bytes stream = must(p2p::message::FrameCodec().encode(ack_from_super_peer(now)));
+  const Bytes relayed = must(p2p::message::FrameCodec().encode(hello_from(other_id(), now, p2p::message::ShortId::random())));
+  const auto split = relayed.begin() + static_cast<std::ptrdiff_t>(relayed.size() / 2);
+  stream.insert(stream.end(), relayed.begin(), split);
+  send_raw(stream);
   ASSERT_TRUE(run_until([&] { return link->path().is_reachable(now, kHelloTimeout); }));
+  send_raw(Bytes(split, relayed.end()));
 
-  // A HELLO from a node peer that the super peer relays over the link is answered the same way.
-  send_frame(hello_from(other_id(), now, p2p::message::ShortId::random()));
+  // The HELLO is answered the way it came.
   Bytes reply = read_frame();
   const auto parsed = must(p2p::message::LongHeader::parse(reply));
   EXPECT_EQ(parsed.header.message_type(), p2p::message::MessageType::ACK);
