@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "overlay_node/node/housekeeping.hpp"
+#include "overlay_node/node/monitor.hpp"
 #include "overlay_node/node/udp.hpp"
 #include "overlay_node/util/lookup_host.hpp"
 #include "p2p_core/node/udp_socket.hpp"
@@ -101,22 +102,6 @@ asio::awaitable<boost::system::result<std::shared_ptr<p2p::peer::SuperPeer>, err
       url, *session_keys, resolved ? std::optional(std::move(*resolved)) : std::nullopt);
   super_peer->add_paths_for_resolved_addrs(bindings);
   co_return super_peer;
-}
-
-// Watches the housekeeping runner: the node stops when it ends while the node should run on.
-asio::awaitable<void> monitor(std::shared_ptr<util::TaskSet<void>> tasks, util::CancellationToken token) {
-  while (const auto outcome = co_await tasks->join_next()) {
-    if (!outcome->returned()) {
-      VLOG_ERROR(lg(), "Task failed. Cancel token: {}", outcome->message);
-      token.cancel();
-      break;
-    }
-    if (!token.is_cancelled()) {
-      VLOG_TRACE(lg(), "Task prematurely finished. Cancel token.");
-      token.cancel();
-    }
-  }
-  VLOG_TRACE(lg(), "Monitoring task cancelled.");
 }
 
 // Holds a copy of the token, taken when the wait is made: the wait may outlive the node.
