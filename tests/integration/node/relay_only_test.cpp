@@ -1,11 +1,15 @@
-// Two nodes whose super peer introduces nobody: their traffic stays relayed, and intact.
+// Two nodes that never go direct, because their super peer introduces nobody or because they
+// ignore its introductions: their traffic stays relayed, and intact.
 #include <memory>
+#include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "p2p_core/message/app_message.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "tests/integration/node/node_fixture.hpp"
+#include "tests/support/log_capture.hpp"
 
 namespace valdori::node::testing {
 namespace {
@@ -22,13 +26,17 @@ bool has_direct_path(const Node& node, const p2p::PubKey& peer) {
   return node_peer && !node_peer->paths().snapshot()->empty();
 }
 
-class RelayOnly : public NodeTest, public ::testing::WithParamInterface<bool> {};
+enum class NoUnites { SentBySuperPeer, ProcessedByNodes };
+
+class RelayOnly : public NodeTest, public ::testing::WithParamInterface<std::tuple<bool, NoUnites>> {};
 
 TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
+  const auto [armed, no_unites] = GetParam();
+  valdori::testing::LogCapture capture;
   auto options = default_super_peer_options();
-  options.unite_enabled = false;
+  options.unite_enabled = no_unites != NoUnites::SentBySuperPeer;
   start_super_peer(options);
-  const NodeSetup setup{.arm_messages = GetParam()};
+  const NodeSetup setup{.arm_messages = armed, .process_unites = no_unites != NoUnites::ProcessedByNodes};
   const auto id_a = test_identity();
   const auto id_b = test_identity();
   const auto sink_a = std::make_shared<CollectingSink>();
@@ -49,6 +57,7 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
   EXPECT_FALSE(has_direct_path(a, id_b.pk()));
   EXPECT_FALSE(has_direct_path(b, id_a.pk()));
   EXPECT_FALSE(a_to_b.handle().state()->best_direct_path);
+  EXPECT_EQ(capture.has(log::Level::trace, "Ignoring unite message"), no_unites == NoUnites::ProcessedByNodes);
 
   // The longest long-header message still passes the relay.
   const auto node = a.inner();
@@ -65,8 +74,15 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
   b_to_a.expect_delivered_to(*sink_a, id_b.pk());
 }
 
-INSTANTIATE_TEST_SUITE_P(ArmedAndUnarmed, RelayOnly, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Armed" : "Unarmed"; });
+std::string case_name(const ::testing::TestParamInfo<std::tuple<bool, NoUnites>>& info) {
+  const auto [armed, no_unites] = info.param;
+  return std::string(armed ? "Armed" : "Unarmed") + (no_unites == NoUnites::SentBySuperPeer ? "NoneSent" : "NoneProcessed");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RelayOnly,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(NoUnites::SentBySuperPeer, NoUnites::ProcessedByNodes)),
+                         case_name);
 
 }  // namespace
 }  // namespace valdori::node::testing
