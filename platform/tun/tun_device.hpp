@@ -52,8 +52,6 @@ class TunDevice {
   // an empty packet.
   boost::asio::awaitable<boost::system::result<void>> send(std::span<const std::uint8_t> packet);
 
-  TunFraming framing() const { return framing_; }
-
  private:
   TunDevice(boost::asio::posix::stream_descriptor descriptor, TunFraming framing)
       : descriptor_(std::move(descriptor)), framing_(framing) {}
