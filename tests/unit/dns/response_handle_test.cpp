@@ -1,0 +1,110 @@
+#include "agent/agent/dns/response_handle.hpp"
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include "agent/agent/dns/request_handler.hpp"
+#include "dns_samples.hpp"
+#include "tests/support/log_capture.hpp"
+#include "tunnel_end.hpp"
+
+namespace valdori::agent::dns {
+namespace {
+
+using testing::addr;
+using testing::from_wire;
+using testing::parse_reply;
+using testing::query_pkt;
+using testing::QueryOptions;
+using testing::TunnelEnd;
+
+const packet::UdpEndpoint kResponder{addr("10.0.0.254"), 53};
+const packet::UdpEndpoint kClient{addr("10.0.0.7"), 40001};
+
+// An answer with `count` A records for one name.
+LdnsPkt answer_with_records(int count, const QueryOptions& options = {}) {
+  std::vector<std::string> ips;
+  for (int i = 0; i < count; ++i) ips.push_back("10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 1));
+  testing::HostnameEntries entries;
+  for (const auto& ip : ips) entries.emplace_back(ip.c_str(), "many");
+  const DnsCatalog catalog = build_catalog(testing::networks({entries}));
+  return answer_query(catalog, *query_pkt("many.valdori.", LDNS_RR_TYPE_A, options));
+}
+
+class ResponseHandleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
+
+  boost::system::result<void> send(LdnsPkt response) {
+    const ResponseHandle handle{kResponder, kClient, tunnel_.device()};
+    return runtime_.block_on(handle.send_response(std::move(response)));
+  }
+
+  util::Runtime runtime_{1};
+  TunnelEnd tunnel_{runtime_};
+};
+
+TEST_F(ResponseHandleTest, WritesOneIpv4UdpPacketFromTheResponderToTheClient) {
+  ASSERT_TRUE(send(answer_with_records(1)).has_value());
+  const auto packet = tunnel_.take_packet();
+  ASSERT_TRUE(packet.has_value());
+  const auto reply = parse_reply(*packet);
+  EXPECT_EQ(reply.from, kResponder);
+  EXPECT_EQ(reply.to, kClient);
+  const LdnsPkt message = from_wire(reply.message);
+  EXPECT_EQ(ldns_pkt_id(message.get()), 0x1234);
+  EXPECT_EQ(testing::answer_addresses(*message), std::vector{addr("10.0.0.1")});
+  EXPECT_FALSE(tunnel_.take_packet().has_value());
+}
+
+TEST_F(ResponseHandleTest, TruncatesToTheAnnouncedPayloadSize) {
+  struct Case {
+    const char* name;
+    QueryOptions options;
+    std::size_t limit;
+    bool truncated;
+  };
+  const Case cases[] = {
+      {"no EDNS", {}, 512, true},
+      {"EDNS 1232", {.edns_size = 1232}, 1232, true},
+      {"EDNS 4096", {.edns_size = 4096}, 4096, false},
+  };
+  for (const Case& c : cases) {
+    valdori::testing::LogCapture capture;
+    ASSERT_TRUE(send(answer_with_records(100, c.options)).has_value()) << c.name;
+    const auto packet = tunnel_.take_packet();
+    ASSERT_TRUE(packet.has_value()) << c.name;
+    const auto reply = parse_reply(*packet);
+    EXPECT_LE(reply.message.size(), c.limit) << c.name;
+    const LdnsPkt message = from_wire(reply.message);
+    EXPECT_EQ(ldns_pkt_tc(message.get()), c.truncated) << c.name;
+    EXPECT_EQ(ldns_pkt_get_rcode(message.get()), LDNS_RCODE_NOERROR) << c.name;
+    const std::size_t answers = ldns_pkt_ancount(message.get());
+    if (c.truncated) {
+      EXPECT_GT(answers, 0u) << c.name;
+      EXPECT_LT(answers, 100u) << c.name;
+      // Nothing left out that would still have fitted.
+      EXPECT_GT(reply.message.size() + 16, c.limit) << c.name;
+    } else {
+      EXPECT_EQ(answers, 100u) << c.name;
+    }
+    EXPECT_EQ(ldns_pkt_edns(message.get()), c.options.edns_size.has_value()) << c.name;
+    EXPECT_TRUE(capture.has(log::Level::trace, "setting response max size: " + std::to_string(c.limit) +
+                                                   " for protocol: Udp"))
+        << c.name;
+  }
+}
+
+TEST_F(ResponseHandleTest, FailedWriteIsReturned) {
+  tunnel_.close_peer();
+  EXPECT_FALSE(send(answer_with_records(1)).has_value());
+}
+
+TEST(FallbackServfail, IsABareHeaderWithTheId) {
+  const std::array<std::uint8_t, 12> expected = {0xBE, 0xEF, 0x80, 0x02, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(encode_fallback_servfail_response(0xBEEF), expected);
+}
+
+}  // namespace
+}  // namespace valdori::agent::dns

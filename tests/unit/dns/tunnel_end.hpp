@@ -1,0 +1,95 @@
+// A tunnel device over one end of a packet socket pair, with the other end read by the test:
+// the packets the responder writes, their header fields and both checksums checked.
+#pragma once
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "agent/packet/udp_header.hpp"
+#include "dns_samples.hpp"
+#include "platform/tun/tun_device.hpp"
+#include "tests/unit/packet/packet_samples.hpp"
+#include "util/runtime/runtime.hpp"
+
+namespace valdori::agent::dns::testing {
+
+class TunnelEnd {
+ public:
+  explicit TunnelEnd(util::Runtime& runtime) {
+    std::array<int, 2> fds{-1, -1};
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds.data()), 0);
+    peer_ = fds[1];
+    device_ = *platform::TunDevice::from_fd(runtime.executor(), fds[0], platform::TunFraming::Bare);
+  }
+  ~TunnelEnd() { close_peer(); }
+  TunnelEnd(const TunnelEnd&) = delete;
+  TunnelEnd& operator=(const TunnelEnd&) = delete;
+
+  const std::shared_ptr<platform::TunDevice>& device() const { return device_; }
+
+  // The next packet written to the device, if any; never waits.
+  std::optional<Bytes> take_packet() const { return receive(MSG_DONTWAIT); }
+  // The next packet written to the device, waiting for it.
+  std::optional<Bytes> wait_packet() const { return receive(0); }
+
+  void close_peer() {
+    if (peer_ >= 0) close(peer_);
+    peer_ = -1;
+  }
+
+ private:
+  std::optional<Bytes> receive(int flags) const {
+    Bytes packet(70000);
+    const ssize_t n = recv(peer_, packet.data(), packet.size(), flags);
+    if (n < 0) return std::nullopt;
+    packet.resize(static_cast<std::size_t>(n));
+    return packet;
+  }
+
+  int peer_ = -1;
+  std::shared_ptr<platform::TunDevice> device_;
+};
+
+struct Reply {
+  packet::UdpEndpoint from;
+  packet::UdpEndpoint to;
+  Bytes message;  // the DNS payload
+};
+
+// Checks the IPv4 and UDP headers of a reply packet of the responder and both checksums,
+// independently of the code under test.
+inline Reply parse_reply(const Bytes& packet) {
+  using packet::testing::ones_complement_sum;
+  Reply reply;
+  if (packet.size() < 28) {
+    ADD_FAILURE() << "reply of " << packet.size() << " bytes";
+    return reply;
+  }
+  const auto u16 = [&](std::size_t at) { return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]); };
+  EXPECT_EQ(packet[0], 0x45);
+  EXPECT_EQ(u16(2), packet.size());
+  EXPECT_EQ(u16(4), 0);       // identification
+  EXPECT_EQ(u16(6), 0x4000);  // Don't Fragment
+  EXPECT_EQ(packet[8], 64);
+  EXPECT_EQ(packet[9], 17);
+  EXPECT_EQ(ones_complement_sum(std::span(packet).first(20)), 0xFFFF) << "IPv4 header checksum";
+  EXPECT_EQ(u16(24), packet.size() - 20);
+  Bytes covered(packet.begin() + 12, packet.begin() + 20);
+  covered.insert(covered.end(), {0, 17, packet[24], packet[25]});
+  covered.insert(covered.end(), packet.begin() + 20, packet.end());
+  EXPECT_EQ(ones_complement_sum(covered), 0xFFFF) << "UDP checksum";
+  EXPECT_NE(u16(26), 0);
+
+  reply.from = {Ipv4Addr(Ipv4Addr::bytes_type{packet[12], packet[13], packet[14], packet[15]}), u16(20)};
+  reply.to = {Ipv4Addr(Ipv4Addr::bytes_type{packet[16], packet[17], packet[18], packet[19]}), u16(22)};
+  reply.message.assign(packet.begin() + 28, packet.end());
+  return reply;
+}
+
+}  // namespace valdori::agent::dns::testing
