@@ -1,7 +1,5 @@
 #include "agent/agent/dns/response_handle.hpp"
 
-#include <csignal>
-
 #include <gtest/gtest.h>
 
 #include "agent/agent/dns/request_handler.hpp"
@@ -12,15 +10,13 @@
 namespace valdori::agent::dns {
 namespace {
 
-using testing::addr;
 using testing::from_wire;
+using testing::kClient;
+using testing::kResponder;
 using testing::parse_reply;
 using testing::query_pkt;
 using testing::QueryOptions;
 using testing::TunnelEnd;
-
-const packet::UdpEndpoint kResponder{addr("10.0.0.254"), 53};
-const packet::UdpEndpoint kClient{addr("10.0.0.7"), 40001};
 
 // An answer with `count` A records for one name.
 LdnsPkt answer_with_records(int count, const QueryOptions& options = {}) {
@@ -32,33 +28,10 @@ LdnsPkt answer_with_records(int count, const QueryOptions& options = {}) {
   return answer_query(catalog, *query_pkt("many.valdori.", LDNS_RR_TYPE_A, options));
 }
 
-class ResponseHandleTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
-
-  boost::system::result<void> send(LdnsPkt response) {
-    const ResponseHandle handle{kResponder, kClient, tunnel_.device()};
-    return runtime_.block_on(handle.send_response(std::move(response)));
-  }
-
-  util::Runtime runtime_{1};
-  TunnelEnd tunnel_{runtime_};
-};
-
-TEST_F(ResponseHandleTest, WritesOneIpv4UdpPacketFromTheResponderToTheClient) {
-  ASSERT_TRUE(send(answer_with_records(1)).has_value());
-  const auto packet = tunnel_.take_packet();
-  ASSERT_TRUE(packet.has_value());
-  const auto reply = parse_reply(*packet);
-  EXPECT_EQ(reply.from, kResponder);
-  EXPECT_EQ(reply.to, kClient);
-  const LdnsPkt message = from_wire(reply.message);
-  EXPECT_EQ(ldns_pkt_id(message.get()), 0x1234);
-  EXPECT_EQ(testing::answer_addresses(*message), std::vector{addr("10.0.0.1")});
-  EXPECT_FALSE(tunnel_.take_packet().has_value());
-}
-
-TEST_F(ResponseHandleTest, TruncatesToTheAnnouncedPayloadSize) {
+TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
+  util::Runtime runtime(1);
+  TunnelEnd tunnel(runtime);
+  const ResponseHandle handle{kResponder, kClient, tunnel.device()};
   struct Case {
     const char* name;
     QueryOptions options;
@@ -72,8 +45,8 @@ TEST_F(ResponseHandleTest, TruncatesToTheAnnouncedPayloadSize) {
   };
   for (const Case& c : cases) {
     valdori::testing::LogCapture capture;
-    ASSERT_TRUE(send(answer_with_records(100, c.options)).has_value()) << c.name;
-    const auto packet = tunnel_.take_packet();
+    ASSERT_TRUE(runtime.block_on(handle.send_response(answer_with_records(100, c.options))).has_value()) << c.name;
+    const auto packet = tunnel.take_packet();
     ASSERT_TRUE(packet.has_value()) << c.name;
     const auto reply = parse_reply(*packet);
     EXPECT_LE(reply.message.size(), c.limit) << c.name;
@@ -94,11 +67,6 @@ TEST_F(ResponseHandleTest, TruncatesToTheAnnouncedPayloadSize) {
                                                    " for protocol: Udp"))
         << c.name;
   }
-}
-
-TEST_F(ResponseHandleTest, FailedWriteIsReturned) {
-  tunnel_.close_peer();
-  EXPECT_FALSE(send(answer_with_records(1)).has_value());
 }
 
 TEST(FallbackServfail, IsABareHeaderWithTheId) {

@@ -19,6 +19,9 @@
 
 namespace valdori::agent::dns::testing {
 
+inline const packet::UdpEndpoint kResponder{addr("10.0.0.254"), 53};
+inline const packet::UdpEndpoint kClient{addr("10.0.0.7"), 40001};
+
 class TunnelEnd {
  public:
   explicit TunnelEnd(util::Runtime& runtime) {

@@ -1,6 +1,5 @@
 #include "platform/tun/tun_device.hpp"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,8 +16,6 @@
 #include <boost/asio/use_future.hpp>
 #include <gtest/gtest.h>
 
-#include "util/runtime/cancellation_token.hpp"
-#include "util/runtime/race.hpp"
 #include "util/runtime/runtime.hpp"
 
 namespace valdori::platform {
@@ -122,16 +119,6 @@ TEST_P(TunDeviceTest, SendsOneWholePacketPerWrite) {
   for (const Bytes& p : packets) EXPECT_EQ(pair_.read_frame(), frame_of(p, GetParam()));
 }
 
-TEST_P(TunDeviceTest, ReadWaitsForThePacket) {
-  auto device = pair_.open(runtime_, GetParam());
-  auto pending = asio::co_spawn(asio::make_strand(runtime_.executor()), recv_packet(device, 100), asio::use_future);
-  const Bytes packet = sample_packet(9, 60);
-  pair_.write_frame(frame_of(packet, GetParam()));
-  auto received = pending.get();
-  ASSERT_TRUE(received.has_value()) << received.error().message();
-  EXPECT_EQ(*received, packet);
-}
-
 TEST_P(TunDeviceTest, EmptyReadIsAFailure) {
   auto device = pair_.open(runtime_, GetParam());
   pair_.write_frame({});
@@ -145,27 +132,6 @@ TEST_P(TunDeviceTest, ClosedPeerFailsReadsAndWrites) {
   pair_.close_peer();
   EXPECT_FALSE(runtime_.block_on(recv_packet(device, 100)).has_value());
   EXPECT_FALSE(runtime_.block_on(send_packet(device, sample_packet(1, 20))).has_value());
-}
-
-TEST_P(TunDeviceTest, EmptyBuffersAreRefused) {
-  auto device = pair_.open(runtime_, GetParam());
-  EXPECT_EQ(runtime_.block_on(recv_packet(device, 0)).error(), boost::system::errc::invalid_argument);
-  EXPECT_EQ(runtime_.block_on(send_packet(device, {})).error(), boost::system::errc::invalid_argument);
-}
-
-TEST_P(TunDeviceTest, CancelledReadLeavesTheDeviceUsable) {
-  auto device = pair_.open(runtime_, GetParam());
-  util::CancellationToken token;
-  auto pending = asio::co_spawn(asio::make_strand(runtime_.executor()),
-                                util::until_cancelled(token, recv_packet(device, 100)), asio::use_future);
-  token.cancel();
-  EXPECT_FALSE(pending.get().has_value());
-
-  const Bytes packet = sample_packet(4, 40);
-  pair_.write_frame(frame_of(packet, GetParam()));
-  auto received = runtime_.block_on(recv_packet(device, 100));
-  ASSERT_TRUE(received.has_value()) << received.error().message();
-  EXPECT_EQ(*received, packet);
 }
 
 // Readers and writers share one device from several threads; every packet arrives once, whole.
@@ -236,16 +202,6 @@ TEST(TunDeviceFraming, FrameShorterThanThePrefixIsSkipped) {
   auto received = runtime.block_on(recv_packet(device, 100));
   ASSERT_TRUE(received.has_value()) << received.error().message();
   EXPECT_EQ(*received, packet);
-}
-
-TEST(TunDeviceOpen, MakesTheDescriptorNonBlocking) {
-  util::Runtime runtime(1);
-  std::array<int, 2> fds{};
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds.data()), 0);
-  auto device = TunDevice::from_fd(runtime.executor(), fds[0], TunFraming::Bare);
-  ASSERT_TRUE(device.has_value());
-  EXPECT_NE(fcntl(fds[0], F_GETFL) & O_NONBLOCK, 0);
-  close(fds[1]);
 }
 
 TEST(TunDeviceOpen, RefusesBadDescriptors) {
