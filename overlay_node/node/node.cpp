@@ -1,6 +1,5 @@
 #include "overlay_node/node/node.hpp"
 
-#include <exception>
 #include <optional>
 #include <string>
 #include <utility>

@@ -70,11 +70,6 @@ asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_pt
 }
 
 void spawn_udp_reader(std::shared_ptr<NodeInner> node, std::shared_ptr<UdpBinding> binding) {
-  // Every sender of the node shares the socket. Asio switches a socket to non-blocking mode on
-  // its first asynchronous operation, a write that would race with the first operations of other
-  // threads; done here, before the socket is read, later operations only read that state.
-  boost::system::error_code ignored;
-  binding->socket()->non_blocking(true, ignored);
   const auto strand = asio::make_strand(node->executor());
   asio::co_spawn(strand, cancel_receive_on_token(binding), asio::detached);
   asio::co_spawn(strand, udp_reader(std::move(node), std::move(binding)), [](const std::exception_ptr& failure) {

@@ -22,6 +22,10 @@ boost::system::result<SharedUdpSocket, std::error_code> new_udp_reuseport(const 
     if (socket->set_option(boost::asio::ip::v6_only(true), ec); ec) return std::error_code(ec);
   }
   if (socket->bind(addr, ec); ec) return std::error_code(ec);
+  // Many tasks share the socket. Asio switches a socket to non-blocking mode on its first
+  // asynchronous operation, a write that would race with the first operations of other
+  // threads; done here, before anyone has the socket, later operations only read that state.
+  if (socket->non_blocking(true, ec); ec) return std::error_code(ec);
   return socket;
 }
 

@@ -35,15 +35,15 @@ TEST_F(Lifecycle, DroppingTheNodeEndsItsTasksAndLinksAndClosesItsSendHandles) {
       std::async(std::launch::async, [&, wait = node->cancelled()]() mutable { runtime_.block_on(std::move(wait)); });
   node.reset();
   cancelled.get();
-  // Every task has let go of the node state.
+  // Every task has let go of the node state, and the monitor has seen the runner end.
   EXPECT_TRUE(wait_until([&] { return inner.expired(); }));
+  EXPECT_TRUE(wait_until([&] { return capture.has(log::Level::trace, "Monitoring task cancelled."); }));
   EXPECT_TRUE(link->token().is_cancelled());
   const auto traces = capture.texts(log::Level::trace);
   EXPECT_EQ(std::ranges::count_if(traces, [](const std::string& text) {
               return text.starts_with("UDP binding cancelled: ");
             }),
             static_cast<std::ptrdiff_t>(bindings));
-  EXPECT_TRUE(capture.has(log::Level::trace, "Monitoring task cancelled."));
   EXPECT_FALSE(capture.has(log::Level::trace, "Task prematurely finished. Cancel token."));
 
   const auto sent = send(*handle, payload('x', 0, 100));
