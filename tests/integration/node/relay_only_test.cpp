@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "p2p_core/message/app_message.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "tests/integration/node/node_fixture.hpp"
 #include "tests/support/log_capture.hpp"
@@ -58,17 +57,6 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
   EXPECT_FALSE(has_direct_path(b, id_a.pk()));
   EXPECT_FALSE(a_to_b.handle().state()->best_direct_path);
   EXPECT_EQ(capture.has(log::Level::trace, "Ignoring unite message"), no_unites == NoUnites::ProcessedByNodes);
-
-  // The longest long-header message still passes the relay.
-  const auto node = a.inner();
-  const std::size_t overhead = must(p2p::message::AppMessage::build(node->network_id(), node->pk(), node->pow(),
-                                                                    a_to_b.handle().state()->tx_key, id_b.pk(), {}))
-                                   .size();
-  const std::size_t max = node->max_message_len();
-  ASSERT_TRUE(a_to_b.send(payload('m', 0, max - overhead)));
-  const auto too_long = send(a_to_b.handle(), payload('m', 1, max - overhead + 1));
-  ASSERT_FALSE(too_long);
-  EXPECT_TRUE(too_long.error().is<p2p::node::error::AppLenInvalid>());
 
   a_to_b.expect_delivered_to(*sink_b, id_a.pk());
   b_to_a.expect_delivered_to(*sink_a, id_b.pk());

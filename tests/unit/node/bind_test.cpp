@@ -1,7 +1,6 @@
 // Binding a node: its sockets and port, its super peers, and the option values that refuse it.
 #include "overlay_node/node/node.hpp"
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,11 +38,6 @@ p2p::node::NodeOptsBuilder options() {
       .udp_sockets(1)
       .super_peers({url("127.0.0.1:9", super_id().pk())});
   return builder;
-}
-
-std::size_t count_starting_with(const std::vector<std::string>& texts, const std::string& start) {
-  return static_cast<std::size_t>(
-      std::ranges::count_if(texts, [&](const std::string& text) { return text.starts_with(start); }));
 }
 
 asio::awaitable<void> bind_into(std::optional<BindResult>& outcome, p2p::node::NodeOpts opts) {
@@ -101,18 +95,6 @@ TEST_F(Bind, AConfiguredAddressThatCannotBeBoundIsNamed) {
   EXPECT_EQ(failed->addr, addr("192.0.2.1", 4000));
 }
 
-TEST_F(Bind, WithoutAPortEverySocketTakesTheKeysPort) {
-  auto builder = options();
-  builder.udp_port(std::nullopt).udp_sockets(2);
-  const auto started = must(bind(builder));
-  const auto bindings = started.inner()->udp_bindings();
-  ASSERT_EQ(bindings->size(), 2u);
-  for (const auto& each : *bindings) EXPECT_EQ(each->local_addr(), p2p::net::SocketAddr(kLoopback, self_id().pk().udp_port()));
-  const auto traces = logs.texts(Level::trace);
-  EXPECT_EQ(count_starting_with(traces, "Bind new UDP server addr="), 2u);
-  EXPECT_EQ(count_starting_with(traces, "Bound UDP server addr="), 1u);
-}
-
 TEST_F(Bind, PortZeroTakesTheFirstSocketsPortForAll) {
   auto builder = options();
   builder.udp_sockets(3);
@@ -146,14 +128,6 @@ TEST_F(Bind, SuperPeersAreBuiltOnePerKeyTheLaterWinningAndAnUnresolvedOneWithout
   const auto unresolved = started.inner()->peers().find_super_peer(second_super_id().pk());
   EXPECT_FALSE(unresolved->resolved_addrs());
   EXPECT_EQ(unresolved->udp_paths().size(), 0u);
-}
-
-TEST_F(Bind, AnUnarmedNodeGivesItsSuperPeersNoSessionKeys) {
-  auto builder = options();
-  builder.arm_messages(false);
-  const auto started = must(bind(builder));
-  EXPECT_FALSE(started.inner()->agreement_keys());
-  EXPECT_FALSE(started.inner()->peers().find_super_peer(super_id().pk())->rx_key());
 }
 
 }  // namespace

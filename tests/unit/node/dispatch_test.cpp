@@ -1,5 +1,5 @@
-// Dispatch of one received message: what is refused before a sender is stored, what after,
-// short-header delivery, and the replies the handlers queue for either transport.
+// Dispatch of one received message: what is refused before a sender is stored and what after,
+// short-header delivery, and the peer limit.
 #include "overlay_node/node/dispatch.hpp"
 
 #include <functional>
@@ -40,9 +40,8 @@ class Dispatch : public NodeTaskTest {
   static constexpr p2p::message::NetworkId kNodeNetwork = kNetworkId;
 
  protected:
-  boost::system::result<node::Replies, p2p::node::error::Error> dispatch(
-      Bytes& message, const std::optional<p2p::PubKey>& arrival_link = std::nullopt) {
-    return node::on_packet(*node, message, kSource, arrival_link ? nullptr : binding.get(), arrival_link);
+  boost::system::result<node::Replies, p2p::node::error::Error> dispatch(Bytes& message) {
+    return node::on_packet(*node, message, kSource, binding.get(), std::nullopt);
   }
 
   static std::string debug_of(const p2p::node::error::Error& e) { return p2p::node::error::debug(e); }
@@ -85,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                       return message;
                     },
                     "PowInvalid", false},
+        RefusalCase{"AppFromTheSuperPeer", [](const Dispatch& test) { return test.app_from(super_id()); },
+                    "MessageTypeUnexpected(MessageType(1))", false},
         RefusalCase{"UniteFromANodePeer",
                     [](const Dispatch& test) { return test.unite_from(other_id(), super_id().pk(), kSource); },
                     "MessageTypeUnexpected(MessageType(3))", true},
@@ -154,45 +155,6 @@ TEST_F(Dispatch, ThePeerLimitCountsTheSuperPeers) {
   ASSERT_FALSE(result);
   EXPECT_EQ(debug_of(result.error()), "PeersListCapacityExceeded(2)");
   EXPECT_FALSE(node->peers().find(third.pk()));
-}
-
-TEST_F(Dispatch, AHelloIsAnsweredTheWayItCame) {
-  make_node();
-  const auto their_id = p2p::message::ShortId::random();
-  Bytes over_udp = hello_from(other_id(), now, their_id);
-  const auto udp = dispatch(over_udp);
-  ASSERT_TRUE(udp);
-  ASSERT_EQ(udp->udp.size(), 1u);
-  EXPECT_EQ(udp->udp[0].destination, kSource);
-  EXPECT_EQ(udp->udp[0].socket, binding->socket());
-  EXPECT_TRUE(udp->tcp.empty());
-  EXPECT_EQ(node->peers().find_node_peer(other_id().pk())->tx_short_id(), their_id);
-
-  const auto writer = std::make_shared<RecordingLinkWriter>();
-  super_peer->new_tcp_path(token)->set_stream(writer);
-  Bytes over_link = hello_from(other_id(), now, their_id);
-  const auto tcp = dispatch(over_link, super_id().pk());
-  ASSERT_TRUE(tcp);
-  EXPECT_TRUE(tcp->udp.empty());
-  ASSERT_EQ(tcp->tcp.size(), 1u);
-  EXPECT_EQ(tcp->tcp[0].writer, writer);
-  EXPECT_EQ(tcp->tcp[0].super_peer, super_id().pk());
-}
-
-TEST_F(Dispatch, ASuperPeerSendsNoDataButItsUnitesOpenPaths) {
-  make_node();
-  admit_other();
-  Bytes app = app_from(super_id());
-  const auto refused = dispatch(app);
-  ASSERT_FALSE(refused);
-  EXPECT_EQ(debug_of(refused.error()), "MessageTypeUnexpected(MessageType(1))");
-
-  Bytes unite = unite_from(super_id(), other_id().pk(), kSource);
-  const auto result = dispatch(unite);
-  ASSERT_TRUE(result);
-  ASSERT_EQ(result->udp.size(), 1u);  // the HELLO over the new path
-  EXPECT_EQ(result->udp[0].destination, kSource);
-  EXPECT_EQ(node->peers().find_node_peer(other_id().pk())->paths().size(), 1u);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "p2p_core/message/layout.hpp"
-#include "p2p_core/message/short_header.hpp"
 #include "tests/unit/node/node_task_fixture.hpp"
 
 namespace valdori::node_test {
@@ -106,30 +105,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, SendWay,
                                            WayCase{"ShortIdWithoutDirect", true, false, false},
                                            WayCase{"Neither", false, false, false}),
                          [](const ::testing::TestParamInfo<WayCase>& param) { return param.param.name; });
-
-TEST_F(Send, AMessageOfTheMaximumLengthIsSentAndOneByteMoreIsRefusedUnstamped) {
-  auto s = state();
-  s.tx_short_id = short_id;
-  s.best_direct_path = target(first);
-  handle->set_state(s);
-  const std::size_t max = node->max_message_len();
-  const std::size_t overhead = must(p2p::message::ShortHeader::build(short_id, s.tx_key, {})).size();
-
-  const auto too_long = send(Bytes(max - overhead + 1, 0xAB));
-  ASSERT_FALSE(too_long);
-  const auto error = too_long.error();
-  const auto* refused = error.get_if<p2p::node::error::AppLenInvalid>();
-  ASSERT_NE(refused, nullptr);
-  EXPECT_EQ(refused->length, max + 1);
-  EXPECT_EQ(refused->max, max);
-  EXPECT_EQ(app_tx(), 0u);
-  EXPECT_TRUE(received(first).empty());
-
-  ASSERT_TRUE(send(Bytes(max - overhead, 0xAB)));
-  const auto sent = received(first);
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].size(), max);
-}
 
 TEST_F(Send, AFailedDirectSendIsReturnedWithoutRelayOrLog) {
   auto s = state();

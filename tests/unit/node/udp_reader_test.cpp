@@ -2,7 +2,6 @@
 // out in order whatever fails, and a cancelled binding ends its reader.
 #include "overlay_node/node/udp.hpp"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,13 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BadDatagram{"LongerThanTheMaximum", p2p::message::kDefaultMaxMessageLen + 1,
                                   "Dropped datagram from udp://127.0.0.1:"}),
     [](const ::testing::TestParamInfo<BadDatagram>& param) { return param.param.name; });
-
-TEST_F(UdpReader, CancellingTheBindingEndsItsReaderAndTheBindingLeavesTheNode) {
-  binding->cancel_binding();
-  ASSERT_TRUE(run_until([&] { return logs.has(Level::trace, fmt::format("UDP binding cancelled: {}", *binding)); }));
-  EXPECT_TRUE(std::ranges::find(*node->udp_bindings(), binding) == node->udp_bindings()->end());
-  EXPECT_FALSE(token.is_cancelled());
-}
 
 TEST_F(UdpReader, RepliesGoOutUdpFirstAndAFailedOneStopsNoOther) {
   auto remote = remote_socket();
