@@ -78,6 +78,8 @@ void spawn_udp_reader(std::shared_ptr<NodeInner> node, std::shared_ptr<UdpBindin
       std::rethrow_exception(failure);
     } catch (const std::exception& e) {
       VLOG_ERROR(lg(), "UDP reader failed: {}", e.what());
+    } catch (...) {
+      VLOG_ERROR(lg(), "UDP reader failed");
     }
   });
 }
