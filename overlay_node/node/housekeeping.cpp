@@ -51,7 +51,9 @@ asio::awaitable<Result> peers_housekeeping(const std::shared_ptr<NodeInner>& nod
 asio::awaitable<void> housekeeping_runner(std::shared_ptr<NodeInner> node, util::CancellationToken token) {
   util::Interval interval(co_await asio::this_coro::executor, period_of(*node));
   while (true) {
-    if (!co_await util::until_cancelled(token, interval.tick())) {
+    // Awaited into a variable first: GCC 12 miscompiles a negated co_await in a condition.
+    const auto ticked = co_await util::until_cancelled(token, interval.tick());
+    if (!ticked) {
       VLOG_TRACE(lg(), "Housekeeping cancelled");
       break;
     }

@@ -163,7 +163,9 @@ asio::awaitable<void> tcp_stream_handler(tcp::socket stream, std::string addr, s
   }
 
   const std::uint64_t now = node->current_time();
-  if (!co_await send_first_hello(*node, span, addr, super_peer, tx_key, **writer, now)) co_return;
+  // Awaited into a variable first: GCC 12 miscompiles a negated co_await in a condition.
+  const bool hello_sent = co_await send_first_hello(*node, span, addr, super_peer, tx_key, **writer, now);
+  if (!hello_sent) co_return;
   // Only onto this attempt's own record: its token is the one this handler stops on, so the
   // writer never outlives the link it writes on.
   const auto entry = node->peers().find_super_peer(super_peer);
