@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <boost/asio/awaitable.hpp>
+#include <spdlog/logger.h>
 
 #include "util/runtime/cancellation_token.hpp"
 #include "util/runtime/task_set.hpp"
@@ -12,7 +13,9 @@ namespace valdori::node {
 
 // Waits for the members of `tasks` one after the other. One that returns while `token` is live
 // has ended too early and one that fails has broken down: either cancels the token, which stops
-// the node. Ends once the set is empty or after a failure.
-boost::asio::awaitable<void> monitor(std::shared_ptr<util::TaskSet<void>> tasks, util::CancellationToken token);
+// what the token stands for. Ends once the set is empty or after a failure (aborting the members
+// left). Logs to `logger`.
+boost::asio::awaitable<void> monitor(std::shared_ptr<util::TaskSet<void>> tasks, util::CancellationToken token,
+                                     spdlog::logger& logger);
 
 }  // namespace valdori::node

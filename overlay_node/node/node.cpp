@@ -159,7 +159,7 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_
   auto tasks = std::make_shared<util::TaskSet<void>>(executor);
   tasks->spawn(housekeeping_runner(inner, token));
   for (const auto& binding : *inner->udp_bindings()) spawn_udp_reader(inner, binding);
-  asio::co_spawn(asio::make_strand(executor), monitor(std::move(tasks), token), asio::detached);
+  asio::co_spawn(asio::make_strand(executor), monitor(std::move(tasks), token, lg()), asio::detached);
   co_return Node(std::move(inner));
 }
 

@@ -87,8 +87,14 @@ class Ipv4PrefixMap {
 
   // The value of the longest network that contains `addr`, or null.
   const V* lookup(Ipv4Addr addr) const noexcept {
+    const Entry* entry = lookup_entry(addr);
+    return entry ? &entry->value : nullptr;
+  }
+
+  // The entry (network and value) of the longest network that contains `addr`, or null.
+  const Entry* lookup_entry(Ipv4Addr addr) const noexcept {
     const std::uint32_t owner = prefix_map_detail::owner_of(ranges_, addr.to_uint());
-    return owner == prefix_map_detail::kNoEntry ? nullptr : &entries_[owner].value;
+    return owner == prefix_map_detail::kNoEntry ? nullptr : &entries_[owner];
   }
 
   // The value stored under exactly `net` (masked), or null.

@@ -1,0 +1,93 @@
+#include "agent/agent/inner/agent_inner.hpp"
+
+#include "agent/agent/inner/channel_sink.hpp"
+#include "agent/agent/inner/start_options.hpp"
+#include "p2p_core/identity/super_peer_url.hpp"
+#include "p2p_core/node/opts_builder.hpp"
+#include "util/log/log.hpp"
+#include "util/system/env.hpp"
+
+namespace valdori::agent {
+namespace {
+
+namespace asio = boost::asio;
+
+constexpr std::uint16_t kMinIpv4Mtu = 68;
+
+spdlog::logger& lg() {
+  static spdlog::logger& logger = log::logger("valdori_agent::agent");
+  return logger;
+}
+
+// The connection status a controller section starts with: signed in only when both the login
+// e-mail and the shared secret are known.
+void set_initial_connection_status(AgentConfig& config) {
+  if (!config.controller) return;
+  auto& controller = *config.controller;
+  if (controller.display_login_email && controller.shared_secret) {
+    controller.connection_status = {ControllerConnectionStatus::Initializing{}};
+  } else {
+    controller.connection_status = {ControllerConnectionStatus::LoggedOut{}};
+  }
+}
+
+// The configured MTU, else the default. Below the least every IPv4 link must carry, no packet
+// (and no ICMP reply quoting one) could pass, so such a value falls back to the default.
+std::uint16_t packet_mtu(std::optional<std::uint16_t> configured) {
+  if (configured && *configured < kMinIpv4Mtu) {
+    VLOG_WARN(lg(), "Configured MTU {} is below the IPv4 minimum of {} bytes; using the default MTU", *configured,
+              kMinIpv4Mtu);
+    return AgentConfig::default_mtu();
+  }
+  return configured.value_or(AgentConfig::default_mtu());
+}
+
+}  // namespace
+
+asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>> AgentInner::create(
+    asio::any_io_executor executor, AgentConfig config, std::filesystem::path config_path, PlatformDependent platform) {
+  util::CancellationToken token;
+
+  std::vector<p2p::SuperPeerUrl> super_peers = config.super_peers ? *config.super_peers : p2p::SUPER_PEERS_DEFAULT();
+  const StartOptions options = StartOptions::from_env();
+  auto inbound = std::make_shared<InboundQueue>(executor, options.recv_buf_cap);
+
+  auto udp_addrs = parse_udp_addrs(options.udp_addrs);
+  if (!udp_addrs) co_return error::Error(error::Kind::ConfigParse, udp_addrs.error());
+  auto node_opts = p2p::node::NodeOptsBuilder()
+                       .id(config.identity)
+                       .arm_messages(options.arm_messages)
+                       .min_pow_difficulty(options.min_pow_difficulty)
+                       .max_peers(options.max_peers)
+                       .hello_timeout(options.hello_timeout)
+                       .hello_max_age(options.hello_max_age)
+                       .process_unites(options.process_unites)
+                       .housekeeping_interval(options.housekeeping_interval)
+                       .udp_sockets(options.udp_sockets)
+                       .enforce_tcp(options.enforce_tcp)
+                       .udp_addrs(std::move(*udp_addrs))
+                       .udp_port(options.udp_port)
+                       .super_peers(std::move(super_peers))
+                       .message_sink(std::make_shared<ChannelSink>(inbound))
+                       .build();
+  if (!node_opts) {
+    co_return error::Error(error::Kind::ConfigParse, "Invalid node options: " + p2p::node::display(node_opts.error()));
+  }
+  auto bound = co_await valdori::node::Node::bind(executor, std::move(*node_opts));
+  if (!bound) co_return error::Error(error::Kind::Node, p2p::node::error::display(bound.error()));
+  auto node = std::make_shared<valdori::node::Node>(std::move(*bound));
+
+  auto outbound = std::make_shared<OutboundQueue>(executor, util::system::get_env<std::size_t>("CHANNEL_CAP", 512));
+  const bool dns_disabled = config.dns && config.dns->disabled == true;
+  AgentConfig state_config = config.clone();
+  set_initial_connection_status(state_config);
+  auto shared_platform = std::make_shared<const PlatformDependent>(std::move(platform));
+  const std::uint16_t mtu = packet_mtu(config.mtu);
+  co_return std::make_shared<AgentInner>(token, std::move(node), std::move(inbound), std::move(shared_platform),
+                                            dns_disabled ? nullptr : std::make_unique<dns::AgentDns>(),
+                                            std::move(outbound), std::move(config_path), config.identity, mtu,
+                                            executor, std::move(state_config));
+
+}
+
+}  // namespace valdori::agent

@@ -1,0 +1,14 @@
+#include "agent/agent/inner/channel_sink.hpp"
+
+#include "util/log/log.hpp"
+
+namespace valdori::agent {
+
+void ChannelSink::accept(const p2p::PubKey& sender, std::vector<std::uint8_t> message) {
+  if (const auto refused = queue_->try_push(InboundItem{sender, std::move(message)})) {
+    static spdlog::logger& logger = log::logger("valdori_agent::agent");
+    VLOG_WARN(logger, "Received APP dropped: {}", *refused);
+  }
+}
+
+}  // namespace valdori::agent
