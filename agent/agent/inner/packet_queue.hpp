@@ -96,7 +96,7 @@ class PacketQueue {
     co_return std::move(item);
   }
 
-  // Refuses every later push; consumers take what is left, then fail.
+  // Refuses every later push and drops the stored items; waiting and later pops fail.
   void close() { channel_.close(); }
 
  private:

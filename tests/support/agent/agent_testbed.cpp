@@ -106,10 +106,4 @@ std::shared_ptr<AgentInner> AgentTestbed::make_inner(AgentConfig config, Platfor
   return must(std::move(created), "agent core");
 }
 
-Agent AgentTestbed::start(AgentConfig config, PlatformDependent platform, std::filesystem::path config_path) {
-  auto started = runtime_.block_on(
-      Agent::start(runtime_.executor(), std::move(config), std::move(config_path), std::move(platform)));
-  return must(std::move(started), "agent start");
-}
-
 }  // namespace valdori::agent::testing

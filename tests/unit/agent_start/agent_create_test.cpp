@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "agent/agent/inner/agent_inner.hpp"
+#include "agent/agent/inner/channel_sink.hpp"
+#include "tests/support/agent/agent_testbed.hpp"
+#include "tests/support/env_guard.hpp"
+#include "tests/support/log_capture.hpp"
+
+namespace valdori::agent {
+namespace {
+
+using testing::AgentTestbed;
+using valdori::testing::EnvGuard;
+using valdori::testing::LogCapture;
+
+boost::system::result<std::shared_ptr<AgentInner>, error::Error> create(AgentTestbed& bed, AgentConfig config) {
+  return bed.runtime().block_on(AgentInner::create(bed.executor(), std::move(config), {}, {}));
+}
+
+TEST(AgentCreate, FixesTheMtu) {
+  struct Case {
+    std::optional<std::string> arm_messages;
+    std::optional<std::uint16_t> configured;
+    std::uint16_t expected;
+  };
+  const Case cases[] = {
+      {std::nullopt, std::nullopt, 1073},
+      {"false", std::nullopt, 1121},
+      {"False", std::nullopt, 1073},  // not a boolean: the default, armed
+      {"0", std::nullopt, 1073},
+      {"false", 1400, 1400},
+      {std::nullopt, 68, 68},
+      {std::nullopt, 67, 1073},  // below the IPv4 minimum: the default
+      {"false", 0, 1121},
+  };
+  AgentTestbed bed;
+  for (const auto& c : cases) {
+    EnvGuard arm("VALDORI_ARM_MESSAGES", c.arm_messages);
+    AgentConfig config = bed.config();
+    config.mtu = c.configured;
+    auto inner = create(bed, std::move(config));
+    ASSERT_TRUE(inner);
+    EXPECT_EQ((*inner)->mtu, c.expected) << c.arm_messages.value_or("unset") << " " << c.configured.value_or(0);
+  }
+}
+
+TEST(AgentCreate, SwitchesDnsOffOnlyWhenDisabledIsTrue) {
+  const std::optional<DnsConfig> cases[] = {std::nullopt, DnsConfig{}, DnsConfig{false}, DnsConfig{true}};
+  AgentTestbed bed;
+  for (const auto& dns : cases) {
+    AgentConfig config = bed.config();
+    config.dns = dns;
+    auto inner = create(bed, std::move(config));
+    ASSERT_TRUE(inner);
+    const bool disabled = dns && dns->disabled == true;
+    EXPECT_EQ((*inner)->dns == nullptr, disabled);
+    if (!disabled) EXPECT_FALSE((*inner)->dns->server_ip());
+  }
+}
+
+TEST(AgentCreate, SetsTheControllerConnectionStatus) {
+  struct Case {
+    std::optional<std::string> email;
+    std::optional<std::string> secret;
+    ControllerConnectionStatus expected;
+  };
+  const Case cases[] = {
+      {"me@example.org", "s3cret", {ControllerConnectionStatus::Initializing{}}},
+      {std::nullopt, "s3cret", {ControllerConnectionStatus::LoggedOut{}}},
+      {"me@example.org", std::nullopt, {ControllerConnectionStatus::LoggedOut{}}},
+  };
+  AgentTestbed bed;
+  for (const auto& c : cases) {
+    AgentConfig config = bed.config();
+    config.controller = ControllerConfig{};
+    config.controller->display_login_email = c.email;
+    config.controller->shared_secret = c.secret;
+    auto inner = create(bed, std::move(config));
+    ASSERT_TRUE(inner);
+    EXPECT_EQ((*inner)->state.config.controller->connection_status, c.expected);
+  }
+  auto without = create(bed, bed.config());
+  ASSERT_TRUE(without);
+  EXPECT_FALSE((*without)->state.config.controller);
+}
+
+TEST(AgentCreate, StartsWithEmptyTriesAndNoTunnelToken) {
+  AgentTestbed bed;
+  auto inner = create(bed, bed.config());
+  ASSERT_TRUE(inner);
+  EXPECT_TRUE((*inner)->tx_trie.load()->empty());
+  EXPECT_TRUE((*inner)->rx_trie.load()->empty());
+  EXPECT_FALSE((*inner)->netif.slot()->token);
+  EXPECT_FALSE((*inner)->netif.slot()->device);
+  EXPECT_FALSE((*inner)->state.last_network_change);
+  EXPECT_FALSE((*inner)->token.is_cancelled());
+}
+
+TEST(AgentCreate, RefusesWhatCannotRun) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> udp_addrs;
+    bool empty_super_peers;
+    error::Kind expected;
+  };
+  const Case cases[] = {
+      {"address that is none", "127.0.0.1 not-an-address", false, error::Kind::ConfigParse},
+      {"no super peer to join", "127.0.0.1", true, error::Kind::Node},
+  };
+  AgentTestbed bed;
+  for (const auto& c : cases) {
+    EnvGuard addrs("VALDORI_UDP_ADDRS", c.udp_addrs);
+    AgentConfig config = bed.config();
+    if (c.empty_super_peers) config.super_peers = std::vector<p2p::SuperPeerUrl>{};
+    auto inner = create(bed, std::move(config));
+    ASSERT_FALSE(inner) << c.name;
+    EXPECT_EQ(inner.error().kind(), c.expected) << c.name << ": " << inner.error().to_string();
+  }
+}
+
+TEST(ChannelSink, DropsWhatAFullQueueCannotTake) {
+  AgentTestbed bed;
+  LogCapture logs;
+  auto queue = std::make_shared<InboundQueue>(bed.executor(), 1);
+  ChannelSink sink(queue);
+  const p2p::PubKey sender = testing::test_identity().pk();
+  sink.accept(sender, {1, 2, 3});
+  sink.accept(sender, {4, 5, 6});
+  EXPECT_TRUE(logs.has(log::Level::warn, "Received APP dropped: sending on a full channel"));
+  auto kept = bed.runtime().block_on(queue->pop());
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->payload, (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(kept->sender, sender);
+}
+
+}  // namespace
+}  // namespace valdori::agent
