@@ -1,0 +1,25 @@
+// The first steps of a housekeeping pass: the controller's list of this node's networks, and the
+// controller connection status it leaves behind.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "agent/agent/housekeeping/controller_networks.hpp"
+#include "agent/agent/inner/agent_inner.hpp"
+
+namespace valdori::agent::housekeeping {
+
+// The controller's shared secret as the agent state holds it now.
+boost::asio::awaitable<std::optional<std::string>> copy_shared_secret(std::shared_ptr<AgentInner> inner);
+
+// Without a secret the node is logged out and has no controller networks (an empty list).
+// With one, the list is fetched; when that fails, the status carries the error and the result is
+// empty (nullopt): the list is unknown this pass, which is no reason to leave any network.
+boost::asio::awaitable<std::optional<ControllerNetworks>> controller_network_list(std::shared_ptr<AgentInner> inner,
+                                                                                 std::optional<std::string> secret);
+
+}  // namespace valdori::agent::housekeeping

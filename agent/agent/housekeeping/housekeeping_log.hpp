@@ -1,0 +1,13 @@
+// The log target of the agent's housekeeping runner, its pass and the per-network steps.
+#pragma once
+
+#include "util/log/log.hpp"
+
+namespace valdori::agent::housekeeping {
+
+inline spdlog::logger& housekeeping_logger() {
+  static spdlog::logger& logger = log::logger("valdori_agent::agent::housekeeping");
+  return logger;
+}
+
+}  // namespace valdori::agent::housekeeping

@@ -1,0 +1,50 @@
+// One housekeeping pass: the controller's network list and the connection status, the
+// controller networks brought in line with it, every network retrieved and applied in turn, the
+// host told about changed interface settings, and the clock deviation recorded. Each step takes
+// its own state guard and releases it before the next; none is held while a step awaits another
+// that takes the lock itself.
+#include <memory>
+#include <vector>
+
+#include "agent/agent/housekeeping/controller_network_list.hpp"
+#include "agent/agent/housekeeping/controller_network_sync.hpp"
+#include "agent/agent/housekeeping/housekeeping_log.hpp"
+#include "agent/agent/housekeeping/housekeeping_network.hpp"
+#include "agent/agent/housekeeping/time_deviation.hpp"
+#include "agent/agent/inner/agent_inner.hpp"
+
+namespace valdori::agent {
+namespace {
+
+namespace asio = boost::asio;
+using housekeeping::ControllerNetworks;
+using housekeeping::housekeeping_logger;
+
+// Networks one after another, in the map's order, each with the pass's controller list.
+asio::awaitable<void> housekeep_networks(const std::shared_ptr<AgentInner>& inner,
+                                         const std::shared_ptr<const ControllerNetworks>& cached) {
+  std::vector<util::Url> urls;
+  {
+    auto guard = co_await inner->state_lock.read();
+    for (const auto& [url, joined] : inner->state.config.networks) urls.push_back(url);
+  }
+  VLOG_TRACE(housekeeping_logger(), "Got network keys");
+  VLOG_TRACE(housekeeping_logger(), "Running housekeeping for each network");
+  for (util::Url& url : urls) co_await housekeeping::housekeeping_network(inner, std::move(url), cached);
+  VLOG_TRACE(housekeeping_logger(), "Finished housekeeping");
+}
+
+}  // namespace
+
+asio::awaitable<void> AgentInner::housekeeping(std::shared_ptr<AgentInner> inner) {
+  auto secret = co_await housekeeping::copy_shared_secret(inner);
+  auto listed = co_await housekeeping::controller_network_list(inner, std::move(secret));
+  // An unknown list (a failed fetch) leaves the joined controller networks as they are.
+  if (listed) co_await housekeeping::sync_controller_networks(inner, *listed);
+  auto cached = std::make_shared<const ControllerNetworks>(listed ? std::move(*listed) : ControllerNetworks{});
+  co_await housekeep_networks(inner, cached);
+  co_await notify_on_network_change(inner);
+  co_await housekeeping::check_and_update_time_deviation(inner);
+}
+
+}  // namespace valdori::agent
