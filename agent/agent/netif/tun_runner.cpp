@@ -1,0 +1,55 @@
+#include "agent/agent/netif/tun_runner.hpp"
+
+#include "agent/agent/inner/agent_inner.hpp"
+#include "agent/agent/netif/tun_to_overlay.hpp"
+#include "util/log/log.hpp"
+#include "util/runtime/task_set.hpp"
+
+namespace valdori::agent::netif {
+namespace {
+
+namespace asio = boost::asio;
+using RunnerResult = boost::system::result<void, std::string>;
+
+spdlog::logger& runner_logger() {
+  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif");
+  return logger;
+}
+
+spdlog::logger& supervisor_logger() {
+  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif::mobile");
+  return logger;
+}
+
+}  // namespace
+
+asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
+                                     util::CancellationToken token) {
+  if (!device) co_return;
+  const RunnerResult ran = co_await tun_runner(inner, std::move(device), std::move(token));
+  if (ran) {
+    VLOG_TRACE(supervisor_logger(), "TUN runner finished");
+  } else {
+    VLOG_ERROR(supervisor_logger(), "TUN runner failed: {}", ran.error());
+    inner->token.cancel();
+  }
+}
+
+asio::awaitable<RunnerResult> tun_runner(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
+                                         util::CancellationToken token) {
+  const std::int32_t count = tun_threads();
+  // Leaving the runner destroys the set, which aborts the workers still running.
+  util::TaskSet<void> tasks(inner->executor);
+  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, device, token, i, count));
+  // The workers end through the token; one that breaks down ends the whole tunnel direction.
+  while (const auto outcome = co_await tasks.join_next()) {
+    if (!outcome->returned()) {
+      RunnerResult failed(boost::system::in_place_error, "TUN task failed: " + outcome->message);
+      co_return failed;
+    }
+  }
+  VLOG_TRACE(runner_logger(), "TUN runner done.");
+  co_return boost::system::in_place_value;
+}
+
+}  // namespace valdori::agent::netif

@@ -1,0 +1,310 @@
+#include "agent/agent/netif/tun_to_overlay.hpp"
+
+#include <gtest/gtest.h>
+
+#include "agent/agent/netif/tun_runner.hpp"
+#include "packet_path_fixture.hpp"
+#include "tests/support/env_guard.hpp"
+
+namespace valdori::agent::testing {
+namespace {
+
+using valdori::testing::EnvGuard;
+
+// A packet no test routes; once its first line is logged, a single worker has finished with
+// every packet injected before it.
+const Bytes kSentinel = udp_packet("192.0.2.1", 1, "192.0.2.2", 1, Bytes{});
+constexpr const char* kSentinelLine = "Forwarding packet from TUN device to Valdori: 192.0.2.1 -> 192.0.2.2";
+
+// A DNS query (id 0x1234, recursion desired) for "host.example", type A, class IN.
+const Bytes kDnsQuery{0x12, 0x34, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0, 4, 'h', 'o', 's', 't',
+                      7,    'e',  'x',  'a',  'm', 'p', 'l', 'e', 0, 0, 1, 0, 1};
+
+class TunToOverlayTest : public PacketPathTest {
+ protected:
+  // One worker over the tunnel, so that packets are handled in the order they were injected.
+  // The capture starts after its start line.
+  void start_worker(const std::shared_ptr<AgentInner>& inner) {
+    spawn(netif::tun_to_overlay(inner, tun_.device(), inner->token.child_token(), 0, 1));
+    EXPECT_TRUE(wait_log(log::Level::trace, "tun -> Valdori packet processing task started (1/1)."));
+    logs_.clear();
+  }
+
+  // The tunnel events of the packets injected so far.
+  std::vector<valdori::testing::CapturedEvent> settle() {
+    tun_.inject(kSentinel);
+    return events_before(kNetifTarget, kSentinelLine);
+  }
+
+  // What the tunnel side queued, once settled, in order.
+  std::vector<OutboundItem> drain(AgentInner& inner) {
+    std::vector<OutboundItem> items;
+    EXPECT_FALSE(inner.outbound->try_push(OutboundItem{{}, nullptr}));  // the end mark
+    while (auto item = pop(*inner.outbound)) {
+      if (!item->handle) break;
+      items.push_back(std::move(*item));
+    }
+    return items;
+  }
+};
+
+TEST_F(TunToOverlayTest, DropsWhatIsNoIpv4PacketWithoutALine) {
+  auto inner = make_inner();
+  inner->tx_trie.store(two_level_trie(TxRoutes{{"0.0.0.0/0", "0.0.0.0/0", send_handle(*inner, new_key())}}));
+  start_worker(inner);
+
+  Bytes ipv6(40, 0);
+  ipv6[0] = 0x60;
+  Bytes ihl_4 = udp_packet_of_size("10.0.0.1", "10.0.0.2", 40);
+  ihl_4[0] = 0x44;
+  Bytes ihl_15 = udp_packet_of_size("10.0.0.1", "10.0.0.2", 40);
+  ihl_15[0] = 0x4F;
+  Bytes short_read = udp_packet_of_size("10.0.0.1", "10.0.0.2", 40);
+  short_read.resize(19);
+  for (const Bytes& packet : {short_read, ipv6, ihl_4, ihl_15}) tun_.inject(packet);
+
+  EXPECT_TRUE(settle().empty());
+  const auto queued = drain(*inner);
+  ASSERT_EQ(queued.size(), 1u);  // the sentinel only
+  EXPECT_EQ(queued[0].packet, kSentinel);
+}
+
+TEST_F(TunToOverlayTest, QueuesWhatTheTransmitTrieRoutesWithItsPeer) {
+  auto inner = make_inner();
+  const auto peer = send_handle(*inner, new_key());
+  inner->tx_trie.store(two_level_trie(TxRoutes{{"10.1.0.0/16", "10.0.0.0/24", peer}}));
+  start_worker(inner);
+
+  const Bytes packets[] = {
+      udp_packet("10.0.0.7", 40000, "10.1.2.3", 9000, Bytes{1, 2, 3}),
+      udp_packet("10.0.0.7", 40000, "10.1.2.3", 9000, Bytes{0x1E, 0x3F, 0x50}),  // too short to be control
+      ipv4_packet("10.0.0.8", "10.1.0.1", kTcp, Bytes(1000, 0xC3)),
+  };
+  for (const auto& packet : packets) {
+    tun_.inject(packet);
+    const auto item = pop(*inner->outbound);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->packet, packet);
+    EXPECT_EQ(item->handle, peer);
+  }
+  EXPECT_TRUE(wait_log(log::Level::trace, "Found dest trie entry with net 10.1.0.0/16 src=10.0.0.7 dst=10.1.2.3"));
+  EXPECT_TRUE(wait_log(log::Level::trace,
+                       "Successfully forwarded packet to Valdori: 10.0.0.7 -> 10.1.2.3 src=10.0.0.7 dst=10.1.2.3"));
+
+  // A new trie counts from the next packet on.
+  inner->tx_trie.store(two_level_trie(TxRoutes{}));
+  tun_.inject(packets[0]);
+  EXPECT_TRUE(wait_log(log::Level::warn, "No outbound route found for destination: 10.0.0.7 -> 10.1.2.3"));
+}
+
+TEST_F(TunToOverlayTest, DropsWhatTheTransmitTrieDoesNotAllow) {
+  struct Case {
+    Bytes packet;
+    log::Level level;
+    std::string line;
+  };
+  const Case cases[] = {
+      // The most specific destination decides, even when a wider one would take the source.
+      {udp_packet("10.9.0.1", 1000, "10.1.2.3", 2000, Bytes{1}), log::Level::warn,
+       "No outbound route found for source: 10.9.0.1 -> 10.1.2.3 (source IP not in routing table) "
+       "src=10.9.0.1 dst=10.1.2.3"},
+      {udp_packet("10.9.0.1", 1000, "10.2.0.1", 2000, Bytes{1}), log::Level::warn,
+       "No outbound route found for destination: 10.9.0.1 -> 10.2.0.1 (missing destination route in routing table) "
+       "src=10.9.0.1 dst=10.2.0.1"},
+      {udp_packet("10.9.0.1", 1000, "10.1.0.5", 2000, kControlMarker), log::Level::trace,
+       "Dropping Valdori control plane packet: 10.9.0.1 -> 10.1.0.5 (control traffic filtered) "
+       "src=10.9.0.1 dst=10.1.0.5"},
+  };
+  auto inner = make_inner();
+  const auto peer = send_handle(*inner, new_key());
+  inner->tx_trie.store(
+      two_level_trie(TxRoutes{{"10.1.0.0/16", "10.9.0.0/16", peer}, {"10.1.2.0/24", "10.8.0.0/16", peer}}));
+  start_worker(inner);
+
+  for (const auto& c : cases) {
+    tun_.inject(c.packet);
+    EXPECT_TRUE(wait_log(c.level, c.line)) << c.line;
+  }
+  settle();
+  EXPECT_TRUE(drain(*inner).empty());
+}
+
+TEST_F(TunToOverlayTest, ReflectsPacketsToTheirOwnSource) {
+  auto inner = make_inner();
+  inner->tx_trie.store(two_level_trie(TxRoutes{{"10.0.0.5/32", "0.0.0.0/0", send_handle(*inner, new_key())}}));
+  start_worker(inner);
+
+  const Bytes packet = ipv4_packet("10.0.0.5", "10.0.0.5", kTcp, Bytes(64, 0x77));
+  tun_.inject(packet);
+  EXPECT_EQ(tun_.receive(), packet);
+  const auto events = settle();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1].text,
+            "Loopback packet detected: 10.0.0.5 -> 10.0.0.5, sending directly back to TUN device "
+            "src=10.0.0.5 dst=10.0.0.5");
+  EXPECT_EQ(events[2].text, "Successfully sent loopback packet back to TUN device: 10.0.0.5 -> 10.0.0.5 "
+                            "src=10.0.0.5 dst=10.0.0.5");
+  EXPECT_TRUE(drain(*inner).empty());
+}
+
+// Checks one reply of the responder to kDnsQuery and gives its response code.
+int dns_reply_code(const Bytes& reply) {
+  EXPECT_GE(reply.size(), 28u + 12u);
+  if (reply.size() < 40) return -1;
+  EXPECT_EQ(Bytes(reply.begin() + 12, reply.begin() + 20), (Bytes{10, 0, 0, 254, 10, 0, 0, 7}));
+  EXPECT_EQ(Bytes(reply.begin() + 20, reply.begin() + 24), (Bytes{0, 53, 0x9C, 0x41}));  // 53 -> 40001
+  EXPECT_EQ(reply[28], 0x12);
+  EXPECT_EQ(reply[29], 0x34);
+  EXPECT_TRUE(reply[30] & 0x80) << "QR";
+  return reply[31] & 0x0F;
+}
+
+TEST_F(TunToOverlayTest, AnswersDnsQueriesToTheResponderEvenUnderADefaultRoute) {
+  auto inner = make_inner();
+  inner->dns->store_server_ip(ip("10.0.0.254"));
+  const auto gateway = send_handle(*inner, new_key());
+  start_worker(inner);
+  const Bytes query = udp_packet("10.0.0.7", 40001, "10.0.0.254", 53, kDnsQuery);
+
+  for (const bool default_route : {false, true}) {
+    inner->tx_trie.store(default_route ? two_level_trie(TxRoutes{{"0.0.0.0/0", "10.0.0.0/24", gateway}})
+                                       : two_level_trie(TxRoutes{}));
+    logs_.clear();
+    tun_.inject(query);
+    const auto reply = tun_.receive();
+    ASSERT_TRUE(reply) << "default route: " << default_route;
+    EXPECT_EQ(dns_reply_code(*reply), 5) << "REFUSED: the catalogue has no zone";
+    EXPECT_TRUE(logs_.has(log::Level::trace, "Check for DNS query to DNS server"));
+    EXPECT_TRUE(wait_log(log::Level::trace, "Got potential DNS request: 10.0.0.7 -> 10.0.0.254"));
+    EXPECT_TRUE(wait_log(log::Level::trace, "Packet has been processed as a DNS request. Skip further processing."));
+  }
+  // Other traffic to the responder's address still takes the default route.
+  const Bytes other = udp_packet("10.0.0.7", 40001, "10.0.0.254", 5353, kDnsQuery);
+  tun_.inject(other);
+  const auto queued = pop(*inner->outbound);
+  ASSERT_TRUE(queued);
+  EXPECT_EQ(queued->packet, other);
+  settle();
+  EXPECT_TRUE(drain(*inner).empty()) << "a query was queued";
+}
+
+TEST_F(TunToOverlayTest, OnlyUdpToPort53OfTheResponderIsAQuery) {
+  auto inner = make_inner();
+  inner->dns->store_server_ip(ip("10.0.0.254"));
+  start_worker(inner);
+  const Bytes cases[] = {
+      ipv4_packet("10.0.0.7", "10.0.0.254", kTcp, udp_datagram(40001, 53, kDnsQuery)),
+      udp_packet("10.0.0.7", 40001, "10.0.0.254", 5353, kDnsQuery),
+      ipv4_packet("10.0.0.7", "10.0.0.254", kUdp, Bytes{0x9C, 0x41, 0, 53, 0, 7, 0}),  // 7 bytes of UDP header
+      udp_packet("10.0.0.7", 40001, "10.0.0.253", 53, kDnsQuery),
+  };
+  for (const auto& packet : cases) tun_.inject(packet);
+  settle();
+  EXPECT_EQ(count_logs(log::Level::warn, "No outbound route found for destination: 10.0.0.7 -> 10.0.0.25"), 4u);
+  EXPECT_FALSE(logs_.has_containing(log::Level::trace, "Got potential DNS request"));
+  EXPECT_FALSE(tun_.receive(std::chrono::milliseconds(0)));
+}
+
+TEST_F(TunToOverlayTest, WithDnsSwitchedOffAQueryIsJustUnrouted) {
+  AgentConfig config = bed_.config();
+  config.dns = DnsConfig{true};
+  auto inner = make_inner(std::move(config));
+  start_worker(inner);
+  tun_.inject(udp_packet("10.0.0.7", 40001, "10.0.0.254", 53, kDnsQuery));
+  settle();
+  EXPECT_TRUE(logs_.has_containing(log::Level::warn, "No outbound route found for destination: 10.0.0.7 -> 10.0.0.254"));
+  EXPECT_FALSE(logs_.has_containing(log::Level::trace, "Check for DNS query"));
+}
+
+TEST_F(TunToOverlayTest, DropsPacketsLongerThanTheMtuWhole) {
+  AgentConfig config = bed_.config();
+  config.mtu = 100;
+  auto inner = make_inner(std::move(config));
+  inner->tx_trie.store(two_level_trie(TxRoutes{{"0.0.0.0/0", "0.0.0.0/0", send_handle(*inner, new_key())}}));
+  start_worker(inner);
+
+  for (const std::size_t size : {101, 1500}) tun_.inject(udp_packet_of_size("10.0.0.7", "10.1.0.1", size));
+  const Bytes fits = udp_packet_of_size("10.0.0.7", "10.1.0.1", 100);
+  tun_.inject(fits);
+  settle();
+  EXPECT_EQ(count_logs(log::Level::warn, "Dropping packet from TUN device: longer than the MTU of 100 bytes"), 2u);
+  const auto queued = drain(*inner);
+  ASSERT_EQ(queued.size(), 2u);
+  EXPECT_EQ(queued[0].packet, fits);
+}
+
+TEST_F(TunToOverlayTest, AFullOutboundQueueCostsOnePacket) {
+  EnvGuard capacity("VALDORI_CHANNEL_CAP", "1");
+  auto inner = make_inner();
+  inner->tx_trie.store(two_level_trie(TxRoutes{{"10.1.0.0/16", "10.0.0.0/24", send_handle(*inner, new_key())}}));
+  start_worker(inner);
+
+  const Bytes first = udp_packet("10.0.0.7", 1, "10.1.0.1", 1, Bytes{1});
+  const Bytes second = udp_packet("10.0.0.7", 1, "10.1.0.1", 1, Bytes{2});
+  const Bytes third = udp_packet("10.0.0.7", 1, "10.1.0.1", 1, Bytes{3});
+  tun_.inject(first);
+  tun_.inject(second);
+  EXPECT_TRUE(wait_log(log::Level::warn, "Failed to forward packet to Valdori: sending on a full channel "
+                                         "src=10.0.0.7 dst=10.1.0.1 error=sending on a full channel"));
+  EXPECT_EQ(pop(*inner->outbound)->packet, first);
+  tun_.inject(third);
+  EXPECT_EQ(pop(*inner->outbound)->packet, third);
+}
+
+class TunRunnerTest : public TunToOverlayTest {};
+
+TEST_F(TunRunnerTest, ARunnerStartsTunThreadsWorkers) {
+  struct Case {
+    std::optional<std::string> option;
+    int workers;
+  };
+  const Case cases[] = {{std::nullopt, 3}, {"", 3}, {"abc", 3}, {"2 ", 3}, {"+2", 2}, {"0", 0}, {"-2", 0}};
+  auto inner = make_inner();
+  for (const auto& c : cases) {
+    const std::string name = c.option.value_or("unset");
+    EnvGuard threads("VALDORI_TUN_THREADS", c.option);
+    logs_.clear();
+    const util::CancellationToken tunnel = inner->token.child_token();
+    spawn(netif::tun_supervisor(inner, tun_.device(), tunnel));
+    EXPECT_TRUE(wait_until([&] { return count_logs(log::Level::trace, "tun -> Valdori packet processing task started") ==
+                                        static_cast<std::size_t>(c.workers); }))
+        << name;
+    tunnel.cancel();
+    EXPECT_TRUE(wait_log(log::Level::trace, "TUN runner finished")) << name;
+    for (int i = 1; i <= c.workers; ++i) {
+      const std::string number = "(" + std::to_string(i) + "/" + std::to_string(c.workers) + ").";
+      EXPECT_TRUE(logs_.has(log::Level::trace, "tun -> Valdori packet processing task started " + number)) << name;
+      EXPECT_TRUE(logs_.has(log::Level::trace, "Token cancelled. Exiting tun -> Valdori packet processing task " + number))
+          << name;
+    }
+    EXPECT_EQ(count_logs(log::Level::trace, "Token cancelled. Exiting tun -> Valdori"),
+              static_cast<std::size_t>(c.workers))
+        << name;
+    EXPECT_TRUE(logs_.has(log::Level::trace, "TUN runner done.")) << name;
+  }
+  EXPECT_FALSE(inner->token.is_cancelled());
+}
+
+TEST_F(TunRunnerTest, AFailedReadStopsTheTunnelDirectionOnly) {
+  auto inner = make_inner();
+  const util::CancellationToken tunnel = inner->token.child_token();
+  spawn(netif::tun_supervisor(inner, tun_.device(), tunnel));
+  EXPECT_TRUE(wait_until(
+      [&] { return count_logs(log::Level::trace, "tun -> Valdori packet processing task started") == 3; }));
+
+  tun_.close_kernel_side();
+  EXPECT_TRUE(wait_log(log::Level::trace, "TUN runner finished"));
+  EXPECT_GE(count_logs(log::Level::err, "Failed to receive packet from TUN device. Cancel token: "), 1u);
+  EXPECT_EQ(count_logs(log::Level::trace, "Token cancelled. Exiting tun -> Valdori packet processing task"), 3u);
+  EXPECT_TRUE(tunnel.is_cancelled());
+  EXPECT_FALSE(inner->token.is_cancelled());
+}
+
+TEST_F(TunRunnerTest, WithoutADeviceTheSupervisorStartsNothing) {
+  auto inner = make_inner(bed_.config(), false);
+  runtime().block_on(netif::tun_supervisor(inner, nullptr, inner->token.child_token()));
+  for (const auto& event : logs_.events()) EXPECT_EQ(event.target.find(kNetifTarget), std::string::npos) << event.text;
+}
+
+}  // namespace
+}  // namespace valdori::agent::testing
