@@ -9,6 +9,7 @@
 #include "agent/agent/housekeeping/retrieve_network_config.hpp"
 #include "agent/network/config/derived_lists.hpp"
 #include "util/runtime/race.hpp"
+#include "util/text/debug_optional.hpp"
 #include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 
@@ -31,7 +32,7 @@ struct Outcome {
 
 // None, or Some("name") with quotes and backslashes escaped.
 std::string debug_name(const std::optional<std::string>& name) {
-  return name ? "Some(" + util::text::debug_string(*name) + ")" : "None";
+  return util::text::debug_optional(name, [](const std::string& text) { return util::text::debug_string(text); });
 }
 
 // Everything this node needs of a network it is a member of.
