@@ -18,6 +18,7 @@
 #include "p2p_core/peer/super_peer.hpp"
 #include "util/log/log.hpp"
 #include "util/runtime/task_set.hpp"
+#include "util/runtime/strand.hpp"
 
 namespace valdori::node {
 namespace {
@@ -159,7 +160,7 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_
   auto tasks = std::make_shared<util::TaskSet<void>>(executor);
   tasks->spawn(housekeeping_runner(inner, token));
   for (const auto& binding : *inner->udp_bindings()) spawn_udp_reader(inner, binding);
-  asio::co_spawn(asio::make_strand(executor), monitor(std::move(tasks), token, lg()), asio::detached);
+  asio::co_spawn(util::make_task_strand(executor), monitor(std::move(tasks), token, lg()), asio::detached);
   co_return Node(std::move(inner));
 }
 

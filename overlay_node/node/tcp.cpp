@@ -19,6 +19,7 @@
 #include "overlay_node/util/lookup_host.hpp"
 #include "p2p_core/message/hello_super_peer_message.hpp"
 #include "util/runtime/race.hpp"
+#include "util/runtime/strand.hpp"
 
 namespace valdori::node {
 namespace {
@@ -137,7 +138,7 @@ asio::awaitable<void> tcp_connector(std::string addr, std::shared_ptr<p2p::peer:
 
 void spawn_tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnection> link,
                          p2p::node::TcpPathGuard guard, std::optional<p2p::crypto::SessionKey> tx_key) {
-  auto strand = asio::make_strand(guard.node()->executor());
+  auto strand = util::make_task_strand(guard.node()->executor());
   asio::co_spawn(strand, tcp_connector(std::move(addr), std::move(link), std::move(guard), std::move(tx_key)),
                  asio::detached);
 }

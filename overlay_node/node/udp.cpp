@@ -15,6 +15,7 @@
 #include "overlay_node/node/dispatch.hpp"
 #include "p2p_core/node/guards.hpp"
 #include "util/log/log.hpp"
+#include "util/runtime/strand.hpp"
 
 namespace valdori::node {
 namespace {
@@ -70,7 +71,7 @@ asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_pt
 }
 
 void spawn_udp_reader(std::shared_ptr<NodeInner> node, std::shared_ptr<UdpBinding> binding) {
-  const auto strand = asio::make_strand(node->executor());
+  const auto strand = util::make_task_strand(node->executor());
   asio::co_spawn(strand, cancel_receive_on_token(binding), asio::detached);
   asio::co_spawn(strand, udp_reader(std::move(node), std::move(binding)), [](const std::exception_ptr& failure) {
     if (!failure) return;

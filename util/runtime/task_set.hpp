@@ -33,10 +33,10 @@
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/strand.hpp>
 
 #include "util/runtime/detail/boxed.hpp"
 #include "util/runtime/detail/wait_op.hpp"
+#include "util/runtime/strand.hpp"
 
 namespace valdori::util {
 
@@ -75,14 +75,13 @@ template <typename T>
 class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
  public:
   using Outcome = TaskOutcome<T>;
-  using Strand = boost::asio::strand<boost::asio::any_io_executor>;
 
   struct JoinWait : WaitOp {
     std::optional<Outcome> outcome;  // set before completion; nullopt means nothing to join
   };
 
   TaskId spawn(const boost::asio::any_io_executor& executor, boost::asio::awaitable<T> task) {
-    Strand strand = boost::asio::make_strand(executor);
+    boost::asio::any_io_executor strand = make_task_strand(executor);
     auto signal = std::make_shared<boost::asio::cancellation_signal>();
     std::lock_guard lock(mutex_);
     const TaskId id = ++last_id_;
@@ -179,7 +178,7 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
  private:
   struct Member {
     std::shared_ptr<boost::asio::cancellation_signal> signal;
-    Strand strand;
+    boost::asio::any_io_executor strand;
     bool abort_requested = false;
   };
 

@@ -7,6 +7,7 @@
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/agent/netif/tun_runner.hpp"
 #include "util/log/log.hpp"
+#include "util/runtime/strand.hpp"
 
 namespace valdori::agent::netif {
 namespace {
@@ -28,7 +29,7 @@ void start_tunnel_supervisor_once(const std::shared_ptr<AgentInner>& inner) {
   const util::CancellationToken token = inner->token.child_token();
   inner->netif.store_slot(TunnelSlot{slot->device, token});
   VLOG_TRACE(lg(), "Start TUN device runner");
-  asio::co_spawn(asio::make_strand(inner->executor), tun_supervisor(inner, slot->device, token), asio::detached);
+  asio::co_spawn(util::make_task_strand(inner->executor), tun_supervisor(inner, slot->device, token), asio::detached);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/unit/node/node_task_fixture.hpp"
+#include "util/log/log.hpp"
 
 namespace valdori::node_test {
 namespace {
@@ -33,7 +34,7 @@ TEST_P(Monitor, StopsTheNodeUnlessTheNodeStoppedFirst) {
   const auto tasks = std::make_shared<util::TaskSet<void>>(io.get_executor());
   tasks->spawn(GetParam().member(node_token));
   bool done = false;
-  asio::co_spawn(io, node::monitor(tasks, node_token), [&](std::exception_ptr) { done = true; });
+  asio::co_spawn(io, node::monitor(tasks, node_token, log::logger("valdori_p2p::node::node")), [&](std::exception_ptr) { done = true; });
   if (GetParam().stopped_by_the_node) node_token.cancel();
   ASSERT_TRUE(run_until([&] { return done; }));
 
