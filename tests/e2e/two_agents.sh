@@ -1,0 +1,124 @@
+# Two agents, each on a TUN interface in a network namespace of its own, members of one overlay
+# network 10.77.0.0/24 (alpha at 10.77.0.1 in namespace A, beta at 10.77.0.2 in namespace B),
+# talking over 127.0.0.1 in the root namespace through a super peer there. Sourced by the
+# end-to-end test and the tunnel benchmark; names carry the shell's PID, so runs side by side
+# do not meet.
+#
+#   two_agents_check_host          exits 77 (skipped) when not root or without /dev/net/tun
+#   two_agents_up HOST SUPER_PEER WORK_DIR [MTU_A]
+#       starts the super peer and both hosts (HOST is valdori-e2e-host) and waits until both
+#       interfaces have their addresses; MTU_A sets agent A's MTU. Sets NS_A NS_B TUN_A TUN_B
+#       PID_A PID_B PID_SUPER_PEER and DNS_A DNS_B (the responder addresses); the programs'
+#       output is in WORK_DIR/{super_peer,a,b}.log.
+#       TWO_AGENTS_HOST_OPTIONS, when set, goes before the hosts' mode (e.g. "--log-level error").
+#   two_agents_stop_hosts          SIGTERM to both hosts; fails unless both exit with 0
+#   two_agents_down                stops whatever still runs, removes the namespaces; for traps
+
+IP_A=10.77.0.1
+IP_B=10.77.0.2
+OVERLAY_NET=10.77.0.0/24
+NS_A="valdori-e2e-$$-a"
+NS_B="valdori-e2e-$$-b"
+TUN_A="vdtun$$a"
+TUN_B="vdtun$$b"
+PID_A= PID_B= PID_SUPER_PEER=
+
+two_agents_check_host() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: needs root (network namespaces and TUN interfaces)"
+    exit 77
+  fi
+  if [ ! -c /dev/net/tun ]; then
+    echo "SKIP: /dev/net/tun is missing"
+    exit 77
+  fi
+}
+
+# wait_for_line FILE REGEX SECONDS PID: true once a line of FILE matches; false when SECONDS
+# pass first or the process PID, which writes FILE, ends.
+wait_for_line() {
+  local deadline=$((SECONDS + $3))
+  until grep -Eq "$2" "$1" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] && kill -0 "$4" 2>/dev/null || return 1
+    sleep 0.1
+  done
+}
+
+two_agents_up() {
+  local host=$1 super_peer=$2 work=$3 mtu_a=${4:-}
+  # Loopback only, and identities found at once.
+  export VALDORI_UDP_ADDRS=127.0.0.1 VALDORI_UDP_PORT=0 VALDORI_MIN_POW_DIFFICULTY=4
+
+  "$super_peer" --network-id 1 --listen 127.0.0.1 --difficulty 4 --min-pow-difficulty 4 \
+    >"$work/super_peer.url" 2>"$work/super_peer.log" &
+  PID_SUPER_PEER=$!
+  wait_for_line "$work/super_peer.url" '^udp://' 10 "$PID_SUPER_PEER" || { echo "super peer did not start"; return 1; }
+  local super_peer_url
+  super_peer_url=$(head -n 1 "$work/super_peer.url")
+
+  local pk_a pk_b
+  pk_a=$("$host" prepare "$work/a.toml" "$super_peer_url" "file://$work/network.toml" ${mtu_a:+"$mtu_a"})
+  pk_b=$("$host" prepare "$work/b.toml" "$super_peer_url" "file://$work/network.toml")
+  cat >"$work/network.toml" <<NETWORK
+network = "$OVERLAY_NET"
+name = "e2e"
+
+[[node]]
+pk = "$pk_a"
+ip = "$IP_A"
+hostname = "alpha"
+groups = ["e2e"]
+
+[[node]]
+pk = "$pk_b"
+ip = "$IP_B"
+hostname = "beta"
+groups = ["e2e"]
+
+[[policy]]
+source_groups = ["e2e"]
+destination_groups = ["e2e"]
+NETWORK
+
+  ip netns add "$NS_A"
+  ip netns add "$NS_B"
+  # shellcheck disable=SC2086 # options are words
+  "$host" ${TWO_AGENTS_HOST_OPTIONS:-} run "$work/a.toml" "$TUN_A" "$NS_A" "$work/a.dns" >"$work/a.log" 2>&1 &
+  PID_A=$!
+  # shellcheck disable=SC2086
+  "$host" ${TWO_AGENTS_HOST_OPTIONS:-} run "$work/b.toml" "$TUN_B" "$NS_B" "$work/b.dns" >"$work/b.log" 2>&1 &
+  PID_B=$!
+  wait_for_line "$work/a.log" "^applied ips=$IP_A/24 " 20 "$PID_A" || { echo "agent A applied no address"; return 1; }
+  wait_for_line "$work/b.log" "^applied ips=$IP_B/24 " 20 "$PID_B" || { echo "agent B applied no address"; return 1; }
+  DNS_A=$(cat "$work/a.dns")
+  DNS_B=$(cat "$work/b.dns")
+}
+
+# stop_process PID: SIGTERM, then SIGKILL after 10 s; gives the exit status.
+stop_process() {
+  kill -TERM "$1" 2>/dev/null || true
+  local i
+  for i in $(seq 100); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1"
+}
+
+two_agents_stop_hosts() {
+  local status_a=0 status_b=0
+  stop_process "$PID_A" || status_a=$?
+  stop_process "$PID_B" || status_b=$?
+  PID_A= PID_B=
+  [ "$status_a" -eq 0 ] && [ "$status_b" -eq 0 ] ||
+    { echo "hosts exited with $status_a (A) and $status_b (B)"; return 1; }
+}
+
+two_agents_down() {
+  local pid
+  for pid in $PID_A $PID_B $PID_SUPER_PEER; do stop_process "$pid" || true; done
+  PID_A= PID_B= PID_SUPER_PEER=
+  ip netns del "$NS_A" 2>/dev/null || true
+  ip netns del "$NS_B" 2>/dev/null || true
+}

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# End-to-end: two agents on real TUN interfaces in two network namespaces (two_agents.sh).
+# Checks that ping works both ways through the overlay, that drill in namespace A resolves B's
+# host name through the DNS responder address A's host was given, and that a packet above B's
+# MTU with Don't Fragment set is answered by B's agent with that MTU.
+# Usage: two_namespaces.sh VALDORI_E2E_HOST VALDORI_SUPER_PEER
+set -euo pipefail
+host=$1
+super_peer=$2
+source "$(dirname "$0")/two_agents.sh"
+two_agents_check_host
+
+work=$(mktemp -d)
+passed=0
+failed=0
+finish() {
+  local status=$?
+  two_agents_down
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+    echo "FAILED: setting up the two agents"
+    failed=1
+  fi
+  if [ "$failed" -ne 0 ]; then
+    for log in "$work"/*.log; do echo "--- $log"; tail -n 40 "$log"; done
+  fi
+  rm -rf "$work"
+  echo "$passed passed, $failed failed"
+}
+trap finish EXIT
+
+# check NAME COMMAND...: runs the command, counts and reports it.
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    echo "ok: $name"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $name"
+    failed=$((failed + 1))
+  fi
+}
+
+in_a() { ip netns exec "$NS_A" "$@"; }
+in_b() { ip netns exec "$NS_B" "$@"; }
+
+# B's agent has the default MTU of 1073; A's takes 1081, so that A's kernel sends packets that
+# B's agent must refuse.
+two_agents_up "$host" "$super_peer" "$work" 1081
+
+# The first replies may wait for the peers to find each other; then every ping must come back.
+check "first ping from A to B" in_a ping -q -c 1 -w 15 "$IP_B"
+check "ping from A to B" in_a ping -q -c 5 -i 0.2 -w 5 "$IP_B"
+check "ping from B to A" in_b ping -q -c 5 -i 0.2 -w 5 "$IP_A"
+
+resolves_beta() {
+  local answer
+  answer=$(in_a timeout 10 drill @"$DNS_A" beta.valdori A) || return 1
+  grep -Eq "^beta\.valdori\.[[:space:]]+[0-9]+[[:space:]]+IN[[:space:]]+A[[:space:]]+${IP_B//./\\.}\$" <<<"$answer" ||
+    { echo "$answer"; return 1; }
+}
+check "drill in A resolves beta.valdori through $DNS_A" resolves_beta
+
+# 1053 bytes of ICMP data make a 1081-byte packet: within A's MTU, above B's.
+answered_with_mtu() {
+  local output
+  output=$(in_a ping -M do -s 1053 -c 1 -W 3 "$IP_B" 2>&1) || true
+  grep -q "Frag needed and DF set (mtu = 1073)" <<<"$output" || { echo "$output"; return 1; }
+}
+check "B's agent answers a packet above its MTU with Don't Fragment set with its MTU" answered_with_mtu
+
+check "both hosts shut down cleanly" two_agents_stop_hosts
+[ "$failed" -eq 0 ]
