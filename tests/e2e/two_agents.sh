@@ -8,9 +8,10 @@
 #   two_agents_up HOST SUPER_PEER WORK_DIR [MTU_A]
 #       starts the super peer and both hosts (HOST is valdori-e2e-host) and waits until both
 #       interfaces have their addresses; MTU_A sets agent A's MTU. Sets NS_A NS_B TUN_A TUN_B
-#       PID_A PID_B PID_SUPER_PEER and DNS_A DNS_B (the responder addresses); the programs'
-#       output is in WORK_DIR/{super_peer,a,b}.log.
+#       PID_A PID_B PID_SUPER_PEER, PK_A PK_B, DNS_A DNS_B (the responder addresses) and
+#       NETWORK_DOCUMENT; the programs' output is in WORK_DIR/{super_peer,a,b}.log.
 #       TWO_AGENTS_HOST_OPTIONS, when set, goes before the hosts' mode (e.g. "--log-level error").
+#   write_network_document HOST_NAME...   rewrites the network document with these members
 #   two_agents_stop_hosts          SIGTERM to both hosts; fails unless both exit with 0
 #   two_agents_down                stops whatever still runs, removes the namespaces; for traps
 
@@ -22,6 +23,7 @@ NS_B="valdori-e2e-$$-b"
 TUN_A="vdtun$$a"
 TUN_B="vdtun$$b"
 PID_A= PID_B= PID_SUPER_PEER=
+PK_A= PK_B= NETWORK_DOCUMENT=
 
 two_agents_check_host() {
   if [ "$(id -u)" -ne 0 ]; then
@@ -56,29 +58,10 @@ two_agents_up() {
   local super_peer_url
   super_peer_url=$(head -n 1 "$work/super_peer.url")
 
-  local pk_a pk_b
-  pk_a=$("$host" prepare "$work/a.toml" "$super_peer_url" "file://$work/network.toml" ${mtu_a:+"$mtu_a"})
-  pk_b=$("$host" prepare "$work/b.toml" "$super_peer_url" "file://$work/network.toml")
-  cat >"$work/network.toml" <<NETWORK
-network = "$OVERLAY_NET"
-name = "e2e"
-
-[[node]]
-pk = "$pk_a"
-ip = "$IP_A"
-hostname = "alpha"
-groups = ["e2e"]
-
-[[node]]
-pk = "$pk_b"
-ip = "$IP_B"
-hostname = "beta"
-groups = ["e2e"]
-
-[[policy]]
-source_groups = ["e2e"]
-destination_groups = ["e2e"]
-NETWORK
+  NETWORK_DOCUMENT="$work/network.toml"
+  PK_A=$("$host" prepare "$work/a.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_a:+"$mtu_a"})
+  PK_B=$("$host" prepare "$work/b.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT")
+  write_network_document alpha beta
 
   ip netns add "$NS_A"
   ip netns add "$NS_B"
@@ -92,6 +75,24 @@ NETWORK
   wait_for_line "$work/b.log" "^applied ips=$IP_B/24 " 20 "$PID_B" || { echo "agent B applied no address"; return 1; }
   DNS_A=$(cat "$work/a.dns")
   DNS_B=$(cat "$work/b.dns")
+}
+
+# write_network_document HOST_NAME...: the network document with the nodes named (alpha, beta),
+# all in one group that a policy lets talk to each other. The agents read it on every
+# housekeeping pass.
+write_network_document() {
+  {
+    printf 'network = "%s"\nname = "e2e"\n' "$OVERLAY_NET"
+    local name
+    for name in "$@"; do
+      case $name in
+        alpha) printf '\n[[node]]\npk = "%s"\nip = "%s"\nhostname = "alpha"\ngroups = ["e2e"]\n' "$PK_A" "$IP_A" ;;
+        beta) printf '\n[[node]]\npk = "%s"\nip = "%s"\nhostname = "beta"\ngroups = ["e2e"]\n' "$PK_B" "$IP_B" ;;
+      esac
+    done
+    printf '\n[[policy]]\nsource_groups = ["e2e"]\ndestination_groups = ["e2e"]\n'
+  } >"$NETWORK_DOCUMENT.partial"
+  mv "$NETWORK_DOCUMENT.partial" "$NETWORK_DOCUMENT"  # never read half-written
 }
 
 # stop_process PID: SIGTERM, then SIGKILL after 10 s; gives the exit status.

@@ -2,7 +2,8 @@
 # End-to-end: two agents on real TUN interfaces in two network namespaces (two_agents.sh).
 # Checks that ping works both ways through the overlay, that drill in namespace A resolves B's
 # host name through the DNS responder address A's host was given, and that a packet above B's
-# MTU with Don't Fragment set is answered by B's agent with that MTU.
+# MTU with Don't Fragment set is answered by B's agent with that MTU; then that B leaves the
+# network when the document no longer lists it.
 # Usage: two_namespaces.sh VALDORI_E2E_HOST VALDORI_SUPER_PEER
 set -euo pipefail
 host=$1
@@ -68,6 +69,23 @@ answered_with_mtu() {
   grep -q "Frag needed and DF set (mtu = 1073)" <<<"$output" || { echo "$output"; return 1; }
 }
 check "B's agent answers a packet above its MTU with Don't Fragment set with its MTU" answered_with_mtu
+
+# B leaves the network: its next housekeeping pass takes its address away, A's its route to B.
+write_network_document alpha
+check "B's host withdraws B's address once B has left the network" \
+  wait_for_line "$work/b.log" "^applied ips= routes= dns=\$" 15 "$PID_B"
+interface_bare() {
+  ! in_b ip -4 addr show dev "$TUN_B" | grep -q inet && [ -z "$(in_b ip -4 route show dev "$TUN_B")" ]
+}
+check "B's interface has no address and no route left" interface_bare
+a_refuses_b() {
+  local deadline=$((SECONDS + 15))
+  until grep -q "No outbound route found for destination: $IP_A -> $IP_B" "$work/a.log"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    in_a ping -q -c 1 -W 1 "$IP_B" >/dev/null || true
+  done
+}
+check "A's agent no longer sends to B" a_refuses_b
 
 check "both hosts shut down cleanly" two_agents_stop_hosts
 [ "$failed" -eq 0 ]

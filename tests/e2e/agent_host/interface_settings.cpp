@@ -36,7 +36,9 @@ std::vector<Ipv4Net> routes_of(const agent::NetworkChange& change) {
 }
 
 // The rendering the host interface gives the host: comma-separated CIDRs, empty when absent.
-std::string render(const std::optional<std::vector<Ipv4Net>>& list) { return fmt::format("{}", fmt::join(or_empty(list), ",")); }
+std::string render(const std::optional<std::vector<Ipv4Net>>& list) {
+  return fmt::format("{}", fmt::join(or_empty(list), ","));
+}
 
 }  // namespace
 

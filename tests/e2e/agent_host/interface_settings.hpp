@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "agent/agent/network_listener/network_change.hpp"
 
