@@ -24,15 +24,6 @@ Bytes payload(char tag, std::size_t index, std::size_t length) {
   return bytes;
 }
 
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 void CollectingSink::accept(const p2p::PubKey& sender, Bytes message) {
   std::lock_guard lock(mutex_);
   messages_.emplace_back(sender, std::move(message));

@@ -22,6 +22,7 @@
 #include "tools/super_peer/server/options.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
 #include "util/runtime/runtime.hpp"
+#include "tests/support/wait_until.hpp"
 
 namespace valdori::node::testing {
 
@@ -33,8 +34,6 @@ inline constexpr std::uint32_t kNetworkId = 7;
 // Short, so that paths come and go within a test.
 inline constexpr std::uint64_t kHousekeepingInterval = 100;  // ms
 inline constexpr std::uint64_t kHelloTimeout = 1000;         // ms
-// Safety net only: on loopback the conditions hold long before.
-inline constexpr std::chrono::seconds kWaitLimit{30};
 
 template <class Result>
 auto must(Result&& result) {
@@ -48,8 +47,8 @@ p2p::Identity test_identity();
 // then a pattern.
 Bytes payload(char tag, std::size_t index, std::size_t length);
 
-// Polls `condition` until it holds; false when `limit` passes first.
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = kWaitLimit);
+using valdori::testing::kWaitLimit;
+using valdori::testing::wait_until;
 
 class CollectingSink : public p2p::node::MessageSink {
  public:

@@ -27,15 +27,6 @@ auto must(Result&& result, const char* what) {
 
 p2p::Identity test_identity() { return must(p2p::Identity::generate(kTestDifficulty), "identity"); }
 
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 TunPair::TunPair(const boost::asio::any_io_executor& executor, platform::TunFraming framing) : framing_(framing) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) throw std::runtime_error("socketpair");

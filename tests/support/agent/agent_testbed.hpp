@@ -19,6 +19,7 @@
 #include "tests/support/env_guard.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
 #include "util/runtime/runtime.hpp"
+#include "tests/support/wait_until.hpp"
 
 namespace valdori::agent::testing {
 
@@ -27,13 +28,11 @@ using Bytes = std::vector<std::uint8_t>;
 // Low, so that identities are found at once; the super peer and the agents ask for the same.
 inline constexpr std::uint8_t kTestDifficulty = 4;
 inline constexpr std::uint32_t kNetworkId = 7;
-// Safety net only: on loopback the conditions hold long before.
-inline constexpr std::chrono::seconds kWaitLimit{30};
 
 p2p::Identity test_identity();
 
-// Polls `condition` until it holds; false when `limit` passes first.
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = kWaitLimit);
+using valdori::testing::kWaitLimit;
+using valdori::testing::wait_until;
 
 // A SOCK_SEQPACKET socket pair standing in for a tunnel interface: `device` is what the agent
 // gets, the other end is the kernel's side, where the test writes the packets applications
