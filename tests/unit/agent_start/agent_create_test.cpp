@@ -57,7 +57,9 @@ TEST(AgentCreate, SwitchesDnsOffOnlyWhenDisabledIsTrue) {
     ASSERT_TRUE(inner);
     const bool disabled = dns && dns->disabled == true;
     EXPECT_EQ((*inner)->dns == nullptr, disabled);
-    if (!disabled) EXPECT_FALSE((*inner)->dns->server_ip());
+    if (!disabled) {
+      EXPECT_FALSE((*inner)->dns->server_ip());
+    }
   }
 }
 

@@ -20,7 +20,9 @@ TEST(PacketQueue, KeepsOrderWhileItsRingGrows) {
     for (int i = 0; i < 100; ++i) {
       auto item = co_await queue.pop();
       EXPECT_TRUE(item);
-      if (item) EXPECT_EQ(**item, i);
+      if (item) {
+        EXPECT_EQ(**item, i);
+      }
     }
   }());
 }
