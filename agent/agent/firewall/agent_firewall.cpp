@@ -11,6 +11,7 @@
 #include "agent/network/config/routing_tries.hpp"
 #include "util/log/log.hpp"
 #include "util/text/debug_string.hpp"
+#include "util/url/mask_url.hpp"
 
 namespace valdori::agent::firewall {
 namespace {
@@ -58,7 +59,7 @@ std::vector<const NetworkMap::value_type*> in_url_order(const NetworkMap& networ
 void warn_overlap(std::string_view side, const util::Url& url, Ipv4Net source, Ipv4Net dest,
                   const p2p::PubKey& kept, const p2p::PubKey& ignored) {
   VLOG_AT_FIELDS(lg(), log::Level::warn,
-                 (log::Fields{{"network", debug_string(url.as_string())},
+                 (log::Fields{{"network", debug_string(util::mask_url(url))},
                               {"source_net", source.to_string()},
                               {"dest_net", dest.to_string()},
                               {"peer", ignored.to_string()}}),
@@ -134,12 +135,13 @@ void update_tries(AgentInner& inner, const NetworkMap& networks) {
     const auto& [url, network] = *entry;
     const auto& rules = network.current_state.access_rules.applied;
     if (!rules) {
-      VLOG_AT_FIELDS(lg(), log::Level::trace, (log::Fields{{"network", debug_string(network.config_url)}}),
+      VLOG_AT_FIELDS(lg(), log::Level::trace,
+                     (log::Fields{{"network", debug_string(util::mask_url(network.config_url))}}),
                      "No access rules available for network");
       continue;
     }
     const RoutingTries tries = rules->routing_tries();
-    VLOG_AT_FIELDS(lg(), log::Level::trace, (log::Fields{{"network", debug_string(url.as_string())}}),
+    VLOG_AT_FIELDS(lg(), log::Level::trace, (log::Fields{{"network", debug_string(util::mask_url(url))}}),
                    "Processing access rules for network");
     add_tx_routes(*inner.node, tries.outbound, url, tx);
     add_rx_routes(tries.inbound, url, rx);

@@ -9,6 +9,7 @@
 #include "agent/network/config/list_text.hpp"
 #include "util/log/log.hpp"
 #include "util/text/debug_optional.hpp"
+#include "util/url/mask_url.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -32,7 +33,7 @@ std::vector<Ipv4Net> applied_routes(const NetworkMap& networks) {
   std::vector<Ipv4Net> routes;
   for (const auto& [url, network] : networks) {
     const auto& applied = network.current_state.routes.applied;
-    VLOG_TRACE(lg(), "Processing network {}: routes={}", url,
+    VLOG_TRACE(lg(), "Processing network {}: routes={}", util::mask_url(url),
                debug_optional(applied, [](const auto& list) { return debug(list); }));
     if (!applied) continue;
     for (const auto& [dest, route] : applied->iter()) routes.push_back(route.dest);
@@ -46,7 +47,7 @@ std::vector<Ipv4Net> applied_addresses(const NetworkMap& networks) {
   std::vector<Ipv4Net> ips;
   for (const auto& [url, network] : networks) {
     const auto& applied = network.current_state.ip.applied;
-    VLOG_TRACE(lg(), "Processing network {}: ip={}", url,
+    VLOG_TRACE(lg(), "Processing network {}: ip={}", util::mask_url(url),
                debug_optional(applied, [](const Ipv4Net& net) { return net.to_string(); }));
     if (applied) ips.push_back(*applied);
   }
