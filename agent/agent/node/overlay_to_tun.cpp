@@ -30,7 +30,7 @@ using packet::Ipv4Header;
 // no overlay control traffic, and the receive trie names its sender as the peer allowed to
 // send from its source to its destination.
 bool may_enter_tunnel(const AgentInner& inner, const p2p::PubKey& sender, std::span<const std::uint8_t> payload,
-              const Ipv4Header& header) {
+                      const Ipv4Header& header) {
   if (is_valdori_control_packet(payload)) {
     PACKET_LOG(log::Level::trace, sender, header,
                "Dropping Valdori control plane packet: {} -> {} (control traffic filtered)",
