@@ -6,12 +6,11 @@
 #include <string>
 
 #include "agent/agent/config_document.hpp"
+#include "agent/agent/read_text_file.hpp"
 #include "agent/toml/document.hpp"
-#include "util/fs/read_file.hpp"
 #include "util/fs/replace_file.hpp"
 #include "util/log/log.hpp"
 #include "util/system/env.hpp"
-#include "util/text/utf8.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -36,11 +35,8 @@ result<AgentConfig, error::Error> generate(const std::filesystem::path& path, st
 
 result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path& path) {
   VLOG_TRACE(logger(), "Loading agent config from {}", path.string());
-  auto text = util::fs::read_file(path);
-  if (!text) return error::Error::io(text.error());
-  if (!util::text::is_valid_utf8(*text)) {
-    return error::Error(error::Kind::Io, "stream did not contain valid UTF-8");
-  }
+  auto text = read_text_file(path);
+  if (!text) return text.error();
   VLOG_TRACE(logger(), "Successfully read config file");
 
   auto document = toml_doc::parse_document(*text);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <unordered_map>
 #include <utility>
@@ -113,6 +114,24 @@ class Ipv4PrefixMap {
  private:
   std::vector<Entry> entries_;
   prefix_map_detail::Ranges ranges_;
+};
+
+// A map of networks to prefix maps (outer network, then inner network), under construction.
+// Every outer network has one inner map, however many inserts name it.
+template <class V>
+class TwoLevelPrefixMapBuilder {
+ public:
+  // The inner map of `outer`; an empty one when `outer` is new.
+  typename Ipv4PrefixMap<V>::Builder& inner(Ipv4Net outer) { return outer_[outer.trunc()]; }
+
+  Ipv4PrefixMap<Ipv4PrefixMap<V>> build() && {
+    typename Ipv4PrefixMap<Ipv4PrefixMap<V>>::Builder map;
+    for (auto& [outer, inner] : outer_) map.try_emplace(outer, std::move(inner).build());
+    return std::move(map).build();
+  }
+
+ private:
+  std::map<Ipv4Net, typename Ipv4PrefixMap<V>::Builder> outer_;
 };
 
 }  // namespace valdori::util::net

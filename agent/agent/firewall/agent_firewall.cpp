@@ -1,7 +1,6 @@
 #include "agent/agent/firewall/agent_firewall.hpp"
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -18,7 +17,7 @@ namespace {
 
 using network::config::RoutingTrie;
 using network::config::RoutingTries;
-using util::net::Ipv4PrefixMap;
+using util::net::TwoLevelPrefixMapBuilder;
 using util::text::debug_string;
 using SendHandlePtr = std::shared_ptr<p2p::node::SendHandle>;
 
@@ -26,24 +25,6 @@ spdlog::logger& lg() {
   static spdlog::logger& logger = log::logger("valdori_agent::agent::firewall");
   return logger;
 }
-
-// A two-level trie under construction. Every outer network has one inner trie, however many
-// networks' rules name it.
-template <class V>
-class TwoLevelBuilder {
- public:
-  // The inner trie of `outer`; an empty one when `outer` is new.
-  typename Ipv4PrefixMap<V>::Builder& inner(Ipv4Net outer) { return outer_[outer.trunc()]; }
-
-  Ipv4PrefixMap<Ipv4PrefixMap<V>> build() && {
-    typename Ipv4PrefixMap<Ipv4PrefixMap<V>>::Builder trie;
-    for (auto& [outer, inner] : outer_) trie.try_emplace(outer, std::move(inner).build());
-    return std::move(trie).build();
-  }
-
- private:
-  std::map<Ipv4Net, typename Ipv4PrefixMap<V>::Builder> outer_;
-};
 
 // The map's own order is unspecified and may change as networks come and go; sorting by URL
 // makes the winner of an overlap the same on every rebuild.
@@ -64,12 +45,12 @@ void warn_overlap(std::string_view side, const util::Url& url, Ipv4Net source, I
                               {"dest_net", dest.to_string()},
                               {"peer", ignored.to_string()}}),
                  "Overlapping {} route {} -> {}: keeping peer {} of an earlier network, ignoring peer {} of {}", side,
-                 source, dest, kept, ignored, url);
+                 source, dest, kept, ignored, util::mask_url(url));
 }
 
 // `rules`: destination network, then source network, to peer.
 void add_tx_routes(const valdori::node::Node& node, const RoutingTrie& rules, const util::Url& url,
-                   TwoLevelBuilder<SendHandlePtr>& tx) {
+                   TwoLevelPrefixMapBuilder<SendHandlePtr>& tx) {
   for (const auto& [dest, sources] : rules.entries()) {
     VLOG_AT_FIELDS(lg(), log::Level::trace, (log::Fields{{"dest_net", dest.to_string()}}),
                    "Building TX trie for dest network");
@@ -94,7 +75,7 @@ void add_tx_routes(const valdori::node::Node& node, const RoutingTrie& rules, co
 }
 
 // `rules`: source network, then destination network, to peer.
-void add_rx_routes(const RoutingTrie& rules, const util::Url& url, TwoLevelBuilder<p2p::PubKey>& rx) {
+void add_rx_routes(const RoutingTrie& rules, const util::Url& url, TwoLevelPrefixMapBuilder<p2p::PubKey>& rx) {
   for (const auto& [source, dests] : rules.entries()) {
     VLOG_AT_FIELDS(lg(), log::Level::trace, (log::Fields{{"source_net", source.to_string()}}),
                    "Building RX trie for source network");
@@ -129,8 +110,8 @@ void apply_desired_state(AgentInner& inner, NetworkMap& networks, const util::Ur
 
 void update_tries(AgentInner& inner, const NetworkMap& networks) {
   VLOG_TRACE(lg(), "Rebuild tries");
-  TwoLevelBuilder<SendHandlePtr> tx;
-  TwoLevelBuilder<p2p::PubKey> rx;
+  TwoLevelPrefixMapBuilder<SendHandlePtr> tx;
+  TwoLevelPrefixMapBuilder<p2p::PubKey> rx;
   for (const auto* entry : in_url_order(networks)) {
     const auto& [url, network] = *entry;
     const auto& rules = network.current_state.access_rules.applied;

@@ -3,8 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "util/fs/read_file.hpp"
-#include "util/text/utf8.hpp"
+#include "agent/agent/read_text_file.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent::housekeeping {
@@ -33,9 +32,8 @@ Retrieved from_cache(std::string_view config_url, const ControllerNetworks& cach
 
 Retrieved from_file(std::string_view path, const valdori::node::SpanLog& span) {
   span.log(Level::trace, "Reading file: {}", path);
-  auto text = util::fs::read_file(std::filesystem::path(path));
-  if (!text) return error::Error::io(text.error());
-  if (!util::text::is_valid_utf8(*text)) return error::Error(error::Kind::Io, "stream did not contain valid UTF-8");
+  auto text = read_text_file(std::filesystem::path(path));
+  if (!text) return text.error();
   auto document = NetworkConfig::try_from(*text);
   if (!document) return error::Error::network(document.error());
   return std::move(*document);

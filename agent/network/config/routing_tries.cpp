@@ -1,7 +1,6 @@
 #include "agent/network/config/routing_tries.hpp"
 
 #include <algorithm>
-#include <map>
 #include <vector>
 
 #include "agent/network/config/effective_access_rule_list.hpp"
@@ -32,14 +31,12 @@ RoutingTrie build_trie(const EffectiveAccessRuleList& list, Direction direction)
   std::sort(selected.begin(), selected.end(),
             [](const TrieRule& a, const TrieRule& b) { return std::tie(a.outer, a.inner) < std::tie(b.outer, b.inner); });
 
-  std::map<Ipv4Net, util::net::Ipv4PrefixMap<PubKey>::Builder> groups;
+  util::net::TwoLevelPrefixMapBuilder<PubKey> trie;
   for (const auto& r : selected) {
-    if (!groups[r.outer.trunc()].try_emplace(r.inner, r.rule->pk).second) {
+    if (!trie.inner(r.outer).try_emplace(r.inner, r.rule->pk).second) {
       VLOG_WARN(log(), "Dropping access rule that repeats the networks of another: {}", debug(*r.rule));
     }
   }
-  RoutingTrie::Builder trie;
-  for (auto& [outer, inner] : groups) trie.try_emplace(outer, std::move(inner).build());
   return std::move(trie).build();
 }
 
