@@ -122,9 +122,7 @@ class NodePair : public Pair {
   }
 
   // Direct paths with short headers both ways, or none.
-  bool ready() const override {
-    return goes_direct(*to_b_) == expect_direct_ && goes_direct(*to_a_) == expect_direct_;
-  }
+  bool ready() const override { return goes_direct(*to_b_) == expect_direct_ && goes_direct(*to_a_) == expect_direct_; }
 
   asio::awaitable<void> send_a_to_b(const Bytes& data) override { co_await send(*to_b_, data); }
   asio::awaitable<void> send_b_to_a(const Bytes& data) override { co_await send(*to_a_, data); }
@@ -225,9 +223,11 @@ struct World {
     super_peer::SuperPeerOptions options;
     options.network_id = kNetworkId;
     options.min_pow_difficulty = kDifficulty;
-    introducing = must(super_peer::SuperPeer::start(runtime.executor(), must(p2p::Identity::generate(kDifficulty)), options));
+    introducing =
+        must(super_peer::SuperPeer::start(runtime.executor(), must(p2p::Identity::generate(kDifficulty)), options));
     options.unite_enabled = false;
-    relaying = must(super_peer::SuperPeer::start(runtime.executor(), must(p2p::Identity::generate(kDifficulty)), options));
+    relaying =
+        must(super_peer::SuperPeer::start(runtime.executor(), must(p2p::Identity::generate(kDifficulty)), options));
     udp.emplace(runtime);
     direct.emplace(runtime, introducing->url(), true);
     relayed.emplace(runtime, relaying->url(), false);
@@ -238,12 +238,9 @@ World* world = nullptr;
 
 Pair& pair_of(int kind) {
   switch (kind) {
-    case 0:
-      return *world->udp;
-    case 1:
-      return *world->direct;
-    default:
-      return *world->relayed;
+    case 0: return *world->udp;
+    case 1: return *world->direct;
+    default: return *world->relayed;
   }
 }
 
@@ -302,9 +299,9 @@ void BM_RoundTrip(benchmark::State& state) {
       break;
     }
   }
-  state.counters["rtt"] = benchmark::Counter(static_cast<double>(state.iterations() * kRoundTripsPerBatch),
-                                                benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
-                                                benchmark::Counter::kIs1000);
+  state.counters["rtt"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * kRoundTripsPerBatch),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
 }
 
 // Kinds: 0 plain UDP, 1 direct, 2 relayed; sizes: a small packet and a full one.

@@ -19,7 +19,7 @@
 #include <variant>
 #include <vector>
 
-#include <boost/asio.hpp>
-#include <boost/system/result.hpp>
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
+#include <boost/asio.hpp>
+#include <boost/system/result.hpp>

@@ -6,8 +6,8 @@
 
 #include "overlay_node/node/monitor.hpp"
 #include "util/log/log.hpp"
-#include "util/runtime/task_set.hpp"
 #include "util/runtime/strand.hpp"
+#include "util/runtime/task_set.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -43,7 +43,8 @@ asio::awaitable<boost::system::result<Agent, error::Error>> Agent::start(asio::a
   tasks->spawn(AgentInner::node_runner(inner, token));
   tasks->spawn(AgentInner::housekeeping_runner(inner, token));
   if (update_check) VLOG_DEBUG(lg(), "Update check is not available on this platform");
-  asio::co_spawn(util::make_task_strand(executor), valdori::node::monitor(std::move(tasks), token, lg()), asio::detached);
+  asio::co_spawn(util::make_task_strand(executor), valdori::node::monitor(std::move(tasks), token, lg()),
+                 asio::detached);
 
   VLOG_INFO(lg(), "Agent started.");
   co_return Agent(std::move(inner));

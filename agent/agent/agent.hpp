@@ -19,9 +19,10 @@ class Agent {
   // not a strand). Fails, starting no task, when VALDORI_UDP_ADDRS holds something that is not
   // an IP address or the node options are refused (ConfigParse kind), or when the bind fails
   // (Node kind).
-  static boost::asio::awaitable<boost::system::result<Agent, error::Error>> start(
-      boost::asio::any_io_executor executor, AgentConfig config, std::filesystem::path config_path,
-      PlatformDependent platform);
+  static boost::asio::awaitable<boost::system::result<Agent, error::Error>> start(boost::asio::any_io_executor executor,
+                                                                                  AgentConfig config,
+                                                                                  std::filesystem::path config_path,
+                                                                                  PlatformDependent platform);
 
   Agent(Agent&&) noexcept = default;
   Agent& operator=(Agent&&) noexcept = default;

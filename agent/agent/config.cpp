@@ -52,7 +52,7 @@ result<AgentConfig, error::Error> AgentConfig::load_or_generate(const std::files
   const auto difficulty = util::system::get_env<std::uint8_t>("MIN_POW_DIFFICULTY", 24);
   VLOG_TRACE(logger(), "Using min PoW difficulty: {}", difficulty);
 
-  struct stat st{};
+  struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
   // Only a missing file may be replaced by a new identity; anything else (no permission, a
   // broken disk) must neither cost the search nor lead to an overwritten file.
@@ -75,8 +75,6 @@ result<void, error::Error> AgentConfig::save(const std::filesystem::path& path) 
   return {};
 }
 
-std::uint16_t AgentConfig::default_mtu() {
-  return util::system::get_env<bool>("ARM_MESSAGES", true) ? 1073 : 1121;
-}
+std::uint16_t AgentConfig::default_mtu() { return util::system::get_env<bool>("ARM_MESSAGES", true) ? 1073 : 1121; }
 
 }  // namespace valdori::agent

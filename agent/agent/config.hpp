@@ -31,7 +31,7 @@ using NetworkMap = std::unordered_map<util::Url, network::Network>;
 struct AgentConfig {
   p2p::Identity identity;
   NetworkMap networks;
-  std::optional<std::uint16_t> mtu;  // absent: default_mtu()
+  std::optional<std::uint16_t> mtu;                           // absent: default_mtu()
   std::optional<std::vector<p2p::SuperPeerUrl>> super_peers;  // absent: the built-in list
   std::optional<bool> update_check;
   std::optional<bool> auto_connect;  // kept for the host; the agent does not act on it

@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include <boost/system/result.hpp>
 #include <toml++/toml.h>
+#include <boost/system/result.hpp>
 
 #include "agent/agent/config.hpp"
 #include "agent/toml/read_error.hpp"

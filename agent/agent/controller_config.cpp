@@ -24,8 +24,6 @@ std::string to_string(const ControllerConnectionStatus& status) {
 
 std::string ControllerConfig::url_or_default() const { return url.value_or(std::string(kDefaultApiUrl)); }
 
-std::string ControllerConfig::auth_url_or_default() const {
-  return auth_url.value_or(std::string(kDefaultAuthUrl));
-}
+std::string ControllerConfig::auth_url_or_default() const { return auth_url.value_or(std::string(kDefaultAuthUrl)); }
 
 }  // namespace valdori::agent

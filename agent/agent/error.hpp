@@ -8,8 +8,8 @@
 #include <string_view>
 #include <system_error>
 
-#include <boost/assert/source_location.hpp>
 #include <fmt/format.h>
+#include <boost/assert/source_location.hpp>
 
 #include "agent/network/config/config_error.hpp"
 #include "p2p_core/identity/identity_error.hpp"

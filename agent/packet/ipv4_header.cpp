@@ -16,14 +16,10 @@ constexpr std::uint8_t kTimeToLive = 64;
 
 std::string_view to_string(Ipv4HeaderError error) {
   switch (error) {
-    case Ipv4HeaderError::PacketTooShort:
-      return "packet shorter than an IPv4 header";
-    case Ipv4HeaderError::NotIpv4:
-      return "not an IPv4 packet";
-    case Ipv4HeaderError::HeaderLengthTooSmall:
-      return "IPv4 header length below 20 bytes";
-    case Ipv4HeaderError::HeaderBeyondPacket:
-      return "IPv4 header longer than the packet";
+    case Ipv4HeaderError::PacketTooShort: return "packet shorter than an IPv4 header";
+    case Ipv4HeaderError::NotIpv4: return "not an IPv4 packet";
+    case Ipv4HeaderError::HeaderLengthTooSmall: return "IPv4 header length below 20 bytes";
+    case Ipv4HeaderError::HeaderBeyondPacket: return "IPv4 header longer than the packet";
   }
   return "unknown IPv4 header error";
 }

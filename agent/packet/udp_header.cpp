@@ -36,11 +36,12 @@ std::optional<UdpHeader> parse_udp_header(std::span<const std::uint8_t> datagram
 
 boost::system::result<std::vector<std::uint8_t>> build_udp_packet(UdpEndpoint source, UdpEndpoint destination,
                                                                   std::span<const std::uint8_t> payload) {
-  if (payload.size() > kUdpMaxPayloadLen) return boost::system::errc::make_error_code(boost::system::errc::message_size);
+  if (payload.size() > kUdpMaxPayloadLen)
+    return boost::system::errc::make_error_code(boost::system::errc::message_size);
   const std::size_t udp_len = kUdpHeaderLen + payload.size();
   std::vector<std::uint8_t> packet(kIpv4HeaderMinLen + udp_len);
-  write_ipv4_header(std::span(packet).first<kIpv4HeaderMinLen>(), kIpProtocolUdp, source.address,
-                    destination.address, static_cast<std::uint16_t>(packet.size()));
+  write_ipv4_header(std::span(packet).first<kIpv4HeaderMinLen>(), kIpProtocolUdp, source.address, destination.address,
+                    static_cast<std::uint16_t>(packet.size()));
   const std::span<std::uint8_t> datagram = std::span(packet).subspan(kIpv4HeaderMinLen);
   store_big_endian(&datagram[0], source.port);
   store_big_endian(&datagram[2], destination.port);

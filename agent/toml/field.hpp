@@ -42,15 +42,14 @@ struct ValueReader<bool> {
 };
 
 template <class T>
-  requires std::integral<T> && (!std::same_as<T, bool>)
-struct ValueReader<T> {
+requires std::integral<T> &&(!std::same_as<T, bool>)struct ValueReader<T> {
   static ReadResult<T> read(const ::toml::node& node) {
     const auto* value = node.as_integer();
     if (value == nullptr) return invalid_type(node, "an integer");
     const std::int64_t v = value->get();
     if (!std::in_range<T>(v)) {
-      return invalid_value(node, fmt::format("an integer from {} to {}", std::numeric_limits<T>::min(),
-                                             std::numeric_limits<T>::max()));
+      return invalid_value(
+          node, fmt::format("an integer from {} to {}", std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
     }
     return static_cast<T>(v);
   }

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <toml++/toml.h>
 #include <boost/uuid/string_generator.hpp>
 #include <boost/uuid/uuid.hpp>
-#include <toml++/toml.h>
 
 #include "agent/toml/field.hpp"
 #include "p2p_core/crypto/error.hpp"

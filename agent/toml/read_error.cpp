@@ -21,28 +21,21 @@ std::optional<::toml::source_position> position_of(const ::toml::node& node) {
 // How a value shows up in a message: its TOML type, and the value itself when it is short.
 std::string describe(const ::toml::node& value) {
   switch (value.type()) {
-    case ::toml::node_type::string:
-      return "string " + string_literal(value.as_string()->get()).value_or("\"\"");
-    case ::toml::node_type::integer:
-      return fmt::format("integer `{}`", value.as_integer()->get());
+    case ::toml::node_type::string: return "string " + string_literal(value.as_string()->get()).value_or("\"\"");
+    case ::toml::node_type::integer: return fmt::format("integer `{}`", value.as_integer()->get());
     case ::toml::node_type::floating_point: {
       std::string number = fmt::format("{}", value.as_floating_point()->get());
       // Shown as a float even when whole: "1.0", not "1".
       if (number.find_first_not_of("-0123456789") == std::string::npos) number += ".0";
       return fmt::format("floating point `{}`", number);
     }
-    case ::toml::node_type::boolean:
-      return fmt::format("boolean `{}`", value.as_boolean()->get());
-    case ::toml::node_type::table:
-      return "table";
-    case ::toml::node_type::array:
-      return "array";
+    case ::toml::node_type::boolean: return fmt::format("boolean `{}`", value.as_boolean()->get());
+    case ::toml::node_type::table: return "table";
+    case ::toml::node_type::array: return "array";
     case ::toml::node_type::date:
     case ::toml::node_type::time:
-    case ::toml::node_type::date_time:
-      return "datetime";
-    case ::toml::node_type::none:
-      break;
+    case ::toml::node_type::date_time: return "datetime";
+    case ::toml::node_type::none: break;
   }
   return "nothing";
 }
@@ -78,9 +71,7 @@ ReadError invalid_value(const ::toml::node& value, std::string_view expected) {
   return {fmt::format("invalid value: {}, expected {}", describe(value), expected), position_of(value)};
 }
 
-ReadError error_at(const ::toml::node& value, std::string message) {
-  return {std::move(message), position_of(value)};
-}
+ReadError error_at(const ::toml::node& value, std::string message) { return {std::move(message), position_of(value)}; }
 
 std::string render(const ReadError& error, std::string_view source) {
   if (!error.position) return error.message;
@@ -88,8 +79,8 @@ std::string render(const ReadError& error, std::string_view source) {
   const std::size_t column = error.position->column;
   const std::string number = std::to_string(line);
   const std::string gutter(number.size(), ' ');
-  return fmt::format("TOML parse error at line {}, column {}\n{} |\n{} | {}\n{} | {:>{}}\n{}", line, column,
-                     gutter, number, line_of(source, line), gutter, "^", column, error.message);
+  return fmt::format("TOML parse error at line {}, column {}\n{} |\n{} | {}\n{} | {:>{}}\n{}", line, column, gutter,
+                     number, line_of(source, line), gutter, "^", column, error.message);
 }
 
 }  // namespace valdori::agent::toml_doc

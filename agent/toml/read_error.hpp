@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include <boost/system/result.hpp>
 #include <toml++/toml.h>
+#include <boost/system/result.hpp>
 
 namespace valdori::agent::toml_doc {
 

@@ -19,9 +19,8 @@ std::string VersionInfo::full_commit() const { return git_dirty == "true" ? git_
 std::string VersionInfo::profile() const { return debug_build == "true" ? "debug" : "release"; }
 
 std::string display(const VersionInfo& info) {
-  return fmt::format(
-      "  Version: {}\n  Git Commit: {}\n  Build Profile: {}\n  Build Timestamp: {}\n  Features: {}\n", info.version,
-      info.full_commit(), info.profile(), info.build_timestamp, info.features);
+  return fmt::format("  Version: {}\n  Git Commit: {}\n  Build Profile: {}\n  Build Timestamp: {}\n  Features: {}\n",
+                     info.version, info.full_commit(), info.profile(), info.build_timestamp, info.features);
 }
 
 }  // namespace valdori::version

@@ -62,8 +62,7 @@ DispatchResult on_node_peer_message(NodeInner& node, const message::ParsedLongHe
   if (type == message::MessageType::ACK) {
     const auto ack = message::AckMessage::parse(parsed.body, header, peer.rx_key());
     if (!ack) return error::MessageError{ack.error()};
-    const auto handled =
-        node.on_node_peer_ack(source, binding, header, peer, *ack, arrival_link, node.current_time());
+    const auto handled = node.on_node_peer_ack(source, binding, header, peer, *ack, arrival_link, node.current_time());
     if (!handled) return handled.error();
   } else if (type == message::MessageType::APP) {
     const auto app = message::AppMessage::parse(parsed.body, header, peer.rx_key());

@@ -42,8 +42,8 @@ asio::awaitable<boost::system::result<std::optional<std::vector<std::uint8_t>>, 
       co_return message;
     }
     if (begin_ > 0) {  // the frame waited for starts the buffer, so that all of it fits
-      std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_), buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
-                buffer_.begin());
+      std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(end_), buffer_.begin());
       end_ -= begin_;
       begin_ = 0;
     }

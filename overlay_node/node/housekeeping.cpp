@@ -40,7 +40,7 @@ asio::awaitable<Result> peers_housekeeping(const std::shared_ptr<NodeInner>& nod
     const std::uint64_t now = node->current_time();
     const auto super_peer = p2p::peer::as_super_peer(entry);
     auto step = super_peer ? co_await peer::super_peer_housekeeping(node, super_peer, now, endpoint_candidates)
-                                 : co_await peer::node_peer_housekeeping(node, p2p::peer::as_node_peer(entry), now);
+                           : co_await peer::node_peer_housekeeping(node, p2p::peer::as_node_peer(entry), now);
     if (!step) co_return std::move(step).error();
   }
   co_return boost::system::in_place_value;
@@ -75,7 +75,8 @@ asio::awaitable<Result> housekeeping(std::shared_ptr<NodeInner> node) {
   std::vector<asio::ip::address> addrs;
   for (const auto& entry : *interfaces) addrs.push_back(entry.addr);
   const auto endpoint_candidates = node->my_endpoint_candidates(addrs);
-  if (auto walked = co_await peers_housekeeping(node, endpoint_candidates); !walked) co_return std::move(walked).error();
+  if (auto walked = co_await peers_housekeeping(node, endpoint_candidates); !walked)
+    co_return std::move(walked).error();
 
   node->default_route_housekeeping();
   node->send_handles_housekeeping();

@@ -55,7 +55,6 @@ class StreamLinkWriter : public p2p::peer::LinkWriter {
 // write is logged at ERROR and the link that writer belongs to (the super peer's record whose
 // published writer it is) is cancelled; a newer link of the same super peer is left alone.
 boost::asio::awaitable<void> send_super_peer_tcp(p2p::node::NodeInner& node, std::vector<std::uint8_t> message,
-                                                 std::shared_ptr<p2p::peer::LinkWriter> writer,
-                                                 p2p::PubKey super_peer);
+                                                 std::shared_ptr<p2p::peer::LinkWriter> writer, p2p::PubKey super_peer);
 
 }  // namespace valdori::node

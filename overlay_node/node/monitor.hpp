@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include <boost/asio/awaitable.hpp>
 #include <spdlog/logger.h>
+#include <boost/asio/awaitable.hpp>
 
 #include "util/runtime/cancellation_token.hpp"
 #include "util/runtime/task_set.hpp"

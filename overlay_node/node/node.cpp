@@ -4,10 +4,10 @@
 #include <string>
 #include <utility>
 
+#include <fmt/format.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/strand.hpp>
-#include <fmt/format.h>
 
 #include "overlay_node/node/housekeeping.hpp"
 #include "overlay_node/node/monitor.hpp"
@@ -17,8 +17,8 @@
 #include "p2p_core/peer/session_keys.hpp"
 #include "p2p_core/peer/super_peer.hpp"
 #include "util/log/log.hpp"
-#include "util/runtime/task_set.hpp"
 #include "util/runtime/strand.hpp"
+#include "util/runtime/task_set.hpp"
 
 namespace valdori::node {
 namespace {
@@ -57,10 +57,10 @@ boost::system::result<std::vector<InterfaceAddr>, error::Error> addresses_to_bin
 // `udp_sockets` sockets per address, all on `port`; port 0 takes the port the first socket got.
 // A configured address that cannot be bound fails the bind; an interface address is skipped.
 boost::system::result<UdpBindings, error::Error> bind_sockets(const asio::any_io_executor& executor,
-                                                            const NodeOpts& opts,
-                                                            const std::vector<InterfaceAddr>& addrs,
-                                                            std::uint16_t& port,
-                                                            const util::CancellationToken& token) {
+                                                              const NodeOpts& opts,
+                                                              const std::vector<InterfaceAddr>& addrs,
+                                                              std::uint16_t& port,
+                                                              const util::CancellationToken& token) {
   const bool configured = !opts.udp_addrs.empty();
   UdpBindings bindings;
   bindings.reserve(addrs.size() * opts.udp_sockets);

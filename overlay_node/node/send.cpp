@@ -76,8 +76,8 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
     co_return boost::system::in_place_value;
   }
   for (const auto& target : state->relay_targets) {
-    const auto [ec, sent] = co_await target.socket->async_send_to(asio::buffer(*message), target.addr,
-                                                                  asio::as_tuple(asio::use_awaitable));
+    const auto [ec, sent] =
+        co_await target.socket->async_send_to(asio::buffer(*message), target.addr, asio::as_tuple(asio::use_awaitable));
     if (!ec) {
       SEND_LOG(log::Level::trace, handle, "Relayed APP via super peer {} -> {}", local_addr_text(*target.socket),
                target.addr);

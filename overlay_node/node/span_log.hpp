@@ -27,8 +27,8 @@ class SpanLog {
   template <typename... Args>
   void log_with(log::Level level, log::Fields fields, fmt::format_string<Args...> text, Args&&... args) const {
     if (!logger_.should_log(level)) return;
-    logger_.log(level, "{}{}{}", fmt::format(text, std::forward<Args>(args)...),
-                log::render_fields({{field_, value_}}), log::render_fields(fields));
+    logger_.log(level, "{}{}{}", fmt::format(text, std::forward<Args>(args)...), log::render_fields({{field_, value_}}),
+                log::render_fields(fields));
   }
 
  private:

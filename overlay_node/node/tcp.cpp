@@ -3,8 +3,8 @@
 #include <vector>
 
 #include <boost/asio/as_tuple.hpp>
-#include <boost/asio/connect.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/connect.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -72,8 +72,8 @@ asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, con
   std::vector<asio::ip::address> addrs;
   for (const auto& entry : *interfaces) addrs.push_back(entry.addr);
   const auto candidates = node.my_endpoint_candidates(addrs);
-  auto hello = p2p::message::HelloSuperPeerMessage::build(node.network_id(), node.pk(), node.pow(), tx_key,
-                                                          super_peer, now, candidates);
+  auto hello = p2p::message::HelloSuperPeerMessage::build(node.network_id(), node.pk(), node.pow(), tx_key, super_peer,
+                                                          now, candidates);
   if (!hello) {
     span.log(log::Level::warn, "building HELLO message failed: {}", p2p::message::error::display(hello.error()));
     co_return false;

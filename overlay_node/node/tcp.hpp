@@ -33,10 +33,9 @@ void spawn_tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnect
 // Runs one established connection to `super_peer`. The HELLO carries the time at which the
 // handler starts, after the connect. Shuts the connection down when it ends, so that no sender
 // still holding the link's writer writes into a link nobody reads.
-boost::asio::awaitable<void> tcp_stream_handler(boost::asio::ip::tcp::socket stream,
-                                                std::string addr, std::shared_ptr<p2p::node::NodeInner> node,
-                                                std::shared_ptr<p2p::peer::TcpConnection> link,
-                                                p2p::PubKey super_peer,
+boost::asio::awaitable<void> tcp_stream_handler(boost::asio::ip::tcp::socket stream, std::string addr,
+                                                std::shared_ptr<p2p::node::NodeInner> node,
+                                                std::shared_ptr<p2p::peer::TcpConnection> link, p2p::PubKey super_peer,
                                                 std::optional<p2p::crypto::SessionKey> tx_key);
 
 }  // namespace valdori::node

@@ -93,8 +93,8 @@ asio::awaitable<Result> hello_through_super_peers(NodeInner& node, NodePeer& pee
     const auto [ec, sent] =
         co_await socket->async_send_to(asio::buffer(*hello), path_key.remote, asio::as_tuple(asio::use_awaitable));
     if (ec) {
-      span.log(Level::warn, "Failed to send relayed HELLO via super peer {} UDP local_addr={}: {}", key,
-               path_key.local, ec.message());
+      span.log(Level::warn, "Failed to send relayed HELLO via super peer {} UDP local_addr={}: {}", key, path_key.local,
+               ec.message());
     } else {
       span.log(Level::trace, "Sent relayed HELLO to node peer via super peer {} UDP local_addr={}", key,
                path_key.local);

@@ -68,8 +68,9 @@ asio::awaitable<void> refresh_paths(const NodeInner& node, SuperPeer& super_peer
   super_peer.add_paths_for_resolved_addrs(*node.udp_bindings());
 }
 
-asio::awaitable<void> hello_over_udp(NodeInner& node, const SuperPeer& super_peer, const std::vector<std::uint8_t>& hello,
-                                     std::uint64_t hello_time, const SpanLog& span) {
+asio::awaitable<void> hello_over_udp(NodeInner& node, const SuperPeer& super_peer,
+                                     const std::vector<std::uint8_t>& hello, std::uint64_t hello_time,
+                                     const SpanLog& span) {
   span.log(Level::trace, "Try to reach super peer via UDP");
   const auto paths = super_peer.udp_paths().snapshot();
   for (const auto& [key, path] : *paths) {
@@ -107,9 +108,9 @@ asio::awaitable<boost::system::result<void, p2p::node::error::Error>> super_peer
   co_await refresh_paths(*node, *super_peer, span);
 
   span.log(Level::trace, "Send HELLO to super peer");
-  auto hello = p2p::message::HelloSuperPeerMessage::build(node->network_id(), node->pk(), node->pow(),
-                                                          super_peer->tx_key(), super_peer->key(), hello_time,
-                                                          endpoint_candidates);
+  auto hello =
+      p2p::message::HelloSuperPeerMessage::build(node->network_id(), node->pk(), node->pow(), super_peer->tx_key(),
+                                                 super_peer->key(), hello_time, endpoint_candidates);
   if (!hello) co_return p2p::node::error::MessageError{hello.error()};
   co_await hello_over_udp(*node, *super_peer, *hello, hello_time, span);
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include <fmt/format.h>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -15,7 +16,6 @@
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <fmt/format.h>
 
 #include "util/log/log.hpp"
 #include "util/runtime/race.hpp"
@@ -63,9 +63,8 @@ std::optional<SocketAddr> literal_socket_addr(const HostPort& host_port) {
 
 asio::awaitable<Resolved> resolve_with_system(std::string host, std::uint16_t port) {
   asio::ip::udp::resolver resolver(co_await asio::this_coro::executor);
-  auto [ec, results] = co_await resolver.async_resolve(host, std::to_string(port),
-                                                       asio::ip::resolver_base::numeric_service,
-                                                       asio::as_tuple(asio::use_awaitable));
+  auto [ec, results] = co_await resolver.async_resolve(
+      host, std::to_string(port), asio::ip::resolver_base::numeric_service, asio::as_tuple(asio::use_awaitable));
   if (ec) co_return Resolved(boost::system::in_place_error, ec.message());
   Addrs addrs;
   for (const auto& entry : results) addrs.push_back(entry.endpoint());

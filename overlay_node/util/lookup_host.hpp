@@ -18,8 +18,9 @@ namespace valdori::peer {
 inline constexpr std::chrono::milliseconds kLookupLimit{5000};
 
 // Resolves a host name and port to addresses, or fails with the resolver's complaint.
-using HostResolver = std::function<boost::asio::awaitable<boost::system::result<std::vector<p2p::net::SocketAddr>, std::string>>(
-    std::string host, std::uint16_t port)>;
+using HostResolver =
+    std::function<boost::asio::awaitable<boost::system::result<std::vector<p2p::net::SocketAddr>, std::string>>(
+        std::string host, std::uint16_t port)>;
 
 // The system resolver (getaddrinfo on Asio's resolver thread).
 HostResolver system_resolver();

@@ -36,7 +36,8 @@ class SnapshotMap {
   // The value stored under `key`, inserting `make()` when there is none and the map holds fewer
   // than `limit` entries. Returns the value (absent when the limit refused it) and whether it is new.
   template <class Make>
-  std::pair<std::optional<V>, bool> get_or_insert(const K& key, Make&& make, std::size_t limit = std::numeric_limits<std::size_t>::max()) {
+  std::pair<std::optional<V>, bool> get_or_insert(const K& key, Make&& make,
+                                                  std::size_t limit = std::numeric_limits<std::size_t>::max()) {
     if (auto found = find(key)) return {std::move(found), false};
     std::optional<V> value;
     bool inserted = false;

@@ -8,8 +8,7 @@ namespace valdori::p2p::crypto {
 namespace {
 
 int sodium_variant(Base64Variant variant) {
-  return variant == Base64Variant::Original ? sodium_base64_VARIANT_ORIGINAL
-                                            : sodium_base64_VARIANT_URLSAFE_NO_PADDING;
+  return variant == Base64Variant::Original ? sodium_base64_VARIANT_ORIGINAL : sodium_base64_VARIANT_URLSAFE_NO_PADDING;
 }
 
 }  // namespace

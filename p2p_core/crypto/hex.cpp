@@ -22,8 +22,7 @@ std::string hex_encode(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-boost::system::result<void, error::HexError> hex_decode_into(std::string_view text,
-                                                             std::span<std::uint8_t> out) {
+boost::system::result<void, error::HexError> hex_decode_into(std::string_view text, std::span<std::uint8_t> out) {
   // Characters are checked before the length, so a wrong character is named even in a short text.
   for (char c : text)
     if (digit_value(c) < 0) return error::HexError::invalid_character(static_cast<std::uint8_t>(c));

@@ -22,7 +22,7 @@ struct SessionKeys {
 // takes the client role. Equal public keys leave no role to choose (SessionKeysIdentical); a peer
 // key that gives no usable shared secret fails with DalekError.
 boost::system::result<SessionKeys, error::Error> compute_kx_session_keys(const X25519PubKey& own_pk,
-                                                                        const X25519SecKey& own_sk,
-                                                                        const X25519PubKey& peer_pk);
+                                                                         const X25519SecKey& own_sk,
+                                                                         const X25519PubKey& peer_pk);
 
 }  // namespace valdori::p2p::crypto

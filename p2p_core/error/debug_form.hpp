@@ -21,11 +21,11 @@ namespace valdori::p2p::debug_form {
 std::string tuple(std::string_view name, const std::vector<std::string>& payloads);
 
 // Debug forms of the payload types.
-std::string str(std::string_view text);                   // quoted and escaped
+std::string str(std::string_view text);                  // quoted and escaped
 std::string bytes(std::span<const std::uint8_t> bytes);  // "[0, 0, 0, 1]"
-std::string io(const std::error_code& error);             // ErrorCode("system", 111, "Connection refused")
-std::string key(const PubKey& key);                       // the key's text form
-std::string addr(const net::SocketAddr& addr);            // "192.0.2.1:4000"
-std::string ip(const boost::asio::ip::address& ip);       // "192.0.2.1"
+std::string io(const std::error_code& error);            // ErrorCode("system", 111, "Connection refused")
+std::string key(const PubKey& key);                      // the key's text form
+std::string addr(const net::SocketAddr& addr);           // "192.0.2.1:4000"
+std::string ip(const boost::asio::ip::address& ip);      // "192.0.2.1"
 
 }  // namespace valdori::p2p::debug_form

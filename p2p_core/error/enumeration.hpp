@@ -19,16 +19,22 @@ class ErrorEnumeration {
   ErrorEnumeration() = default;
   // Implicit, so that a kind can be returned where the error is expected.
   template <class K>
-    requires(std::same_as<std::remove_cvref_t<K>, Kinds> || ...)
-  ErrorEnumeration(K&& kind) : kind_(std::forward<K>(kind)) {}
+  requires(std::same_as<std::remove_cvref_t<K>, Kinds> || ...) ErrorEnumeration(K&& kind)
+      : kind_(std::forward<K>(kind)) {}
 
   std::size_t index() const { return kind_.index(); }
   template <class K>
-  bool is() const { return std::holds_alternative<K>(kind_); }
+  bool is() const {
+    return std::holds_alternative<K>(kind_);
+  }
   template <class K>
-  const K* get_if() const { return std::get_if<K>(&kind_); }
+  const K* get_if() const {
+    return std::get_if<K>(&kind_);
+  }
   template <class Visitor>
-  decltype(auto) visit(Visitor&& visitor) const { return std::visit(std::forward<Visitor>(visitor), kind_); }
+  decltype(auto) visit(Visitor&& visitor) const {
+    return std::visit(std::forward<Visitor>(visitor), kind_);
+  }
 
  private:
   Kind kind_;

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include <boost/system/result.hpp>
 #include <fmt/format.h>
+#include <boost/system/result.hpp>
 
 #include "p2p_core/crypto/error.hpp"
 

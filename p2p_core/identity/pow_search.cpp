@@ -55,8 +55,7 @@ PowSolution search_pow(std::uint8_t difficulty, unsigned workers) {
         break;
       }
     }
-    VLOG_DEBUG(lg(), "Searching for a proof of work of difficulty {} on {} threads", difficulty,
-               threads.size() + 1);
+    VLOG_DEBUG(lg(), "Searching for a proof of work of difficulty {} on {} threads", difficulty, threads.size() + 1);
     work(0);
   }  // joins the workers
 

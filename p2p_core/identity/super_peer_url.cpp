@@ -4,8 +4,8 @@
 #include <limits>
 #include <optional>
 
-#include <boost/url.hpp>
 #include <fmt/format.h>
+#include <boost/url.hpp>
 
 namespace valdori::p2p {
 namespace {
@@ -41,8 +41,8 @@ std::optional<std::uint16_t> parse_port(std::string_view text) {
 bool is_valid_host_name(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '.' || c == '_';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
     if (!ok) return false;
   }
   return true;
@@ -58,10 +58,14 @@ boost::system::result<Params, SuperPeerUrlError> collect_params(const urls::url_
   Params params;
   for (const auto& param : url.params()) {
     std::optional<std::string>* slot = nullptr;
-    if (param.key == kPublicKey) slot = &params.public_key;
-    else if (param.key == kNetworkId) slot = &params.network_id;
-    else if (param.key == kTcpPort) slot = &params.tcp_port;
-    else return fail(Kind::ParameterUnknown, param.key);
+    if (param.key == kPublicKey)
+      slot = &params.public_key;
+    else if (param.key == kNetworkId)
+      slot = &params.network_id;
+    else if (param.key == kTcpPort)
+      slot = &params.tcp_port;
+    else
+      return fail(Kind::ParameterUnknown, param.key);
     if (*slot) return fail(Kind::ParameterRepeated, param.key);
     *slot = param.value;
   }

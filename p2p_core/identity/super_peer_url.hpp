@@ -23,14 +23,14 @@ namespace valdori::p2p {
 
 struct SuperPeerUrlError {
   enum class Kind : std::uint8_t {
-    Malformed,          // not a URL at all
-    SchemeNotUdp,       // detail: the scheme
+    Malformed,     // not a URL at all
+    SchemeNotUdp,  // detail: the scheme
     UserInfoPresent,
     HostMissing,
-    HostInvalid,        // detail: the host
+    HostInvalid,  // detail: the host
     PortMissing,
-    PortInvalid,        // detail: the port text
-    PathPresent,        // detail: the path
+    PortInvalid,  // detail: the port text
+    PathPresent,  // detail: the path
     FragmentPresent,
     ParameterMissing,   // detail: the parameter name
     ParameterRepeated,  // detail: the parameter name

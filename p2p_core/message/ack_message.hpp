@@ -21,8 +21,7 @@ class AckMessage {
   static boost::system::result<std::vector<std::uint8_t>, error::Error> build(
       const NetworkId& network_id, const PubKey& sender, Pow pow, const std::optional<crypto::SessionKey>& tx_key,
       const PubKey& recipient, std::uint64_t hello_time);
-  static boost::system::result<AckMessage, error::Error> parse(std::span<std::uint8_t> body,
-                                                               const LongHeader& header,
+  static boost::system::result<AckMessage, error::Error> parse(std::span<std::uint8_t> body, const LongHeader& header,
                                                                const std::optional<crypto::SessionKey>& rx_key);
 
   std::uint64_t time() const { return time_; }

@@ -22,8 +22,8 @@ boost::system::result<std::size_t, error::Error> AppMessage::build_into(
   if (out.size() < length)
     return error::WriteAppMessageFailed{fmt::format("{} bytes of room for a {}-byte message", out.size(), length)};
   const auto message = out.first(length);
-  const auto body = start_long_message(message, {network_id, sender, pow, recipient, MessageType::APP},
-                                       tx_key.has_value());
+  const auto body =
+      start_long_message(message, {network_id, sender, pow, recipient, MessageType::APP}, tx_key.has_value());
   std::ranges::copy(data, body.begin());
   if (auto armed = finish_long_message(message, tx_key); !armed) return armed.error();
   return length;

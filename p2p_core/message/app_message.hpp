@@ -28,8 +28,7 @@ class AppMessage {
       std::span<std::uint8_t> out, const NetworkId& network_id, const PubKey& sender, Pow pow,
       const std::optional<crypto::SessionKey>& tx_key, const PubKey& recipient, std::span<const std::uint8_t> data);
   // Disarms in place when armed.
-  static boost::system::result<AppMessage, error::Error> parse(std::span<std::uint8_t> body,
-                                                               const LongHeader& header,
+  static boost::system::result<AppMessage, error::Error> parse(std::span<std::uint8_t> body, const LongHeader& header,
                                                                const std::optional<crypto::SessionKey>& rx_key);
 
   std::span<const std::uint8_t> payload() const { return payload_; }

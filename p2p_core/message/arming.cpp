@@ -21,8 +21,8 @@ boost::system::result<void, error::Error> arm_in_place(std::span<std::uint8_t> r
   const std::size_t plain_len = sealed.size() - kArmTagLen;
   unsigned long long sealed_len = 0;
   if (crypto_aead_xchacha20poly1305_ietf_encrypt(sealed.data(), &sealed_len, sealed.data(), plain_len,
-                                                 associated_data.data(), associated_data.size(), nullptr,
-                                                 nonce.data(), key.data()) != 0)
+                                                 associated_data.data(), associated_data.size(), nullptr, nonce.data(),
+                                                 key.data()) != 0)
     return error::EncryptFailed{"message too long for the cipher"};
   return {};
 }

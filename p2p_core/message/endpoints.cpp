@@ -74,8 +74,7 @@ boost::system::result<EndpointList, error::Error> EndpointList::parse(std::span<
     const std::uint8_t family = bytes[offset];
     if (family != kFamilyV4 && family != kFamilyV6)
       return error::EndpointInvalid{fmt::format("unknown address family {}", family)};
-    if (bytes.size() - offset < encoded_len(bytes.data() + offset))
-      return error::EndpointInvalid{"truncated endpoint"};
+    if (bytes.size() - offset < encoded_len(bytes.data() + offset)) return error::EndpointInvalid{"truncated endpoint"};
     const net::SocketAddr endpoint = decode_endpoint(bytes.data() + offset);
     if (endpoint.port() == 0) return error::EndpointPortInvalid{};
     if (!is_usable_endpoint(endpoint)) return error::EndpointAddrInvalid{endpoint.address()};

@@ -12,17 +12,42 @@
 namespace valdori::p2p::message::error {
 namespace {
 
-constexpr std::array<std::string_view, 36> kNames{
-    "AppMessageInvalid", "HelloMessageInvalid", "UniteMessageInvalid", "ArmedMessageInvalid",
-    "MagicNumberInvalid", "MessageTypeInvalid", "DisarmFailedTooShort", "TimeDiffTooLarge",
-    "ArmFailedTooShort", "ArmedLengthInvalid", "AgreementKeyConversionFailed", "EndpointInvalid",
-    "EndpointPortInvalid", "EndpointAddrInvalid", "LongHeaderConversionFailed", "ShortHeaderConversionFailed",
-    "BuildAckMessageFailed", "WriteLongHeaderFailed", "BuildUniteMessageFailed", "WriteAppMessageFailed",
-    "RxKeyNotPresent", "TxKeyNotPresent", "BuildAuthTagFailed", "AckMessageConversionFailed",
-    "HelloMessageConversionFailed", "BuildHelloSuperPeerMessageFailed", "WriteHelloNodePeerMessageFailed",
-    "EndpointPortConversionFailed", "EndpointAddrConversionFailed", "EndpointAddrTryFromSliceFailed",
-    "DecryptFailed", "EncryptFailed", "HelloMessageInvalidChildTime", "HelloMessageInvalidEndpoints",
-    "AEGISConversionError", "InvalidShortId"};
+constexpr std::array<std::string_view, 36> kNames{"AppMessageInvalid",
+                                                  "HelloMessageInvalid",
+                                                  "UniteMessageInvalid",
+                                                  "ArmedMessageInvalid",
+                                                  "MagicNumberInvalid",
+                                                  "MessageTypeInvalid",
+                                                  "DisarmFailedTooShort",
+                                                  "TimeDiffTooLarge",
+                                                  "ArmFailedTooShort",
+                                                  "ArmedLengthInvalid",
+                                                  "AgreementKeyConversionFailed",
+                                                  "EndpointInvalid",
+                                                  "EndpointPortInvalid",
+                                                  "EndpointAddrInvalid",
+                                                  "LongHeaderConversionFailed",
+                                                  "ShortHeaderConversionFailed",
+                                                  "BuildAckMessageFailed",
+                                                  "WriteLongHeaderFailed",
+                                                  "BuildUniteMessageFailed",
+                                                  "WriteAppMessageFailed",
+                                                  "RxKeyNotPresent",
+                                                  "TxKeyNotPresent",
+                                                  "BuildAuthTagFailed",
+                                                  "AckMessageConversionFailed",
+                                                  "HelloMessageConversionFailed",
+                                                  "BuildHelloSuperPeerMessageFailed",
+                                                  "WriteHelloNodePeerMessageFailed",
+                                                  "EndpointPortConversionFailed",
+                                                  "EndpointAddrConversionFailed",
+                                                  "EndpointAddrTryFromSliceFailed",
+                                                  "DecryptFailed",
+                                                  "EncryptFailed",
+                                                  "HelloMessageInvalidChildTime",
+                                                  "HelloMessageInvalidEndpoints",
+                                                  "AEGISConversionError",
+                                                  "InvalidShortId"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::vector<std::string> payloads(const Error& e) {
@@ -67,7 +92,9 @@ std::string display(const Error& e) {
       [](const AppMessageInvalid& k) { return "Invalid APP message: " + k.reason; },
       [](const HelloMessageInvalid& k) { return "Invalid HELLO message: " + k.reason; },
       [](const UniteMessageInvalid& k) { return "Invalid UNITE message: " + k.reason; },
-      [](const ArmedMessageInvalid&) { return std::string("Message is not armed although the peer arms its messages"); },
+      [](const ArmedMessageInvalid&) {
+        return std::string("Message is not armed although the peer arms its messages");
+      },
       [](const MagicNumberInvalid& k) {
         return fmt::format("Invalid magic number: {}", debug_form::bytes(k.magic.bytes));
       },
@@ -95,8 +122,12 @@ std::string display(const Error& e) {
       [](const BuildAuthTagFailed& k) { return "Failed to build authentication tag: " + display(k.error); },
       [](const AckMessageConversionFailed& k) { return "Invalid ACK message: " + k.reason; },
       [](const HelloMessageConversionFailed& k) { return "Invalid HELLO message: " + k.reason; },
-      [](const BuildHelloSuperPeerMessageFailed&) { return std::string("Failed to build HELLO message to super peer"); },
-      [](const WriteHelloNodePeerMessageFailed& k) { return "Failed to write HELLO message to node peer: " + k.reason; },
+      [](const BuildHelloSuperPeerMessageFailed&) {
+        return std::string("Failed to build HELLO message to super peer");
+      },
+      [](const WriteHelloNodePeerMessageFailed& k) {
+        return "Failed to write HELLO message to node peer: " + k.reason;
+      },
       [](const EndpointPortConversionFailed& k) { return "Invalid endpoint port: " + k.reason; },
       [](const EndpointAddrConversionFailed& k) { return "Invalid endpoint address: " + k.reason; },
       [](const EndpointAddrTryFromSliceFailed& k) { return "Invalid endpoint address: " + display(k.error); },

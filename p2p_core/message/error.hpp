@@ -19,54 +19,105 @@ struct SliceLengthError {
 };
 
 // Kinds, in the enumeration's order. `reason` texts describe the failure.
-struct AppMessageInvalid { std::string reason; };
-struct HelloMessageInvalid { std::string reason; };
-struct UniteMessageInvalid { std::string reason; };
+struct AppMessageInvalid {
+  std::string reason;
+};
+struct HelloMessageInvalid {
+  std::string reason;
+};
+struct UniteMessageInvalid {
+  std::string reason;
+};
 struct ArmedMessageInvalid {};  // an unarmed message from a peer whose messages must be armed
-struct MagicNumberInvalid { MagicNumber magic; };
-struct MessageTypeInvalid { std::uint8_t type; };
-struct DisarmFailedTooShort { std::size_t length; std::size_t minimum; };
-struct TimeDiffTooLarge { std::uint64_t diff; };
-struct ArmFailedTooShort { std::size_t length; std::size_t minimum; };
+struct MagicNumberInvalid {
+  MagicNumber magic;
+};
+struct MessageTypeInvalid {
+  std::uint8_t type;
+};
+struct DisarmFailedTooShort {
+  std::size_t length;
+  std::size_t minimum;
+};
+struct TimeDiffTooLarge {
+  std::uint64_t diff;
+};
+struct ArmFailedTooShort {
+  std::size_t length;
+  std::size_t minimum;
+};
 struct ArmedLengthInvalid {};
 struct AgreementKeyConversionFailed {};
-struct EndpointInvalid { std::string reason; };
+struct EndpointInvalid {
+  std::string reason;
+};
 struct EndpointPortInvalid {};
-struct EndpointAddrInvalid { boost::asio::ip::address addr; };
-struct LongHeaderConversionFailed { std::string reason; };
-struct ShortHeaderConversionFailed { std::string reason; };
-struct BuildAckMessageFailed { std::string reason; };
-struct WriteLongHeaderFailed { std::string reason; };
-struct BuildUniteMessageFailed { std::string reason; };
-struct WriteAppMessageFailed { std::string reason; };
+struct EndpointAddrInvalid {
+  boost::asio::ip::address addr;
+};
+struct LongHeaderConversionFailed {
+  std::string reason;
+};
+struct ShortHeaderConversionFailed {
+  std::string reason;
+};
+struct BuildAckMessageFailed {
+  std::string reason;
+};
+struct WriteLongHeaderFailed {
+  std::string reason;
+};
+struct BuildUniteMessageFailed {
+  std::string reason;
+};
+struct WriteAppMessageFailed {
+  std::string reason;
+};
 struct RxKeyNotPresent {};  // an armed message from a peer without session keys
 struct TxKeyNotPresent {};
-struct BuildAuthTagFailed { SliceLengthError error; };
-struct AckMessageConversionFailed { std::string reason; };
-struct HelloMessageConversionFailed { std::string reason; };
+struct BuildAuthTagFailed {
+  SliceLengthError error;
+};
+struct AckMessageConversionFailed {
+  std::string reason;
+};
+struct HelloMessageConversionFailed {
+  std::string reason;
+};
 struct BuildHelloSuperPeerMessageFailed {};
-struct WriteHelloNodePeerMessageFailed { std::string reason; };
-struct EndpointPortConversionFailed { std::string reason; };
-struct EndpointAddrConversionFailed { std::string reason; };
-struct EndpointAddrTryFromSliceFailed { SliceLengthError error; };
-struct DecryptFailed { std::string reason; };
-struct EncryptFailed { std::string reason; };
+struct WriteHelloNodePeerMessageFailed {
+  std::string reason;
+};
+struct EndpointPortConversionFailed {
+  std::string reason;
+};
+struct EndpointAddrConversionFailed {
+  std::string reason;
+};
+struct EndpointAddrTryFromSliceFailed {
+  SliceLengthError error;
+};
+struct DecryptFailed {
+  std::string reason;
+};
+struct EncryptFailed {
+  std::string reason;
+};
 struct HelloMessageInvalidChildTime {};
 struct HelloMessageInvalidEndpoints {};
 struct AEGISConversionError {};
 struct InvalidShortId {};
 
-class Error
-    : public ErrorEnumeration<
-          AppMessageInvalid, HelloMessageInvalid, UniteMessageInvalid, ArmedMessageInvalid, MagicNumberInvalid,
-          MessageTypeInvalid, DisarmFailedTooShort, TimeDiffTooLarge, ArmFailedTooShort, ArmedLengthInvalid,
-          AgreementKeyConversionFailed, EndpointInvalid, EndpointPortInvalid, EndpointAddrInvalid,
-          LongHeaderConversionFailed, ShortHeaderConversionFailed, BuildAckMessageFailed, WriteLongHeaderFailed,
-          BuildUniteMessageFailed, WriteAppMessageFailed, RxKeyNotPresent, TxKeyNotPresent, BuildAuthTagFailed,
-          AckMessageConversionFailed, HelloMessageConversionFailed, BuildHelloSuperPeerMessageFailed,
-          WriteHelloNodePeerMessageFailed, EndpointPortConversionFailed, EndpointAddrConversionFailed,
-          EndpointAddrTryFromSliceFailed, DecryptFailed, EncryptFailed, HelloMessageInvalidChildTime,
-          HelloMessageInvalidEndpoints, AEGISConversionError, InvalidShortId> {
+class Error : public ErrorEnumeration<
+                  AppMessageInvalid, HelloMessageInvalid, UniteMessageInvalid, ArmedMessageInvalid, MagicNumberInvalid,
+                  MessageTypeInvalid, DisarmFailedTooShort, TimeDiffTooLarge, ArmFailedTooShort, ArmedLengthInvalid,
+                  AgreementKeyConversionFailed, EndpointInvalid, EndpointPortInvalid, EndpointAddrInvalid,
+                  LongHeaderConversionFailed, ShortHeaderConversionFailed, BuildAckMessageFailed, WriteLongHeaderFailed,
+                  BuildUniteMessageFailed, WriteAppMessageFailed, RxKeyNotPresent, TxKeyNotPresent, BuildAuthTagFailed,
+                  AckMessageConversionFailed, HelloMessageConversionFailed, BuildHelloSuperPeerMessageFailed,
+                  WriteHelloNodePeerMessageFailed, EndpointPortConversionFailed, EndpointAddrConversionFailed,
+                  EndpointAddrTryFromSliceFailed, DecryptFailed, EncryptFailed, HelloMessageInvalidChildTime,
+                  HelloMessageInvalidEndpoints, AEGISConversionError, InvalidShortId> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };

@@ -31,8 +31,7 @@ boost::system::result<HelloNodePeerMessage, error::Error> HelloNodePeerMessage::
   auto plain = open_long_body(body, header, MessageType::HELLO, rx_key);
   if (!plain) return plain.error();
   if (plain->size() != kBodyLen)
-    return error::HelloMessageConversionFailed{
-        fmt::format("body of {} bytes, expected {}", plain->size(), kBodyLen)};
+    return error::HelloMessageConversionFailed{fmt::format("body of {} bytes, expected {}", plain->size(), kBodyLen)};
   ShortId short_id;
   std::copy_n(plain->begin() + kTimeLen, kShortIdLen, short_id.bytes.begin());
   if (!short_id.is_valid()) return error::InvalidShortId{};

@@ -19,8 +19,7 @@ namespace valdori::p2p::message {
 std::size_t long_message_len(std::size_t body_len, bool armed);
 
 // Writes the header into `message` (long_message_len bytes) and returns where the plain body goes.
-std::span<std::uint8_t> start_long_message(std::span<std::uint8_t> message, const LongHeaderFields& fields,
-                                           bool armed);
+std::span<std::uint8_t> start_long_message(std::span<std::uint8_t> message, const LongHeaderFields& fields, bool armed);
 // Arms the body of a started message in place when a key is given.
 boost::system::result<void, error::Error> finish_long_message(std::span<std::uint8_t> message,
                                                               const std::optional<crypto::SessionKey>& tx_key);

@@ -24,8 +24,7 @@ class UniteMessage {
   static boost::system::result<std::vector<std::uint8_t>, error::Error> build(
       const NetworkId& network_id, const PubKey& sender, Pow pow, const std::optional<crypto::SessionKey>& tx_key,
       const PubKey& recipient, const PubKey& peer, std::span<const net::SocketAddr> endpoints);
-  static boost::system::result<UniteMessage, error::Error> parse(std::span<std::uint8_t> body,
-                                                                 const LongHeader& header,
+  static boost::system::result<UniteMessage, error::Error> parse(std::span<std::uint8_t> body, const LongHeader& header,
                                                                  const std::optional<crypto::SessionKey>& rx_key);
 
   const PubKey& peer() const { return peer_; }

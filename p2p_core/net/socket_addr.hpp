@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include <boost/asio/ip/udp.hpp>
 #include <fmt/format.h>
+#include <boost/asio/ip/udp.hpp>
 
 namespace valdori::p2p::net {
 

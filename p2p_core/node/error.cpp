@@ -13,15 +13,42 @@
 namespace valdori::p2p::node::error {
 namespace {
 
-constexpr std::array<std::string_view, 36> kNames{
-    "SendFailed", "MessageError", "PeerError", "CryptoError", "BindParseError", "BindError",
-    "NetworkIdInvalid", "SuperPeerNetworkIdMismatch", "PowInvalid", "MessageUnarmed", "MessageArmed",
-    "MessageTypeUnexpected", "NoSuperPeers", "MessageInvalidRecipient", "HelloTooOld", "AckTimeIsInFuture",
-    "AckTooOld", "RecvBufDisconnected", "MessageTypeInvalid", "GetAddrsFailed", "SendingDirectError",
-    "SendingRelayedError", "UdpLocalAddrError", "PeerNotPresent", "TcpShutdownError", "HousekeepingFailed",
-    "HelloEndpointInvalid", "HelloAddressInvalid", "AppLenInvalid", "PeersListCapacityExceeded",
-    "SuperPeerResolveWrongFamily", "SendHandleAlreadyCreated", "ShortIdOutdated", "SendHandleClosed",
-    "RecipientIsSuperPeer", "SendToSelf"};
+constexpr std::array<std::string_view, 36> kNames{"SendFailed",
+                                                  "MessageError",
+                                                  "PeerError",
+                                                  "CryptoError",
+                                                  "BindParseError",
+                                                  "BindError",
+                                                  "NetworkIdInvalid",
+                                                  "SuperPeerNetworkIdMismatch",
+                                                  "PowInvalid",
+                                                  "MessageUnarmed",
+                                                  "MessageArmed",
+                                                  "MessageTypeUnexpected",
+                                                  "NoSuperPeers",
+                                                  "MessageInvalidRecipient",
+                                                  "HelloTooOld",
+                                                  "AckTimeIsInFuture",
+                                                  "AckTooOld",
+                                                  "RecvBufDisconnected",
+                                                  "MessageTypeInvalid",
+                                                  "GetAddrsFailed",
+                                                  "SendingDirectError",
+                                                  "SendingRelayedError",
+                                                  "UdpLocalAddrError",
+                                                  "PeerNotPresent",
+                                                  "TcpShutdownError",
+                                                  "HousekeepingFailed",
+                                                  "HelloEndpointInvalid",
+                                                  "HelloAddressInvalid",
+                                                  "AppLenInvalid",
+                                                  "PeersListCapacityExceeded",
+                                                  "SuperPeerResolveWrongFamily",
+                                                  "SendHandleAlreadyCreated",
+                                                  "ShortIdOutdated",
+                                                  "SendHandleClosed",
+                                                  "RecipientIsSuperPeer",
+                                                  "SendToSelf"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::uint32_t network_id_value(const message::NetworkId& id) {
@@ -32,12 +59,16 @@ std::vector<std::string> payloads(const Error& e) {
   using debug_form::io;
   using List = std::vector<std::string>;
   return e.visit(util::Overloaded{
-      [](const SendFailed& k) -> List { return {std::string(debug(k.prot)), io(k.error)}; },
+      [](const SendFailed& k) -> List {
+        return {std::string(debug(k.prot)), io(k.error)};
+      },
       [](const MessageError& k) -> List { return {message::error::debug(k.error)}; },
       [](const PeerError& k) -> List { return {peer::error::debug(k.error)}; },
       [](const CryptoError& k) -> List { return {crypto::error::debug(k.error)}; },
       [](const BindParseError& k) -> List { return {debug(k.error)}; },
-      [](const BindError& k) -> List { return {io(k.error), debug_form::addr(k.addr)}; },
+      [](const BindError& k) -> List {
+        return {io(k.error), debug_form::addr(k.addr)};
+      },
       [](const NetworkIdInvalid& k) -> List { return {debug_form::bytes(k.id)}; },
       [](const SuperPeerNetworkIdMismatch& k) -> List {
         return {debug_form::bytes(k.first), debug_form::bytes(k.other)};
@@ -46,7 +77,9 @@ std::vector<std::string> payloads(const Error& e) {
       [](const HelloTooOld& k) -> List { return {std::to_string(k.age_ms)}; },
       [](const AckTooOld& k) -> List { return {std::to_string(k.age_ms)}; },
       [](const GetAddrsFailed& k) -> List { return {io(k.error)}; },
-      [](const SendingDirectError& k) -> List { return {io(k.error), debug_form::addr(k.addr)}; },
+      [](const SendingDirectError& k) -> List {
+        return {io(k.error), debug_form::addr(k.addr)};
+      },
       [](const SendingRelayedError& k) -> List {
         return {debug_form::key(k.recipient), debug_form::key(k.super_peer)};
       },
@@ -55,7 +88,9 @@ std::vector<std::string> payloads(const Error& e) {
       [](const HousekeepingFailed& k) -> List { return {debug(k.error)}; },
       [](const HelloEndpointInvalid& k) -> List { return {debug_form::str(k.endpoint)}; },
       [](const HelloAddressInvalid& k) -> List { return {debug_form::str(k.address)}; },
-      [](const AppLenInvalid& k) -> List { return {std::to_string(k.length), std::to_string(k.max)}; },
+      [](const AppLenInvalid& k) -> List {
+        return {std::to_string(k.length), std::to_string(k.max)};
+      },
       [](const PeersListCapacityExceeded& k) -> List { return {std::to_string(k.max_peers)}; },
       [](const RecipientIsSuperPeer& k) -> List { return {debug_form::key(k.key)}; },
       [](const auto& k) -> List {
@@ -132,7 +167,9 @@ std::string display(const Error& e) {
       [](const PeersListCapacityExceeded& k) {
         return fmt::format("Peers list full: limit of {} peers reached", k.max_peers);
       },
-      [](const SuperPeerResolveWrongFamily&) { return std::string("Super peer resolved to an unusable address family"); },
+      [](const SuperPeerResolveWrongFamily&) {
+        return std::string("Super peer resolved to an unusable address family");
+      },
       [](const SendHandleAlreadyCreated&) { return std::string("Send handle already created"); },
       [](const ShortIdOutdated&) { return std::string("Short id no longer matches a node peer"); },
       [](const SendHandleClosed&) { return std::string("Send handle closed"); },

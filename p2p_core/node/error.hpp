@@ -32,52 +32,101 @@ struct JoinError {
 };
 
 // Kinds, in the enumeration's order.
-struct SendFailed { TransportProt prot; std::error_code error; };
-struct MessageError { message::error::Error error; };
-struct PeerError { peer::error::Error error; };
-struct CryptoError { crypto::error::Error error; };
-struct BindParseError { AddrParseError error; };
-struct BindError { std::error_code error; net::SocketAddr addr; };
-struct NetworkIdInvalid { message::NetworkId id; };  // the received id
-struct SuperPeerNetworkIdMismatch { message::NetworkId first; message::NetworkId other; };
+struct SendFailed {
+  TransportProt prot;
+  std::error_code error;
+};
+struct MessageError {
+  message::error::Error error;
+};
+struct PeerError {
+  peer::error::Error error;
+};
+struct CryptoError {
+  crypto::error::Error error;
+};
+struct BindParseError {
+  AddrParseError error;
+};
+struct BindError {
+  std::error_code error;
+  net::SocketAddr addr;
+};
+struct NetworkIdInvalid {
+  message::NetworkId id;
+};  // the received id
+struct SuperPeerNetworkIdMismatch {
+  message::NetworkId first;
+  message::NetworkId other;
+};
 struct PowInvalid {};
 struct MessageUnarmed {};
 struct MessageArmed {};
-struct MessageTypeUnexpected { message::MessageType type; };
+struct MessageTypeUnexpected {
+  message::MessageType type;
+};
 struct NoSuperPeers {};
 struct MessageInvalidRecipient {};
-struct HelloTooOld { std::uint64_t age_ms; };
+struct HelloTooOld {
+  std::uint64_t age_ms;
+};
 struct AckTimeIsInFuture {};
-struct AckTooOld { std::uint64_t age_ms; };
+struct AckTooOld {
+  std::uint64_t age_ms;
+};
 struct RecvBufDisconnected {};
 struct MessageTypeInvalid {};
-struct GetAddrsFailed { std::error_code error; };
-struct SendingDirectError { std::error_code error; net::SocketAddr addr; };
-struct SendingRelayedError { PubKey recipient; PubKey super_peer; };
-struct UdpLocalAddrError { std::error_code error; };
+struct GetAddrsFailed {
+  std::error_code error;
+};
+struct SendingDirectError {
+  std::error_code error;
+  net::SocketAddr addr;
+};
+struct SendingRelayedError {
+  PubKey recipient;
+  PubKey super_peer;
+};
+struct UdpLocalAddrError {
+  std::error_code error;
+};
 struct PeerNotPresent {};
-struct TcpShutdownError { std::error_code error; };
-struct HousekeepingFailed { JoinError error; };
-struct HelloEndpointInvalid { std::string endpoint; };
-struct HelloAddressInvalid { std::string address; };
-struct AppLenInvalid { std::size_t length; std::size_t max; };
-struct PeersListCapacityExceeded { std::uint64_t max_peers; };
+struct TcpShutdownError {
+  std::error_code error;
+};
+struct HousekeepingFailed {
+  JoinError error;
+};
+struct HelloEndpointInvalid {
+  std::string endpoint;
+};
+struct HelloAddressInvalid {
+  std::string address;
+};
+struct AppLenInvalid {
+  std::size_t length;
+  std::size_t max;
+};
+struct PeersListCapacityExceeded {
+  std::uint64_t max_peers;
+};
 struct SuperPeerResolveWrongFamily {};
 struct SendHandleAlreadyCreated {};
 struct ShortIdOutdated {};
 struct SendHandleClosed {};
-struct RecipientIsSuperPeer { PubKey key; };
+struct RecipientIsSuperPeer {
+  PubKey key;
+};
 struct SendToSelf {};
 
-class Error
-    : public ErrorEnumeration<
-          SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
-          SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected, NoSuperPeers,
-          MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected,
-          MessageTypeInvalid, GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError,
-          PeerNotPresent, TcpShutdownError, HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid,
-          AppLenInvalid, PeersListCapacityExceeded, SuperPeerResolveWrongFamily, SendHandleAlreadyCreated,
-          ShortIdOutdated, SendHandleClosed, RecipientIsSuperPeer, SendToSelf> {
+class Error : public ErrorEnumeration<
+                  SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
+                  SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected,
+                  NoSuperPeers, MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected,
+                  MessageTypeInvalid, GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError,
+                  PeerNotPresent, TcpShutdownError, HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid,
+                  AppLenInvalid, PeersListCapacityExceeded, SuperPeerResolveWrongFamily, SendHandleAlreadyCreated,
+                  ShortIdOutdated, SendHandleClosed, RecipientIsSuperPeer, SendToSelf> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };

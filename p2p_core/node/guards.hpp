@@ -30,8 +30,7 @@ class UdpBindingGuard {
 // start a new attempt.
 class TcpPathGuard {
  public:
-  TcpPathGuard(std::shared_ptr<NodeInner> node, const PubKey& super_peer,
-               std::shared_ptr<peer::TcpConnection> record)
+  TcpPathGuard(std::shared_ptr<NodeInner> node, const PubKey& super_peer, std::shared_ptr<peer::TcpConnection> record)
       : node_(std::move(node)), super_peer_(super_peer), record_(std::move(record)) {}
   TcpPathGuard(TcpPathGuard&&) noexcept = default;
   TcpPathGuard& operator=(TcpPathGuard&&) = delete;

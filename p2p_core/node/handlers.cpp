@@ -31,9 +31,9 @@ void NodeInner::on_app(peer::NodePeer& peer, const message::AppMessage& app) {
 }
 
 boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
-    const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header,
-    peer::NodePeer& peer, const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link,
-    std::uint64_t now, UdpTransmits& udp_replies, TcpTransmits& tcp_replies) {
+    const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header, peer::NodePeer& peer,
+    const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link, std::uint64_t now,
+    UdpTransmits& udp_replies, TcpTransmits& tcp_replies) {
   const std::uint64_t age = elapsed_ms(now, hello.time());
   if (age > opts_.hello_max_age) return error::HelloTooOld{age};
   peer.heard(now);
@@ -57,13 +57,9 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
   return {};
 }
 
-boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(const net::SocketAddr& source,
-                                                                     const UdpBinding* binding,
-                                                                     const message::LongHeader& header,
-                                                                     peer::NodePeer& peer,
-                                                                     const message::AckMessage& ack,
-                                                                     const std::optional<PubKey>& arrival_link,
-                                                                     std::uint64_t now) {
+boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
+    const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header, peer::NodePeer& peer,
+    const message::AckMessage& ack, const std::optional<PubKey>& arrival_link, std::uint64_t now) {
   if (ack.time() > now) return error::AckTimeIsInFuture{};
   const std::uint64_t age = now - ack.time();
   if (age > opts_.hello_max_age) return error::AckTooOld{age};
@@ -79,8 +75,8 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(const net:
   return {};
 }
 
-void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding,
-                                  peer::SuperPeer& super_peer, const message::AckMessage& ack, std::uint64_t now) {
+void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding, peer::SuperPeer& super_peer,
+                                  const message::AckMessage& ack, std::uint64_t now) {
   if (ack.time() > now || now - ack.time() > opts_.hello_max_age) {
     VLOG_TRACE(node_logger(), "Ignoring outdated ACK from super peer {}", super_peer.key());
     return;
@@ -99,7 +95,7 @@ void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBindin
 }
 
 boost::system::result<void, error::Error> NodeInner::on_unite(const message::UniteMessage& unite, std::uint64_t now,
-                                                             UdpTransmits& udp_replies) {
+                                                              UdpTransmits& udp_replies) {
   const auto peer = peers_.find_node_peer(unite.peer());
   if (!peer) {
     VLOG_TRACE(node_logger(), "Ignoring UNITE for peer {} that is not a known node peer", unite.peer());

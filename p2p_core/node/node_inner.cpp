@@ -16,7 +16,8 @@ constexpr std::size_t kMaxEncodedEndpointLen = 1 + 16 + 2;
 constexpr std::size_t kHelloWithoutEndpointsLen = message::kLongHeaderLen + message::kArmOverhead + 8 + 1;
 
 std::size_t endpoints_fitting(std::size_t max_message_len) {
-  const std::size_t room = max_message_len > kHelloWithoutEndpointsLen ? max_message_len - kHelloWithoutEndpointsLen : 0;
+  const std::size_t room =
+      max_message_len > kHelloWithoutEndpointsLen ? max_message_len - kHelloWithoutEndpointsLen : 0;
   return std::min(message::kMaxEndpoints, room / kMaxEncodedEndpointLen);
 }
 

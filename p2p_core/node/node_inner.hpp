@@ -111,24 +111,25 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   void on_app(peer::NodePeer& peer, const message::AppMessage& app);
   // Checks the HELLO's age, learns the peer's short id for this node and the direct path it
   // came over, and queues the ACK back the way the HELLO came.
-  boost::system::result<void, error::Error> on_node_peer_hello(
-      const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header,
-      peer::NodePeer& peer, const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link,
-      std::uint64_t now, UdpTransmits& udp_replies, TcpTransmits& tcp_replies);
+  boost::system::result<void, error::Error> on_node_peer_hello(const net::SocketAddr& source, const UdpBinding* binding,
+                                                               const message::LongHeader& header, peer::NodePeer& peer,
+                                                               const message::HelloNodePeerMessage& hello,
+                                                               const std::optional<PubKey>& arrival_link,
+                                                               std::uint64_t now, UdpTransmits& udp_replies,
+                                                               TcpTransmits& tcp_replies);
   // Checks the echoed time and records the answer on the path the ACK came over.
-  boost::system::result<void, error::Error> on_node_peer_ack(const net::SocketAddr& source,
-                                                            const UdpBinding* binding,
-                                                            const message::LongHeader& header, peer::NodePeer& peer,
-                                                            const message::AckMessage& ack,
-                                                            const std::optional<PubKey>& arrival_link,
-                                                            std::uint64_t now);
+  boost::system::result<void, error::Error> on_node_peer_ack(const net::SocketAddr& source, const UdpBinding* binding,
+                                                             const message::LongHeader& header, peer::NodePeer& peer,
+                                                             const message::AckMessage& ack,
+                                                             const std::optional<PubKey>& arrival_link,
+                                                             std::uint64_t now);
   // Records the answer on the super peer's UDP path or TCP link; outdated ACKs are ignored.
   void on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding, peer::SuperPeer& super_peer,
                          const message::AckMessage& ack, std::uint64_t now);
   // Adds direct paths to the named peer's endpoints and queues a HELLO over each new one, so
   // that both sides open their way at once.
   boost::system::result<void, error::Error> on_unite(const message::UniteMessage& unite, std::uint64_t now,
-                                                    UdpTransmits& udp_replies);
+                                                     UdpTransmits& udp_replies);
 
   // Housekeeping steps.
   // Drops the node peers that are stale (node_peer.hpp) with their short ids.

@@ -87,9 +87,8 @@ boost::system::result<NodeOpts, NodeOptsBuilderError> NodeOptsBuilder::build() c
     return opts_builder_error::ValidationError{
         fmt::format("udp_sockets is {}, at most {} are allowed", opts_.udp_sockets, kMaxUdpSockets)};
   if (opts_.max_message_len < kMinMaxMessageLen || opts_.max_message_len > kMaxMaxMessageLen)
-    return opts_builder_error::ValidationError{fmt::format("max_message_len is {}, it must lie in {}..{}",
-                                                           opts_.max_message_len, kMinMaxMessageLen,
-                                                           kMaxMaxMessageLen)};
+    return opts_builder_error::ValidationError{fmt::format(
+        "max_message_len is {}, it must lie in {}..{}", opts_.max_message_len, kMinMaxMessageLen, kMaxMaxMessageLen)};
   return opts_;
 }
 

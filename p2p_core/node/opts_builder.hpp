@@ -43,7 +43,10 @@ class NodeOptsBuilder {
   boost::system::result<NodeOpts, NodeOptsBuilderError> build() const;
 
  private:
-  NodeOpts opts_{.id = Identity(SecKey(), Pow()), .udp_addrs = {}, .udp_port = {}, .message_sink = {}};  // `id` is a placeholder until set
+  NodeOpts opts_{.id = Identity(SecKey(), Pow()),
+                 .udp_addrs = {},
+                 .udp_port = {},
+                 .message_sink = {}};  // `id` is a placeholder until set
   bool id_set_ = false;
 };
 

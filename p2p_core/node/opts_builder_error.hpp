@@ -8,8 +8,12 @@
 namespace valdori::p2p::node {
 
 namespace opts_builder_error {
-struct UninitializedField { std::string field; };  // a required option that was not set
-struct ValidationError { std::string reason; };
+struct UninitializedField {
+  std::string field;
+};  // a required option that was not set
+struct ValidationError {
+  std::string reason;
+};
 }  // namespace opts_builder_error
 
 class NodeOptsBuilderError

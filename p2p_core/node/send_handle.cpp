@@ -15,9 +15,6 @@ SendHandleState initial_state(const std::optional<crypto::SessionKey>& tx_key) {
 
 SendHandle::SendHandle(const PubKey& recipient, std::shared_ptr<NodeInner> node,
                        std::optional<crypto::SessionKey> tx_key)
-    : recipient_(recipient),
-      tx_key_(tx_key),
-      node_(std::move(node)),
-      state_(initial_state(tx_key)) {}
+    : recipient_(recipient), tx_key_(tx_key), node_(std::move(node)), state_(initial_state(tx_key)) {}
 
 }  // namespace valdori::p2p::node

@@ -14,8 +14,7 @@ NodeInner::RelayRoute NodeInner::relay_route(std::uint64_t now) const {
   return route;
 }
 
-SendHandleState NodeInner::send_state_for(const SendHandle& handle, const RelayRoute& relay,
-                                          std::uint64_t now) const {
+SendHandleState NodeInner::send_state_for(const SendHandle& handle, const RelayRoute& relay, std::uint64_t now) const {
   SendHandleState state;
   state.tx_key = handle.tx_key();
   state.relay_targets = relay.targets;
@@ -50,8 +49,8 @@ boost::system::result<std::shared_ptr<SendHandle>, error::Error> NodeInner::send
   }
   const auto keys = peer::session_keys_for(agreement_keys_, recipient);
   if (!keys) return error::PeerError{keys.error()};
-  auto handle = std::make_shared<SendHandle>(recipient, shared_from_this(),
-                                             *keys ? std::optional((*keys)->tx) : std::nullopt);
+  auto handle =
+      std::make_shared<SendHandle>(recipient, shared_from_this(), *keys ? std::optional((*keys)->tx) : std::nullopt);
   const std::uint64_t now = current_time();
   handle->set_state(send_state_for(*handle, relay_route(now), now));
   for (;;) {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/result.hpp>
-#include <fmt/format.h>
 
 #include "p2p_core/net/socket_addr.hpp"
 #include "p2p_core/node/error.hpp"
@@ -23,8 +23,8 @@ class UdpBinding {
  public:
   // `token` is a child of the node token. Fails when the socket's local address cannot be read.
   static boost::system::result<std::shared_ptr<UdpBinding>, error::Error> create(util::CancellationToken token,
-                                                                                SharedUdpSocket socket,
-                                                                                std::string interface_name = {});
+                                                                                 SharedUdpSocket socket,
+                                                                                 std::string interface_name = {});
 
   const net::SocketAddr& local_addr() const { return local_addr_; }
   const SharedUdpSocket& socket() const { return socket_; }
@@ -56,10 +56,9 @@ using UdpBindings = std::vector<std::shared_ptr<UdpBinding>>;
 template <>
 struct fmt::formatter<valdori::p2p::node::UdpBinding> : fmt::formatter<std::string_view> {
   auto format(const valdori::p2p::node::UdpBinding& binding, fmt::format_context& ctx) const {
-    const std::string text =
-        binding.interface_name().empty()
-            ? fmt::format("udp://{}", binding.local_addr())
-            : fmt::format("udp://{} ({})", binding.local_addr(), binding.interface_name());
+    const std::string text = binding.interface_name().empty()
+                                 ? fmt::format("udp://{}", binding.local_addr())
+                                 : fmt::format("udp://{} ({})", binding.local_addr(), binding.interface_name());
     return fmt::formatter<std::string_view>::format(text, ctx);
   }
 };

@@ -10,11 +10,19 @@
 namespace valdori::p2p::peer::error {
 
 // Kinds, in the enumeration's order.
-struct Crypto { crypto::error::Error error; };
+struct Crypto {
+  crypto::error::Error error;
+};
 struct AgreementPkNotPresent {};
 struct AgreementSkNotPresent {};
-struct SuperPeerLookupFailed { std::string host; std::string failure; };
-struct SuperPeerResolveTimeout { std::string host; std::uint64_t limit_ms; };
+struct SuperPeerLookupFailed {
+  std::string host;
+  std::string failure;
+};
+struct SuperPeerResolveTimeout {
+  std::string host;
+  std::uint64_t limit_ms;
+};
 struct SuperPeerResolveEmpty {};
 
 class Error : public ErrorEnumeration<Crypto, AgreementPkNotPresent, AgreementSkNotPresent, SuperPeerLookupFailed,

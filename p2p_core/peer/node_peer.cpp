@@ -97,14 +97,14 @@ bool NodePeer::is_stale(std::uint64_t now, std::uint64_t quiet_limit) const {
 }
 
 std::pair<std::shared_ptr<PeerPath>, bool> NodePeer::add_path(const PeerPathKey& key) {
-  auto [path, added] = paths_.get_or_insert(key, [] { return std::make_shared<PeerPath>(); }, kMaxDirectPaths);
+  auto [path, added] = paths_.get_or_insert(
+      key, [] { return std::make_shared<PeerPath>(); }, kMaxDirectPaths);
   return {path.value_or(nullptr), added};
 }
 
 std::vector<PeerPathKey> NodePeer::remove_stale_paths(std::uint64_t now, std::uint64_t hello_timeout) {
-  return paths_.erase_if([&](const PeerPathKey&, const std::shared_ptr<PeerPath>& path) {
-    return path->is_stale(now, hello_timeout);
-  });
+  return paths_.erase_if(
+      [&](const PeerPathKey&, const std::shared_ptr<PeerPath>& path) { return path->is_stale(now, hello_timeout); });
 }
 
 bool NodePeer::is_reachable(std::uint64_t now, std::uint64_t hello_timeout) const {

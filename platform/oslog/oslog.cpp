@@ -67,19 +67,18 @@ void OsLog::write(OsLogType type, std::string_view message) const {
 #else
   std::string prefix = scopes.empty() ? std::string() : scopes + ": ";
   if (destination_ == Destination::Syslog) {
-    syslog(syslog_priority(type), "[%s] %s%.*s", category_.c_str(), prefix.c_str(),
-           static_cast<int>(message.size()), message.data());
+    syslog(syslog_priority(type), "[%s] %s%.*s", category_.c_str(), prefix.c_str(), static_cast<int>(message.size()),
+           message.data());
   } else {
     static std::mutex stderr_mutex;
     std::lock_guard lock(stderr_mutex);
-    std::fprintf(stderr, "%s[%s] %s: %s%.*s\n", subsystem_.c_str(), category_.c_str(), type_name(type),
-                 prefix.c_str(), static_cast<int>(message.size()), message.data());
+    std::fprintf(stderr, "%s[%s] %s: %s%.*s\n", subsystem_.c_str(), category_.c_str(), type_name(type), prefix.c_str(),
+                 static_cast<int>(message.size()), message.data());
   }
 #endif
 }
 
-ActivityScope::ActivityScope(std::string description)
-    : description_(std::move(description)), outer_(innermost_scope) {
+ActivityScope::ActivityScope(std::string description) : description_(std::move(description)), outer_(innermost_scope) {
   innermost_scope = this;
 }
 

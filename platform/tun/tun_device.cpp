@@ -32,7 +32,7 @@ error_code errc_code(boost::system::errc::errc_t e) { return boost::system::errc
 }  // namespace
 
 boost::system::result<std::shared_ptr<TunDevice>> TunDevice::from_fd(const asio::any_io_executor& executor, int fd,
-                                                                    TunFraming framing) {
+                                                                     TunFraming framing) {
   if (fd < 0) return errc_code(boost::system::errc::bad_file_descriptor);
   asio::posix::stream_descriptor descriptor(executor);
   error_code ec;
@@ -56,8 +56,7 @@ asio::awaitable<boost::system::result<std::size_t>> TunDevice::recv(std::span<st
     co_return n;
   }
   std::array<std::uint8_t, kIpv4FamilyPrefix.size()> prefix{};
-  const std::array<asio::mutable_buffer, 2> frame = {asio::buffer(prefix),
-                                                     asio::buffer(packet.data(), packet.size())};
+  const std::array<asio::mutable_buffer, 2> frame = {asio::buffer(prefix), asio::buffer(packet.data(), packet.size())};
   for (;;) {
     auto [ec, n] = co_await descriptor_.async_read_some(frame, kAwaitResult);
     if (ec) co_return ec;

@@ -35,8 +35,7 @@ class TunDevice {
   // Registers `fd` with the executor's I/O service and makes it non-blocking. The device owns
   // the descriptor from then on and closes it when it is destroyed; when this fails, the
   // descriptor stays the caller's.
-  static boost::system::result<std::shared_ptr<TunDevice>> from_fd(const boost::asio::any_io_executor& executor,
-                                                                   int fd,
+  static boost::system::result<std::shared_ptr<TunDevice>> from_fd(const boost::asio::any_io_executor& executor, int fd,
                                                                    TunFraming framing = kNativeTunFraming);
 
   TunDevice(const TunDevice&) = delete;

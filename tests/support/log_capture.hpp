@@ -20,7 +20,7 @@ struct CapturedEvent {
 
 class LogCapture {
  public:
-  LogCapture();  // raises the level to TRACE and attaches the capture
+  LogCapture();   // raises the level to TRACE and attaches the capture
   ~LogCapture();  // detaches it and restores the previous level
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;

@@ -18,8 +18,7 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   // A test may have made parts read-only; open them again so removal succeeds.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                               ignored);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
 }
 

@@ -46,21 +46,21 @@ std::string render_fields(Fields fields);
 
 }  // namespace valdori::log
 
-#define VLOG_AT(lg, lvl, ...)                     \
-  do {                                            \
-    ::spdlog::logger& vlog_lg_ = (lg);            \
-    if (vlog_lg_.should_log(lvl)) {               \
-      vlog_lg_.log(lvl, __VA_ARGS__);             \
-    }                                             \
+#define VLOG_AT(lg, lvl, ...)          \
+  do {                                 \
+    ::spdlog::logger& vlog_lg_ = (lg); \
+    if (vlog_lg_.should_log(lvl)) {    \
+      vlog_lg_.log(lvl, __VA_ARGS__);  \
+    }                                  \
   } while (false)
 
 // As VLOG_AT, with structured fields appended to the formatted message.
-#define VLOG_AT_FIELDS(lg, lvl, fields, ...)                                                  \
-  do {                                                                                        \
-    ::spdlog::logger& vlog_lg_ = (lg);                                                        \
-    if (vlog_lg_.should_log(lvl)) {                                                           \
+#define VLOG_AT_FIELDS(lg, lvl, fields, ...)                                                        \
+  do {                                                                                              \
+    ::spdlog::logger& vlog_lg_ = (lg);                                                              \
+    if (vlog_lg_.should_log(lvl)) {                                                                 \
       vlog_lg_.log(lvl, "{}{}", ::fmt::format(__VA_ARGS__), ::valdori::log::render_fields(fields)); \
-    }                                                                                         \
+    }                                                                                               \
   } while (false)
 
 #define VLOG_TRACE(lg, ...) VLOG_AT(lg, ::spdlog::level::trace, __VA_ARGS__)

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include <boost/asio/ip/address_v4.hpp>
 #include <fmt/format.h>
+#include <boost/asio/ip/address_v4.hpp>
 
 namespace valdori::util::net {
 

@@ -70,8 +70,7 @@ class Ipv4PrefixMap {
       map.entries_.reserve(entries_.size());
       for (auto& [net, value] : entries_) map.entries_.push_back(Entry{net, std::move(value)});
       entries_.clear();
-      std::sort(map.entries_.begin(), map.entries_.end(),
-                [](const Entry& a, const Entry& b) { return a.net < b.net; });
+      std::sort(map.entries_.begin(), map.entries_.end(), [](const Entry& a, const Entry& b) { return a.net < b.net; });
       std::vector<Ipv4Net> networks;
       networks.reserve(map.entries_.size());
       for (const auto& entry : map.entries_) networks.push_back(entry.net);

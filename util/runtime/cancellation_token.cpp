@@ -4,7 +4,6 @@
 #include <mutex>
 #include <vector>
 
-
 #include "util/runtime/detail/wait_op.hpp"
 
 namespace valdori::util {
@@ -101,24 +100,17 @@ boost::asio::awaitable<void> wait_cancelled(std::shared_ptr<TokenState> state) {
 
 CancellationToken::CancellationToken() : state_(std::make_shared<detail::TokenState>()) {}
 
-CancellationToken::CancellationToken(std::shared_ptr<detail::TokenState> state)
-    : state_(std::move(state)) {}
+CancellationToken::CancellationToken(std::shared_ptr<detail::TokenState> state) : state_(std::move(state)) {}
 
-CancellationToken CancellationToken::child_token() const {
-  return CancellationToken(state_->make_child());
-}
+CancellationToken CancellationToken::child_token() const { return CancellationToken(state_->make_child()); }
 
 void CancellationToken::cancel() const { state_->cancel(); }
 
 bool CancellationToken::is_cancelled() const noexcept { return state_->is_cancelled(); }
 
-boost::asio::awaitable<void> CancellationToken::cancelled() const {
-  return detail::wait_cancelled(state_);
-}
+boost::asio::awaitable<void> CancellationToken::cancelled() const { return detail::wait_cancelled(state_); }
 
-std::size_t CancellationToken::child_registrations() const {
-  return state_->child_registrations();
-}
+std::size_t CancellationToken::child_registrations() const { return state_->child_registrations(); }
 
 std::size_t CancellationToken::pending_waits() const { return state_->pending_waits(); }
 

@@ -56,9 +56,7 @@ class CancellationToken {
   std::size_t pending_waits() const;
 
   // True when both handles refer to the same token.
-  friend bool operator==(const CancellationToken& a, const CancellationToken& b) {
-    return a.state_ == b.state_;
-  }
+  friend bool operator==(const CancellationToken& a, const CancellationToken& b) { return a.state_ == b.state_; }
 
  private:
   explicit CancellationToken(std::shared_ptr<detail::TokenState> state);

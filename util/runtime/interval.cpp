@@ -9,8 +9,7 @@ namespace valdori::util {
 Interval::Interval(const boost::asio::any_io_executor& executor, clock::duration period)
     : Interval(executor, period, clock::now()) {}
 
-Interval::Interval(const boost::asio::any_io_executor& executor, clock::duration period,
-                   clock::time_point start)
+Interval::Interval(const boost::asio::any_io_executor& executor, clock::duration period, clock::time_point start)
     : timer_(executor), period_(period), next_(start) {
   if (period <= clock::duration::zero()) {
     throw std::invalid_argument("Interval: the period must be positive");

@@ -23,8 +23,7 @@ class Interval {
   // First tick now. Throws std::invalid_argument when `period` is not positive.
   Interval(const boost::asio::any_io_executor& executor, clock::duration period);
   // First tick at `start`.
-  Interval(const boost::asio::any_io_executor& executor, clock::duration period,
-           clock::time_point start);
+  Interval(const boost::asio::any_io_executor& executor, clock::duration period, clock::time_point start);
 
   // Waits for the next deadline and returns it (the scheduled time, not the time of waking).
   boost::asio::awaitable<clock::time_point> tick();

@@ -51,8 +51,7 @@ class LockCore : public std::enable_shared_from_this<LockCore> {
 
   template <typename Handler>
   void start_wait(const std::shared_ptr<LockWait>& op, Handler&& handler) {
-    arm_cancellable(shared_from_this(), std::static_pointer_cast<WaitOp>(op),
-                    std::forward<Handler>(handler));
+    arm_cancellable(shared_from_this(), std::static_pointer_cast<WaitOp>(op), std::forward<Handler>(handler));
     std::vector<std::shared_ptr<LockWait>> granted;
     {
       std::lock_guard lock(mutex_);
@@ -137,11 +136,8 @@ std::optional<LockGuard<Mode>> try_acquire_lock(const std::shared_ptr<LockCore>&
 }
 
 template boost::asio::awaitable<LockGuard<LockMode::shared>> acquire_lock(std::shared_ptr<LockCore>);
-template boost::asio::awaitable<LockGuard<LockMode::exclusive>> acquire_lock(
-    std::shared_ptr<LockCore>);
-template std::optional<LockGuard<LockMode::shared>> try_acquire_lock(
-    const std::shared_ptr<LockCore>&);
-template std::optional<LockGuard<LockMode::exclusive>> try_acquire_lock(
-    const std::shared_ptr<LockCore>&);
+template boost::asio::awaitable<LockGuard<LockMode::exclusive>> acquire_lock(std::shared_ptr<LockCore>);
+template std::optional<LockGuard<LockMode::shared>> try_acquire_lock(const std::shared_ptr<LockCore>&);
+template std::optional<LockGuard<LockMode::exclusive>> try_acquire_lock(const std::shared_ptr<LockCore>&);
 
 }  // namespace valdori::util::detail

@@ -73,14 +73,10 @@ std::optional<LockGuard<Mode>> try_acquire_lock(const std::shared_ptr<LockCore>&
 // Diagnostics: the number of queued waiters.
 std::size_t queued_waiters(const LockCore& core);
 
-extern template boost::asio::awaitable<LockGuard<LockMode::shared>> acquire_lock(
-    std::shared_ptr<LockCore>);
-extern template boost::asio::awaitable<LockGuard<LockMode::exclusive>> acquire_lock(
-    std::shared_ptr<LockCore>);
-extern template std::optional<LockGuard<LockMode::shared>> try_acquire_lock(
-    const std::shared_ptr<LockCore>&);
-extern template std::optional<LockGuard<LockMode::exclusive>> try_acquire_lock(
-    const std::shared_ptr<LockCore>&);
+extern template boost::asio::awaitable<LockGuard<LockMode::shared>> acquire_lock(std::shared_ptr<LockCore>);
+extern template boost::asio::awaitable<LockGuard<LockMode::exclusive>> acquire_lock(std::shared_ptr<LockCore>);
+extern template std::optional<LockGuard<LockMode::shared>> try_acquire_lock(const std::shared_ptr<LockCore>&);
+extern template std::optional<LockGuard<LockMode::exclusive>> try_acquire_lock(const std::shared_ptr<LockCore>&);
 
 }  // namespace detail
 }  // namespace valdori::util

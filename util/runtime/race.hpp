@@ -84,8 +84,7 @@ OnExecutor<Executor, Op> on_executor(Executor ex, Op op) {
 
 // Runs `task` and `stopper` side by side; the first to finish wins and the other is cancelled.
 template <typename T>
-boost::asio::awaitable<RaceResult<T>> race(boost::asio::awaitable<T> task,
-                                           boost::asio::awaitable<void> stopper) {
+boost::asio::awaitable<RaceResult<T>> race(boost::asio::awaitable<T> task, boost::asio::awaitable<void> stopper) {
   namespace asio = boost::asio;
   auto ex = co_await asio::this_coro::executor;
   // Built outside the co_await expression, which then holds no temporaries of note.
@@ -123,8 +122,7 @@ boost::asio::awaitable<RaceResult<T>> with_timeout(boost::asio::awaitable<T> tas
 }
 
 template <typename T>
-boost::asio::awaitable<RaceResult<T>> until_cancelled(CancellationToken token,
-                                                      boost::asio::awaitable<T> task) {
+boost::asio::awaitable<RaceResult<T>> until_cancelled(CancellationToken token, boost::asio::awaitable<T> task) {
   if (token.is_cancelled()) co_return RaceResult<T>{};
   auto race = detail::race<T>(std::move(task), token.cancelled());
   co_return co_await std::move(race);

@@ -30,18 +30,12 @@ class RwLock {
   RwLock(const RwLock&) = delete;
   RwLock& operator=(const RwLock&) = delete;
 
-  boost::asio::awaitable<ReadGuard> read() {
-    return detail::acquire_lock<LockMode::shared>(core_);
-  }
-  boost::asio::awaitable<WriteGuard> write() {
-    return detail::acquire_lock<LockMode::exclusive>(core_);
-  }
+  boost::asio::awaitable<ReadGuard> read() { return detail::acquire_lock<LockMode::shared>(core_); }
+  boost::asio::awaitable<WriteGuard> write() { return detail::acquire_lock<LockMode::exclusive>(core_); }
 
   // Succeed only when the lock could be taken at once without jumping the queue.
   std::optional<ReadGuard> try_read() { return detail::try_acquire_lock<LockMode::shared>(core_); }
-  std::optional<WriteGuard> try_write() {
-    return detail::try_acquire_lock<LockMode::exclusive>(core_);
-  }
+  std::optional<WriteGuard> try_write() { return detail::try_acquire_lock<LockMode::exclusive>(core_); }
 
   // Diagnostics: waiters currently queued.
   std::size_t queued_waiters() const { return detail::queued_waiters(*core_); }

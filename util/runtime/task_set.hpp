@@ -88,14 +88,12 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
     running_.emplace(id, Member{signal, strand});
     // Posted under the lock, so that an abort posted later reaches the member's strand after
     // the member has been started and its cancellation slot connected.
-    boost::asio::post(strand, [self = this->shared_from_this(), id, signal, strand,
-                               task = std::move(task)]() mutable {
+    boost::asio::post(strand, [self = this->shared_from_this(), id, signal, strand, task = std::move(task)]() mutable {
       boost::asio::co_spawn(
           strand, boxed(std::move(task)),
-          boost::asio::bind_cancellation_slot(
-              signal->slot(), [self, id](std::exception_ptr error, boxed_t<T> result) {
-                self->finished(id, std::move(error), std::move(result));
-              }));
+          boost::asio::bind_cancellation_slot(signal->slot(), [self, id](std::exception_ptr error, boxed_t<T> result) {
+            self->finished(id, std::move(error), std::move(result));
+          }));
     });
     return id;
   }
@@ -136,8 +134,7 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
     return running_.size();
   }
 
-  static boost::asio::awaitable<std::optional<Outcome>> join_next(
-      std::shared_ptr<TaskSetState> self) {
+  static boost::asio::awaitable<std::optional<Outcome>> join_next(std::shared_ptr<TaskSetState> self) {
     bool wait = false;
     std::optional<Outcome> ready;
     {
@@ -157,8 +154,7 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
 
   template <typename Handler>
   void start_wait(const std::shared_ptr<JoinWait>& op, Handler&& handler) {
-    arm_cancellable(this->shared_from_this(), std::static_pointer_cast<WaitOp>(op),
-                    std::forward<Handler>(handler));
+    arm_cancellable(this->shared_from_this(), std::static_pointer_cast<WaitOp>(op), std::forward<Handler>(handler));
     {
       std::lock_guard lock(mutex_);
       if (finished_.empty() && !running_.empty() && !closed_) {
@@ -190,9 +186,8 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
 
   // The signal is emitted on the member's strand, serialised with the member coroutine.
   static void post_abort(const Member& member) {
-    boost::asio::post(member.strand, [signal = member.signal] {
-      signal->emit(boost::asio::cancellation_type::terminal);
-    });
+    boost::asio::post(member.strand,
+                      [signal = member.signal] { signal->emit(boost::asio::cancellation_type::terminal); });
   }
 
   void finished(TaskId id, std::exception_ptr error, boxed_t<T> result) {
@@ -255,9 +250,7 @@ class TaskSet {
   // Waits for the next member to finish and returns its outcome; outcomes of members that
   // finished earlier come first, in finishing order. Returns nullopt at once when the set
   // has no member left to join. Cancellable through Asio per-operation cancellation.
-  boost::asio::awaitable<std::optional<Outcome>> join_next() {
-    return detail::TaskSetState<T>::join_next(state_);
-  }
+  boost::asio::awaitable<std::optional<Outcome>> join_next() { return detail::TaskSetState<T>::join_next(state_); }
 
   // Aborts one running member; false when it is not running (finished or unknown).
   bool abort(TaskId id) { return state_->abort(id); }

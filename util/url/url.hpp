@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include <fmt/format.h>
 #include <boost/assert/source_location.hpp>
 #include <boost/system/result.hpp>
 #include <boost/url/url.hpp>
 #include <boost/url/url_view.hpp>
-#include <fmt/format.h>
 
 namespace valdori::util {
 

@@ -19,14 +19,13 @@ void log_query(spdlog::logger& logger, const ldns_pkt& query, packet::UdpEndpoin
   const bool dnssec = ldns_pkt_edns(&query) && ldns_pkt_edns_do(&query);
   const std::uint16_t id = ldns_pkt_id(&query);
   const std::string op_code = opcode_text(ldns_pkt_get_opcode(&query));
-  VLOG_AT_FIELDS(logger, log::Level::trace,
-                 (log::Fields{{"id", std::to_string(id)},
-                              {"op_code", op_code},
-                              {"message_type", "Query"},
-                              {"dnssec", bool_text(dnssec)}}),
-                 "Parsed DNS message details");
-  VLOG_DEBUG(logger, "request:{} src:{}://{}#{} type:{} dnssec:{} {} qflags:{}", id, "UDP",
-             client.address.to_string(), client.port, "Query", dnssec, op_code, flags_text(query));
+  VLOG_AT_FIELDS(
+      logger, log::Level::trace,
+      (log::Fields{
+          {"id", std::to_string(id)}, {"op_code", op_code}, {"message_type", "Query"}, {"dnssec", bool_text(dnssec)}}),
+      "Parsed DNS message details");
+  VLOG_DEBUG(logger, "request:{} src:{}://{}#{} type:{} dnssec:{} {} qflags:{}", id, "UDP", client.address.to_string(),
+             client.port, "Query", dnssec, op_code, flags_text(query));
 
   const ldns_rr_list* questions = ldns_pkt_question(&query);
   for (std::size_t i = 0; i < ldns_rr_list_rr_count(questions); ++i) {

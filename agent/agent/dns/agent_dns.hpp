@@ -38,8 +38,7 @@ class AgentDns {
   // to `responder`. Writes at most one answer packet to `device`; a message that does not
   // decode or is itself a response is dropped with a log line.
   boost::asio::awaitable<void> on_packet(std::shared_ptr<platform::TunDevice> device, packet::UdpEndpoint client,
-                                         packet::UdpEndpoint responder,
-                                         std::span<const std::uint8_t> message) const;
+                                         packet::UdpEndpoint responder, std::span<const std::uint8_t> message) const;
 
  private:
   p2p::concurrent::AtomicSharedPtr<const DnsCatalog> catalog_;

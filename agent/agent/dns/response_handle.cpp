@@ -75,12 +75,13 @@ boost::asio::awaitable<boost::system::result<void>> ResponseHandle::send_respons
   const std::uint16_t id = ldns_pkt_id(response.get());
   VLOG_TRACE(logger, "Starting DNS response encoding for ID: {}", id);
   VLOG_AT_FIELDS(logger, log::Level::debug,
-                 (log::Fields{{"id", std::to_string(id)}, {"response_code", rcode_text(*response)}}), "sending response");
+                 (log::Fields{{"id", std::to_string(id)}, {"response_code", rcode_text(*response)}}),
+                 "sending response");
 
-  const std::size_t max_size = ldns_pkt_edns(response.get())
-                                   ? std::min<std::size_t>(ldns_pkt_edns_udp_size(response.get()),
-                                                           packet::kUdpMaxPayloadLen)
-                                   : kClassicUdpPayloadSize;
+  const std::size_t max_size =
+      ldns_pkt_edns(response.get())
+          ? std::min<std::size_t>(ldns_pkt_edns_udp_size(response.get()), packet::kUdpMaxPayloadLen)
+          : kClassicUdpPayloadSize;
   VLOG_TRACE(logger, "setting response max size: {} for protocol: {}", max_size, "Udp");
 
   const auto encoded = encode_within(response.get(), max_size);

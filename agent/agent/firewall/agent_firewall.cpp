@@ -37,8 +37,8 @@ std::vector<const NetworkMap::value_type*> in_url_order(const NetworkMap& networ
   return ordered;
 }
 
-void warn_overlap(std::string_view side, const util::Url& url, Ipv4Net source, Ipv4Net dest,
-                  const p2p::PubKey& kept, const p2p::PubKey& ignored) {
+void warn_overlap(std::string_view side, const util::Url& url, Ipv4Net source, Ipv4Net dest, const p2p::PubKey& kept,
+                  const p2p::PubKey& ignored) {
   VLOG_AT_FIELDS(lg(), log::Level::warn,
                  (log::Fields{{"network", debug_string(util::mask_url(url))},
                               {"source_net", source.to_string()},
@@ -65,11 +65,10 @@ void add_tx_routes(const valdori::node::Node& node, const RoutingTrie& rules, co
         if (stored->recipient() != peer) warn_overlap("TX", url, source, dest, stored->recipient(), peer);
         continue;
       }
-      VLOG_AT_FIELDS(lg(), log::Level::trace,
-                     (log::Fields{{"dest_net", dest.to_string()},
-                                  {"source_net", source.to_string()},
-                                  {"peer", peer.to_string()}}),
-                     "Added TX route: {} -> {} via peer {}", source, dest, peer);
+      VLOG_AT_FIELDS(
+          lg(), log::Level::trace,
+          (log::Fields{{"dest_net", dest.to_string()}, {"source_net", source.to_string()}, {"peer", peer.to_string()}}),
+          "Added TX route: {} -> {} via peer {}", source, dest, peer);
     }
   }
 }
@@ -86,11 +85,10 @@ void add_rx_routes(const RoutingTrie& rules, const util::Url& url, TwoLevelPrefi
         if (stored != peer) warn_overlap("RX", url, source, dest, stored, peer);
         continue;
       }
-      VLOG_AT_FIELDS(lg(), log::Level::trace,
-                     (log::Fields{{"source_net", source.to_string()},
-                                  {"dest_net", dest.to_string()},
-                                  {"peer", peer.to_string()}}),
-                     "Added RX route: {} -> {} from peer {} to TUN device", source, dest, peer);
+      VLOG_AT_FIELDS(
+          lg(), log::Level::trace,
+          (log::Fields{{"source_net", source.to_string()}, {"dest_net", dest.to_string()}, {"peer", peer.to_string()}}),
+          "Added RX route: {} -> {} from peer {} to TUN device", source, dest, peer);
     }
   }
 }

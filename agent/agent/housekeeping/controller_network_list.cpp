@@ -24,7 +24,7 @@ asio::awaitable<std::optional<std::string>> copy_shared_secret(std::shared_ptr<A
 }
 
 asio::awaitable<std::optional<ControllerNetworks>> controller_network_list(std::shared_ptr<AgentInner> inner,
-                                                                          std::optional<std::string> secret) {
+                                                                           std::optional<std::string> secret) {
   std::optional<ControllerNetworks> listed;
   if (!secret) {
     // Named: GCC 12 destroys temporaries of a co_await expression twice.

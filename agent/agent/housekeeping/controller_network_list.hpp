@@ -20,6 +20,6 @@ boost::asio::awaitable<std::optional<std::string>> copy_shared_secret(std::share
 // With one, the list is fetched; when that fails, the status carries the error and the result is
 // empty (nullopt): the list is unknown this pass, which is no reason to leave any network.
 boost::asio::awaitable<std::optional<ControllerNetworks>> controller_network_list(std::shared_ptr<AgentInner> inner,
-                                                                                 std::optional<std::string> secret);
+                                                                                  std::optional<std::string> secret);
 
 }  // namespace valdori::agent::housekeeping

@@ -62,8 +62,8 @@ NetworkHealth after_failed_retrieval(const Network& entry, const error::Error& f
 }
 
 NetworkHealth after_timeout(const Network& entry, const SpanLog& span) {
-  const std::string timeout = fmt::format("Timeout of {} ms exceeded while attempting to retrieve network config",
-                                          kRetrieveTimeout.count());
+  const std::string timeout =
+      fmt::format("Timeout of {} ms exceeded while attempting to retrieve network config", kRetrieveTimeout.count());
   span.log(Level::warn, "{}", timeout);
   if (entry.disabled) {
     span.log(Level::trace, "Ignoring config timeout for disabled network");

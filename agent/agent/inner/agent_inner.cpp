@@ -84,10 +84,9 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
   auto shared_platform = std::make_shared<const PlatformDependent>(std::move(platform));
   const std::uint16_t mtu = packet_mtu(config.mtu);
   co_return std::make_shared<AgentInner>(token, std::move(node), std::move(inbound), std::move(shared_platform),
-                                            dns_disabled ? nullptr : std::make_unique<dns::AgentDns>(),
-                                            std::move(outbound), std::move(config_path), config.identity, mtu,
-                                            executor, std::move(state_config));
-
+                                         dns_disabled ? nullptr : std::make_unique<dns::AgentDns>(),
+                                         std::move(outbound), std::move(config_path), config.identity, mtu, executor,
+                                         std::move(state_config));
 }
 
 }  // namespace valdori::agent

@@ -54,17 +54,17 @@ class AgentInner {
  public:
   util::CancellationToken token;  // the agent token: root of the agent's tasks
   std::shared_ptr<valdori::node::Node> node;
-  std::shared_ptr<InboundQueue> inbound;    // filled by the node's message sink
+  std::shared_ptr<InboundQueue> inbound;  // filled by the node's message sink
   netif::AgentNetif netif;
-  std::unique_ptr<dns::AgentDns> dns;       // none when DNS is switched off
+  std::unique_ptr<dns::AgentDns> dns;  // none when DNS is switched off
   p2p::concurrent::AtomicSharedPtr<const firewall::TxTrie> tx_trie;
   p2p::concurrent::AtomicSharedPtr<const firewall::RxTrie> rx_trie;
   std::shared_ptr<OutboundQueue> outbound;  // from the tunnel readers to the overlay senders
   std::filesystem::path config_path;
   std::shared_ptr<const PlatformDependent> platform;
   p2p::Identity identity;
-  std::uint16_t mtu;                        // of the packet path
-  boost::asio::any_io_executor executor;    // the runtime the agent's tasks run on
+  std::uint16_t mtu;                      // of the packet path
+  boost::asio::any_io_executor executor;  // the runtime the agent's tasks run on
 
   util::RwLock state_lock;
   State state;  // guarded by state_lock
@@ -101,8 +101,7 @@ class AgentInner {
   // routes and forwardings, rebuilds the firewall tries when its access rules changed, follows
   // the DNS responder address and host names, and starts the tunnel tasks the first time. The
   // caller holds the state write lock; never waits. (inner/apply_desired_state.cpp)
-  static void apply_desired_state(const std::shared_ptr<AgentInner>& inner, NetworkMap& networks,
-                                  const util::Url& url);
+  static void apply_desired_state(const std::shared_ptr<AgentInner>& inner, NetworkMap& networks, const util::Url& url);
 
   // Cancels the agent token and applies an empty desired state to every network.
   // (inner/shutdown.cpp)

@@ -100,8 +100,9 @@ class PacketQueue {
   void close() { channel_.close(); }
 
  private:
-  using Channel = boost::asio::experimental::basic_concurrent_channel<
-      boost::asio::any_io_executor, queue_detail::RingTraits<>, void(boost::system::error_code, T)>;
+  using Channel =
+      boost::asio::experimental::basic_concurrent_channel<boost::asio::any_io_executor, queue_detail::RingTraits<>,
+                                                          void(boost::system::error_code, T)>;
   Channel channel_;
 };
 

@@ -17,8 +17,8 @@
 namespace valdori::agent::netif {
 
 struct TunnelSlot {
-  std::shared_ptr<platform::TunDevice> device;      // the device handed over at start, or none
-  std::optional<util::CancellationToken> token;     // set once the tunnel tasks were started
+  std::shared_ptr<platform::TunDevice> device;   // the device handed over at start, or none
+  std::optional<util::CancellationToken> token;  // set once the tunnel tasks were started
 };
 
 class AgentNetif {

@@ -19,12 +19,12 @@ namespace valdori::agent::netif {
 // Runs the tunnel runner over `device` until `token` is cancelled; without a device it ends at
 // once. A failed runner cancels the agent token. Spawned detached, once per agent.
 boost::asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner,
-                                            std::shared_ptr<platform::TunDevice> device,
-                                            util::CancellationToken token);
+                                            std::shared_ptr<platform::TunDevice> device, util::CancellationToken token);
 
 // VALDORI_TUN_THREADS tunnel-to-overlay tasks over `device`. Succeeds once they have all ended
 // through `token`; fails with "TUN task failed: " and the description when one ends abnormally.
-boost::asio::awaitable<boost::system::result<void, std::string>> tun_runner(
-    std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device, util::CancellationToken token);
+boost::asio::awaitable<boost::system::result<void, std::string>> tun_runner(std::shared_ptr<AgentInner> inner,
+                                                                            std::shared_ptr<platform::TunDevice> device,
+                                                                            util::CancellationToken token);
 
 }  // namespace valdori::agent::netif

@@ -31,8 +31,8 @@ spdlog::logger& lg() {
 }
 
 // The events about one packet carry its addresses.
-#define PACKET_LOG(level, header, ...)                                                                          \
-  VLOG_AT_FIELDS(lg(), level,                                                                                   \
+#define PACKET_LOG(level, header, ...)                                                                           \
+  VLOG_AT_FIELDS(lg(), level,                                                                                    \
                  (log::Fields{{"src", (header).source.to_string()}, {"dst", (header).destination.to_string()}}), \
                  __VA_ARGS__)
 
@@ -134,8 +134,7 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
       continue;
     }
     if (header->source == header->destination) {
-      PACKET_LOG(log::Level::trace, *header,
-                 "Loopback packet detected: {} -> {}, sending directly back to TUN device",
+      PACKET_LOG(log::Level::trace, *header, "Loopback packet detected: {} -> {}, sending directly back to TUN device",
                  header->source.to_string(), header->destination.to_string());
       const auto written = co_await device->send(packet);
       if (token.is_cancelled()) co_return;

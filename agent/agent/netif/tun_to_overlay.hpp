@@ -24,7 +24,7 @@ std::int32_t tun_threads();
 // Worker `index` of `count` reading `device`, until `token` (the tunnel token) is cancelled. A
 // failed read cancels `token`, which stops every worker of the tunnel for good.
 boost::asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner,
-                                            std::shared_ptr<platform::TunDevice> device,
-                                            util::CancellationToken token, std::int32_t index, std::int32_t count);
+                                            std::shared_ptr<platform::TunDevice> device, util::CancellationToken token,
+                                            std::int32_t index, std::int32_t count);
 
 }  // namespace valdori::agent::netif

@@ -19,11 +19,11 @@ namespace asio = boost::asio;
 using packet::Ipv4Header;
 
 // The events about one packet carry its sender and addresses.
-#define PACKET_LOG(level, sender, header, ...)                                                      \
-  VLOG_AT_FIELDS(node_logger(), level,                                                              \
-                 (log::Fields{{"peer", (sender).to_string()},                                       \
-                              {"src", (header).source.to_string()},                                 \
-                              {"dst", (header).destination.to_string()}}),                          \
+#define PACKET_LOG(level, sender, header, ...)                             \
+  VLOG_AT_FIELDS(node_logger(), level,                                     \
+                 (log::Fields{{"peer", (sender).to_string()},              \
+                              {"src", (header).source.to_string()},        \
+                              {"dst", (header).destination.to_string()}}), \
                  __VA_ARGS__)
 
 // The tests a packet from a peer passes before it may enter the tunnel, after the size check:
@@ -33,8 +33,8 @@ bool may_enter_tunnel(const AgentInner& inner, const p2p::PubKey& sender, std::s
                       const Ipv4Header& header) {
   if (is_valdori_control_packet(payload)) {
     PACKET_LOG(log::Level::trace, sender, header,
-               "Dropping Valdori control plane packet: {} -> {} (control traffic filtered)",
-               header.source.to_string(), header.destination.to_string());
+               "Dropping Valdori control plane packet: {} -> {} (control traffic filtered)", header.source.to_string(),
+               header.destination.to_string());
     return false;
   }
   const std::shared_ptr<const firewall::RxTrie> rx_trie = inner.rx_trie.load();

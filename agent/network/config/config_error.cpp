@@ -42,9 +42,7 @@ std::string debug(const ConfigError& error) {
           [](const ConfigError::HostnameInvalid& e) {
             return fmt::format("HostnameInvalid({})", util::text::debug_string(e.hostname));
           },
-          [](const ConfigError::NetworkAddressInvalid& e) {
-            return fmt::format("NetworkAddressInvalid({})", e.dest);
-          },
+          [](const ConfigError::NetworkAddressInvalid& e) { return fmt::format("NetworkAddressInvalid({})", e.dest); },
       },
       error.kind);
 }

@@ -105,8 +105,7 @@ boost::system::result<EffectiveAccessRuleList, ConfigError> effective_access_rul
     }
     for (const auto& [dest, route] : config.route) {
       if (route.gw != own) {
-        if (!rules.add(direction, "route (non-gateway)", my_net, route.dest, route.gw,
-                       action_of(lets_in(route, *me))))
+        if (!rules.add(direction, "route (non-gateway)", my_net, route.dest, route.gw, action_of(lets_in(route, *me))))
           return duplicate;
         continue;
       }

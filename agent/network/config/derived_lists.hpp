@@ -23,8 +23,7 @@ namespace valdori::network::config {
 // The policy group that admits every node.
 inline constexpr std::string_view kAllGroup = "ALL";
 
-using GroupMembers =
-    boost::unordered_flat_map<std::string, boost::unordered_flat_set<PubKey, std::hash<PubKey>>>;
+using GroupMembers = boost::unordered_flat_map<std::string, boost::unordered_flat_set<PubKey, std::hash<PubKey>>>;
 
 // The overlay address of the node with `key`, if it is a node.
 std::optional<Ipv4Addr> ip(const NetworkConfig& config, const PubKey& key);

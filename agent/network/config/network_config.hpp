@@ -66,8 +66,8 @@ struct NetworkConfig {
   std::optional<boost::uuids::uuid> id;
   Ipv4Net network;  // may carry host bits; checks use the masked network
   std::optional<std::string> name;
-  NodeMap node;     // each node under its own `pk`
-  RouteMap route;   // each route under its own `dest`
+  NodeMap node;    // each node under its own `pk`
+  RouteMap route;  // each route under its own `dest`
   PolicySet policy;
 
   // Reads a single-network document and checks its nodes and routes against the subnet.

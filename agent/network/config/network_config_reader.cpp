@@ -80,10 +80,10 @@ namespace valdori::network::config {
 namespace {
 
 using agent::toml_doc::error_at;
-using agent::toml_doc::ReadResult;
 using agent::toml_doc::read_optional;
 using agent::toml_doc::read_required;
 using agent::toml_doc::read_value;
+using agent::toml_doc::ReadResult;
 
 // Every entry is read before any is compared, so a malformed entry is reported before a
 // duplicate one; the first duplicate found ends the read.

@@ -28,8 +28,9 @@ RoutingTrie build_trie(const EffectiveAccessRuleList& list, Direction direction)
     if (rule.direction != direction || rule.action != Action::Allow) continue;
     selected.push_back(outbound ? TrieRule{rule.dest, rule.source, &rule} : TrieRule{rule.source, rule.dest, &rule});
   }
-  std::sort(selected.begin(), selected.end(),
-            [](const TrieRule& a, const TrieRule& b) { return std::tie(a.outer, a.inner) < std::tie(b.outer, b.inner); });
+  std::sort(selected.begin(), selected.end(), [](const TrieRule& a, const TrieRule& b) {
+    return std::tie(a.outer, a.inner) < std::tie(b.outer, b.inner);
+  });
 
   util::net::TwoLevelPrefixMapBuilder<PubKey> trie;
   for (const auto& r : selected) {

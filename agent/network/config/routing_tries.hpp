@@ -18,7 +18,8 @@ struct RoutingTries {
 // The peer of the longest outer network holding `outer`, then within it of the longest inner
 // network holding `inner`; null when either level misses. Outbound: (destination, source);
 // inbound: (source, destination).
-inline const p2p::PubKey* lookup(const RoutingTrie& trie, util::net::Ipv4Addr outer, util::net::Ipv4Addr inner) noexcept {
+inline const p2p::PubKey* lookup(const RoutingTrie& trie, util::net::Ipv4Addr outer,
+                                 util::net::Ipv4Addr inner) noexcept {
   const auto* inner_trie = trie.lookup(outer);
   return inner_trie ? inner_trie->lookup(inner) : nullptr;
 }

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
+#include <fmt/format.h>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <fmt/format.h>
 
 #include "agent/agent/agent.hpp"
 #include "agent/agent/config.hpp"
@@ -92,8 +92,8 @@ int run(const Args& args) {
   auto settings = std::make_shared<e2e::InterfaceSettings>(netns, tun_name, args[3]);
   agent::PlatformDependent platform{*tun, [settings](agent::NetworkChange change) { settings->apply(change); }};
 
-  auto agent = runtime.block_on(
-      agent::Agent::start(runtime.executor(), std::move(*config), config_path, std::move(platform)));
+  auto agent =
+      runtime.block_on(agent::Agent::start(runtime.executor(), std::move(*config), config_path, std::move(platform)));
   if (!agent) return fail(agent.error().to_string());
   runtime.block_on(
       [&]() -> boost::asio::awaitable<void> { co_await stop_signals.async_wait(boost::asio::use_awaitable); }());

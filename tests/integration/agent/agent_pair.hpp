@@ -49,7 +49,6 @@ inline std::string framing_name(const ::testing::TestParamInfo<platform::TunFram
 }
 
 // Every suite runs in both framings: as on Linux and with the 4-byte prefix of Apple platforms.
-inline const auto kFramings =
-    ::testing::Values(platform::TunFraming::Bare, platform::TunFraming::ProtocolFamilyPrefix);
+inline const auto kFramings = ::testing::Values(platform::TunFraming::Bare, platform::TunFraming::ProtocolFamilyPrefix);
 
 }  // namespace valdori::agent::testing

@@ -2,8 +2,8 @@
 #include <chrono>
 #include <vector>
 
-#include <boost/asio/awaitable.hpp>
 #include <gtest/gtest.h>
+#include <boost/asio/awaitable.hpp>
 
 #include "tests/integration/agent/agent_pair.hpp"
 
@@ -50,7 +50,8 @@ TEST_P(AgentLifecycle, ShutdownTakesTheNetworkDownWithoutTellingTheHost) {
 
   // The packet path has stopped in both directions.
   ASSERT_TRUE(wait_until([&] {
-    return capture_.has(log::Level::trace, "TUN runner finished") && capture_.has(log::Level::trace, "Node runner done.");
+    return capture_.has(log::Level::trace, "TUN runner finished") &&
+           capture_.has(log::Level::trace, "Node runner done.");
   }));
   tun_b().inject(icmp_echo(plan().b, plan().a, false, 1, 1));
   EXPECT_EQ(tun_a().receive(kNothingArrives), std::nullopt);

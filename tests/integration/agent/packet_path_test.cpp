@@ -90,12 +90,8 @@ TEST_P(PacketPath, RefusedPacketsAreDroppedWithAWarning) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     switch (c.origin) {
-      case Origin::TunnelA:
-        tun_a().inject(c.packet);
-        break;
-      case Origin::TunnelB:
-        tun_b().inject(c.packet);
-        break;
+      case Origin::TunnelA: tun_a().inject(c.packet); break;
+      case Origin::TunnelB: tun_b().inject(c.packet); break;
       case Origin::NodeB: {
         const auto sent = agents().testbed().runtime().block_on(valdori::node::send(*handle_b_to_a, c.packet));
         ASSERT_TRUE(sent.has_value());

@@ -40,9 +40,8 @@ TEST_F(Lifecycle, DroppingTheNodeEndsItsTasksAndLinksAndClosesItsSendHandles) {
   EXPECT_TRUE(wait_until([&] { return capture.has(log::Level::trace, "Monitoring task cancelled."); }));
   EXPECT_TRUE(link->token().is_cancelled());
   const auto traces = capture.texts(log::Level::trace);
-  EXPECT_EQ(std::ranges::count_if(traces, [](const std::string& text) {
-              return text.starts_with("UDP binding cancelled: ");
-            }),
+  EXPECT_EQ(std::ranges::count_if(traces,
+                                  [](const std::string& text) { return text.starts_with("UDP binding cancelled: "); }),
             static_cast<std::ptrdiff_t>(bindings));
   EXPECT_FALSE(capture.has(log::Level::trace, "Task prematurely finished. Cancel token."));
 
@@ -63,7 +62,8 @@ TEST_F(Lifecycle, ACancelledBindingEndsItsReaderOnlyAndIsBoundAgain) {
 
   const auto first = a.inner()->udp_bindings()->front();
   first->cancel_binding();
-  ASSERT_TRUE(wait_until([&] { return capture.has(log::Level::trace, fmt::format("UDP binding cancelled: {}", *first)); }));
+  ASSERT_TRUE(
+      wait_until([&] { return capture.has(log::Level::trace, fmt::format("UDP binding cancelled: {}", *first)); }));
   std::shared_ptr<p2p::node::UdpBinding> second;
   ASSERT_TRUE(wait_until([&] {
     const auto bindings = a.inner()->udp_bindings();

@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include <boost/asio/ip/address.hpp>
 #include <fmt/format.h>
+#include <boost/asio/ip/address.hpp>
 
 #include "overlay_node/node/send.hpp"
 #include "p2p_core/node/clock.hpp"
@@ -76,7 +76,7 @@ Node NodeTest::bind(p2p::node::NodeOpts opts) {
 }
 
 boost::system::result<void, p2p::node::error::Error> NodeTest::send(const p2p::node::SendHandle& handle,
-                                                                   const Bytes& data) {
+                                                                    const Bytes& data) {
   return runtime_.block_on(node::send(handle, data));
 }
 

@@ -14,15 +14,15 @@
 #include <vector>
 
 #include "overlay_node/node/node.hpp"
-#include "p2p_core/node/error.hpp"
-#include "p2p_core/node/send_handle.hpp"
 #include "p2p_core/identity/identity.hpp"
+#include "p2p_core/node/error.hpp"
 #include "p2p_core/node/message_sink.hpp"
 #include "p2p_core/node/opts.hpp"
+#include "p2p_core/node/send_handle.hpp"
+#include "tests/support/wait_until.hpp"
 #include "tools/super_peer/server/options.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
 #include "util/runtime/runtime.hpp"
-#include "tests/support/wait_until.hpp"
 
 namespace valdori::node::testing {
 

@@ -64,7 +64,8 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
 
 std::string case_name(const ::testing::TestParamInfo<std::tuple<bool, NoUnites>>& info) {
   const auto [armed, no_unites] = info.param;
-  return std::string(armed ? "Armed" : "Unarmed") + (no_unites == NoUnites::SentBySuperPeer ? "NoneSent" : "NoneProcessed");
+  return std::string(armed ? "Armed" : "Unarmed") +
+         (no_unites == NoUnites::SentBySuperPeer ? "NoneSent" : "NoneProcessed");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RelayOnly,

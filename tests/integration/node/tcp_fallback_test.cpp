@@ -42,15 +42,18 @@ class TcpFallback : public NodeTest {
                                  const p2p::Identity& id_b, const CollectingSink& sink_b) {
     Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
     Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
-    ASSERT_TRUE(wait_until([&] { return a_to_b.handle().state()->super_peer_tcp && b_to_a.handle().state()->super_peer_tcp; }));
+    ASSERT_TRUE(
+        wait_until([&] { return a_to_b.handle().state()->super_peer_tcp && b_to_a.handle().state()->super_peer_tcp; }));
     for (int i = 0; i < 10; ++i) {
       ASSERT_TRUE(a_to_b.send_next());
       ASSERT_TRUE(b_to_a.send_next());
     }
     a_to_b.expect_delivered_to(sink_b, id_a.pk());
     b_to_a.expect_delivered_to(sink_a, id_b.pk());
-    EXPECT_TRUE(capture_.has_containing(log::Level::trace, fmt::format("Relay from {} to {} via tcp://", id_a.pk(), id_b.pk())));
-    EXPECT_TRUE(capture_.has_containing(log::Level::trace, fmt::format("Relay from {} to {} via tcp://", id_b.pk(), id_a.pk())));
+    EXPECT_TRUE(capture_.has_containing(log::Level::trace,
+                                        fmt::format("Relay from {} to {} via tcp://", id_a.pk(), id_b.pk())));
+    EXPECT_TRUE(capture_.has_containing(log::Level::trace,
+                                        fmt::format("Relay from {} to {} via tcp://", id_b.pk(), id_a.pk())));
   }
 
   LogCapture capture_;
@@ -84,7 +87,8 @@ TEST_F(TcpFallback, EnforcedLinksCarryTheTrafficAndStayWhileUdpAnswers) {
   const auto sink_b = std::make_shared<CollectingSink>();
   const Node a = bind(node_opts(id_a, sink_a, setup));
   const Node b = bind(node_opts(id_b, sink_b, setup));
-  ASSERT_TRUE(wait_until([&] { return published_link(a) && published_link(b) && udp_reachable(a) && udp_reachable(b); }));
+  ASSERT_TRUE(
+      wait_until([&] { return published_link(a) && published_link(b) && udp_reachable(a) && udp_reachable(b); }));
   const auto link_a = published_link(a);
 
   const std::size_t seen = passes();

@@ -68,9 +68,8 @@ AgentTestbed::AgentTestbed() : runtime_(4) {
   // The tests log at every level into a capture; the console would drown in it.
   log::remove_console_sink();
   const std::pair<const char*, const char*> settings[] = {
-      {"VALDORI_UDP_ADDRS", "127.0.0.1"},        {"VALDORI_UDP_PORT", "0"},
-      {"VALDORI_MIN_POW_DIFFICULTY", "4"},       {"VALDORI_HOUSEKEEPING_INTERVAL", "100"},
-      {"VALDORI_HELLO_TIMEOUT", "1000"},         {"VALDORI_UDP_SOCKETS", "1"},
+      {"VALDORI_UDP_ADDRS", "127.0.0.1"},       {"VALDORI_UDP_PORT", "0"},         {"VALDORI_MIN_POW_DIFFICULTY", "4"},
+      {"VALDORI_HOUSEKEEPING_INTERVAL", "100"}, {"VALDORI_HELLO_TIMEOUT", "1000"}, {"VALDORI_UDP_SOCKETS", "1"},
   };
   for (const auto& [name, value] : settings) env_.push_back(std::make_unique<valdori::testing::EnvGuard>(name, value));
   super_peer::SuperPeerOptions options;

@@ -17,9 +17,9 @@
 #include "agent/agent/inner/agent_inner.hpp"
 #include "platform/tun/tun_device.hpp"
 #include "tests/support/env_guard.hpp"
+#include "tests/support/wait_until.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
 #include "util/runtime/runtime.hpp"
-#include "tests/support/wait_until.hpp"
 
 namespace valdori::agent::testing {
 

@@ -53,8 +53,8 @@ TwoAgents::TwoAgents(TwoAgentsOptions options)
   if (const auto interval = options.node_housekeeping_interval) {
     env_.push_back(std::make_unique<valdori::testing::EnvGuard>("VALDORI_HOUSEKEEPING_INTERVAL",
                                                                 std::to_string(interval->count())));
-    env_.push_back(std::make_unique<valdori::testing::EnvGuard>("VALDORI_HELLO_TIMEOUT",
-                                                                std::to_string(5 * interval->count())));
+    env_.push_back(
+        std::make_unique<valdori::testing::EnvGuard>("VALDORI_HELLO_TIMEOUT", std::to_string(5 * interval->count())));
   }
   a_.tun = std::make_unique<TunPair>(testbed_.executor(), options.framing);
   b_.tun = std::make_unique<TunPair>(testbed_.executor(), options.framing);

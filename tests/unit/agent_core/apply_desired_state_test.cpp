@@ -146,9 +146,9 @@ TEST_F(ApplyDesiredState, GatewayForwardingsAreRecordedAsAnError) {
     if (c.gateway) {
       EXPECT_EQ(network.current_state.forwardings.applied, std::nullopt);
       EXPECT_EQ(network.current_state.forwardings.error, std::string(router::kGatewayNotSupported));
-      EXPECT_EQ(logs_.texts(log::Level::warn),
-                std::vector<std::string>{
-                    "We're configured as a gateway. Forwarding is not supported on this platform."});
+      EXPECT_EQ(
+          logs_.texts(log::Level::warn),
+          std::vector<std::string>{"We're configured as a gateway. Forwarding is not supported on this platform."});
     } else {
       EXPECT_EQ(network.current_state.forwardings, desired.forwardings);
       EXPECT_TRUE(logs_.texts(log::Level::warn).empty());

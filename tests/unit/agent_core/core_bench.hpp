@@ -106,8 +106,8 @@ class CoreTest : public ::testing::Test {
   std::optional<std::vector<Ipv4Addr>> resolve(const char* name) {
     TunPair tunnel(bed_.executor());
     const auto query = dns::testing::query_wire(name, LDNS_RR_TYPE_A);
-    bed_.runtime().block_on(inner_->dns->on_packet(tunnel.device(), {addr("10.0.0.7"), 40001},
-                                                   {addr("10.0.0.254"), 53}, query));
+    bed_.runtime().block_on(
+        inner_->dns->on_packet(tunnel.device(), {addr("10.0.0.7"), 40001}, {addr("10.0.0.254"), 53}, query));
     const auto packet = tunnel.receive();
     constexpr std::size_t kIpv4UdpHeaders = 28;
     if (!packet || packet->size() <= kIpv4UdpHeaders) {

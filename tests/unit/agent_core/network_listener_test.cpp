@@ -121,8 +121,7 @@ TEST_F(NetworkListener, WithoutCallbackTheRecordIsStillKept) {
   remake(PlatformDependent{});
   join_applied("https://example.com/a.toml", applied("10.1.0.5/16", std::nullopt));
   notify();
-  EXPECT_EQ(inner_->state.last_network_change,
-            (NetworkChange{nets({"10.1.0.5/16"}), nets({}), std::nullopt}));
+  EXPECT_EQ(inner_->state.last_network_change, (NetworkChange{nets({"10.1.0.5/16"}), nets({}), std::nullopt}));
 }
 
 TEST_F(NetworkListener, AfterCancellationTheHostHearsNothing) {

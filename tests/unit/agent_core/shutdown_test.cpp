@@ -30,7 +30,7 @@ TEST_F(AgentShutdown, WithoutNetworksOnlyCancelsTheToken) {
 TEST_F(AgentShutdown, TakesEveryNetworkDownAndAgainChangesNothing) {
   const p2p::PubKey peer = peer_key();
   const std::tuple<const char*, const char*, const char*> joined[] = {{"a", "10.1.0.5/16", "10.1.0.6"},
-                                                                       {"b", "10.2.0.5/16", "10.2.0.6"}};
+                                                                      {"b", "10.2.0.5/16", "10.2.0.6"}};
   for (const auto& [name, ip, peer_ip] : joined) {
     AgentState desired;
     desired.ip.applied = net(ip);

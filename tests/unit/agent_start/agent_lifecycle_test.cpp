@@ -32,9 +32,9 @@ TEST(AgentLifecycle, StartsShutsDownAndDropsWithItsLogLines) {
   AgentTestbed bed;
   LogCapture logs;
   std::optional<Agent> agent = bed.start(bed.config());
-  EXPECT_EQ(lines_of(logs, "valdori_agent::agent"),
-            (std::vector<std::string>{"Start agent.", "Update check is not available on this platform",
-                                      "Agent started."}));
+  EXPECT_EQ(
+      lines_of(logs, "valdori_agent::agent"),
+      (std::vector<std::string>{"Start agent.", "Update check is not available on this platform", "Agent started."}));
   logs.clear();
 
   bed.runtime().block_on(agent->shutdown());

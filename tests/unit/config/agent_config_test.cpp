@@ -34,7 +34,7 @@ std::string read_text(const fs::path& path) {
 void write_text(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 unsigned mode_of(const fs::path& path) {
-  struct stat st{};
+  struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0);
   return st.st_mode & 07777;
 }
@@ -76,8 +76,8 @@ TEST_F(AgentConfigFile, LoadOrGenerateWritesAnOwnerOnlyFileWithTheNewIdentity) {
   EXPECT_TRUE(logs.has(log::Level::trace, "Using min PoW difficulty: 1"));
   EXPECT_TRUE(logs.has(log::Level::info,
                        "Config file does not exist, generating new one (this might take some time due to the PoW)"));
-  EXPECT_TRUE(logs.has(log::Level::trace,
-                       "Generated new identity with public key: " + config->identity.pk().to_string()));
+  EXPECT_TRUE(
+      logs.has(log::Level::trace, "Generated new identity with public key: " + config->identity.pk().to_string()));
   EXPECT_TRUE(logs.has(log::Level::trace, "Config loaded successfully"));
 
   auto again = AgentConfig::load_or_generate(path);

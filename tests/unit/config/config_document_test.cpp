@@ -71,21 +71,25 @@ TEST(ConfigDocument, WritesEveryKeyInTheFixedOrder) {
   add_network(config, make_network("http://example.com/a", false, std::nullopt));
   add_network(config, make_network("https://example.com/a/b", false, std::nullopt));
   config.dns = DnsConfig{true};
-  config.controller = ControllerConfig{"https://c.example/api", "https://a.example", "me@example.com", "c2VjcmV0",
-                                       {ControllerConnectionStatus::Ok{}}};
+  config.controller = ControllerConfig{
+      "https://c.example/api", "https://a.example", "me@example.com", "c2VjcmV0", {ControllerConnectionStatus::Ok{}}};
   const std::string sp = config.super_peers->front().to_string();
   EXPECT_EQ(write_ok(config),
             "mtu = 1400\n"
-            "super_peers = [\"" + sp + "\"]\n"
-            "update_check = false\n"
-            "auto_connect = true\n"
-            "\n[identity]\nsk = \"" + kSk + "\"\npow = -7\n"
-            "\n[[network]]\nconfig_url = \"http://example.com/a\"\ndisabled = false\n"
-            "\n[[network]]\nconfig_url = \"https://example.com/a\"\ndisabled = true\nname = \"Office\"\n"
-            "\n[[network]]\nconfig_url = \"https://example.com/a/b\"\ndisabled = false\n"
-            "\n[dns]\ndisabled = true\n"
-            "\n[controller]\nurl = \"https://c.example/api\"\nauth_url = \"https://a.example\"\n"
-            "display_login_email = \"me@example.com\"\nshared_secret = \"c2VjcmV0\"\n");
+            "super_peers = [\"" +
+                sp +
+                "\"]\n"
+                "update_check = false\n"
+                "auto_connect = true\n"
+                "\n[identity]\nsk = \"" +
+                kSk +
+                "\"\npow = -7\n"
+                "\n[[network]]\nconfig_url = \"http://example.com/a\"\ndisabled = false\n"
+                "\n[[network]]\nconfig_url = \"https://example.com/a\"\ndisabled = true\nname = \"Office\"\n"
+                "\n[[network]]\nconfig_url = \"https://example.com/a/b\"\ndisabled = false\n"
+                "\n[dns]\ndisabled = true\n"
+                "\n[controller]\nurl = \"https://c.example/api\"\nauth_url = \"https://a.example\"\n"
+                "display_login_email = \"me@example.com\"\nshared_secret = \"c2VjcmV0\"\n");
 }
 
 TEST(ConfigDocument, AFreshConfigHoldsOnlyTheEmptyNetworkListAndTheIdentity) {
@@ -94,9 +98,14 @@ TEST(ConfigDocument, AFreshConfigHoldsOnlyTheEmptyNetworkListAndTheIdentity) {
 
 TEST(ConfigDocument, RoundTripKeepsEveryValue) {
   AgentConfig config = read_ok("mtu = 0\nsuper_peers = []\nauto_connect = false\n[identity]\nsk = \"" + kSk +
-                                "\"\npow = -2147483648\n[dns]\n[controller]\n");
-  const std::string tricky[] = {"say \"hi\"", "C:\\net\\", "two\nlines\r\n", std::string("nul\0byte", 8),
-                                "tab\there \x7f", "caf\xc3\xa9 \xf0\x9f\x98\x80", ""};
+                               "\"\npow = -2147483648\n[dns]\n[controller]\n");
+  const std::string tricky[] = {"say \"hi\"",
+                                "C:\\net\\",
+                                "two\nlines\r\n",
+                                std::string("nul\0byte", 8),
+                                "tab\there \x7f",
+                                "caf\xc3\xa9 \xf0\x9f\x98\x80",
+                                ""};
   for (std::size_t i = 0; i < std::size(tricky); ++i) {
     add_network(config, make_network("https://example.com/" + std::to_string(i), i % 2 == 0, tricky[i]));
   }
@@ -128,7 +137,8 @@ TEST(ConfigDocument, OptionalPartsReadAsAbsentOrEmptyAndWriteBackTheSame) {
   ASSERT_TRUE(empty_parts.controller);
   EXPECT_EQ(empty_parts.controller->url_or_default(), "https://api.valdori.net/api");
   EXPECT_EQ(empty_parts.controller->auth_url_or_default(), "https://auth.valdori.net");
-  EXPECT_EQ(write_ok(empty_parts), "network = []\nmtu = 0\nsuper_peers = []\n\n" + kIdentity + "\n[dns]\n\n[controller]\n");
+  EXPECT_EQ(write_ok(empty_parts),
+            "network = []\nmtu = 0\nsuper_peers = []\n\n" + kIdentity + "\n[dns]\n\n[controller]\n");
 }
 
 TEST(ConfigDocument, NetworksDefaultToEnabledAndUnnamedAndUnknownKeysAreDropped) {
@@ -211,8 +221,8 @@ TEST(ConfigDocument, ProofOfWorkIsNotCheckedWhileReading) {
 
 TEST(ConfigDocument, HttpSortsBeforeHttpsAndPrefixesFirst) {
   AgentConfig config(sample_identity());
-  for (const char* url : {"https://example.com/net", "http://example.com/net", "https://example.com/net/x",
-                          "https://example.com/Net"}) {
+  for (const char* url :
+       {"https://example.com/net", "http://example.com/net", "https://example.com/net/x", "https://example.com/Net"}) {
     add_network(config, make_network(url, false, std::nullopt));
   }
   const std::string text = write_ok(config);

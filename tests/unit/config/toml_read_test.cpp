@@ -17,16 +17,15 @@ namespace {
 }
 
 TEST(TomlRead, TypesAreCheckedExactly) {
-  const ::toml::table doc = parse_ok(
-      "s = \"text\"\ni = 7\nf = 1.5\nb = true\nbig = 70000\nneg = -1\narr = [\"a\", \"b\"]\nt = {}\n");
+  const ::toml::table doc =
+      parse_ok("s = \"text\"\ni = 7\nf = 1.5\nb = true\nbig = 70000\nneg = -1\narr = [\"a\", \"b\"]\nt = {}\n");
   struct Case {
     const char* key;
     bool as_string, as_bool, as_u16, as_i32;
   };
   const Case cases[] = {
-      {"s", true, false, false, false},   {"i", false, false, true, true},
-      {"f", false, false, false, false},  {"b", false, true, false, false},
-      {"big", false, false, false, true}, {"neg", false, false, false, true},
+      {"s", true, false, false, false},    {"i", false, false, true, true},    {"f", false, false, false, false},
+      {"b", false, true, false, false},    {"big", false, false, false, true}, {"neg", false, false, false, true},
       {"arr", false, false, false, false}, {"t", false, false, false, false},
   };
   for (const Case& c : cases) {

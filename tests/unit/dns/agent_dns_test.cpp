@@ -12,10 +12,10 @@
 #include <set>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/use_future.hpp>
-#include <gtest/gtest.h>
 
 #include "dns_samples.hpp"
 #include "tests/support/log_capture.hpp"
@@ -90,7 +90,8 @@ TEST_F(AgentDnsTest, AnswersAQueryWithOnePacketBackToTheClient) {
 
   EXPECT_TRUE(capture.has_containing(log::Level::trace, "Received DNS packet from 10.0.0.7:40001 ("));
   EXPECT_TRUE(capture.has(log::Level::debug, "query:web-01.valdori.:A:IN"));
-  EXPECT_TRUE(capture.has(log::Level::debug, "request:4660 src:UDP://10.0.0.7#40001 type:Query dnssec:false QUERY qflags:RD"));
+  EXPECT_TRUE(
+      capture.has(log::Level::debug, "request:4660 src:UDP://10.0.0.7#40001 type:Query dnssec:false QUERY qflags:RD"));
   EXPECT_TRUE(capture.has(log::Level::trace, "DNS packet processing completed"));
 }
 
@@ -111,11 +112,17 @@ TEST_F(AgentDnsTest, DropsWhatIsNoQueryWithoutAnswering) {
       {"empty", {}, log::Level::err, "Failed to decode DNS message: "},
       {"cut inside the question", Bytes(query.begin(), query.begin() + 20), log::Level::err,
        "Failed to decode DNS message: "},
-      {"compression loop", {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 12, 0, 1, 0, 1}, log::Level::err,
+      {"compression loop",
+       {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 12, 0, 1, 0, 1},
+       log::Level::err,
        "Failed to decode DNS message: "},
-      {"pointer chain loop", {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 14, 0xC0, 12, 0, 1, 0, 1}, log::Level::err,
+      {"pointer chain loop",
+       {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 14, 0xC0, 12, 0, 1, 0, 1},
+       log::Level::err,
        "Failed to decode DNS message: "},
-      {"pointer beyond the message", {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0, 1, 0, 1}, log::Level::err,
+      {"pointer beyond the message",
+       {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0, 1, 0, 1},
+       log::Level::err,
        "Failed to decode DNS message: "},
   };
   for (const Case& c : cases) {
@@ -165,7 +172,8 @@ TEST(AgentDnsConcurrency, EachAnswerComesFromOneCatalogue) {
   };
   std::vector<std::future<void>> tasks;
   for (int t = 0; t < kTasks; ++t) {
-    tasks.push_back(boost::asio::co_spawn(boost::asio::make_strand(runtime.executor()), ask(), boost::asio::use_future));
+    tasks.push_back(
+        boost::asio::co_spawn(boost::asio::make_strand(runtime.executor()), ask(), boost::asio::use_future));
   }
   for (auto& task : tasks) task.get();
   reader.join();
@@ -204,8 +212,8 @@ TEST(AgentDnsClient, DrillResolvesAHostName) {
     Bytes datagram(4096);
     sockaddr_in client{};
     socklen_t client_len = sizeof client;
-    const ssize_t n = recvfrom(server, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&client),
-                               &client_len);
+    const ssize_t n =
+        recvfrom(server, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&client), &client_len);
     if (n < 0) return;
     datagram.resize(static_cast<std::size_t>(n));
     const packet::UdpEndpoint querier{Ipv4Addr(ntohl(client.sin_addr.s_addr)), ntohs(client.sin_port)};

@@ -56,10 +56,10 @@ TEST(DnsCatalog, LooksUpHostNamesOfTheZone) {
 TEST(DnsCatalog, MalformedNamesAreOutsideTheZone) {
   const DnsCatalog catalog = build_catalog(networks({HostnameEntries{{"10.0.0.1", "a"}}}));
   const Bytes names[] = {
-      {},                                          // nothing
-      {1, 'a', 7, 'v', 'a', 'l', 'd', 'o', 'r', 'i'},  // no root label
+      {},                                                 // nothing
+      {1, 'a', 7, 'v', 'a', 'l', 'd', 'o', 'r', 'i'},     // no root label
       {1, 'a', 9, 'v', 'a', 'l', 'd', 'o', 'r', 'i', 0},  // label beyond the name
-      {64, 'a', 0},                                // label longer than 63
+      {64, 'a', 0},                                       // label longer than 63
   };
   for (const Bytes& name : names) EXPECT_EQ(catalog.lookup(name).outcome, Outcome::OutsideZone) << name.size();
 }
@@ -90,8 +90,8 @@ TEST(DnsCatalog, EveryNetworkContributesAndNamesCombine) {
 TEST(DnsCatalog, NamesThatAreNoDnsLabelAreSkipped) {
   valdori::testing::LogCapture capture;
   const std::string too_long(64, 'x');
-  const DnsCatalog catalog = build_catalog(
-      networks({HostnameEntries{{"10.0.0.1", "a.b"}, {"10.0.0.2", ""}, {"10.0.0.3", too_long.c_str()}, {"10.0.0.4", "ok"}}}));
+  const DnsCatalog catalog = build_catalog(networks(
+      {HostnameEntries{{"10.0.0.1", "a.b"}, {"10.0.0.2", ""}, {"10.0.0.3", too_long.c_str()}, {"10.0.0.4", "ok"}}}));
   EXPECT_EQ(catalog.lookup(wire_name("a.b.valdori.")).outcome, Outcome::NoSuchName);
   EXPECT_EQ(addresses_of(catalog.lookup(wire_name("ok.valdori."))), std::vector{addr("10.0.0.4")});
   EXPECT_EQ(capture.texts(log::Level::warn).size(), 3u);

@@ -63,8 +63,8 @@ TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
       EXPECT_EQ(answers, 100u) << c.name;
     }
     EXPECT_EQ(ldns_pkt_edns(message.get()), c.options.edns_size.has_value()) << c.name;
-    EXPECT_TRUE(capture.has(log::Level::trace, "setting response max size: " + std::to_string(c.limit) +
-                                                   " for protocol: Udp"))
+    EXPECT_TRUE(
+        capture.has(log::Level::trace, "setting response max size: " + std::to_string(c.limit) + " for protocol: Udp"))
         << c.name;
   }
 }

@@ -96,13 +96,9 @@ class HousekeepingTest : public ::testing::Test {
     return "file://" + (dir_ / file_name).string();
   }
 
-  std::shared_ptr<AgentInner> inner() {
-    return bed_.make_inner(config_.clone(), recorder_.platform(), config_path());
-  }
+  std::shared_ptr<AgentInner> inner() { return bed_.make_inner(config_.clone(), recorder_.platform(), config_path()); }
 
-  void run_pass(const std::shared_ptr<AgentInner>& inner) {
-    bed_.runtime().block_on(AgentInner::housekeeping(inner));
-  }
+  void run_pass(const std::shared_ptr<AgentInner>& inner) { bed_.runtime().block_on(AgentInner::housekeeping(inner)); }
 
   template <class T>
   T block_on(boost::asio::awaitable<T> task) {

@@ -30,8 +30,8 @@ TEST_F(HousekeepingTest, RunnerPassesAtOnceAndEndsWhenCancelled) {
     util::CancellationToken token;
     if (c.cancelled_before_start) token.cancel();
 
-    auto runner = asio::co_spawn(asio::make_strand(executor()), AgentInner::housekeeping_runner(inner, token),
-                                 asio::use_future);
+    auto runner =
+        asio::co_spawn(asio::make_strand(executor()), AgentInner::housekeeping_runner(inner, token), asio::use_future);
     if (!c.cancelled_before_start) {
       ASSERT_TRUE(agent::testing::wait_until([&] { return logged(Level::trace, "Finished housekeeping"); }));
       token.cancel();

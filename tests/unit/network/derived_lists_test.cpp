@@ -97,16 +97,31 @@ destination_groups = ["infra"]
 
   auto rules = effective_access_rule_list(*cfg, kMe);
   ASSERT_TRUE(rules.has_value());
-  EXPECT_EQ(display(*rules),
-            "Type Source             Destination        PubKey" + std::string(58, ' ') + " Action\n"
-            "OUT  10.44.0.1/32       10.44.0.2/32       " + k2 + " ALLOW \n"
-            "OUT  10.44.0.1/32       10.44.0.3/32       " + k3 + " DENY  \n"
-            "OUT  10.44.0.1/32       10.50.0.0/16       " + k3 + " DENY  \n"
-            "OUT  10.44.0.1/32       192.168.10.0/24    " + k2 + " ALLOW \n"
-            "IN   10.44.0.2/32       10.44.0.1/32       " + k2 + " ALLOW \n"
-            "IN   10.44.0.3/32       10.44.0.1/32       " + k3 + " DENY  \n"
-            "IN   10.50.0.0/16       10.44.0.1/32       " + k3 + " DENY  \n"
-            "IN   192.168.10.0/24    10.44.0.1/32       " + k2 + " ALLOW \n");
+  EXPECT_EQ(display(*rules), "Type Source             Destination        PubKey" + std::string(58, ' ') +
+                                 " Action\n"
+                                 "OUT  10.44.0.1/32       10.44.0.2/32       " +
+                                 k2 +
+                                 " ALLOW \n"
+                                 "OUT  10.44.0.1/32       10.44.0.3/32       " +
+                                 k3 +
+                                 " DENY  \n"
+                                 "OUT  10.44.0.1/32       10.50.0.0/16       " +
+                                 k3 +
+                                 " DENY  \n"
+                                 "OUT  10.44.0.1/32       192.168.10.0/24    " +
+                                 k2 +
+                                 " ALLOW \n"
+                                 "IN   10.44.0.2/32       10.44.0.1/32       " +
+                                 k2 +
+                                 " ALLOW \n"
+                                 "IN   10.44.0.3/32       10.44.0.1/32       " +
+                                 k3 +
+                                 " DENY  \n"
+                                 "IN   10.50.0.0/16       10.44.0.1/32       " +
+                                 k3 +
+                                 " DENY  \n"
+                                 "IN   192.168.10.0/24    10.44.0.1/32       " +
+                                 k2 + " ALLOW \n");
 
   auto routing = effective_routing_list(*cfg, kMe);
   ASSERT_TRUE(routing.has_value());
@@ -164,12 +179,14 @@ TEST(DerivedLists, FailuresOfUncheckedDocuments) {
   struct Case {
     const char* name;
     NetworkConfig cfg;
-    bool rules_fail;                      // with RouteDuplicate
+    bool rules_fail;                        // with RouteDuplicate
     std::optional<PubKey> missing_gateway;  // routing list fails with GatewayNotFound
   };
   const Case cases[] = {
       {"route via a peer onto that peer's address", config({kMeNode, kAlpha}, {route("10.0.0.2/32", 2)}), true, {}},
-      {"route served by me onto my address, with a peer", config({kMeNode, kAlpha}, {route("10.0.0.1/32", 1)}), true,
+      {"route served by me onto my address, with a peer",
+       config({kMeNode, kAlpha}, {route("10.0.0.1/32", 1)}),
+       true,
        {}},
       {"route served by me onto my address, alone", config({kMeNode}, {route("10.0.0.1/32", 1)}), false, {}},
       {"unknown gateway that lets me in", config({kMeNode}, {route("10.9.0.0/16", 9)}), false, key(9)},
@@ -216,8 +233,10 @@ TEST(DerivedLists, TracesEveryRuleBeforeInsertingIt) {
 
   const auto traces = capture.texts(log::Level::trace);
   ASSERT_EQ(traces.size(), 6u);
-  EXPECT_EQ(traces[0], "Adding OUT rule for node: EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, dest: "
-                       "10.0.0.2/32, pk: " + key(2).to_string() + ", action: Allow }");
+  EXPECT_EQ(traces[0],
+            "Adding OUT rule for node: EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, dest: "
+            "10.0.0.2/32, pk: " +
+                key(2).to_string() + ", action: Allow }");
   EXPECT_EQ(traces[3].rfind("Adding IN rule for node: ", 0), 0u) << "all OUT rules come first";
   for (const char* kind : {"OUT rule for route (non-gateway)", "OUT rule for route (gateway)",
                            "IN rule for route (non-gateway)", "IN rule for route (gateway)"}) {

@@ -34,19 +34,25 @@ TEST(ListText, AccessRuleTable) {
            {Direction::OUT, net("10.0.0.0/8"), net("10.0.0.3/32"), key(3), Action::Allow},
            {Direction::OUT, net("10.0.0.0/8"), net("10.0.0.2/32"), key(2), Action::Allow},
        }),
-       header +
-           "OUT  10.0.0.0/8         10.0.0.2/32        " + kKey2 + " ALLOW \n"
-           "OUT  10.0.0.0/8         10.0.0.3/32        " + kKey3 + " ALLOW \n"
-           "OUT  10.0.0.0/16        10.0.0.3/32        " + kKey3 + " DENY  \n"
-           "IN   10.0.0.2/32        10.0.0.1/32        " + kKey2 + " ALLOW \n"},
+       header + "OUT  10.0.0.0/8         10.0.0.2/32        " + kKey2 +
+           " ALLOW \n"
+           "OUT  10.0.0.0/8         10.0.0.3/32        " +
+           kKey3 +
+           " ALLOW \n"
+           "OUT  10.0.0.0/16        10.0.0.3/32        " +
+           kKey3 +
+           " DENY  \n"
+           "IN   10.0.0.2/32        10.0.0.1/32        " +
+           kKey2 + " ALLOW \n"},
       {"addresses compare as numbers, not as text",
        rules_of({
            {Direction::IN, net("10.0.0.10/32"), net("10.0.0.1/32"), key(2), Action::Allow},
            {Direction::IN, net("10.0.0.9/32"), net("10.0.0.1/32"), key(3), Action::Allow},
        }),
-       header +
-           "IN   10.0.0.9/32        10.0.0.1/32        " + kKey3 + " ALLOW \n"
-           "IN   10.0.0.10/32       10.0.0.1/32        " + kKey2 + " ALLOW \n"},
+       header + "IN   10.0.0.9/32        10.0.0.1/32        " + kKey3 +
+           " ALLOW \n"
+           "IN   10.0.0.10/32       10.0.0.1/32        " +
+           kKey2 + " ALLOW \n"},
       {"a longer cell is written whole",
        rules_of({{Direction::OUT, net("255.255.255.255/32"), net("255.255.255.255/32"), key(2), Action::Deny}}),
        header + "OUT  255.255.255.255/32 255.255.255.255/32 " + kKey2 + " DENY  \n"},
@@ -80,8 +86,8 @@ TEST(ListText, HostnameTable) {
 TEST(ListText, SingleRule) {
   const EffectiveAccessRule rule{Direction::OUT, net("10.0.0.1/32"), net("10.1.0.0/16"), key(2), Action::Allow};
   EXPECT_EQ(display(rule), "direction=OUT source=10.0.0.1/32 dest=10.1.0.0/16 pk=" + kKey2 + " action=Allow\n");
-  EXPECT_EQ(debug(rule), "EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, dest: 10.1.0.0/16, pk: " +
-                             kKey2 + ", action: Allow }");
+  EXPECT_EQ(debug(rule), "EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, dest: 10.1.0.0/16, pk: " + kKey2 +
+                             ", action: Allow }");
 }
 
 TEST(ListText, DebugFormsOfTheLists) {
@@ -97,8 +103,7 @@ TEST(ListText, DebugFormsOfTheLists) {
   names.hostnames = {{addr("10.0.0.1"), "me"}};
   EXPECT_EQ(debug(names), "HostnameList({10.0.0.1: \"me\"})");
 
-  const auto rules =
-      rules_of({{Direction::IN, net("10.0.0.2/32"), net("10.0.0.1/32"), key(2), Action::Deny}});
+  const auto rules = rules_of({{Direction::IN, net("10.0.0.2/32"), net("10.0.0.1/32"), key(2), Action::Deny}});
   EXPECT_EQ(debug(rules),
             "EffectiveAccessRuleList({EffectiveAccessRuleListEntryKey { direction: IN, source: 10.0.0.2/32, dest: "
             "10.0.0.1/32 }: EffectiveAccessRule { direction: IN, source: 10.0.0.2/32, dest: 10.0.0.1/32, pk: " +

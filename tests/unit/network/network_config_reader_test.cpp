@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include <boost/uuid/uuid_io.hpp>
 #include <gtest/gtest.h>
+#include <boost/uuid/uuid_io.hpp>
 
 #include "agent/network/config/network_config_reader.hpp"
 #include "agent/toml/document.hpp"
@@ -71,8 +71,7 @@ destination_groups = ["ALL"]
   EXPECT_EQ(config->network, net("10.44.0.9/24"));  // host bits kept as written
   EXPECT_EQ(config->name, "lab");
   EXPECT_EQ(config->node, (NodeMap{{key(kKeyA), {key(kKeyA), addr("10.44.0.1"), "Gateway", {"Ops", "dev", "ops"}}}}));
-  EXPECT_EQ(config->route,
-            (RouteMap{{net("192.168.5.0/24"), {net("192.168.5.0/24"), key(kKeyA), {"dev"}}}}));
+  EXPECT_EQ(config->route, (RouteMap{{net("192.168.5.0/24"), {net("192.168.5.0/24"), key(kKeyA), {"dev"}}}}));
   EXPECT_EQ(config->policy, (PolicySet{{{"dev", "ops"}, {"ALL"}}}));
 }
 
@@ -131,14 +130,19 @@ TEST(NetworkConfigReader, RejectsWithTheRuleThatFailed) {
        "duplicate IP address: 10.44.0.1"},
       {"same address and host name", network + node(kKeyA, "10.44.0.1", "a") + node(kKeyB, "10.44.0.1", "a"),
        "duplicate IP address: 10.44.0.1"},
-      {"host names equal lower-cased", network + node(kKeyA, "10.44.0.1", "Gateway") +
-       node(kKeyB, "10.44.0.2", "gateway"), "duplicate hostname: gateway"},
+      {"host names equal lower-cased",
+       network + node(kKeyA, "10.44.0.1", "Gateway") + node(kKeyB, "10.44.0.2", "gateway"),
+       "duplicate hostname: gateway"},
       {"non-ASCII host names equal lower-cased",
        network + node(kKeyA, "10.44.0.1", "\xC3\x84rger") + node(kKeyB, "10.44.0.2", "\xC3\xA4rger"),
        "duplicate hostname: \xC3\xA4rger"},
       {"Kelvin sign lower-cases to k",
-       network + node(kKeyA, "10.44.0.1", "kelvin") + node(kKeyB, "10.44.0.2", "\xE2\x84\xAA" "elvin"),
-       "duplicate hostname: \xE2\x84\xAA" "elvin"},
+       network + node(kKeyA, "10.44.0.1", "kelvin") +
+           node(kKeyB, "10.44.0.2",
+                "\xE2\x84\xAA"
+                "elvin"),
+       "duplicate hostname: \xE2\x84\xAA"
+       "elvin"},
       {"same route destination", network + route("10.8.0.0/24", kKeyA) + route("10.8.0.0/24", kKeyB),
        "duplicate route destination: 10.8.0.0/24"},
       {"a later malformed node beats an earlier duplicate",
@@ -214,7 +218,7 @@ network = "10.1.0.0/24"
   ASSERT_TRUE(first.id);
   EXPECT_EQ(boost::uuids::to_string(*first.id), "00000000-0000-0000-0000-000000000002");
   EXPECT_EQ(first.name, "second");
-  EXPECT_EQ(first.node.at(key(kKeyA)).ip, addr("10.9.9.9"));  // outside the network: not checked here
+  EXPECT_EQ(first.node.at(key(kKeyA)).ip, addr("10.9.9.9"));     // outside the network: not checked here
   EXPECT_EQ(first.route.at(net("10.8.0.1/16")).gw, key(kKeyB));  // unknown gateway: not checked here
   EXPECT_EQ(first.policy.size(), 1u);
   EXPECT_EQ(multi->network[1], (NetworkConfig{std::nullopt, net("10.1.0.0/24"), std::nullopt, {}, {}, {}}));
@@ -228,7 +232,8 @@ TEST(MultiNetworkConfig, RejectsMalformedDocuments) {
   };
   const Case cases[] = {
       {"no network key", "other = 1\n", "missing field `network`"},
-      {"subnet instead of a list", "network = \"10.0.0.0/24\"\n", "invalid type: string \"10.0.0.0/24\", expected an array"},
+      {"subnet instead of a list", "network = \"10.0.0.0/24\"\n",
+       "invalid type: string \"10.0.0.0/24\", expected an array"},
       {"entry not a table", "network = [1]\n", "invalid type: integer `1`, expected a table"},
       {"entry without subnet", "[[network]]\nid = \"00000000-0000-0000-0000-000000000001\"\n",
        "missing field `network`"},

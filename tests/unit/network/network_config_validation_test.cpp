@@ -29,9 +29,8 @@ TEST(NetworkConfigTryFrom, AcceptsWhatTheChecksLeaveAlone) {
   };
   const Case cases[] = {
       {"no nodes, no routes", network("10.44.0.0/24")},
-      {"network, first and broadcast address",
-       network("10.44.0.0/24") + node(kKeyA, "10.44.0.0", "a") + node(kKeyB, "10.44.0.1", "b") +
-           node(kKeyC, "10.44.0.255", "c")},
+      {"network, first and broadcast address", network("10.44.0.0/24") + node(kKeyA, "10.44.0.0", "a") +
+                                                   node(kKeyB, "10.44.0.1", "b") + node(kKeyC, "10.44.0.255", "c")},
       {"subnet with host bits", network("10.44.0.9/24") + node(kKeyA, "10.44.0.253", "a")},
       {"/32 at its own address", network("10.0.0.5/32") + node(kKeyA, "10.0.0.5", "a")},
       {"/31 at its upper address", network("10.0.0.4/31") + node(kKeyA, "10.0.0.5", "a")},
@@ -92,8 +91,12 @@ TEST(NetworkConfigTryFrom, RejectsNodesAndRoutesThatDoNotFit) {
       {"blank", net24 + node(kKeyA, "10.44.0.1", "web 1"), "invalid hostname: web 1"},
       {"non-ASCII letter", net24 + node(kKeyA, "10.44.0.1", "caf\xC3\xA9"), "invalid hostname: caf\xC3\xA9"},
       // Lower-cases to "kelvin", but is not ASCII as written.
-      {"Kelvin sign", net24 + node(kKeyA, "10.44.0.1", "\xE2\x84\xAA" "elvin"),
-       "invalid hostname: \xE2\x84\xAA" "elvin"},
+      {"Kelvin sign",
+       net24 + node(kKeyA, "10.44.0.1",
+                    "\xE2\x84\xAA"
+                    "elvin"),
+       "invalid hostname: \xE2\x84\xAA"
+       "elvin"},
       {"route with host bits", net24 + node(kKeyA, "10.44.0.1", "a") + route("10.8.0.1/16", kKeyA),
        "invalid network address: 10.8.0.1/16 is a host address"},
       {"host bits before unknown gateway", net24 + route("10.8.0.1/16", kKeyB),
@@ -143,7 +146,7 @@ TEST(ReservedAddress, IsBroadcastMinusOneWithoutWrapping) {
     const char* reserved;
   };
   const Case cases[] = {
-      {"10.44.0.0/24", "10.44.0.254"}, {"10.44.0.9/24", "10.44.0.254"}, {"10.0.0.4/31", "10.0.0.4"},
+      {"10.44.0.0/24", "10.44.0.254"}, {"10.44.0.9/24", "10.44.0.254"},  {"10.0.0.4/31", "10.0.0.4"},
       {"10.0.0.5/32", "10.0.0.4"},     {"0.0.0.0/0", "255.255.255.254"}, {"0.0.0.0/32", "0.0.0.0"},
       {"0.0.0.1/32", "0.0.0.0"},
   };
@@ -162,16 +165,19 @@ TEST(ConfigError, DisplayAndDebugForms) {
     std::string debug;
   };
   const Case cases[] = {
-      {{ConfigError::IpNotInNetwork{ip, subnet}}, "IP address 10.45.0.1 is not in network 10.44.0.0/24",
+      {{ConfigError::IpNotInNetwork{ip, subnet}},
+       "IP address 10.45.0.1 is not in network 10.44.0.0/24",
        "IpNotInNetwork(10.45.0.1, 10.44.0.0/24)"},
       {{ConfigError::GatewayNotFound{gw}}, kKeyA + " not found in nodes", "GatewayNotFound(" + kKeyA + ")"},
-      {{ConfigError::TomlError{"missing field `network`"}}, "TOML deserialization error: missing field `network`",
+      {{ConfigError::TomlError{"missing field `network`"}},
+       "TOML deserialization error: missing field `network`",
        "TomlError(\"missing field `network`\")"},
       {{ConfigError::RouteDuplicate{}}, "duplicate route", "RouteDuplicate"},
       {{ConfigError::IpReserved{ip}}, "IP address 10.45.0.1 is reserved", "IpReserved(10.45.0.1)"},
       {{ConfigError::HostnameInvalid{"we\"b"}}, "invalid hostname: we\"b", "HostnameInvalid(\"we\\\"b\")"},
       {{ConfigError::NetworkAddressInvalid{*Ipv4Net::parse("10.8.0.1/16")}},
-       "invalid network address: 10.8.0.1/16 is a host address", "NetworkAddressInvalid(10.8.0.1/16)"},
+       "invalid network address: 10.8.0.1/16 is a host address",
+       "NetworkAddressInvalid(10.8.0.1/16)"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(display(c.error), c.display);

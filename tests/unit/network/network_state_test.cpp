@@ -41,8 +41,10 @@ TEST(AppliedStatus, Equality) {
       {"both empty", {}, {}, true},
       {"value against none", {rules_in_order({}), std::nullopt}, {}, false},
       {"value against none, same error", {rules_in_order({}), "e"}, {std::nullopt, "e"}, false},
-      {"same rules inserted in other orders", {rules_in_order({kOut, kIn}), std::nullopt},
-       {rules_in_order({kIn, kOut}), std::nullopt}, true},
+      {"same rules inserted in other orders",
+       {rules_in_order({kOut, kIn}), std::nullopt},
+       {rules_in_order({kIn, kOut}), std::nullopt},
+       true},
       {"different rules", {rules_in_order({kOut}), std::nullopt}, {rules_in_order({kIn}), std::nullopt}, false},
       {"error against none", {rules_in_order({kOut}), "e"}, {rules_in_order({kOut}), std::nullopt}, false},
       {"errors differing in case", {std::nullopt, "Error"}, {std::nullopt, "error"}, false},
@@ -62,10 +64,14 @@ TEST(AppliedStatus, TextForm) {
   };
   const Case cases[] = {
       {{}, "None", "AppliedStatus { applied: None, error: None }"},
-      {{std::nullopt, "no address"}, "None (Error: no address)",
+      {{std::nullopt, "no address"},
+       "None (Error: no address)",
        "AppliedStatus { applied: None, error: Some(\"no address\") }"},
-      {{net("10.44.0.1/24"), std::nullopt}, "10.44.0.1/24", "AppliedStatus { applied: Some(10.44.0.1/24), error: None }"},
-      {{net("10.44.0.1/24"), "say \"hi\"\n"}, "10.44.0.1/24 (Error: say \"hi\"\n)",
+      {{net("10.44.0.1/24"), std::nullopt},
+       "10.44.0.1/24",
+       "AppliedStatus { applied: Some(10.44.0.1/24), error: None }"},
+      {{net("10.44.0.1/24"), "say \"hi\"\n"},
+       "10.44.0.1/24 (Error: say \"hi\"\n)",
        "AppliedStatus { applied: Some(10.44.0.1/24), error: Some(\"say \\\"hi\\\"\\n\") }"},
   };
   for (const Case& c : cases) {
@@ -134,7 +140,8 @@ TEST(NetworkHealth, DebugForm) {
       {{NetworkHealth::RetrieveConfigError{"Network error: duplicate route"}},
        "RetrieveConfigError(\"Network error: duplicate route\")"},
       {{NetworkHealth::RetrieveConfigError{""}}, "RetrieveConfigError(\"\")"},
-      {{NetworkHealth::RetrieveConfigError{"a \"b\"\\\nc\td\x01"}}, "RetrieveConfigError(\"a \\\"b\\\"\\\\\\nc\\td\\u{1}\")"},
+      {{NetworkHealth::RetrieveConfigError{"a \"b\"\\\nc\td\x01"}},
+       "RetrieveConfigError(\"a \\\"b\\\"\\\\\\nc\\td\\u{1}\")"},
       {{NetworkHealth::NotAMemberError{}}, "NotAMemberError"},
   };
   for (const Case& c : cases) EXPECT_EQ(debug(c.health), c.debug);

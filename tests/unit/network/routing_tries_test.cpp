@@ -118,9 +118,10 @@ TEST(RoutingTries, NetworksEqualButForHostBitsKeepOneRuleDeterministically) {
   EXPECT_EQ(contents(tries.outbound)["10.8.0.0/16"], (std::map<std::string, int>{{"10.0.0.1/32", 3}}));
   EXPECT_EQ(contents(tries.inbound)["10.8.0.0/16"], (std::map<std::string, int>{{"10.0.0.1/32", 3}}));
   EXPECT_EQ(capture.texts(log::Level::warn).size(), 2u);
-  EXPECT_TRUE(capture.has_containing(log::Level::warn, "Dropping access rule that repeats the networks of another: "
-                                                       "EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, "
-                                                       "dest: 10.8.0.1/16"));
+  EXPECT_TRUE(capture.has_containing(log::Level::warn,
+                                     "Dropping access rule that repeats the networks of another: "
+                                     "EffectiveAccessRule { direction: OUT, source: 10.0.0.1/32, "
+                                     "dest: 10.8.0.1/16"));
 }
 
 }  // namespace

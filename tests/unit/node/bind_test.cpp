@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/this_coro.hpp>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/this_coro.hpp>
 
 #include "p2p_core/node/opts_builder.hpp"
 #include "tests/unit/node/node_task_fixture.hpp"
@@ -77,11 +77,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BindRefusal,
     ::testing::Values(
         RefusalCase{"NoSuperPeers", [](auto& b) { b.super_peers({}); }, "NoSuperPeers"},
-        RefusalCase{"SuperPeersOfTwoNetworks",
-                    [](auto& b) {
-                      b.super_peers({url("127.0.0.1:9", super_id().pk(), 1), url("127.0.0.1:10", second_super_id().pk(), 2)});
-                    },
-                    "SuperPeerNetworkIdMismatch([0, 0, 0, 1], [0, 0, 0, 2])"}),
+        RefusalCase{
+            "SuperPeersOfTwoNetworks",
+            [](auto& b) {
+              b.super_peers({url("127.0.0.1:9", super_id().pk(), 1), url("127.0.0.1:10", second_super_id().pk(), 2)});
+            },
+            "SuperPeerNetworkIdMismatch([0, 0, 0, 1], [0, 0, 0, 2])"}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
 
 TEST_F(Bind, AConfiguredAddressThatCannotBeBoundIsNamed) {

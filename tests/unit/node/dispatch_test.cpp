@@ -28,7 +28,8 @@ class Dispatch : public NodeTaskTest {
  public:
   Bytes app_from(const p2p::Identity& from, const p2p::PubKey& recipient = self_id().pk(),
                  const p2p::message::NetworkId& network_id = kNetworkId) const {
-    return must(p2p::message::AppMessage::build(network_id, from.pk(), from.pow(), key_to_node(from), recipient, kPayload));
+    return must(
+        p2p::message::AppMessage::build(network_id, from.pk(), from.pow(), key_to_node(from), recipient, kPayload));
   }
 
   Bytes unite_from(const p2p::Identity& from, const p2p::PubKey& about, const p2p::net::SocketAddr& at) const {
@@ -69,9 +70,15 @@ TEST_P(DispatchRefusal, RefusesWithTheKindAndStoresTheSenderOnlyOncePassedItsChe
 INSTANTIATE_TEST_SUITE_P(
     Cases, DispatchRefusal,
     ::testing::Values(
-        RefusalCase{"ThreeBytes", [](const Dispatch&) { return Bytes{0x1E, 0x3F, 0x50}; }, "MessageError(", false},
+        RefusalCase{"ThreeBytes",
+                    [](const Dispatch&) {
+                      return Bytes{0x1E, 0x3F, 0x50};
+                    },
+                    "MessageError(", false},
         RefusalCase{"OtherNetwork",
-                    [](const Dispatch& test) { return test.app_from(other_id(), self_id().pk(), {0, 0, 0, 8}); },
+                    [](const Dispatch& test) {
+                      return test.app_from(other_id(), self_id().pk(), {0, 0, 0, 8});
+                    },
                     "NetworkIdInvalid([0, 0, 0, 8])", false},
         RefusalCase{"OtherRecipient", [](const Dispatch& test) { return test.app_from(other_id(), super_id().pk()); },
                     "MessageInvalidRecipient", false},
@@ -98,8 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "MessageTypeInvalid", true},
         RefusalCase{"UnarmedToAnArmedNode",
                     [](const Dispatch&) {
-                      return must(p2p::message::AppMessage::build(Dispatch::kNodeNetwork, other_id().pk(), other_id().pow(),
-                                                                  std::nullopt, self_id().pk(), kPayload));
+                      return must(p2p::message::AppMessage::build(Dispatch::kNodeNetwork, other_id().pk(),
+                                                                  other_id().pow(), std::nullopt, self_id().pk(),
+                                                                  kPayload));
                     },
                     "MessageError(", true}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });

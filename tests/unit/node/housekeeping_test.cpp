@@ -2,9 +2,9 @@
 // does with the bindings it adds.
 #include "overlay_node/node/housekeeping.hpp"
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/strand.hpp>
-#include <gtest/gtest.h>
 
 #include "tests/unit/node/node_task_fixture.hpp"
 

@@ -8,11 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
-#include <gtest/gtest.h>
 
 #include "p2p_core/message/frame_codec.hpp"
 #include "tests/unit/node/node_task_fixture.hpp"
@@ -68,9 +68,8 @@ TEST_F(LinkWriter, ConcurrentSendsGoOutAsWholeFramesInTheOrderTheyCame) {
   for (std::uint8_t i = 0; i < 20; ++i) messages.emplace_back(1000 + i, i);
   int done = 0;
   for (const auto& message : messages) {
-    asio::co_spawn(io, node::send_super_peer_tcp(*node, message, writer, super_id().pk()), [&](std::exception_ptr) {
-      ++done;
-    });
+    asio::co_spawn(io, node::send_super_peer_tcp(*node, message, writer, super_id().pk()),
+                   [&](std::exception_ptr) { ++done; });
   }
   ASSERT_TRUE(run_until([&] { return done == 20; }));
   for (const auto& message : messages) EXPECT_EQ(read_frame(), message);

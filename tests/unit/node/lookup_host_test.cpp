@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+#include <gtest/gtest.h>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <fmt/format.h>
-#include <gtest/gtest.h>
 
 #include "tests/unit/node/node_task_fixture.hpp"
 
@@ -77,20 +77,23 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LookupCase{"LiteralIpv4", "127.0.0.1:4000", unused(), "[127.0.0.1:4000]", {}},
         LookupCase{"LiteralIpv6", "[::1]:4000", unused(), "[[::1]:4000]", {}},
-        LookupCase{"NameInResolverOrder", "sp.example:4000",
+        LookupCase{"NameInResolverOrder",
+                   "sp.example:4000",
                    answering(Addrs{addr("192.0.2.7", 4000), addr("::1", 4000), addr("192.0.2.1", 4000)}),
-                   "[192.0.2.7:4000, [::1]:4000, 192.0.2.1:4000]", {}},
+                   "[192.0.2.7:4000, [::1]:4000, 192.0.2.1:4000]",
+                   {}},
         LookupCase{"NameWithoutAddress", "sp.example:4000", answering(Addrs{}), "SuperPeerResolveEmpty", {}},
-        LookupCase{"ResolverFails", "sp.example:4000", answering(Resolved(boost::system::in_place_error, "no such host")),
+        LookupCase{"ResolverFails", "sp.example:4000",
+                   answering(Resolved(boost::system::in_place_error, "no such host")),
                    "SuperPeerLookupFailed(\"sp.example:4000\", \"no such host\")",
                    "Failed to resolve hostname sp.example:4000: no such host"},
-        LookupCase{"NoPort", "sp.example", unused(), "SuperPeerLookupFailed(\"sp.example\", \"invalid socket address\")",
+        LookupCase{"NoPort", "sp.example", unused(),
+                   "SuperPeerLookupFailed(\"sp.example\", \"invalid socket address\")",
                    "Failed to resolve hostname sp.example: invalid socket address"},
         LookupCase{"PortOutOfRange", "sp.example:65536", unused(),
                    "SuperPeerLookupFailed(\"sp.example:65536\", \"invalid port value\")",
                    "Failed to resolve hostname sp.example:65536: invalid port value"},
-        LookupCase{"ResolverTooSlow", "sp.example:4000", hanging(),
-                   "SuperPeerResolveTimeout(\"sp.example:4000\", 20)",
+        LookupCase{"ResolverTooSlow", "sp.example:4000", hanging(), "SuperPeerResolveTimeout(\"sp.example:4000\", 20)",
                    "Timeout of 20 ms exceeded while attempting to resolve hostname sp.example:4000"}),
     [](const ::testing::TestParamInfo<LookupCase>& param) { return param.param.name; });
 

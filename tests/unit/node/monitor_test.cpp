@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include <boost/asio/co_spawn.hpp>
 #include <gtest/gtest.h>
+#include <boost/asio/co_spawn.hpp>
 
 #include "tests/unit/node/node_task_fixture.hpp"
 #include "util/log/log.hpp"
@@ -34,7 +34,8 @@ TEST_P(Monitor, StopsTheNodeUnlessTheNodeStoppedFirst) {
   const auto tasks = std::make_shared<util::TaskSet<void>>(io.get_executor());
   tasks->spawn(GetParam().member(node_token));
   bool done = false;
-  asio::co_spawn(io, node::monitor(tasks, node_token, log::logger("valdori_p2p::node::node")), [&](std::exception_ptr) { done = true; });
+  asio::co_spawn(io, node::monitor(tasks, node_token, log::logger("valdori_p2p::node::node")),
+                 [&](std::exception_ptr) { done = true; });
   if (GetParam().stopped_by_the_node) node_token.cancel();
   ASSERT_TRUE(run_until([&] { return done; }));
 
@@ -45,18 +46,25 @@ TEST_P(Monitor, StopsTheNodeUnlessTheNodeStoppedFirst) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Monitor,
-    ::testing::Values(
-        MonitorCase{"EndsEarly", [](util::CancellationToken) -> asio::awaitable<void> { co_return; }, false,
-                    {"Task prematurely finished. Cancel token.", "Monitoring task cancelled."}, {}},
-        MonitorCase{"Fails",
-                    [](util::CancellationToken) -> asio::awaitable<void> {
-                      throw std::runtime_error("pass broke");
-                      co_return;
-                    },
-                    false, {"Monitoring task cancelled."}, {"Task failed. Cancel token: pass broke"}},
-        MonitorCase{"StopsWithTheNode",
-                    [](util::CancellationToken token) -> asio::awaitable<void> { co_await token.cancelled(); }, true,
-                    {"Monitoring task cancelled."}, {}}),
+    ::testing::Values(MonitorCase{"EndsEarly",
+                                  [](util::CancellationToken) -> asio::awaitable<void> { co_return; },
+                                  false,
+                                  {"Task prematurely finished. Cancel token.", "Monitoring task cancelled."},
+                                  {}},
+                      MonitorCase{"Fails",
+                                  [](util::CancellationToken) -> asio::awaitable<void> {
+                                    throw std::runtime_error("pass broke");
+                                    co_return;
+                                  },
+                                  false,
+                                  {"Monitoring task cancelled."},
+                                  {"Task failed. Cancel token: pass broke"}},
+                      MonitorCase{
+                          "StopsWithTheNode",
+                          [](util::CancellationToken token) -> asio::awaitable<void> { co_await token.cancelled(); },
+                          true,
+                          {"Monitoring task cancelled."},
+                          {}}),
     [](const ::testing::TestParamInfo<MonitorCase>& param) { return param.param.name; });
 
 }  // namespace

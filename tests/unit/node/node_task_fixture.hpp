@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/ip/udp.hpp>
-#include <gtest/gtest.h>
 
 #include "p2p_core/peer/link_writer.hpp"
 #include "tests/support/log_capture.hpp"
@@ -85,7 +85,8 @@ class NodeTaskTest : public p2p::node_test::NodeFixture {
 
   // A socket standing in for a remote peer on loopback.
   boost::asio::ip::udp::socket remote_socket() {
-    return boost::asio::ip::udp::socket(io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    return boost::asio::ip::udp::socket(io,
+                                        boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
   }
 
   // The datagrams waiting on `socket`, taken without blocking.

@@ -36,9 +36,7 @@ class Send : public NodeTaskTest {
     handle = must(node->send_handle(other_id().pk()));
   }
 
-  UdpTarget target(boost::asio::ip::udp::socket& remote) const {
-    return {remote.local_endpoint(), binding->socket()};
-  }
+  UdpTarget target(boost::asio::ip::udp::socket& remote) const { return {remote.local_endpoint(), binding->socket()}; }
   UdpTarget unsendable() const { return {kUnsendable, binding->socket()}; }
 
   SendHandleState state() const {
@@ -159,10 +157,10 @@ TEST_F(Send, RelayTargetsAreTriedInOrderUntilOneTakesTheMessage) {
   EXPECT_TRUE(received(third).empty());
   const auto warnings = logs.texts(Level::warn);
   ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_TRUE(warnings[0].starts_with(fmt::format("Failed to relay APP via super peer {} -> {}: ",
-                                                  binding->local_addr(), kUnsendable)));
-  EXPECT_TRUE(logs.has_containing(
-      Level::trace, fmt::format("Relayed APP via super peer {} -> {}", binding->local_addr(), second.local_endpoint())));
+  EXPECT_TRUE(warnings[0].starts_with(
+      fmt::format("Failed to relay APP via super peer {} -> {}: ", binding->local_addr(), kUnsendable)));
+  EXPECT_TRUE(logs.has_containing(Level::trace, fmt::format("Relayed APP via super peer {} -> {}",
+                                                            binding->local_addr(), second.local_endpoint())));
 }
 
 TEST_F(Send, WithNoWayToRelayTheRecipientAndSuperPeerAreReported) {

@@ -37,8 +37,8 @@ TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClos
     bool enforce_tcp;
     Udp udp;
     bool link_before;
-    bool opens;                  // a connection attempt is started
-    const char* closing_line;    // nullptr: step 5 logs nothing
+    bool opens;                // a connection attempt is started
+    const char* closing_line;  // nullptr: step 5 logs nothing
     bool link_cancelled;
   };
   const Case cases[] = {
@@ -65,7 +65,8 @@ TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClos
     EXPECT_EQ(logs.has_containing(Level::trace, "Establish TCP connection"), c.opens);
     if (c.opens) {
       // Nothing listens on the super peer's TCP port: the attempt fails and withdraws its record.
-      EXPECT_TRUE(run_until([&] { return logs.has_containing(Level::warn, "Failed to connect to super peer tcp://"); }));
+      EXPECT_TRUE(
+          run_until([&] { return logs.has_containing(Level::warn, "Failed to connect to super peer tcp://"); }));
       EXPECT_TRUE(run_until([&] { return super_peer->tcp_connection() == nullptr; }));
     }
     EXPECT_EQ(logs.has_containing(Level::trace, kNoLongerRequired), c.closing_line == kNoLongerRequired);
@@ -81,9 +82,8 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   auto remote = remote_socket();
   // A second path, to an address the super peer answered from; answered paths stay.
   const p2p::peer::PeerPathKey second{binding->local_addr(), remote.local_endpoint()};
-  const auto second_path = *super_peer->udp_paths().get_or_insert(second, [] {
-    return std::make_shared<p2p::peer::PeerPath>();
-  }).first;
+  const auto second_path =
+      *super_peer->udp_paths().get_or_insert(second, [] { return std::make_shared<p2p::peer::PeerPath>(); }).first;
   second_path->ack_rx(now, now - 1, remote.local_endpoint());
   const auto writer = std::make_shared<RecordingLinkWriter>();
   super_peer->new_tcp_path(token)->set_stream(writer);
@@ -97,7 +97,8 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   Bytes hello = datagrams.front();
   auto parsed = must(p2p::message::LongHeader::parse(hello));
   EXPECT_EQ(parsed.header.recipient(), super_id().pk());
-  const auto body = must(p2p::message::HelloSuperPeerMessage::parse(parsed.body, parsed.header, key_from_node(super_id())));
+  const auto body =
+      must(p2p::message::HelloSuperPeerMessage::parse(parsed.body, parsed.header, key_from_node(super_id())));
   EXPECT_EQ(body.time(), now.load());
   EXPECT_EQ(std::vector(body.endpoints().begin(), body.endpoints().end()), std::vector{addr("192.0.2.1", 4000)});
   EXPECT_EQ(udp_path()->inner()->hello, std::optional<std::uint64_t>(now));
@@ -107,7 +108,7 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
 
 TEST_F(SuperPeerHousekeeping, APathWhoseSocketIsGoneIsNeitherGreetedNorStamped) {
   make_node();
-  binding->cancel_binding();  // still listed, but no longer sends
+  binding->cancel_binding();        // still listed, but no longer sends
   super_peer->new_tcp_path(token);  // an attempt under way: no writer published yet
 
   ASSERT_TRUE(step());

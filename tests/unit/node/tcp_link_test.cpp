@@ -4,10 +4,10 @@
 
 #include <array>
 
+#include <gtest/gtest.h>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
-#include <gtest/gtest.h>
 
 #include "p2p_core/message/ack_message.hpp"
 #include "p2p_core/message/frame_codec.hpp"
@@ -46,7 +46,9 @@ class TcpLink : public NodeTaskTest {
     ASSERT_TRUE(run_until([&] { return server && link->stream(); }));
   }
 
-  bool withdrawn() { return run_until([&] { return super_peer->tcp_connection() == nullptr; }); }
+  bool withdrawn() {
+    return run_until([&] { return super_peer->tcp_connection() == nullptr; });
+  }
 
   void send_raw(const Bytes& bytes) { asio::write(*server, asio::buffer(bytes)); }
   void send_frame(const Bytes& message) { send_raw(must(p2p::message::FrameCodec().encode(message))); }
@@ -55,8 +57,8 @@ class TcpLink : public NodeTaskTest {
     std::array<std::uint8_t, p2p::message::FrameCodec::kPrefixLen> prefix{};
     EXPECT_TRUE(run_until([&] { return server->available() >= prefix.size(); }));
     asio::read(*server, asio::buffer(prefix));
-    const std::size_t length = std::size_t{prefix[0]} << 24 | std::size_t{prefix[1]} << 16 |
-                               std::size_t{prefix[2]} << 8 | prefix[3];
+    const std::size_t length =
+        std::size_t{prefix[0]} << 24 | std::size_t{prefix[1]} << 16 | std::size_t{prefix[2]} << 8 | prefix[3];
     Bytes message(length);
     EXPECT_TRUE(run_until([&] { return server->available() >= length; }));
     asio::read(*server, asio::buffer(message));
@@ -75,8 +77,8 @@ class TcpLink : public NodeTaskTest {
   }
 
   Bytes ack_from_super_peer(std::uint64_t hello_time) const {
-    return must(p2p::message::AckMessage::build(kNetworkId, super_id().pk(), super_id().pow(),
-                                                key_to_node(super_id()), self_id().pk(), hello_time));
+    return must(p2p::message::AckMessage::build(kNetworkId, super_id().pk(), super_id().pow(), key_to_node(super_id()),
+                                                self_id().pk(), hello_time));
   }
 
   std::optional<tcp::acceptor> acceptor;
@@ -107,7 +109,8 @@ TEST_F(TcpLink, FramesAreDispatchedAndTheirRepliesGoBackOverTheLink) {
   // The super peer's ACK, and a HELLO from a node peer that the super peer relays: one write
   // holds the first frame and part of the second, the next write the rest.
   Bytes stream = must(p2p::message::FrameCodec().encode(ack_from_super_peer(now)));
-  const Bytes relayed = must(p2p::message::FrameCodec().encode(hello_from(other_id(), now, p2p::message::ShortId::random())));
+  const Bytes relayed =
+      must(p2p::message::FrameCodec().encode(hello_from(other_id(), now, p2p::message::ShortId::random())));
   const auto split = relayed.begin() + static_cast<std::ptrdiff_t>(relayed.size() / 2);
   stream.insert(stream.end(), relayed.begin(), split);
   send_raw(stream);
@@ -136,9 +139,21 @@ TEST_F(TcpLink, EveryWayALinkEndsWithdrawsItAndClosesTheConnection) {
          server->shutdown(tcp::socket::shutdown_send);
        },
        "Error receiving segment: bytes remaining on stream"},
-      {"an empty frame", [this] { send_raw({0, 0, 0, 0}); }, "Error receiving segment: empty frame"},
-      {"a frame longer than the limit", [this] { send_raw({0, 1, 0, 0}); }, "Error receiving segment: frame of 65536 bytes"},
-      {"a frame too short for any message", [this] { send_frame({1, 2, 3}); }, "Error processing segment: "},
+      {"an empty frame",
+       [this] {
+         send_raw({0, 0, 0, 0});
+       },
+       "Error receiving segment: empty frame"},
+      {"a frame longer than the limit",
+       [this] {
+         send_raw({0, 1, 0, 0});
+       },
+       "Error receiving segment: frame of 65536 bytes"},
+      {"a frame too short for any message",
+       [this] {
+         send_frame({1, 2, 3});
+       },
+       "Error processing segment: "},
       {"a message for another node",
        [this] {
          Bytes foreign = hello_from(other_id(), now, p2p::message::ShortId::random());
@@ -172,8 +187,8 @@ TEST_F(TcpLink, AFailedConnectIsLoggedAndWithdrawsTheAttempt) {
   acceptor.reset();  // nothing listens there any more
   connect(closed_port);
   EXPECT_TRUE(withdrawn());
-  EXPECT_TRUE(logs.has_containing(Level::warn, fmt::format("Failed to connect to super peer tcp://127.0.0.1:{}: ",
-                                                           closed_port)));
+  EXPECT_TRUE(logs.has_containing(Level::warn,
+                                  fmt::format("Failed to connect to super peer tcp://127.0.0.1:{}: ", closed_port)));
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include <boost/asio/buffer.hpp>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <boost/asio/buffer.hpp>
 
 #include "overlay_node/node/dispatch.hpp"
 #include "p2p_core/message/layout.hpp"
@@ -64,14 +64,13 @@ TEST_P(UdpReaderBadDatagram, IsLoggedAndReadingGoesOn) {
   EXPECT_TRUE(sink->messages().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UdpReaderBadDatagram,
-    ::testing::Values(BadDatagram{"Empty", 0, "Error processing packet: "},
-                      BadDatagram{"ShorterThanAShortId", 3, "Error processing packet: "},
-                      BadDatagram{"NoMessage", 200, "Error processing packet: "},
-                      BadDatagram{"LongerThanTheMaximum", p2p::message::kDefaultMaxMessageLen + 1,
-                                  "Dropped datagram from udp://127.0.0.1:"}),
-    [](const ::testing::TestParamInfo<BadDatagram>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, UdpReaderBadDatagram,
+                         ::testing::Values(BadDatagram{"Empty", 0, "Error processing packet: "},
+                                           BadDatagram{"ShorterThanAShortId", 3, "Error processing packet: "},
+                                           BadDatagram{"NoMessage", 200, "Error processing packet: "},
+                                           BadDatagram{"LongerThanTheMaximum", p2p::message::kDefaultMaxMessageLen + 1,
+                                                       "Dropped datagram from udp://127.0.0.1:"}),
+                         [](const ::testing::TestParamInfo<BadDatagram>& param) { return param.param.name; });
 
 TEST_F(UdpReader, RepliesGoOutUdpFirstAndAFailedOneStopsNoOther) {
   auto remote = remote_socket();

@@ -85,8 +85,8 @@ const std::vector<MessageCase> kMessages{
      "42 0a0b0c0d"},
     {"SuperPeerHello",
      [](const Key& key) {
-       return must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, key, kRecipient, 42,
-                                                encode_endpoints(kEndpoints)));
+       return must(
+           HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, key, kRecipient, 42, encode_endpoints(kEndpoints)));
      },
      [](auto body, const auto& header, const Key& key) {
        return describe<HelloSuperPeerMessage>(HelloSuperPeerMessage::parse(body, header, key), [](const auto& m) {
@@ -182,8 +182,7 @@ TEST(BuildInto, WritesTheSameMessageIntoTheCallersBuffer) {
   const auto unarmed = must(AppMessage::build(kNetworkId, kSender, kPow, std::nullopt, kRecipient, kPayload));
   const auto length =
       must(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, std::nullopt, kRecipient, kPayload));
-  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length)),
-            unarmed);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length)), unarmed);
 
   const auto armed_length =
       must(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, kKeys.a.tx, kRecipient, kPayload));
@@ -196,9 +195,9 @@ TEST(BuildInto, WritesTheSameMessageIntoTheCallersBuffer) {
 
 TEST(BuildInto, RefusesABufferTooSmall) {
   std::vector<std::uint8_t> buffer(kLongHeaderLen + kArmOverhead + kPayload.size() - 1);
-  EXPECT_EQ(error::debug(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, kKeys.a.tx, kRecipient, kPayload)
-                             .error()),
-            "WriteAppMessageFailed(\"124 bytes of room for a 125-byte message\")");
+  EXPECT_EQ(
+      error::debug(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, kKeys.a.tx, kRecipient, kPayload).error()),
+      "WriteAppMessageFailed(\"124 bytes of room for a 125-byte message\")");
   std::vector<std::uint8_t> small(kShortIdLen + kPayload.size() - 1);
   EXPECT_FALSE(ShortHeader::build_into(small, kShortId, std::nullopt, kPayload));
 }

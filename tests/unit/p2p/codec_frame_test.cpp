@@ -20,7 +20,9 @@ TEST(FrameCodec, PrefixesTheLengthBigEndian) {
 
 TEST(FrameCodec, DecodesByteByByteAndFrameAfterFrame) {
   const FrameCodec codec;
-  const auto stream = unhex("00000003cafe01" "00000001ff");
+  const auto stream = unhex(
+      "00000003cafe01"
+      "00000001ff");
   std::vector<std::uint8_t> buffered;
   std::vector<std::string> frames;
   for (const auto byte : stream) {

@@ -34,11 +34,22 @@ const ShortId kShortId{{0x0a, 0x0b, 0x0c, 0x0d}};
 const std::vector<std::uint8_t> kPayload{0xca, 0xfe};
 const std::vector<net::SocketAddr> kEndpoints{{boost::asio::ip::make_address("192.0.2.1"), 4000},
                                               {boost::asio::ip::make_address("2001:db8::1"), 8080}};
-const std::string kEndpointsHex = "02" "04" "c0000201" "0fa0" "06" "20010db8000000000000000000000001" "1f90";
+const std::string kEndpointsHex =
+    "02"
+    "04"
+    "c0000201"
+    "0fa0"
+    "06"
+    "20010db8000000000000000000000001"
+    "1f90";
 
 // Magic, flags, hop count, network id 7, recipient, sender, pow -2, then the type byte.
 std::string header_hex(std::string_view type) {
-  return "1e3f5001" "00" "00" "00000007" + repeat("22", 32) + repeat("11", 32) + "fffffffe" + std::string(type);
+  return "1e3f5001"
+         "00"
+         "00"
+         "00000007" +
+         repeat("22", 32) + repeat("11", 32) + "fffffffe" + std::string(type);
 }
 
 TEST(WireLayout, UnarmedAppMessage) {
@@ -58,8 +69,8 @@ TEST(WireLayout, UnarmedNodePeerHello) {
 }
 
 TEST(WireLayout, UnarmedSuperPeerHello) {
-  const auto message = must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime,
-                                                         encode_endpoints(kEndpoints)));
+  const auto message = must(
+      HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime, encode_endpoints(kEndpoints)));
   EXPECT_EQ(hex(message), header_hex("02") + kTimeHex + kEndpointsHex);
 }
 
@@ -121,13 +132,17 @@ TEST_P(LongHeaderRejectTest, RejectsMalformedHeaders) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, LongHeaderRejectTest,
-    testing::Values(
-        RejectCase{"Empty", "", "LongHeaderConversionFailed(\"0 bytes are shorter than the 79-byte header\")"},
-        RejectCase{"OneByteShort", header_hex("").substr(0, 156),
-                   "LongHeaderConversionFailed(\"78 bytes are shorter than the 79-byte header\")"},
-        RejectCase{"WrongMagic", "1e3f5002" + header_hex("01").substr(8), "MagicNumberInvalid(MagicNumber([30, 63, 80, 2]))"},
-        RejectCase{"UnknownFlag", "1e3f5001" "02" + header_hex("01").substr(10),
-                   "LongHeaderConversionFailed(\"unknown flags 0x02\")"}),
+    testing::Values(RejectCase{"Empty", "",
+                               "LongHeaderConversionFailed(\"0 bytes are shorter than the 79-byte header\")"},
+                    RejectCase{"OneByteShort", header_hex("").substr(0, 156),
+                               "LongHeaderConversionFailed(\"78 bytes are shorter than the 79-byte header\")"},
+                    RejectCase{"WrongMagic", "1e3f5002" + header_hex("01").substr(8),
+                               "MagicNumberInvalid(MagicNumber([30, 63, 80, 2]))"},
+                    RejectCase{"UnknownFlag",
+                               "1e3f5001"
+                               "02" +
+                                   header_hex("01").substr(10),
+                               "LongHeaderConversionFailed(\"unknown flags 0x02\")"}),
     [](const auto& test) { return test.param.name; });
 
 // The debug form of the error a body parser gives, or "parsed".
@@ -156,25 +171,26 @@ TEST_P(BodyRejectTest, RejectsMalformedBodies) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, BodyRejectTest,
-    testing::Values(
-        BodyRejectCase{"AckTooShort", header_hex("00") + "00000000000000", parse_error<AckMessage>,
-                       "AckMessageConversionFailed(\"body of 7 bytes, expected 8\")"},
-        BodyRejectCase{"AckTooLong", header_hex("00") + kTimeHex + "00", parse_error<AckMessage>,
-                       "AckMessageConversionFailed(\"body of 9 bytes, expected 8\")"},
-        BodyRejectCase{"HelloWithoutShortId", header_hex("02") + kTimeHex, parse_error<HelloNodePeerMessage>,
-                       "HelloMessageConversionFailed(\"body of 8 bytes, expected 12\")"},
-        BodyRejectCase{"HelloZeroShortId", header_hex("02") + kTimeHex + "00000000",
-                       parse_error<HelloNodePeerMessage>, "InvalidShortId"},
-        BodyRejectCase{"HelloMagicShortId", header_hex("02") + kTimeHex + "1e3f5001",
-                       parse_error<HelloNodePeerMessage>, "InvalidShortId"},
-        BodyRejectCase{"SuperPeerHelloWithoutTime", header_hex("02") + "0000", parse_error<HelloSuperPeerMessage>,
-                       "HelloMessageConversionFailed(\"body of 2 bytes holds no time\")"},
-        BodyRejectCase{"SuperPeerHelloWithoutEndpoints", header_hex("02") + kTimeHex,
-                       parse_error<HelloSuperPeerMessage>, "EndpointInvalid(\"missing endpoint count\")"},
-        BodyRejectCase{"UniteWithoutKey", header_hex("03") + "3333", parse_error<UniteMessage>,
-                       "UniteMessageInvalid(\"body of 2 bytes holds no peer key\")"},
-        BodyRejectCase{"AppUnderHelloType", header_hex("02") + "cafe", parse_error<AppMessage>,
-                       "MessageTypeInvalid(2)"}),
+    testing::Values(BodyRejectCase{"AckTooShort", header_hex("00") + "00000000000000", parse_error<AckMessage>,
+                                   "AckMessageConversionFailed(\"body of 7 bytes, expected 8\")"},
+                    BodyRejectCase{"AckTooLong", header_hex("00") + kTimeHex + "00", parse_error<AckMessage>,
+                                   "AckMessageConversionFailed(\"body of 9 bytes, expected 8\")"},
+                    BodyRejectCase{"HelloWithoutShortId", header_hex("02") + kTimeHex,
+                                   parse_error<HelloNodePeerMessage>,
+                                   "HelloMessageConversionFailed(\"body of 8 bytes, expected 12\")"},
+                    BodyRejectCase{"HelloZeroShortId", header_hex("02") + kTimeHex + "00000000",
+                                   parse_error<HelloNodePeerMessage>, "InvalidShortId"},
+                    BodyRejectCase{"HelloMagicShortId", header_hex("02") + kTimeHex + "1e3f5001",
+                                   parse_error<HelloNodePeerMessage>, "InvalidShortId"},
+                    BodyRejectCase{"SuperPeerHelloWithoutTime", header_hex("02") + "0000",
+                                   parse_error<HelloSuperPeerMessage>,
+                                   "HelloMessageConversionFailed(\"body of 2 bytes holds no time\")"},
+                    BodyRejectCase{"SuperPeerHelloWithoutEndpoints", header_hex("02") + kTimeHex,
+                                   parse_error<HelloSuperPeerMessage>, "EndpointInvalid(\"missing endpoint count\")"},
+                    BodyRejectCase{"UniteWithoutKey", header_hex("03") + "3333", parse_error<UniteMessage>,
+                                   "UniteMessageInvalid(\"body of 2 bytes holds no peer key\")"},
+                    BodyRejectCase{"AppUnderHelloType", header_hex("02") + "cafe", parse_error<AppMessage>,
+                                   "MessageTypeInvalid(2)"}),
     [](const auto& test) { return test.param.name; });
 
 TEST(ShortId, NeverAllZeroNorTheMagic) {
@@ -229,15 +245,16 @@ TEST_P(EndpointRejectTest, RejectsMalformedLists) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, EndpointRejectTest,
-    testing::Values(std::pair{std::string("21"), std::string("EndpointInvalid(\"33 endpoints exceed the limit of 32\")")},
-                    std::pair{std::string("01"), std::string("EndpointInvalid(\"truncated endpoint list\")")},
-                    std::pair{std::string("0105c00002010fa0"), std::string("EndpointInvalid(\"unknown address family 5\")")},
-                    std::pair{std::string("0104c0000201"), std::string("EndpointInvalid(\"truncated endpoint\")")},
-                    std::pair{std::string("0104c00002010000"), std::string("EndpointPortInvalid")},
-                    std::pair{std::string("0104000000000fa0"), std::string("EndpointAddrInvalid(0.0.0.0)")},
-                    std::pair{std::string("0104e00000010fa0"), std::string("EndpointAddrInvalid(224.0.0.1)")},
-                    std::pair{std::string("0104c00002010fa000"),
-                              std::string("EndpointInvalid(\"1 bytes after the last endpoint\")")}));
+    testing::Values(
+        std::pair{std::string("21"), std::string("EndpointInvalid(\"33 endpoints exceed the limit of 32\")")},
+        std::pair{std::string("01"), std::string("EndpointInvalid(\"truncated endpoint list\")")},
+        std::pair{std::string("0105c00002010fa0"), std::string("EndpointInvalid(\"unknown address family 5\")")},
+        std::pair{std::string("0104c0000201"), std::string("EndpointInvalid(\"truncated endpoint\")")},
+        std::pair{std::string("0104c00002010000"), std::string("EndpointPortInvalid")},
+        std::pair{std::string("0104000000000fa0"), std::string("EndpointAddrInvalid(0.0.0.0)")},
+        std::pair{std::string("0104e00000010fa0"), std::string("EndpointAddrInvalid(224.0.0.1)")},
+        std::pair{std::string("0104c00002010fa000"),
+                  std::string("EndpointInvalid(\"1 bytes after the last endpoint\")")}));
 
 TEST(MessageLength, PayloadsOfTheTunnelMtuFitTheDefaultMaximum) {
   const auto keys = codec_test::session_key_pair();
@@ -259,15 +276,14 @@ TEST(MessageLength, HelloAndUniteWithTheMostEndpointsFitTheDefaultMaximum) {
   }
   const auto hello = must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kTime,
                                                        encode_endpoints(endpoints)));
-  const auto unite =
-      must(UniteMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kPeer, endpoints));
+  const auto unite = must(UniteMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kPeer, endpoints));
   EXPECT_LE(hello.size(), kDefaultMaxMessageLen);
   EXPECT_LE(unite.size(), kDefaultMaxMessageLen);
 }
 
 TEST(HelloSuperPeerMessage, RefusesCandidatesThatAreNoEndpointList) {
-  const auto built = HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime,
-                                                  unhex("0104c0000201"));
+  const auto built =
+      HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime, unhex("0104c0000201"));
   ASSERT_FALSE(built);
   EXPECT_EQ(error::debug(built.error()), "HelloMessageInvalidEndpoints");
 }

@@ -87,7 +87,8 @@ TEST(ParserRobustness, EveryTruncationOfValidMessages) {
     for (const auto& message : valid_messages(tx_key)) {
       ASSERT_GE(parse_everything(message, rx_key), 1);
       for (std::size_t length = 0; length < message.size(); ++length) {
-        const std::vector<std::uint8_t> truncated(message.begin(), message.begin() + static_cast<std::ptrdiff_t>(length));
+        const std::vector<std::uint8_t> truncated(message.begin(),
+                                                  message.begin() + static_cast<std::ptrdiff_t>(length));
         const int accepted = parse_everything(truncated, rx_key);
         // An armed message loses its tag when cut, so no parser may accept it.
         if (rx_key) {

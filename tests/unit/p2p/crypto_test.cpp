@@ -40,16 +40,15 @@ TEST_P(HmacSha256Test, MatchesReferenceVectors) {
   EXPECT_EQ(hex(hmac_sha256(unhex(GetParam().key_hex), bytes_of(GetParam().message))), GetParam().mac_hex);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rfc4231, HmacSha256Test,
-    testing::Values(
-        HmacCase{codec_test::repeat("0b", 20), "Hi There",
-                 "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
-        HmacCase{"4a656665", "what do ya want for nothing?",
-                 "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
-        // A key longer than the hash block is hashed first.
-        HmacCase{codec_test::repeat("aa", 131), "Test Using Larger Than Block-Size Key - Hash Key First",
-                 "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"}));
+INSTANTIATE_TEST_SUITE_P(Rfc4231, HmacSha256Test,
+                         testing::Values(HmacCase{codec_test::repeat("0b", 20), "Hi There",
+                                                  "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+                                         HmacCase{"4a656665", "what do ya want for nothing?",
+                                                  "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
+                                         // A key longer than the hash block is hashed first.
+                                         HmacCase{codec_test::repeat("aa", 131),
+                                                  "Test Using Larger Than Block-Size Key - Hash Key First",
+                                                  "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"}));
 
 SecKey sec_key(std::string_view seed_hex) { return must(SecKey::from_str(seed_hex)); }
 
@@ -91,15 +90,14 @@ TEST_P(Base64RoundTripTest, EncodesAndDecodesBack) {
   EXPECT_EQ(*decoded, bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rfc4648, Base64RoundTripTest,
-    testing::Values(Base64Case{"", Base64Variant::Original, ""},
-                    Base64Case{"66", Base64Variant::Original, "Zg=="},
-                    Base64Case{"666f", Base64Variant::Original, "Zm8="},
-                    Base64Case{"666f6f626172", Base64Variant::Original, "Zm9vYmFy"},
-                    Base64Case{"fbff", Base64Variant::Original, "+/8="},
-                    Base64Case{"fbff", Base64Variant::UrlSafeNoPadding, "-_8"},
-                    Base64Case{"66", Base64Variant::UrlSafeNoPadding, "Zg"}));
+INSTANTIATE_TEST_SUITE_P(Rfc4648, Base64RoundTripTest,
+                         testing::Values(Base64Case{"", Base64Variant::Original, ""},
+                                         Base64Case{"66", Base64Variant::Original, "Zg=="},
+                                         Base64Case{"666f", Base64Variant::Original, "Zm8="},
+                                         Base64Case{"666f6f626172", Base64Variant::Original, "Zm9vYmFy"},
+                                         Base64Case{"fbff", Base64Variant::Original, "+/8="},
+                                         Base64Case{"fbff", Base64Variant::UrlSafeNoPadding, "-_8"},
+                                         Base64Case{"66", Base64Variant::UrlSafeNoPadding, "Zg"}));
 
 struct Base64RejectCase {
   std::string text;
@@ -108,20 +106,18 @@ struct Base64RejectCase {
 
 class Base64RejectTest : public testing::TestWithParam<Base64RejectCase> {};
 
-TEST_P(Base64RejectTest, RejectsNonCanonicalText) {
-  EXPECT_FALSE(base64_decode(GetParam().text, GetParam().variant));
-}
+TEST_P(Base64RejectTest, RejectsNonCanonicalText) { EXPECT_FALSE(base64_decode(GetParam().text, GetParam().variant)); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, Base64RejectTest,
-    testing::Values(Base64RejectCase{"Zg", Base64Variant::Original},               // padding missing
-                    Base64RejectCase{"Zg=", Base64Variant::Original},              // padding short
-                    Base64RejectCase{"Zh==", Base64Variant::Original},             // bits after the last byte
-                    Base64RejectCase{"Zm9v\n", Base64Variant::Original},           // white space
-                    Base64RejectCase{"-_8=", Base64Variant::Original},             // other alphabet
-                    Base64RejectCase{"Zg==", Base64Variant::UrlSafeNoPadding},     // padding
-                    Base64RejectCase{"+/8", Base64Variant::UrlSafeNoPadding},      // other alphabet
-                    Base64RejectCase{"Zh", Base64Variant::UrlSafeNoPadding}));     // bits after the last byte
+INSTANTIATE_TEST_SUITE_P(Texts, Base64RejectTest,
+                         testing::Values(Base64RejectCase{"Zg", Base64Variant::Original},    // padding missing
+                                         Base64RejectCase{"Zg=", Base64Variant::Original},   // padding short
+                                         Base64RejectCase{"Zh==", Base64Variant::Original},  // bits after the last byte
+                                         Base64RejectCase{"Zm9v\n", Base64Variant::Original},        // white space
+                                         Base64RejectCase{"-_8=", Base64Variant::Original},          // other alphabet
+                                         Base64RejectCase{"Zg==", Base64Variant::UrlSafeNoPadding},  // padding
+                                         Base64RejectCase{"+/8", Base64Variant::UrlSafeNoPadding},   // other alphabet
+                                         Base64RejectCase{
+                                             "Zh", Base64Variant::UrlSafeNoPadding}));  // bits after the last byte
 
 TEST(KeyConversion, SecretAndPublicKeyStayAPair) {
   const SecKey sk(SecKey::Bytes{7, 7, 7});

@@ -42,8 +42,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "CryptoError(DecryptFailed)"},
         DebugCase{ne::PeerError{pe::SuperPeerResolveTimeout{"sp.example:4000", 5000}},
                   "PeerError(SuperPeerResolveTimeout(\"sp.example:4000\", 5000))"},
-        DebugCase{ne::PeerError{pe::Crypto{crypto::error::Error::from_hex(crypto::error::HexError::invalid_character('x'))}},
-                  "PeerError(Crypto(HexError(InvalidCharacter(120))))"},
+        DebugCase{
+            ne::PeerError{pe::Crypto{crypto::error::Error::from_hex(crypto::error::HexError::invalid_character('x'))}},
+            "PeerError(Crypto(HexError(InvalidCharacter(120))))"},
         DebugCase{ne::MessageError{me::MagicNumberInvalid{{{0, 0, 0, 0}}}},
                   "MessageError(MagicNumberInvalid(MagicNumber([0, 0, 0, 0])))"},
         DebugCase{ne::MessageError{me::DecryptFailed{"say \"no\""}}, "MessageError(DecryptFailed(\"say \\\"no\\\"\"))"},
@@ -54,10 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "SendingDirectError(ErrorCode(\"generic\", 111, \"Connection refused\"), 192.0.2.1:4000)"},
         DebugCase{ne::AppLenInvalid{1201, 1200}, "AppLenInvalid(1201, 1200)"},
         DebugCase{ne::PeersListCapacityExceeded{8192}, "PeersListCapacityExceeded(8192)"},
-        DebugCase{ne::HousekeepingFailed{{ne::JoinError::Kind::Cancelled, ""}}, "HousekeepingFailed(JoinError(Cancelled))"},
+        DebugCase{ne::HousekeepingFailed{{ne::JoinError::Kind::Cancelled, ""}},
+                  "HousekeepingFailed(JoinError(Cancelled))"},
         DebugCase{ne::BindParseError{{ne::AddrParseError::Kind::Socket}}, "BindParseError(AddrParseError(Socket))"},
-        DebugCase{ne::NoSuperPeers{}, "NoSuperPeers"},
-        DebugCase{ne::SendHandleClosed{}, "SendHandleClosed"}));
+        DebugCase{ne::NoSuperPeers{}, "NoSuperPeers"}, DebugCase{ne::SendHandleClosed{}, "SendHandleClosed"}));
 
 TEST(NodeError, KindIndexIsItsPositionInTheEnumeration) {
   EXPECT_EQ(ne::Error(ne::SendFailed{}).index(), 0u);

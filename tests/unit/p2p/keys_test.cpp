@@ -67,8 +67,8 @@ TEST(KeysTest, UdpPortStaysInItsRangeAtBothEnds) {
     std::uint8_t b0, b1;
     std::uint16_t port;
   };
-  for (const auto& c : {Case{0x00, 0x00, 22528}, Case{0xa7, 0xff, 65535}, Case{0xa8, 0x00, 22528},
-                        Case{0xff, 0xff, 45055}}) {
+  for (const auto& c :
+       {Case{0x00, 0x00, 22528}, Case{0xa7, 0xff, 65535}, Case{0xa8, 0x00, 22528}, Case{0xff, 0xff, 45055}}) {
     PubKey::Bytes bytes{};
     bytes[0] = c.b0;
     bytes[1] = c.b1;

@@ -96,7 +96,8 @@ TEST_F(NodeBindings, EndpointCandidatesAreTheUsableAddressesOnTheNodePort) {
   const auto encoded = node->my_endpoint_candidates(addrs);
   const auto list = must(message::EndpointList::parse(encoded));
   const std::vector<net::SocketAddr> endpoints(list.begin(), list.end());
-  EXPECT_EQ(endpoints, (std::vector<net::SocketAddr>{{kLoopback, node->port()}, {ip::make_address("::1"), node->port()}}));
+  EXPECT_EQ(endpoints,
+            (std::vector<net::SocketAddr>{{kLoopback, node->port()}, {ip::make_address("::1"), node->port()}}));
 }
 
 TEST_F(NodeBindings, EndpointCandidatesAlwaysFitAHello) {
@@ -110,7 +111,7 @@ TEST_F(NodeBindings, EndpointCandidatesAlwaysFitAHello) {
   }
   const auto encoded = node->my_endpoint_candidates(many);
   const auto hello = message::HelloSuperPeerMessage::build(kNetworkId, self_id().pk(), self_id().pow(),
-                                                          crypto::SessionKey{}, super_id().pk(), now, encoded);
+                                                           crypto::SessionKey{}, super_id().pk(), now, encoded);
   ASSERT_TRUE(hello);
   EXPECT_LE(hello->size(), node->max_message_len());
   EXPECT_EQ(must(message::EndpointList::parse(encoded)).size(), message::kMaxEndpoints);
@@ -119,9 +120,8 @@ TEST_F(NodeBindings, EndpointCandidatesAlwaysFitAHello) {
 TEST(GetAddrs, ListsLoopbackAndNoLinkLocalAddress) {
   const auto addrs = must(net::get_addrs());
   EXPECT_TRUE(std::ranges::any_of(addrs, [](const auto& entry) { return entry.addr == kLoopback; }));
-  EXPECT_TRUE(std::ranges::none_of(addrs, [](const auto& entry) {
-    return entry.addr.is_v6() && entry.addr.to_v6().is_link_local();
-  }));
+  EXPECT_TRUE(std::ranges::none_of(
+      addrs, [](const auto& entry) { return entry.addr.is_v6() && entry.addr.to_v6().is_link_local(); }));
   EXPECT_TRUE(std::ranges::all_of(addrs, [](const auto& entry) { return !entry.name.empty(); }));
 }
 

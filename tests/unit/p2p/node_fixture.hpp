@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
 #include <gtest/gtest.h>
+#include <boost/asio/io_context.hpp>
 
 #include "p2p_core/identity/identity.hpp"
 #include "p2p_core/identity/pow.hpp"
@@ -71,8 +71,7 @@ inline const net::SocketAddr kSuperPeerAddr = addr("127.0.0.1", 9);
 inline const net::SocketAddr kSecondSuperPeerAddr = addr("127.0.0.1", 10);
 
 inline SuperPeerUrl super_peer_url(const PubKey& key, const net::SocketAddr& at) {
-  return must(SuperPeerUrl::try_from(
-      fmt::format("udp://{}?publicKey={}&networkId=7&tcpPort=9", at, key.to_string())));
+  return must(SuperPeerUrl::try_from(fmt::format("udp://{}?publicKey={}&networkId=7&tcpPort=9", at, key.to_string())));
 }
 
 class CapturingSink : public node::MessageSink {
@@ -93,7 +92,9 @@ class CapturingSink : public node::MessageSink {
 
 class IdleLinkWriter : public peer::LinkWriter {
  public:
-  boost::asio::awaitable<std::error_code> write_frame(std::vector<std::uint8_t>) override { co_return std::error_code(); }
+  boost::asio::awaitable<std::error_code> write_frame(std::vector<std::uint8_t>) override {
+    co_return std::error_code();
+  }
 };
 
 // A received message and its parsed header, which views the bytes.
@@ -157,16 +158,16 @@ class NodeFixture : public ::testing::Test {
     }
     super_peer = super_peers.front();
     if (setup.second_super_peer) second_super_peer = super_peers.back();
-    node = std::make_shared<node::NodeInner>(node::NodeInit{.opts = std::move(opts),
-                                                            .network_id = kNetworkId,
-                                                            .agreement_keys = own_keys,
-                                                            .super_peers = std::move(super_peers),
-                                                            .bindings = bindings,
-                                                            .port = setup.bound ? binding->local_addr().port()
-                                                                                : std::uint16_t{0},
-                                                            .token = token,
-                                                            .executor = io.get_executor(),
-                                                            .clock = [this] { return now.load(); }});
+    node = std::make_shared<node::NodeInner>(
+        node::NodeInit{.opts = std::move(opts),
+                       .network_id = kNetworkId,
+                       .agreement_keys = own_keys,
+                       .super_peers = std::move(super_peers),
+                       .bindings = bindings,
+                       .port = setup.bound ? binding->local_addr().port() : std::uint16_t{0},
+                       .token = token,
+                       .executor = io.get_executor(),
+                       .clock = [this] { return now.load(); }});
   }
 
   // The key that arms what `from` sends to the node; none when the node arms nothing.
@@ -187,8 +188,8 @@ class NodeFixture : public ::testing::Test {
                                                      self_id().pk(), time, id));
   }
   std::vector<std::uint8_t> ack_from(const Identity& from, std::uint64_t hello_time) const {
-    return must(message::AckMessage::build(kNetworkId, from.pk(), from.pow(), key_to_node(from), self_id().pk(),
-                                           hello_time));
+    return must(
+        message::AckMessage::build(kNetworkId, from.pk(), from.pow(), key_to_node(from), self_id().pk(), hello_time));
   }
 
   // The other identity, admitted as a node peer.

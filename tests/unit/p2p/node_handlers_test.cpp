@@ -17,17 +17,17 @@ class NodeHandlers : public NodeFixture {
  protected:
   // Runs the HELLO handler the way the dispatcher does.
   boost::system::result<void, node::error::Error> deliver_hello(peer::NodePeer& peer, std::vector<std::uint8_t> bytes,
-                                                              const net::SocketAddr& source,
-                                                              const node::UdpBinding* via,
-                                                              const std::optional<PubKey>& arrival_link) {
+                                                                const net::SocketAddr& source,
+                                                                const node::UdpBinding* via,
+                                                                const std::optional<PubKey>& arrival_link) {
     Received hello(std::move(bytes));
     const auto view = must(message::HelloNodePeerMessage::parse(hello.parsed.body, hello.header(), peer.rx_key()));
     return node->on_node_peer_hello(source, via, hello.header(), peer, view, arrival_link, now, udp, tcp);
   }
 
   boost::system::result<void, node::error::Error> deliver_ack(peer::NodePeer& peer, std::vector<std::uint8_t> bytes,
-                                                            const net::SocketAddr& source,
-                                                            const node::UdpBinding* via) {
+                                                              const net::SocketAddr& source,
+                                                              const node::UdpBinding* via) {
     Received ack(std::move(bytes));
     const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), peer.rx_key()));
     return node->on_node_peer_ack(source, via, ack.header(), peer, view, std::nullopt, now);
@@ -59,7 +59,10 @@ TEST_F(NodeHandlers, RefusedSendersLeaveNoTrace) {
   };
   const Case cases[] = {
       {"proof of work below the minimum", {}, &other_id(), true, node::error::Error(node::error::PowInvalid{}).index()},
-      {"peers list full (super peers count)", {.max_peers = 1}, &other_id(), false,
+      {"peers list full (super peers count)",
+       {.max_peers = 1},
+       &other_id(),
+       false,
        node::error::Error(node::error::PeersListCapacityExceeded{}).index()},
       {"the node itself", {}, &self_id(), false, node::error::Error(node::error::SendToSelf{}).index()},
   };
@@ -68,7 +71,7 @@ TEST_F(NodeHandlers, RefusedSendersLeaveNoTrace) {
     make_node(c.setup);
     const Pow pow = c.weak_pow ? weak_pow(c.sender->pk()) : c.sender->pow();
     const Received hello(must(message::HelloNodePeerMessage::build(kNetworkId, c.sender->pk(), pow, std::nullopt,
-                                                                    self_id().pk(), now, message::ShortId::random())));
+                                                                   self_id().pk(), now, message::ShortId::random())));
     const auto admitted = node->admit_node_peer(hello.header());
     ASSERT_FALSE(admitted);
     EXPECT_EQ(admitted.error().index(), c.error);
@@ -154,9 +157,8 @@ TEST_F(NodeHandlers, HelloOverALinkWithoutWriterGetsNoAnswer) {
 TEST_F(NodeHandlers, HelloOlderThanTheMaximumAgeIsRefused) {
   make_node();
   const auto peer = admit_other();
-  const auto result =
-      deliver_hello(*peer, hello_from(other_id(), now - kHelloMaxAge - 1, message::ShortId::random()), kOtherAddr,
-                    binding.get(), {});
+  const auto result = deliver_hello(*peer, hello_from(other_id(), now - kHelloMaxAge - 1, message::ShortId::random()),
+                                    kOtherAddr, binding.get(), {});
   ASSERT_FALSE(result);
   ASSERT_NE(result.error().get_if<node::error::HelloTooOld>(), nullptr);
   EXPECT_EQ(result.error().get_if<node::error::HelloTooOld>()->age_ms, kHelloMaxAge + 1);
@@ -248,7 +250,7 @@ TEST_F(NodeHandlers, AppPayloadReachesTheSink) {
 class NodeUnite : public NodeHandlers {
  protected:
   boost::system::result<void, node::error::Error> deliver_unite(const PubKey& about,
-                                                              const std::vector<net::SocketAddr>& endpoints) {
+                                                                const std::vector<net::SocketAddr>& endpoints) {
     Received unite(must(message::UniteMessage::build(kNetworkId, super_id().pk(), super_id().pow(),
                                                      key_to_node(super_id()), self_id().pk(), about, endpoints)));
     const auto view = must(message::UniteMessage::parse(unite.parsed.body, unite.header(), super_peer->rx_key()));

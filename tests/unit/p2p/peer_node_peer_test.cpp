@@ -89,7 +89,8 @@ TEST(NodePeerRules, StaleOnlyWhenQuietInBothDirections) {
 TEST(NodePeerRules, DirectPathsAreCapped) {
   auto peer = make_peer();
   for (std::size_t i = 0; i < peer::kMaxDirectPaths; ++i) {
-    const auto [path, added] = peer.add_path({addr("127.0.0.1", 1), addr("127.0.0.1", static_cast<std::uint16_t>(2 + i))});
+    const auto [path, added] =
+        peer.add_path({addr("127.0.0.1", 1), addr("127.0.0.1", static_cast<std::uint16_t>(2 + i))});
     ASSERT_TRUE(path);
     ASSERT_TRUE(added);
   }
@@ -122,7 +123,8 @@ TEST(NodePeerRules, BestRelayIsTheReachableRelayElseTheDefaultRoute) {
   peer.update_best_relay(kStart, kHelloTimeout, default_route);
   EXPECT_EQ(peer.best_sp(), default_route);
 
-  const auto relay = *peer.relay_paths().get_or_insert(other_super, [] { return std::make_shared<peer::PeerPath>(); }).first;
+  const auto relay =
+      *peer.relay_paths().get_or_insert(other_super, [] { return std::make_shared<peer::PeerPath>(); }).first;
   peer.update_best_relay(kStart, kHelloTimeout, default_route);
   EXPECT_EQ(peer.best_sp(), default_route);  // a relay path never answered does not count
   relay->ack_rx(kStart, kStart - 1, kSecondSuperPeerAddr);

@@ -13,7 +13,7 @@ using peer::PeerPathKey;
 
 struct Event {
   enum Kind { Hello, Ack } kind;
-  std::uint64_t at;  // ms after kStart
+  std::uint64_t at;            // ms after kStart
   std::uint64_t hello_at = 0;  // for an ACK: the echoed HELLO time, ms after kStart
 };
 
@@ -43,8 +43,10 @@ TEST(PeerPathRules, ReachableAndStaleFollowHellosAndAcks) {
     SCOPED_TRACE(c.name);
     PeerPath path;
     for (const auto& e : c.events) {
-      if (e.kind == Event::Hello) path.hello_tx(kStart + e.at);
-      else path.ack_rx(kStart + e.at, kStart + e.hello_at, addr("127.0.0.1", 1));
+      if (e.kind == Event::Hello)
+        path.hello_tx(kStart + e.at);
+      else
+        path.ack_rx(kStart + e.at, kStart + e.hello_at, addr("127.0.0.1", 1));
     }
     EXPECT_EQ(path.is_reachable(kStart + c.check_at, t), c.reachable);
     EXPECT_EQ(path.is_stale(kStart + c.check_at, t), c.stale);
@@ -56,7 +58,8 @@ TEST(PeerPathRules, AckRecordsLatencyAndAnswersTheHello) {
   EXPECT_FALSE(path.inner()->hello.has_value());
   path.hello_tx(kStart);
   EXPECT_EQ(path.inner()->hello, kStart);
-  for (std::uint64_t i = 1; i <= peer::kMaxLatencySamples + 1; ++i) path.ack_rx(kStart + i, kStart, addr("127.0.0.1", 1));
+  for (std::uint64_t i = 1; i <= peer::kMaxLatencySamples + 1; ++i)
+    path.ack_rx(kStart + i, kStart, addr("127.0.0.1", 1));
   const auto inner = path.inner();
   EXPECT_EQ(inner->hello, 0u);
   ASSERT_EQ(inner->latencies.size(), peer::kMaxLatencySamples);
@@ -102,9 +105,8 @@ TEST(PathPairing, LocalAndRemoteAddressesPair) {
     bool pairs;
   };
   const Case cases[] = {
-      {"127.0.0.1", "127.0.0.2", true},       {"127.0.0.1", "192.0.2.1", false},
-      {"192.168.1.5", "192.0.2.1", true},     {"192.168.1.5", "127.0.0.1", false},
-      {"::1", "127.0.0.1", false},            {"2001:db8::1", "192.0.2.1", false},
+      {"127.0.0.1", "127.0.0.2", true},     {"127.0.0.1", "192.0.2.1", false}, {"192.168.1.5", "192.0.2.1", true},
+      {"192.168.1.5", "127.0.0.1", false},  {"::1", "127.0.0.1", false},       {"2001:db8::1", "192.0.2.1", false},
       {"2001:db8::1", "2001:db8::2", true},
   };
   for (const auto& c : cases) {

@@ -14,8 +14,8 @@ std::shared_ptr<node::UdpBinding> binding_at(const net::SocketAddr& local) {
   return std::make_shared<node::UdpBinding>(util::CancellationToken(), nullptr, local, "");
 }
 
-std::shared_ptr<peer::SuperPeer> make_super_peer(
-    std::optional<peer::ResolvedAddrs> resolved = peer::ResolvedAddrs{kSuperPeerAddr}) {
+std::shared_ptr<peer::SuperPeer> make_super_peer(std::optional<peer::ResolvedAddrs> resolved = peer::ResolvedAddrs{
+                                                     kSuperPeerAddr}) {
   auto super_peer = std::make_shared<peer::SuperPeer>(super_peer_url(super_id().pk(), kSuperPeerAddr), std::nullopt,
                                                       std::move(resolved));
   super_peer->add_paths_for_resolved_addrs({binding_at(kLocal)});
@@ -69,7 +69,8 @@ TEST(SuperPeerRules, TcpIsOpenedWhenEnforcedOrWhenUdpHasFailed) {
   const std::uint64_t now = kStart + kHelloTimeout;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto super_peer = make_super_peer(c.path == PathState::None ? peer::ResolvedAddrs{} : peer::ResolvedAddrs{kSuperPeerAddr});
+    auto super_peer =
+        make_super_peer(c.path == PathState::None ? peer::ResolvedAddrs{} : peer::ResolvedAddrs{kSuperPeerAddr});
     const auto path = super_peer->udp_paths().find({kLocal, kSuperPeerAddr}).value_or(nullptr);
     if (c.path == PathState::Greeted) path->hello_tx(now - kHelloTimeout);
     if (c.path == PathState::Overdue) path->hello_tx(now - kHelloTimeout - 1);

@@ -35,9 +35,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, PowGoldenTest,
                                            Golden{1, 291048, 5}, Golden{1, -291047, 0}, Golden{1, 0, 0},
                                            Golden{2, 251764, 0}, Golden{2, -291048, 0}));
 
-TEST(PowTest, ZeroDifficultyAcceptsAnyPow) {
-  EXPECT_TRUE(pow_meets_difficulty(counting_key(7), Pow(12345), 0));
-}
+TEST(PowTest, ZeroDifficultyAcceptsAnyPow) { EXPECT_TRUE(pow_meets_difficulty(counting_key(7), Pow(12345), 0)); }
 
 class PowSearchTest : public ::testing::TestWithParam<unsigned> {};
 

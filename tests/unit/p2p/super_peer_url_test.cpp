@@ -43,19 +43,19 @@ TEST_P(SuperPeerUrlGoodTest, ParsesAndRoundTrips) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, SuperPeerUrlGoodTest,
-    ::testing::Values(
-        Good{"udp://sp.example.org:5000?publicKey=" + kKey + "&networkId=7&tcpPort=443", "sp.example.org", 5000,
-             "sp.example.org:5000", 7, 443,
-             "udp://sp.example.org:5000?publicKey=" + kKey + "&networkId=7&tcpPort=443"},
-        // tcpPort defaults to the UDP port
-        Good{"udp://10.1.2.3:22527?publicKey=" + kKey + "&networkId=1", "10.1.2.3", 22527, "10.1.2.3:22527", 1,
-             22527, "udp://10.1.2.3:22527?publicKey=" + kKey + "&networkId=1&tcpPort=22527"},
-        // IPv6 in canonical form; parameters in any order; upper-case key and scheme
-        Good{"UDP://[2001:DB8:0::0:1]:9000?networkId=4294967295&publicKey=" + kKeyUpper, "2001:db8::1", 9000,
-             "[2001:db8::1]:9000", 4294967295u, 9000,
-             "udp://[2001:db8::1]:9000?publicKey=" + kKey + "&networkId=4294967295&tcpPort=9000"},
-        Good{"udp://h:65535/?publicKey=" + kKey + "&networkId=007&tcpPort=1", "h", 65535, "h:65535", 7, 1,
-             "udp://h:65535?publicKey=" + kKey + "&networkId=7&tcpPort=1"}));
+    ::testing::Values(Good{"udp://sp.example.org:5000?publicKey=" + kKey + "&networkId=7&tcpPort=443", "sp.example.org",
+                           5000, "sp.example.org:5000", 7, 443,
+                           "udp://sp.example.org:5000?publicKey=" + kKey + "&networkId=7&tcpPort=443"},
+                      // tcpPort defaults to the UDP port
+                      Good{"udp://10.1.2.3:22527?publicKey=" + kKey + "&networkId=1", "10.1.2.3", 22527,
+                           "10.1.2.3:22527", 1, 22527,
+                           "udp://10.1.2.3:22527?publicKey=" + kKey + "&networkId=1&tcpPort=22527"},
+                      // IPv6 in canonical form; parameters in any order; upper-case key and scheme
+                      Good{"UDP://[2001:DB8:0::0:1]:9000?networkId=4294967295&publicKey=" + kKeyUpper, "2001:db8::1",
+                           9000, "[2001:db8::1]:9000", 4294967295u, 9000,
+                           "udp://[2001:db8::1]:9000?publicKey=" + kKey + "&networkId=4294967295&tcpPort=9000"},
+                      Good{"udp://h:65535/?publicKey=" + kKey + "&networkId=007&tcpPort=1", "h", 65535, "h:65535", 7, 1,
+                           "udp://h:65535?publicKey=" + kKey + "&networkId=7&tcpPort=1"}));
 
 struct Bad {
   std::string text;
@@ -131,8 +131,9 @@ TEST(SuperPeerUrlTest, EqualityComparesEveryPart) {
   const auto a = SuperPeerUrl::try_from(base);
   ASSERT_TRUE(a);
   EXPECT_TRUE(a == SuperPeerUrl::try_from(base + "&tcpPort=1"));
-  for (const std::string& other : {base + "&tcpPort=2", "udp://h:2?publicKey=" + kKey + "&networkId=1",
-                                   "udp://g:1?publicKey=" + kKey + "&networkId=1", base.substr(0, base.size() - 1) + "2"})
+  for (const std::string& other :
+       {base + "&tcpPort=2", "udp://h:2?publicKey=" + kKey + "&networkId=1",
+        "udp://g:1?publicKey=" + kKey + "&networkId=1", base.substr(0, base.size() - 1) + "2"})
     EXPECT_FALSE(a == SuperPeerUrl::try_from(other)) << other;
 }
 

@@ -32,8 +32,8 @@ class NodeTablesConcurrency : public NodeFixture {
         const PubKey key = key_number(reader, index);
         const std::uint64_t sent = now;
         const net::SocketAddr source = addr("127.0.0.1", static_cast<std::uint16_t>(6000 + index));
-        const Received hello(must(message::HelloNodePeerMessage::build(kNetworkId, key, Pow(), std::nullopt,
-                                                                       self_id().pk(), sent, message::ShortId::random())));
+        const Received hello(must(message::HelloNodePeerMessage::build(
+            kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent, message::ShortId::random())));
         const auto admitted = node->admit_node_peer(hello.header());
         ASSERT_TRUE(admitted);
         const auto peer = peer::as_node_peer(*admitted);
@@ -41,9 +41,10 @@ class NodeTablesConcurrency : public NodeFixture {
         const auto view = must(message::HelloNodePeerMessage::parse(hello.parsed.body, hello.header(), std::nullopt));
         node::UdpTransmits udp;
         node::TcpTransmits tcp;
-        ASSERT_TRUE(node->on_node_peer_hello(source, binding.get(), hello.header(), *peer, view, std::nullopt, sent,
-                                             udp, tcp));
-        const Received ack(must(message::AckMessage::build(kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent)));
+        ASSERT_TRUE(
+            node->on_node_peer_hello(source, binding.get(), hello.header(), *peer, view, std::nullopt, sent, udp, tcp));
+        const Received ack(
+            must(message::AckMessage::build(kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent)));
         const auto ack_view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), std::nullopt));
         ASSERT_TRUE(node->on_node_peer_ack(source, binding.get(), ack.header(), *peer, ack_view, std::nullopt, sent));
         peer->validate_pow(Pow(), 0);

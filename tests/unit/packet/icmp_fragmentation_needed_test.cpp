@@ -38,8 +38,16 @@ TEST(IcmpFragmentationNeeded, ReplyQuotesTheHeaderAndEightBytes) {
     const Bytes reply = create_icmp_fragmentation_needed(trigger, *header, 1073);
 
     ASSERT_EQ(reply.size(), 28 + c.quoted) << c.name;
-    const Bytes expected_header = {0x45, 0x00, static_cast<std::uint8_t>(reply.size() >> 8),
-                                   static_cast<std::uint8_t>(reply.size()), 0x00, 0x00, 0x40, 0x00, 64, 1};
+    const Bytes expected_header = {0x45,
+                                   0x00,
+                                   static_cast<std::uint8_t>(reply.size() >> 8),
+                                   static_cast<std::uint8_t>(reply.size()),
+                                   0x00,
+                                   0x00,
+                                   0x40,
+                                   0x00,
+                                   64,
+                                   1};
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 10), expected_header) << c.name;
     EXPECT_EQ(Bytes(reply.begin() + 12, reply.begin() + 16), destination) << c.name;
     EXPECT_EQ(Bytes(reply.begin() + 16, reply.begin() + 20), source) << c.name;

@@ -18,9 +18,7 @@ constexpr const char* kSenderExit = "Token cancelled. Exiting channel -> Valdori
 
 class NodeRunnerTest : public PacketPathTest {
  protected:
-  void start_runner(const std::shared_ptr<AgentInner>& inner) {
-    spawn(AgentInner::node_runner(inner, inner->token));
-  }
+  void start_runner(const std::shared_ptr<AgentInner>& inner) { spawn(AgentInner::node_runner(inner, inner->token)); }
 
   bool wait_count(const char* fragment, std::size_t n) {
     return wait_until([&] { return count_logs(log::Level::trace, fragment) == n; });
@@ -43,7 +41,11 @@ TEST_F(NodeRunnerTest, StartsTheConfiguredWorkersAndStopsWithTheAgentToken) {
     int expected_writers;
   };
   const Case cases[] = {
-      {std::nullopt, std::nullopt, 3, 3}, {"+2", "2 ", 2, 3}, {"abc", "-1", 3, 0}, {"-1", "abc", 0, 3}, {"0", "1", 0, 1},
+      {std::nullopt, std::nullopt, 3, 3},
+      {"+2", "2 ", 2, 3},
+      {"abc", "-1", 3, 0},
+      {"-1", "abc", 0, 3},
+      {"0", "1", 0, 1},
   };
   for (const auto& c : cases) {
     const std::string name = c.senders.value_or("unset") + "/" + c.writers.value_or("unset");
@@ -152,7 +154,8 @@ TEST_F(NodeRunnerTest, AFailedSendCostsOnlyItsPacket) {
   const std::string key = peer.to_string();
   EXPECT_TRUE(wait_log(log::Level::warn, "Failed to send packet to Valdori network: recipient=" + key +
                                              ", packet_size=60 bytes, error=Send handle closed packet_size=60 "
-                                             "recipient=" + key + " error=SendHandleClosed"));
+                                             "recipient=" +
+                                             key + " error=SendHandleClosed"));
   EXPECT_FALSE(inner->token.is_cancelled());
 }
 

@@ -67,7 +67,8 @@ TEST_F(OverlayToTunTest, DropsWhatDoesNotDecodeWithTheReason) {
 
 TEST_F(OverlayToTunTest, WritesOnlyWhatTheReceiveTrieAllowsFromItsPeer) {
   auto inner = make_inner();
-  inner->rx_trie.store(two_level_trie(RxRoutes{{"10.1.0.0/16", "10.0.0.0/24", peer_}, {"10.1.2.0/24", "10.9.0.0/16", peer_}}));
+  inner->rx_trie.store(
+      two_level_trie(RxRoutes{{"10.1.0.0/16", "10.0.0.0/24", peer_}, {"10.1.2.0/24", "10.9.0.0/16", peer_}}));
   start_worker(inner);
 
   const Bytes allowed = ipv4_packet("10.1.0.5", "10.0.0.7", kTcp, Bytes(300, 0x3C));
@@ -88,7 +89,8 @@ TEST_F(OverlayToTunTest, WritesOnlyWhatTheReceiveTrieAllowsFromItsPeer) {
       // Only the most specific source network is searched.
       {peer_, ipv4_packet("10.1.2.3", "10.0.0.7", kTcp, Bytes(8, 0)), log::Level::warn,
        "No inbound route found for destination: 10.1.2.3 -> 10.0.0.7 (missing destination route in routing table) "
-       "peer=" + peer + " src=10.1.2.3 dst=10.0.0.7"},
+       "peer=" +
+           peer + " src=10.1.2.3 dst=10.0.0.7"},
       {stranger_, allowed, log::Level::warn,
        "Security violation: packet source mismatch - received from peer " + stranger +
            " with source IP 10.1.0.5 but expected peer " + peer + " for this route peer=" + stranger +
@@ -155,8 +157,8 @@ TEST_F(OverlayToTunTest, AnswersTooLongPacketsThatMayNotBeFragmented) {
                                 std::to_string(inner->mtu) +
                                 " bytes with Don't Fragment flag set, sending ICMP Fragmentation Needed";
   EXPECT_TRUE(logs_.has_containing(log::Level::trace, size_line));
-  EXPECT_TRUE(wait_log(log::Level::trace,
-                       "Successfully sent ICMP Fragmentation Needed response to peer peer=" + sender->identity.pk().to_string()));
+  EXPECT_TRUE(wait_log(log::Level::trace, "Successfully sent ICMP Fragmentation Needed response to peer peer=" +
+                                              sender->identity.pk().to_string()));
   EXPECT_FALSE(tun_.receive(std::chrono::milliseconds(0)));
 }
 

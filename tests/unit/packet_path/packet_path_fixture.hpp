@@ -36,7 +36,8 @@ inline Ipv4Net net(const char* text) { return *Ipv4Net::parse(text); }
 
 // An IPv4 packet (no options) from `src` to `dst` around `payload`; the fields the path does
 // not read stay zero.
-inline Bytes ipv4_packet(const char* src, const char* dst, std::uint8_t protocol, std::span<const std::uint8_t> payload) {
+inline Bytes ipv4_packet(const char* src, const char* dst, std::uint8_t protocol,
+                         std::span<const std::uint8_t> payload) {
   Bytes packet(20);
   packet[0] = 0x45;
   const std::size_t total = packet.size() + payload.size();
@@ -55,10 +56,14 @@ inline Bytes ipv4_packet(const char* src, const char* dst, std::uint8_t protocol
 // A UDP header (checksum zero: none) and its payload.
 inline Bytes udp_datagram(std::uint16_t src_port, std::uint16_t dst_port, std::span<const std::uint8_t> payload) {
   const std::size_t length = 8 + payload.size();
-  Bytes datagram{static_cast<std::uint8_t>(src_port >> 8), static_cast<std::uint8_t>(src_port),
-                 static_cast<std::uint8_t>(dst_port >> 8), static_cast<std::uint8_t>(dst_port),
-                 static_cast<std::uint8_t>(length >> 8),   static_cast<std::uint8_t>(length),
-                 0,                                        0};
+  Bytes datagram{static_cast<std::uint8_t>(src_port >> 8),
+                 static_cast<std::uint8_t>(src_port),
+                 static_cast<std::uint8_t>(dst_port >> 8),
+                 static_cast<std::uint8_t>(dst_port),
+                 static_cast<std::uint8_t>(length >> 8),
+                 static_cast<std::uint8_t>(length),
+                 0,
+                 0};
   datagram.insert(datagram.end(), payload.begin(), payload.end());
   return datagram;
 }
@@ -83,7 +88,8 @@ template <class V>
 std::shared_ptr<const util::net::Ipv4PrefixMap<util::net::Ipv4PrefixMap<V>>> two_level_trie(
     const std::vector<std::tuple<const char*, const char*, V>>& entries) {
   std::map<Ipv4Net, typename util::net::Ipv4PrefixMap<V>::Builder> inner;
-  for (const auto& [outer_net, inner_net, value] : entries) inner[net(outer_net).trunc()].try_emplace(net(inner_net), value);
+  for (const auto& [outer_net, inner_net, value] : entries)
+    inner[net(outer_net).trunc()].try_emplace(net(inner_net), value);
   typename util::net::Ipv4PrefixMap<util::net::Ipv4PrefixMap<V>>::Builder outer;
   for (auto& [outer_net, builder] : inner) outer.try_emplace(outer_net, std::move(builder).build());
   return std::make_shared<const util::net::Ipv4PrefixMap<util::net::Ipv4PrefixMap<V>>>(std::move(outer).build());
@@ -154,7 +160,8 @@ class PacketPathTest : public ::testing::Test {
         if (event.target == target) before.push_back(std::move(event));
       }
       return false;
-    })) << "no event with: " << until;
+    })) << "no event with: "
+        << until;
     return before;
   }
 

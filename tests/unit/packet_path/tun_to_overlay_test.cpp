@@ -17,8 +17,8 @@ const Bytes kSentinel = udp_packet("192.0.2.1", 1, "192.0.2.2", 1, Bytes{});
 constexpr const char* kSentinelLine = "Forwarding packet from TUN device to Valdori: 192.0.2.1 -> 192.0.2.2";
 
 // A DNS query (id 0x1234, recursion desired) for "host.example", type A, class IN.
-const Bytes kDnsQuery{0x12, 0x34, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0, 4, 'h', 'o', 's', 't',
-                      7,    'e',  'x',  'a',  'm', 'p', 'l', 'e', 0, 0, 1, 0, 1};
+const Bytes kDnsQuery{0x12, 0x34, 0x01, 0x00, 0,   1,   0,   0,   0,   0,   0, 0, 4, 'h', 'o',
+                      's',  't',  7,    'e',  'x', 'a', 'm', 'p', 'l', 'e', 0, 0, 1, 0,   1};
 
 class TunToOverlayTest : public PacketPathTest {
  protected:
@@ -142,8 +142,9 @@ TEST_F(TunToOverlayTest, ReflectsPacketsToTheirOwnSource) {
   EXPECT_EQ(events[1].text,
             "Loopback packet detected: 10.0.0.5 -> 10.0.0.5, sending directly back to TUN device "
             "src=10.0.0.5 dst=10.0.0.5");
-  EXPECT_EQ(events[2].text, "Successfully sent loopback packet back to TUN device: 10.0.0.5 -> 10.0.0.5 "
-                            "src=10.0.0.5 dst=10.0.0.5");
+  EXPECT_EQ(events[2].text,
+            "Successfully sent loopback packet back to TUN device: 10.0.0.5 -> 10.0.0.5 "
+            "src=10.0.0.5 dst=10.0.0.5");
   EXPECT_TRUE(drain(*inner).empty());
 }
 
@@ -212,7 +213,8 @@ TEST_F(TunToOverlayTest, WithDnsSwitchedOffAQueryIsJustUnrouted) {
   start_worker(inner);
   tun_.inject(udp_packet("10.0.0.7", 40001, "10.0.0.254", 53, kDnsQuery));
   settle();
-  EXPECT_TRUE(logs_.has_containing(log::Level::warn, "No outbound route found for destination: 10.0.0.7 -> 10.0.0.254"));
+  EXPECT_TRUE(
+      logs_.has_containing(log::Level::warn, "No outbound route found for destination: 10.0.0.7 -> 10.0.0.254"));
   EXPECT_FALSE(logs_.has_containing(log::Level::trace, "Check for DNS query"));
 }
 
@@ -244,8 +246,9 @@ TEST_F(TunToOverlayTest, AFullOutboundQueueCostsOnePacket) {
   const Bytes third = udp_packet("10.0.0.7", 1, "10.1.0.1", 1, Bytes{3});
   tun_.inject(first);
   tun_.inject(second);
-  EXPECT_TRUE(wait_log(log::Level::warn, "Failed to forward packet to Valdori: sending on a full channel "
-                                         "src=10.0.0.7 dst=10.1.0.1 error=sending on a full channel"));
+  EXPECT_TRUE(wait_log(log::Level::warn,
+                       "Failed to forward packet to Valdori: sending on a full channel "
+                       "src=10.0.0.7 dst=10.1.0.1 error=sending on a full channel"));
   EXPECT_EQ(pop(*inner->outbound)->packet, first);
   tun_.inject(third);
   EXPECT_EQ(pop(*inner->outbound)->packet, third);
@@ -266,15 +269,17 @@ TEST_F(TunRunnerTest, ARunnerStartsTunThreadsWorkers) {
     logs_.clear();
     const util::CancellationToken tunnel = inner->token.child_token();
     spawn(netif::tun_supervisor(inner, tun_.device(), tunnel));
-    EXPECT_TRUE(wait_until([&] { return count_logs(log::Level::trace, "tun -> Valdori packet processing task started") ==
-                                        static_cast<std::size_t>(c.workers); }))
-        << name;
+    EXPECT_TRUE(wait_until([&] {
+      return count_logs(log::Level::trace, "tun -> Valdori packet processing task started") ==
+             static_cast<std::size_t>(c.workers);
+    })) << name;
     tunnel.cancel();
     EXPECT_TRUE(wait_log(log::Level::trace, "TUN runner finished")) << name;
     for (int i = 1; i <= c.workers; ++i) {
       const std::string number = "(" + std::to_string(i) + "/" + std::to_string(c.workers) + ").";
       EXPECT_TRUE(logs_.has(log::Level::trace, "tun -> Valdori packet processing task started " + number)) << name;
-      EXPECT_TRUE(logs_.has(log::Level::trace, "Token cancelled. Exiting tun -> Valdori packet processing task " + number))
+      EXPECT_TRUE(
+          logs_.has(log::Level::trace, "Token cancelled. Exiting tun -> Valdori packet processing task " + number))
           << name;
     }
     EXPECT_EQ(count_logs(log::Level::trace, "Token cancelled. Exiting tun -> Valdori"),
@@ -289,8 +294,8 @@ TEST_F(TunRunnerTest, AFailedReadStopsTheTunnelDirectionOnly) {
   auto inner = make_inner();
   const util::CancellationToken tunnel = inner->token.child_token();
   spawn(netif::tun_supervisor(inner, tun_.device(), tunnel));
-  EXPECT_TRUE(wait_until(
-      [&] { return count_logs(log::Level::trace, "tun -> Valdori packet processing task started") == 3; }));
+  EXPECT_TRUE(
+      wait_until([&] { return count_logs(log::Level::trace, "tun -> Valdori packet processing task started") == 3; }));
 
   tun_.close_kernel_side();
   EXPECT_TRUE(wait_log(log::Level::trace, "TUN runner finished"));

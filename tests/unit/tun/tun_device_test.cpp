@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/use_future.hpp>
-#include <gtest/gtest.h>
 
 #include "util/runtime/runtime.hpp"
 
@@ -29,9 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 // other, with blocking calls.
 class TunPair {
  public:
-  TunPair() {
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_.data()), 0);
-  }
+  TunPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_.data()), 0); }
   ~TunPair() {
     if (fds_[1] >= 0) close(fds_[1]);
   }
@@ -186,8 +184,7 @@ TEST_P(TunDeviceTest, ConcurrentReadersAndWritersEachGetWholePackets) {
   EXPECT_EQ(received, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Framings, TunDeviceTest,
-                         ::testing::Values(TunFraming::Bare, TunFraming::ProtocolFamilyPrefix),
+INSTANTIATE_TEST_SUITE_P(Framings, TunDeviceTest, ::testing::Values(TunFraming::Bare, TunFraming::ProtocolFamilyPrefix),
                          [](const auto& param_info) {
                            return param_info.param == TunFraming::Bare ? "Bare" : "ProtocolFamilyPrefix";
                          });

@@ -67,7 +67,8 @@ TEST(Ipv4PrefixMap, LongestPrefixLookup) {
   };
   for (const Case& c : cases) {
     const auto map = map_of(c.networks);
-    for (const auto& [address, expected] : c.lookups) EXPECT_EQ(matched(map, address), expected) << c.name << ": " << address;
+    for (const auto& [address, expected] : c.lookups)
+      EXPECT_EQ(matched(map, address), expected) << c.name << ": " << address;
   }
 }
 

@@ -33,8 +33,8 @@ TEST(Log, DisabledLevelEvaluatesNoArgument) {
 
 TEST(Log, FieldsFollowTheMessage) {
   testing::LogCapture capture;
-  VLOG_AT_FIELDS(log::logger("valdori_test::log"), log::Level::info,
-                 (log::Fields{{"peer", "abc"}, {"port", "22527"}}), "send {}", "ok");
+  VLOG_AT_FIELDS(log::logger("valdori_test::log"), log::Level::info, (log::Fields{{"peer", "abc"}, {"port", "22527"}}),
+                 "send {}", "ok");
   EXPECT_TRUE(capture.has(log::Level::info, "send ok peer=abc port=22527"));
 }
 

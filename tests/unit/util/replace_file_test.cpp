@@ -25,7 +25,7 @@ std::vector<std::string> entries(const stdfs::path& dir) {
 }
 
 unsigned mode_of(const stdfs::path& path) {
-  struct stat st{};
+  struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0);
   return st.st_mode & 07777;
 }

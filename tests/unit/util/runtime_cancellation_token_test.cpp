@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/system/system_error.hpp>
-#include <gtest/gtest.h>
 
 #include "tests/unit/util/runtime_support.hpp"
 #include "util/runtime/runtime.hpp"
@@ -116,14 +116,14 @@ TEST(CancellationToken, WaitersWakeOnCancelInTreeOrder) {
   std::atomic<int> order_violations{0};
   for (int i = 0; i < kWaiters; ++i) {
     const CancellationToken& waited = (i % 2 == 0) ? child : grandchild;
-    testing::spawn_on_strand(rt.executor(), [](CancellationToken token, CancellationToken parent,
-                                               std::atomic<int>& count,
-                                               std::atomic<int>& violations) -> asio::awaitable<void> {
-      co_await token.cancelled();
-      // By the time any waiter resumes, every ancestor is cancelled too.
-      if (!token.is_cancelled() || !parent.is_cancelled()) ++violations;
-      ++count;
-    }(waited, root, woken, order_violations));
+    testing::spawn_on_strand(rt.executor(),
+                             [](CancellationToken token, CancellationToken parent, std::atomic<int>& count,
+                                std::atomic<int>& violations) -> asio::awaitable<void> {
+                               co_await token.cancelled();
+                               // By the time any waiter resumes, every ancestor is cancelled too.
+                               if (!token.is_cancelled() || !parent.is_cancelled()) ++violations;
+                               ++count;
+                             }(waited, root, woken, order_violations));
   }
   ASSERT_TRUE(wait_until([&] { return child.pending_waits() + grandchild.pending_waits() == kWaiters; }));
   EXPECT_EQ(woken.load(), 0);
@@ -167,8 +167,7 @@ TEST(CancellationToken, CancelledWaitOfItsOwnThrowsOperationAborted) {
   asio::cancellation_signal signal;
   std::promise<boost::system::error_code> outcome;
   auto strand = asio::make_strand(rt.executor());
-  asio::co_spawn(strand, token.cancelled(),
-                 asio::bind_cancellation_slot(signal.slot(), [&](std::exception_ptr e) {
+  asio::co_spawn(strand, token.cancelled(), asio::bind_cancellation_slot(signal.slot(), [&](std::exception_ptr e) {
                    boost::system::error_code ec;
                    try {
                      if (e) std::rethrow_exception(e);
@@ -197,11 +196,11 @@ TEST(CancellationToken, ConcurrentCancelFromManyThreads) {
     auto nodes = build(parents);
     std::atomic<int> woken{0};
     for (auto& node : nodes) {
-      testing::spawn_on_strand(rt.executor(), [](CancellationToken t, std::atomic<int>& count)
-                                                  -> asio::awaitable<void> {
-        co_await t.cancelled();
-        ++count;
-      }(node, woken));
+      testing::spawn_on_strand(rt.executor(),
+                               [](CancellationToken t, std::atomic<int>& count) -> asio::awaitable<void> {
+                                 co_await t.cancelled();
+                                 ++count;
+                               }(node, woken));
     }
     ASSERT_TRUE(wait_until([&] {
       std::size_t n = 0;
@@ -246,9 +245,8 @@ TEST(CancellationToken, AnUncancelledWaitLeftAtShutdownIsFreed) {
   CancellationToken token;
   {
     Runtime rt(2);
-    testing::spawn_on_strand(rt.executor(), [](CancellationToken t) -> asio::awaitable<void> {
-      co_await t.cancelled();
-    }(token));
+    testing::spawn_on_strand(rt.executor(),
+                             [](CancellationToken t) -> asio::awaitable<void> { co_await t.cancelled(); }(token));
     ASSERT_TRUE(wait_until([&] { return token.pending_waits() == 1; }));
   }
   EXPECT_FALSE(token.is_cancelled());

@@ -51,8 +51,8 @@ class Recorder {
 // Waits for the lock (unless `abort` is cancelled first), records the grant and holds the lock
 // until `release` is cancelled.
 template <typename Acquire>
-asio::awaitable<void> waiter(Acquire acquire, std::string name, Recorder& rec,
-                             CancellationToken abort, CancellationToken release) {
+asio::awaitable<void> waiter(Acquire acquire, std::string name, Recorder& rec, CancellationToken abort,
+                             CancellationToken release) {
   auto guard = co_await until_cancelled(abort, acquire());
   if (!guard) {
     rec.cancelled(name);
@@ -67,9 +67,9 @@ asio::awaitable<void> waiter(Acquire acquire, std::string name, Recorder& rec,
 // the given batches, each batch released before the next is expected.
 struct Scenario {
   const char* name;
-  char initial;                   // 'R' or 'W': how the test holds the lock at first
-  std::vector<std::string> queue;  // "R1", "W2", ...: mode letter then a name
-  std::set<std::string> cancel;   // queued waiters cancelled before the release
+  char initial;                                           // 'R' or 'W': how the test holds the lock at first
+  std::vector<std::string> queue;                         // "R1", "W2", ...: mode letter then a name
+  std::set<std::string> cancel;                           // queued waiters cancelled before the release
   std::vector<std::set<std::string>> batches_while_held;  // granted after the cancellations
   std::vector<std::set<std::string>> batches;             // granted after the release
 };
@@ -128,12 +128,14 @@ void run_scenario(const Scenario& sc) {
 
 TEST(RwLock, GrantsInArrivalOrderWithReadersTogether) {
   const Scenario scenarios[] = {
-      {"readers then a writer then readers", 'W', {"R1", "R2", "W3", "R4", "R5", "W6"}, {}, {},
+      {"readers then a writer then readers",
+       'W',
+       {"R1", "R2", "W3", "R4", "R5", "W6"},
+       {},
+       {},
        {{"R1", "R2"}, {"W3"}, {"R4", "R5"}, {"W6"}}},
-      {"a waiting writer blocks later readers", 'R', {"W1", "R2", "R3", "W4"}, {}, {},
-       {{"W1"}, {"R2", "R3"}, {"W4"}}},
-      {"writers one at a time", 'W', {"W1", "W2", "R3", "W4"}, {}, {},
-       {{"W1"}, {"W2"}, {"R3"}, {"W4"}}},
+      {"a waiting writer blocks later readers", 'R', {"W1", "R2", "R3", "W4"}, {}, {}, {{"W1"}, {"R2", "R3"}, {"W4"}}},
+      {"writers one at a time", 'W', {"W1", "W2", "R3", "W4"}, {}, {}, {{"W1"}, {"W2"}, {"R3"}, {"W4"}}},
       {"alternating", 'R', {"W1", "R2", "W3", "R4"}, {}, {}, {{"W1"}, {"R2"}, {"W3"}, {"R4"}}},
   };
   for (const Scenario& sc : scenarios) run_scenario(sc);
@@ -162,8 +164,7 @@ TEST(RwLock, TryLocksRespectHoldersAndTheQueue) {
     // A queued writer keeps new readers out.
     CancellationToken abort, release;
     Recorder rec;
-    testing::spawn_on_strand(rt.executor(),
-                             waiter([&] { return lock.write(); }, "W", rec, abort, release));
+    testing::spawn_on_strand(rt.executor(), waiter([&] { return lock.write(); }, "W", rec, abort, release));
     ASSERT_TRUE(wait_until([&] { return lock.queued_waiters() == 1; }));
     EXPECT_FALSE(lock.try_read());
     abort.cancel();
@@ -201,8 +202,8 @@ TEST(RwLock, ReadersShareAndWritersExcludeUnderManyThreads) {
   std::vector<int> data(16, 0);  // written under the write lock, read under the read lock
   TaskSet<void> set(rt.executor());
   for (int m = 0; m < 32; ++m) {
-    set.spawn([](RwLock& l, bool writer, std::vector<int>& d, std::atomic<int>& r,
-                 std::atomic<int>& w, std::atomic<int>& bad) -> asio::awaitable<void> {
+    set.spawn([](RwLock& l, bool writer, std::vector<int>& d, std::atomic<int>& r, std::atomic<int>& w,
+                 std::atomic<int>& bad) -> asio::awaitable<void> {
       for (int i = 0; i < 100; ++i) {
         if (writer) {
           auto g = co_await l.write();
@@ -266,8 +267,8 @@ TEST(Mutex, GrantsInArrivalOrder) {
   auto held = mutex.try_lock();
   ASSERT_TRUE(held);
   for (int i = 0; i < 6; ++i) {
-    testing::spawn_on_strand(rt.executor(), waiter([&] { return mutex.lock(); }, std::to_string(i), rec,
-                                                   never, release[i]));
+    testing::spawn_on_strand(rt.executor(),
+                             waiter([&] { return mutex.lock(); }, std::to_string(i), rec, never, release[i]));
     ASSERT_TRUE(wait_until([&] { return mutex.queued_waiters() == static_cast<std::size_t>(i + 1); }));
   }
   EXPECT_FALSE(mutex.try_lock());

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string>
 
-#include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
+#include <boost/system/system_error.hpp>
 
 #include "tests/unit/util/runtime_support.hpp"
 #include "util/runtime/runtime.hpp"
@@ -30,13 +30,9 @@ struct Probe {
 asio::awaitable<int> operation(Op op, Probe& probe) {
   probe.started = true;
   switch (op) {
-    case Op::value_now:
-      co_return 42;
-    case Op::throw_now:
-      throw std::runtime_error("operation failed");
-    case Op::wait_for_gate:
-      try {
-        co_await probe.gate.cancelled();
+    case Op::value_now: co_return 42;
+    case Op::throw_now: throw std::runtime_error("operation failed");
+    case Op::wait_for_gate: try { co_await probe.gate.cancelled();
       } catch (const boost::system::system_error&) {
         probe.cancelled = true;
         throw;
@@ -93,8 +89,8 @@ TEST(UntilCancelled, DecidesByWhatFinishesFirst) {
   struct Case {
     const char* name;
     Op op;
-    bool cancel_before;   // the token is cancelled before the call
-    bool cancel_while;    // the token is cancelled while the operation waits
+    bool cancel_before;  // the token is cancelled before the call
+    bool cancel_while;   // the token is cancelled while the operation waits
     std::optional<int> expected;
     bool started;
     bool op_cancelled;

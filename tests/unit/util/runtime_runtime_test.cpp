@@ -6,10 +6,10 @@
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/post.hpp>
-#include <gtest/gtest.h>
 
 #include "tests/unit/util/runtime_support.hpp"
 #include "util/runtime/cancellation_token.hpp"
@@ -59,9 +59,7 @@ TEST(Runtime, BlockOnReturnsResultsAndPropagatesExceptions) {
     EXPECT_STREQ(e.what(), "boom");
   }
   // Move-only results travel too.
-  auto ptr = rt.block_on([]() -> asio::awaitable<std::unique_ptr<int>> {
-    co_return std::make_unique<int>(7);
-  }());
+  auto ptr = rt.block_on([]() -> asio::awaitable<std::unique_ptr<int>> { co_return std::make_unique<int>(7); }());
   ASSERT_TRUE(ptr);
   EXPECT_EQ(*ptr, 7);
 }
@@ -72,8 +70,7 @@ TEST(Runtime, TellsItsOwnThreadsApart) {
   EXPECT_FALSE(rt.in_runtime_thread());
   EXPECT_FALSE(Runtime::in_any_runtime_thread());
   auto [own, foreign, any] = rt.block_on([&]() -> asio::awaitable<std::tuple<bool, bool, bool>> {
-    co_return std::tuple{rt.in_runtime_thread(), other.in_runtime_thread(),
-                         Runtime::in_any_runtime_thread()};
+    co_return std::tuple{rt.in_runtime_thread(), other.in_runtime_thread(), Runtime::in_any_runtime_thread()};
   }());
   EXPECT_TRUE(own);
   EXPECT_FALSE(foreign);

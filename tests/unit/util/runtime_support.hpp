@@ -20,8 +20,7 @@ namespace valdori::util::testing {
 inline constexpr std::chrono::seconds kSafetyNet{20};
 
 // Polls `condition` from a non-runtime thread until it holds or the safety net runs out.
-inline bool wait_until(const std::function<bool()>& condition,
-                       std::chrono::steady_clock::duration limit = kSafetyNet) {
+inline bool wait_until(const std::function<bool()>& condition, std::chrono::steady_clock::duration limit = kSafetyNet) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;

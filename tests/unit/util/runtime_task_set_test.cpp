@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
+#include <boost/system/system_error.hpp>
 
 #include "tests/unit/util/runtime_support.hpp"
 #include "util/runtime/cancellation_token.hpp"
@@ -24,22 +24,15 @@ using testing::wait_until;
 enum class Behaviour { return_value, throw_error, wait_forever, ignore_abort };
 
 // A member that behaves as told; `started` counts members that began running.
-asio::awaitable<int> member(Behaviour behaviour, int value, CancellationToken never,
-                            std::atomic<int>& started) {
+asio::awaitable<int> member(Behaviour behaviour, int value, CancellationToken never, std::atomic<int>& started) {
   ++started;
   switch (behaviour) {
-    case Behaviour::return_value:
-      co_await testing::yield_now();
-      co_return value;
+    case Behaviour::return_value: co_await testing::yield_now(); co_return value;
     case Behaviour::throw_error:
       co_await testing::yield_now();
       throw std::runtime_error("member " + std::to_string(value) + " failed");
-    case Behaviour::wait_forever:
-      co_await never.cancelled();
-      co_return -1;
-    case Behaviour::ignore_abort:
-      try {
-        co_await never.cancelled();
+    case Behaviour::wait_forever: co_await never.cancelled(); co_return -1;
+    case Behaviour::ignore_abort: try { co_await never.cancelled();
       } catch (const boost::system::system_error&) {
       }
       co_return value;

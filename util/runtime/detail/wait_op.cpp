@@ -5,8 +5,7 @@
 namespace valdori::util::detail {
 
 using OpList = boost::intrusive::list<
-    WaitOp, boost::intrusive::member_hook<WaitOp, boost::intrusive::list_member_hook<>,
-                                          &WaitOp::registry_hook_>>;
+    WaitOp, boost::intrusive::member_hook<WaitOp, boost::intrusive::list_member_hook<>, &WaitOp::registry_hook_>>;
 
 struct WaitRegistryCore {
   std::mutex mutex;

@@ -159,8 +159,7 @@ class WaitRegistry : public asio::execution_context::service {
 template <typename Owner>
 class CancelWait {
  public:
-  CancelWait(std::weak_ptr<Owner> owner, std::weak_ptr<WaitOp> op)
-      : owner_(std::move(owner)), op_(std::move(op)) {}
+  CancelWait(std::weak_ptr<Owner> owner, std::weak_ptr<WaitOp> op) : owner_(std::move(owner)), op_(std::move(op)) {}
 
   void operator()(asio::cancellation_type_t type) {
     if ((type & (asio::cancellation_type::terminal | asio::cancellation_type::partial |
@@ -180,8 +179,7 @@ class CancelWait {
 // Arms `op` with a freshly initiated handler whose cancellation slot, if connected, removes
 // the op from `owner`.
 template <typename Owner, typename H>
-void arm_cancellable(const std::shared_ptr<Owner>& owner, const std::shared_ptr<WaitOp>& op,
-                     H&& handler) {
+void arm_cancellable(const std::shared_ptr<Owner>& owner, const std::shared_ptr<WaitOp>& op, H&& handler) {
   op->arm(std::forward<H>(handler), [&](asio::cancellation_slot slot) {
     if (slot.is_connected()) {
       slot.template emplace<CancelWait<Owner>>(std::weak_ptr<Owner>(owner), std::weak_ptr<WaitOp>(op));
