@@ -1,4 +1,4 @@
-#include "agent/agent/node/icmp_fragmentation_needed.hpp"
+#include "agent/agent/overlay_side/icmp_fragmentation_needed.hpp"
 
 #include <gtest/gtest.h>
 

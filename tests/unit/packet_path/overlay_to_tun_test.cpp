@@ -1,4 +1,4 @@
-#include "agent/agent/node/overlay_to_tun.hpp"
+#include "agent/agent/overlay_side/overlay_to_tun.hpp"
 
 #include <gtest/gtest.h>
 

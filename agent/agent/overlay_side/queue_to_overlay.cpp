@@ -1,9 +1,9 @@
-#include "agent/agent/node/queue_to_overlay.hpp"
+#include "agent/agent/overlay_side/queue_to_overlay.hpp"
 
 #include <string>
 
-#include "agent/agent/node/node_logger.hpp"
-#include "agent/agent/node/queue_receive.hpp"
+#include "agent/agent/overlay_side/node_logger.hpp"
+#include "agent/agent/overlay_side/queue_receive.hpp"
 #include "overlay_node/node/send.hpp"
 #include "util/runtime/race.hpp"
 

@@ -1,4 +1,4 @@
-#include "agent/agent/node/overlay_to_tun.hpp"
+#include "agent/agent/overlay_side/overlay_to_tun.hpp"
 
 #include <span>
 #include <string>
@@ -6,9 +6,9 @@
 
 #include "agent/agent/firewall/tries.hpp"
 #include "agent/agent/inner/control_packet.hpp"
-#include "agent/agent/node/icmp_fragmentation_needed.hpp"
-#include "agent/agent/node/node_logger.hpp"
-#include "agent/agent/node/queue_receive.hpp"
+#include "agent/agent/overlay_side/icmp_fragmentation_needed.hpp"
+#include "agent/agent/overlay_side/node_logger.hpp"
+#include "agent/agent/overlay_side/queue_receive.hpp"
 #include "overlay_node/node/send.hpp"
 #include "util/runtime/race.hpp"
 

@@ -4,9 +4,9 @@
 
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/agent/netif/tun_to_overlay.hpp"
-#include "agent/agent/node/node_logger.hpp"
-#include "agent/agent/node/overlay_to_tun.hpp"
-#include "agent/agent/node/queue_to_overlay.hpp"
+#include "agent/agent/overlay_side/node_logger.hpp"
+#include "agent/agent/overlay_side/overlay_to_tun.hpp"
+#include "agent/agent/overlay_side/queue_to_overlay.hpp"
 #include "util/runtime/race.hpp"
 #include "util/runtime/task_set.hpp"
 #include "util/system/env.hpp"

@@ -6,7 +6,7 @@
 #include <boost/asio/experimental/channel_error.hpp>
 #include <boost/system/result.hpp>
 
-#include "agent/agent/node/node_logger.hpp"
+#include "agent/agent/overlay_side/node_logger.hpp"
 #include "util/runtime/cancellation_token.hpp"
 
 namespace valdori::agent {
