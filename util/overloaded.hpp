@@ -7,5 +7,8 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+// Written out: not every compiler deduces an aggregate's template arguments yet.
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 }  // namespace valdori::util

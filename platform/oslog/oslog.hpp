@@ -30,7 +30,9 @@ class OsLog {
   std::string subsystem_;
   std::string category_;
   Destination destination_;
-  void* handle_ = nullptr;  // the platform's log object where there is one
+#ifdef __APPLE__
+  void* handle_ = nullptr;  // the platform's log object
+#endif
 };
 
 // Marks the messages written while it lives as one activity, named by `description`.

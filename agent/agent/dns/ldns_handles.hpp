@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <memory>
 
+// First: ldns defines bool, true and false as macros unless stdbool.h came before it.
+#include <stdbool.h>  // NOLINT(modernize-deprecated-headers)
+
 #include <ldns/ldns.h>
 
 namespace valdori::agent::dns {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include <ldns/ldns.h>
+#include "agent/agent/dns/ldns_handles.hpp"
 
 namespace valdori::agent::dns {
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <ldns/ldns.h>
 
 #include "tests/integration/agent/agent_pair.hpp"
 #include "tests/unit/dns/dns_samples.hpp"

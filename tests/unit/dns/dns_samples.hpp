@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <ldns/ldns.h>
 
 #include "agent/agent/config.hpp"
 #include "agent/agent/dns/catalog.hpp"
