@@ -56,6 +56,20 @@ function(valdori_library name dir)
   target_precompile_headers(${name} PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp)
 endfunction()
 
+# One precompiled header for every test program, compiled once: the libraries' one plus GoogleTest.
+# Its owner carries only what every test program has too (the flags, the warnings and valdori_util's
+# definitions), since a test program may add definitions to the header's but not lack any.
+function(valdori_test_pch)
+  if(TARGET valdori_test_pch)
+    return()
+  endif()
+  file(WRITE ${PROJECT_BINARY_DIR}/generated/valdori_test_pch.cpp "")
+  add_library(valdori_test_pch OBJECT ${PROJECT_BINARY_DIR}/generated/valdori_test_pch.cpp)
+  target_compile_options(valdori_test_pch PRIVATE ${VALDORI_WARNINGS})
+  target_link_libraries(valdori_test_pch PRIVATE valdori_util GTest::gtest)
+  target_precompile_headers(valdori_test_pch PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp <gtest/gtest.h>)
+endfunction()
+
 # valdori_test(NAME DIR LABEL [CONCURRENT] [DEPS ...]): one GoogleTest program of every .cpp in
 # DIR, its tests registered one by one with CTest under LABEL. A ThreadSanitizer build makes only
 # the CONCURRENT programs.
@@ -70,8 +84,9 @@ function(valdori_test name dir label)
   endif()
   add_executable(${name} ${sources})
   target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} valdori_test_support GTest::gtest GTest::gmock GTest::gtest_main)
-  target_precompile_headers(${name} PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} valdori_test_support GTest::gtest GTest::gtest_main)
+  valdori_test_pch()
+  target_precompile_headers(${name} REUSE_FROM valdori_test_pch)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                        PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()
