@@ -40,7 +40,9 @@ TEST_F(SuperPeerTest, AnswersOnlyHellosThatAuthenticate) {
     node.send(node.hello(time, {}, c.armed));
     const auto answer = node.receive(c.answered ? kAnswerLimit : kSilence);
     ASSERT_EQ(answer.has_value(), c.answered);
-    if (answer) EXPECT_EQ(node.ack_time(*answer, c.armed), time);
+    if (answer) {
+      EXPECT_EQ(node.ack_time(*answer, c.armed), time);
+    }
   }
 }
 
