@@ -38,6 +38,10 @@ class Dispatch : public NodeTaskTest {
                                                   about, endpoints));
   }
 
+  Bytes stale_hello() const {
+    return hello_from(other_id(), kStart - p2p::node_test::kHelloMaxAge - 1, p2p::message::ShortId::random());
+  }
+
   static constexpr p2p::message::NetworkId kNodeNetwork = kNetworkId;
 
  protected:
@@ -109,12 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                                   kPayload));
                     },
                     "MessageError("},
-        RefusalCase{"StaleHelloOfAStranger",
-                    [](const Dispatch& test) {
-                      return test.hello_from(other_id(), kStart - p2p::node_test::kHelloMaxAge - 1,
-                                             p2p::message::ShortId::random());
-                    },
-                    "HelloTooOld("}),
+        RefusalCase{"StaleHelloOfAStranger", [](const Dispatch& test) { return test.stale_hello(); }, "HelloTooOld("}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
 
 TEST_F(Dispatch, ShortHeaderDataOfAKnownPeerIsDelivered) {
