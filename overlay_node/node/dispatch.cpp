@@ -43,7 +43,7 @@ std::optional<p2p::PubKey> short_id_owner(const NodeInner& node, std::span<const
 DispatchResult on_short_header(NodeInner& node, std::span<std::uint8_t> bytes, const p2p::PubKey& sender) {
   const auto peer = node.peers().find_node_peer(sender);
   if (!peer) {
-    VLOG_WARN(lg(), "Drop package with short header we no longer can match to a peer");
+    VLOG_WARN_LIMITED(lg(), "Drop package with short header we no longer can match to a peer");
     return error::ShortIdOutdated{};
   }
   const auto payload = message::ShortHeader::parse(bytes, peer->rx_key());
@@ -53,26 +53,51 @@ DispatchResult on_short_header(NodeInner& node, std::span<std::uint8_t> bytes, c
   return Replies{};
 }
 
-DispatchResult on_node_peer_message(NodeInner& node, const message::ParsedLongHeader& parsed, p2p::peer::NodePeer& peer,
+// The node peer a message is from: the stored entry, or a stranger's candidate, which is stored
+// only once its message has authenticated, so that senders who never do take no place.
+struct Sender {
+  std::shared_ptr<p2p::peer::NodePeer> peer;
+  bool stored;
+};
+
+boost::system::result<void, error::Error> store(NodeInner& node, Sender& sender) {
+  if (sender.stored) return {};
+  auto stored = node.store_node_peer(sender.peer);
+  if (!stored) return stored.error();
+  sender = {std::move(*stored), true};
+  return {};
+}
+
+DispatchResult on_node_peer_message(NodeInner& node, const message::ParsedLongHeader& parsed, Sender sender,
                                     const p2p::net::SocketAddr& source, const p2p::node::UdpBinding* binding,
                                     const std::optional<p2p::PubKey>& arrival_link) {
   const auto& header = parsed.header;
   const auto type = header.message_type();
   Replies replies;
   if (type == message::MessageType::ACK) {
-    const auto ack = message::AckMessage::parse(parsed.body, header, peer.rx_key());
+    const auto ack = message::AckMessage::parse(parsed.body, header, sender.peer->rx_key());
     if (!ack) return error::MessageError{ack.error()};
-    const auto handled = node.on_node_peer_ack(source, binding, header, peer, *ack, arrival_link, node.current_time());
+    if (auto stored = store(node, sender); !stored) return stored.error();
+    const auto handled =
+        node.on_node_peer_ack(source, binding, header, *sender.peer, *ack, arrival_link, node.current_time());
     if (!handled) return handled.error();
   } else if (type == message::MessageType::APP) {
-    const auto app = message::AppMessage::parse(parsed.body, header, peer.rx_key());
+    const auto app = message::AppMessage::parse(parsed.body, header, sender.peer->rx_key());
     if (!app) return error::MessageError{app.error()};
-    node.on_app(peer, *app);
+    if (auto stored = store(node, sender); !stored) return stored.error();
+    node.on_app(*sender.peer, *app);
   } else if (type == message::MessageType::HELLO) {
-    const auto hello = message::HelloNodePeerMessage::parse(parsed.body, header, peer.rx_key());
+    const auto hello = message::HelloNodePeerMessage::parse(parsed.body, header, sender.peer->rx_key());
     if (!hello) return error::MessageError{hello.error()};
-    const auto handled = node.on_node_peer_hello(source, binding, header, peer, *hello, arrival_link,
-                                                 node.current_time(), replies.udp, replies.tcp);
+    const std::uint64_t now = node.current_time();
+    // A stranger is stored only for a fresh HELLO; the handler takes its time again from the same
+    // source, which changes nothing.
+    if (!sender.stored) {
+      if (auto taken = node.take_hello_time(*sender.peer, hello->time(), source, now); !taken) return taken.error();
+    }
+    if (auto stored = store(node, sender); !stored) return stored.error();
+    const auto handled = node.on_node_peer_hello(source, binding, header, *sender.peer, *hello, arrival_link, now,
+                                                 replies.udp, replies.tcp);
     if (!handled) return handled.error();
   } else if (type == message::MessageType::UNITE) {
     return error::MessageTypeUnexpected{type};
@@ -121,19 +146,18 @@ DispatchResult on_packet(NodeInner& node, std::span<std::uint8_t> bytes, const p
   if (header.network_id() != node.network_id()) return error::NetworkIdInvalid{header.network_id()};
   if (header.recipient() != node.pk()) return error::MessageInvalidRecipient{};
 
-  auto entry = node.peers().find(header.sender());
+  const auto entry = node.peers().find(header.sender());
   if (!entry) {
-    // Admission checks the peer limit and the proof of work before anything is stored.
-    auto admitted = node.admit_node_peer(header);
-    if (!admitted) return admitted.error();
-    entry = std::move(*admitted);
-  } else if (const auto node_peer = p2p::peer::as_node_peer(*entry)) {
-    if (!node_peer->validate_pow(header.pow(), node.opts().min_pow_difficulty)) return error::PowInvalid{};
+    // A stranger: the peer limit, the proof of work and key agreement are checked first.
+    auto candidate = node.node_peer_candidate(header);
+    if (!candidate) return candidate.error();
+    return on_node_peer_message(node, *parsed, {std::move(*candidate), false}, source, binding, arrival_link);
   }
-
   if (const auto super_peer = p2p::peer::as_super_peer(*entry))
     return on_super_peer_message(node, *parsed, *super_peer, source, binding);
-  return on_node_peer_message(node, *parsed, *p2p::peer::as_node_peer(*entry), source, binding, arrival_link);
+  auto node_peer = p2p::peer::as_node_peer(*entry);
+  if (!node_peer->validate_pow(header.pow(), node.opts().min_pow_difficulty)) return error::PowInvalid{};
+  return on_node_peer_message(node, *parsed, {std::move(node_peer), true}, source, binding, arrival_link);
 }
 
 asio::awaitable<void> send_replies(NodeInner& node, Replies replies) {

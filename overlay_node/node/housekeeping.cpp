@@ -1,5 +1,6 @@
 #include "overlay_node/node/housekeeping.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "util/log/log.hpp"
 #include "util/runtime/interval.hpp"
 #include "util/runtime/race.hpp"
+#include "util/system/env.hpp"
 
 namespace valdori::node {
 namespace {
@@ -27,7 +29,8 @@ spdlog::logger& lg() {
 
 std::chrono::milliseconds period_of(const NodeInner& node) {
   const std::uint64_t interval = node.opts().housekeeping_interval;
-  if (interval != 0) return std::chrono::milliseconds(interval);
+  // A longer period would wrap in the timer's signed count.
+  if (interval != 0) return std::chrono::milliseconds(std::min(interval, util::system::kMaxDurationMs));
   VLOG_WARN(lg(), "Housekeeping interval of 0 ms cannot drive a timer, using {} ms",
             p2p::node::kDefaultHousekeepingInterval);
   return std::chrono::milliseconds(p2p::node::kDefaultHousekeepingInterval);

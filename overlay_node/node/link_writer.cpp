@@ -74,7 +74,7 @@ asio::awaitable<void> send_super_peer_tcp(p2p::node::NodeInner& node, std::vecto
     VLOG_TRACE(lg(), "Sent to super peer via TCP.");
     co_return;
   }
-  VLOG_ERROR(lg(), "Failed to send message to super peer via TCP, shutting it down: {}", ec.message());
+  VLOG_ERROR_LIMITED(lg(), "Failed to send message to super peer via TCP, shutting it down: {}", ec.message());
   // Only the link this writer belongs to: the super peer may have a newer one by now.
   const auto found = node.peers().find_super_peer(super_peer);
   const auto link = found ? found->tcp_connection() : nullptr;

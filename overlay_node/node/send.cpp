@@ -27,6 +27,8 @@ spdlog::logger& lg() {
 // The events of one send carry the recipient, as the fields of its span.
 #define SEND_LOG(level, handle, ...) \
   VLOG_AT_FIELDS(lg(), level, (log::Fields{{"recipient", (handle).recipient().to_string()}}), __VA_ARGS__)
+#define SEND_LOG_LIMITED(level, handle, ...) \
+  VLOG_AT_FIELDS_LIMITED(lg(), level, (log::Fields{{"recipient", (handle).recipient().to_string()}}), __VA_ARGS__)
 
 std::string local_addr_text(const p2p::node::UdpSocket& socket) {
   boost::system::error_code ec;
@@ -83,10 +85,10 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
                target.addr);
       co_return boost::system::in_place_value;
     }
-    SEND_LOG(log::Level::warn, handle, "Failed to relay APP via super peer {} -> {}: {}",
-             local_addr_text(*target.socket), target.addr, ec.message());
+    SEND_LOG_LIMITED(log::Level::warn, handle, "Failed to relay APP via super peer {} -> {}: {}",
+                     local_addr_text(*target.socket), target.addr, ec.message());
   }
-  SEND_LOG(log::Level::warn, handle, "Failed to relay APP via super peer.");
+  SEND_LOG_LIMITED(log::Level::warn, handle, "Failed to relay APP via super peer.");
   co_return error::SendingRelayedError{handle.recipient(), super_peer};
 }
 

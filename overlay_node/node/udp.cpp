@@ -53,16 +53,16 @@ asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_pt
         co_await socket.async_receive_from(asio::buffer(buffer), source, asio::as_tuple(asio::use_awaitable));
     if (token.is_cancelled()) break;
     if (ec) {
-      VLOG_ERROR(lg(), "Error receiving datagram: {}", ec.message());
+      VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", ec.message());
       continue;
     }
     if (received > max_len) {
-      VLOG_WARN(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, max_len);
+      VLOG_WARN_LIMITED(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, max_len);
       continue;
     }
     auto replies = on_packet(*node, std::span(buffer).first(received), source, binding.get(), std::nullopt);
     if (!replies) {
-      VLOG_WARN(lg(), "Error processing packet: {}", p2p::node::error::display(replies.error()));
+      VLOG_WARN_LIMITED(lg(), "Error processing packet: {}", p2p::node::error::display(replies.error()));
       continue;
     }
     co_await send_replies(*node, std::move(*replies));

@@ -25,10 +25,13 @@ spdlog::logger& lg() {
   return logger;
 }
 
-// Built anew for every path: the short id is read afresh each time.
-Hello build_hello(const NodeInner& node, const NodePeer& peer, std::uint64_t hello_time) {
+// Built anew for every path: the short id is read afresh each time, and each HELLO carries a time
+// of its own (hello_times.hpp), which the path records as sent.
+Hello build_hello(const NodeInner& node, NodePeer& peer, std::uint64_t hello_time, p2p::peer::PeerPath& path) {
+  const std::uint64_t time = peer.hello_clock().next(hello_time);
+  path.hello_tx(time);
   return p2p::message::HelloNodePeerMessage::build(node.network_id(), node.pk(), node.pow(), peer.tx_key(), peer.key(),
-                                                   hello_time, peer.rx_short_id());
+                                                   time, peer.rx_short_id());
 }
 
 void drop_paths_without_binding(const NodeInner& node, NodePeer& peer, const SpanLog& span) {
@@ -42,9 +45,8 @@ asio::awaitable<Result> hello_over_direct_paths(NodeInner& node, NodePeer& peer,
   const auto paths = peer.paths().snapshot();
   for (const auto& [key, path] : *paths) {
     span.log(Level::trace, "Contact peer via endpoint to test reachability/maintain link: {}", key);
-    auto hello = build_hello(node, peer, hello_time);
+    auto hello = build_hello(node, peer, hello_time, *path);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
-    path->hello_tx(hello_time);
     const auto socket = node.udp_socket_for(key.local);
     if (!socket) {
       span.log(Level::warn, "No udp socket found for path {}", key);
@@ -68,10 +70,9 @@ asio::awaitable<Result> hello_through_super_peers(NodeInner& node, NodePeer& pee
   for (const auto& [key, entry] : node.peers().snapshot()) {
     const auto super_peer = p2p::peer::as_super_peer(entry);
     if (!super_peer) continue;
-    auto hello = build_hello(node, peer, hello_time);
-    if (!hello) co_return p2p::node::error::MessageError{hello.error()};
     const auto relay = peer.relay_paths().get_or_insert(key, [] { return std::make_shared<p2p::peer::PeerPath>(); });
-    (*relay.first)->hello_tx(hello_time);
+    auto hello = build_hello(node, peer, hello_time, **relay.first);
+    if (!hello) co_return p2p::node::error::MessageError{hello.error()};
 
     if (auto writer = super_peer->tcp_stream()) {
       co_await valdori::node::send_super_peer_tcp(node, std::move(*hello), std::move(writer), key);

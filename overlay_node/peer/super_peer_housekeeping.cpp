@@ -22,6 +22,7 @@ using log::Level;
 using node::SpanLog;
 using p2p::node::NodeInner;
 using p2p::peer::SuperPeer;
+using Result = boost::system::result<void, p2p::node::error::Error>;
 
 spdlog::logger& lg() {
   static spdlog::logger& logger = log::logger("valdori_p2p::peer::super_peer");
@@ -68,9 +69,16 @@ asio::awaitable<void> refresh_paths(const NodeInner& node, SuperPeer& super_peer
   super_peer.add_paths_for_resolved_addrs(*node.udp_bindings());
 }
 
-asio::awaitable<void> hello_over_udp(NodeInner& node, const SuperPeer& super_peer,
-                                     const std::vector<std::uint8_t>& hello, std::uint64_t hello_time,
-                                     const SpanLog& span) {
+// One HELLO per path and one for the link, each with a time of its own (hello_times.hpp).
+boost::system::result<std::vector<std::uint8_t>, p2p::message::error::Error> build_hello(
+    const NodeInner& node, const SuperPeer& super_peer, std::uint64_t time,
+    const std::vector<std::uint8_t>& candidates) {
+  return p2p::message::HelloSuperPeerMessage::build(node.network_id(), node.pk(), node.pow(), super_peer.tx_key(),
+                                                    super_peer.key(), time, candidates);
+}
+
+asio::awaitable<Result> hello_over_udp(NodeInner& node, SuperPeer& super_peer, std::uint64_t hello_time,
+                                       const std::vector<std::uint8_t>& candidates, const SpanLog& span) {
   span.log(Level::trace, "Try to reach super peer via UDP");
   const auto paths = super_peer.udp_paths().snapshot();
   for (const auto& [key, path] : *paths) {
@@ -81,15 +89,19 @@ asio::awaitable<void> hello_over_udp(NodeInner& node, const SuperPeer& super_pee
       span.log_with(Level::warn, path_field, "No UDP socket found");
       continue;
     }
-    path->hello_tx(hello_time);
+    const std::uint64_t time = super_peer.hello_clock().next(hello_time);
+    auto hello = build_hello(node, super_peer, time, candidates);
+    if (!hello) co_return p2p::node::error::MessageError{hello.error()};
+    path->hello_tx(time);
     const auto [ec, sent] =
-        co_await socket->async_send_to(asio::buffer(hello), key.remote, asio::as_tuple(asio::use_awaitable));
+        co_await socket->async_send_to(asio::buffer(*hello), key.remote, asio::as_tuple(asio::use_awaitable));
     if (ec) {
       span.log_with(Level::trace, path_field, "UDP send error: {}", ec.message());
     } else {
       span.log_with(Level::trace, path_field, "UDP send successful");
     }
   }
+  co_return boost::system::in_place_value;
 }
 
 }  // namespace
@@ -108,14 +120,13 @@ asio::awaitable<boost::system::result<void, p2p::node::error::Error>> super_peer
   co_await refresh_paths(*node, *super_peer, span);
 
   span.log(Level::trace, "Send HELLO to super peer");
-  auto hello =
-      p2p::message::HelloSuperPeerMessage::build(node->network_id(), node->pk(), node->pow(), super_peer->tx_key(),
-                                                 super_peer->key(), hello_time, endpoint_candidates);
-  if (!hello) co_return p2p::node::error::MessageError{hello.error()};
-  co_await hello_over_udp(*node, *super_peer, *hello, hello_time, span);
+  if (auto sent = co_await hello_over_udp(*node, *super_peer, hello_time, endpoint_candidates, span); !sent)
+    co_return sent;
 
   if (auto writer = super_peer->tcp_stream()) {
     span.log(Level::trace, "TCP path present. Send HELLO via TCP");
+    auto hello = build_hello(*node, *super_peer, super_peer->hello_clock().next(hello_time), endpoint_candidates);
+    if (!hello) co_return p2p::node::error::MessageError{hello.error()};
     co_await valdori::node::send_super_peer_tcp(*node, std::move(*hello), std::move(writer), super_peer->key());
   } else {
     span.log(Level::trace, "No TCP path present. Do not send HELLO via TCP");

@@ -13,7 +13,7 @@
 namespace valdori::p2p::node::error {
 namespace {
 
-constexpr std::array<std::string_view, 36> kNames{"SendFailed",
+constexpr std::array<std::string_view, 38> kNames{"SendFailed",
                                                   "MessageError",
                                                   "PeerError",
                                                   "CryptoError",
@@ -48,7 +48,9 @@ constexpr std::array<std::string_view, 36> kNames{"SendFailed",
                                                   "ShortIdOutdated",
                                                   "SendHandleClosed",
                                                   "RecipientIsSuperPeer",
-                                                  "SendToSelf"};
+                                                  "SendToSelf",
+                                                  "HelloTimeIsInFuture",
+                                                  "HelloReplayed"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::uint32_t network_id_value(const message::NetworkId& id) {
@@ -144,6 +146,8 @@ std::string display(const Error& e) {
       [](const NoSuperPeers&) { return std::string("No super peers configured"); },
       [](const MessageInvalidRecipient&) { return std::string("Message is addressed to another node"); },
       [](const HelloTooOld& k) { return fmt::format("HELLO too old: {} ms", k.age_ms); },
+      [](const HelloTimeIsInFuture&) { return std::string("HELLO time is in the future"); },
+      [](const HelloReplayed&) { return std::string("HELLO replayed: not newer than one taken already"); },
       [](const AckTimeIsInFuture&) { return std::string("ACK time is in the future"); },
       [](const AckTooOld& k) { return fmt::format("ACK too old: {} ms", k.age_ms); },
       [](const RecvBufDisconnected&) { return std::string("Receive buffer disconnected"); },

@@ -70,6 +70,8 @@ struct MessageInvalidRecipient {};
 struct HelloTooOld {
   std::uint64_t age_ms;
 };
+struct HelloTimeIsInFuture {};
+struct HelloReplayed {};
 struct AckTimeIsInFuture {};
 struct AckTooOld {
   std::uint64_t age_ms;
@@ -119,14 +121,15 @@ struct RecipientIsSuperPeer {
 };
 struct SendToSelf {};
 
-class Error : public ErrorEnumeration<
-                  SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
-                  SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected,
-                  NoSuperPeers, MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected,
-                  MessageTypeInvalid, GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError,
-                  PeerNotPresent, TcpShutdownError, HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid,
-                  AppLenInvalid, PeersListCapacityExceeded, SuperPeerResolveWrongFamily, SendHandleAlreadyCreated,
-                  ShortIdOutdated, SendHandleClosed, RecipientIsSuperPeer, SendToSelf> {
+class Error
+    : public ErrorEnumeration<
+          SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
+          SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected, NoSuperPeers,
+          MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected, MessageTypeInvalid,
+          GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError, PeerNotPresent, TcpShutdownError,
+          HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid, AppLenInvalid, PeersListCapacityExceeded,
+          SuperPeerResolveWrongFamily, SendHandleAlreadyCreated, ShortIdOutdated, SendHandleClosed,
+          RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture, HelloReplayed> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };

@@ -30,12 +30,22 @@ void NodeInner::on_app(peer::NodePeer& peer, const message::AppMessage& app) {
   add_to_recv_buf(peer.key(), app.payload());
 }
 
+boost::system::result<void, error::Error> NodeInner::take_hello_time(peer::NodePeer& peer, std::uint64_t time,
+                                                                     const net::SocketAddr& source, std::uint64_t now) {
+  switch (peer.hello_freshness().accept(time, source, now, opts_.hello_max_age)) {
+    case peer::HelloVerdict::TooOld: return error::HelloTooOld{now - time};
+    case peer::HelloVerdict::InFuture: return error::HelloTimeIsInFuture{};
+    case peer::HelloVerdict::Replayed: return error::HelloReplayed{};
+    case peer::HelloVerdict::Fresh: break;
+  }
+  return {};
+}
+
 boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
     const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header, peer::NodePeer& peer,
     const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link, std::uint64_t now,
     UdpTransmits& udp_replies, TcpTransmits& tcp_replies) {
-  const std::uint64_t age = elapsed_ms(now, hello.time());
-  if (age > opts_.hello_max_age) return error::HelloTooOld{age};
+  if (auto taken = take_hello_time(peer, hello.time(), source, now); !taken) return taken;
   peer.heard(now);
   peer.set_tx_short_id(hello.short_id());
   const auto relay = relaying_super_peer(source, arrival_link);
@@ -60,14 +70,14 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
 boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
     const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header, peer::NodePeer& peer,
     const message::AckMessage& ack, const std::optional<PubKey>& arrival_link, std::uint64_t now) {
-  if (ack.time() > now) return error::AckTimeIsInFuture{};
-  const std::uint64_t age = now - ack.time();
+  if (peer.hello_clock().is_in_future(ack.time(), now)) return error::AckTimeIsInFuture{};
+  const std::uint64_t age = elapsed_ms(now, ack.time());
   if (age > opts_.hello_max_age) return error::AckTooOld{age};
   peer.heard(now);
   const auto relay = relaying_super_peer(source, arrival_link);
   std::shared_ptr<peer::PeerPath> path;
   if (!is_relayed(binding, header, relay)) {
-    path = peer.add_path({binding->local_addr(), source}).first;
+    path = peer.paths().find({binding->local_addr(), source}).value_or(nullptr);
   } else if (relay) {
     path = *peer.relay_paths().get_or_insert(*relay, new_path).first;
   }
@@ -77,7 +87,7 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
 
 void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding, peer::SuperPeer& super_peer,
                                   const message::AckMessage& ack, std::uint64_t now) {
-  if (ack.time() > now || now - ack.time() > opts_.hello_max_age) {
+  if (super_peer.hello_clock().is_in_future(ack.time(), now) || elapsed_ms(now, ack.time()) > opts_.hello_max_age) {
     VLOG_TRACE(node_logger(), "Ignoring outdated ACK from super peer {}", super_peer.key());
     return;
   }
@@ -107,10 +117,11 @@ boost::system::result<void, error::Error> NodeInner::on_unite(const message::Uni
     if (!added) continue;
     auto socket = udp_socket_for(key.local);
     if (!socket) continue;
-    auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer->tx_key(), peer->key(), now,
+    const std::uint64_t hello_time = peer->hello_clock().next(now);
+    auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer->tx_key(), peer->key(), hello_time,
                                                       peer->rx_short_id());
     if (!hello) return error::MessageError{hello.error()};
-    path->hello_tx(now);
+    path->hello_tx(hello_time);
     udp_replies.push_back({std::move(*hello), key.remote, std::move(socket)});
   }
   return {};

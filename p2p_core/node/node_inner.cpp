@@ -77,18 +77,25 @@ void NodeInner::add_to_recv_buf(const PubKey& sender, std::span<const std::uint8
   opts_.message_sink->accept(sender, std::vector<std::uint8_t>(payload.begin(), payload.end()));
 }
 
-boost::system::result<peer::Peer, error::Error> NodeInner::admit_node_peer(const message::LongHeader& header) {
+boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::node_peer_candidate(
+    const message::LongHeader& header) {
   const PubKey sender = header.sender();
   if (sender == pk()) return error::SendToSelf{};
-  if (opts_.max_peers != 0 && peers_.size() >= opts_.max_peers)
-    return error::PeersListCapacityExceeded{opts_.max_peers};
+  if (is_full()) return error::PeersListCapacityExceeded{opts_.max_peers};
   if (!pow_meets_difficulty(sender, header.pow(), opts_.min_pow_difficulty)) return error::PowInvalid{};
   auto created = peer::NodePeer::create(sender, header.pow(), agreement_keys_, cached_time(), peers_.default_route());
   if (!created) return error::PeerError{created.error()};
-  const auto& node_peer = *created;
-  const auto short_id = peers_.assign_rx_short_id(*node_peer);
-  auto stored = peers_.insert_if_absent(sender, node_peer);
-  if (peer::as_node_peer(stored) != node_peer) peers_.erase_short_id(short_id, sender);
+  return std::move(*created);
+}
+
+boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::store_node_peer(
+    const std::shared_ptr<peer::NodePeer>& candidate) {
+  if (const auto known = peers_.find_node_peer(candidate->key())) return known;
+  if (is_full()) return error::PeersListCapacityExceeded{opts_.max_peers};
+  const auto short_id = peers_.assign_rx_short_id(*candidate);
+  const auto stored = peer::as_node_peer(peers_.insert_if_absent(candidate->key(), candidate));
+  if (stored != candidate) peers_.erase_short_id(short_id, candidate->key());
+  if (!stored) return error::PeerNotPresent{};
   return stored;
 }
 

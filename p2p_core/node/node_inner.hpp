@@ -100,24 +100,34 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
 
   // Hands received application data to the message sink.
   void add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload);
-  // Admits the unknown sender of a long-header message as a node peer: the peers list must have
-  // room, the proof of work must meet the minimum, key agreement must work; only then is the peer
-  // stored, with its receive short id entered. Returns the entry stored under the key in the end
-  // (another task may have stored one first).
-  boost::system::result<peer::Peer, error::Error> admit_node_peer(const message::LongHeader& header);
+  // A node peer for the unknown sender of a long-header message, not stored yet: the sender must
+  // not be this node, the peers list must have room, the proof of work must meet the minimum and
+  // key agreement must work.
+  boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> node_peer_candidate(
+      const message::LongHeader& header);
+  // Stores `candidate` with its receive short id once its message has authenticated, while the
+  // peers list has room. Returns the node peer stored under the key in the end (another task may
+  // have stored one first).
+  boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> store_node_peer(
+      const std::shared_ptr<peer::NodePeer>& candidate);
 
   // Message handlers. `binding` is the receiving UDP binding (none for a TCP frame),
   // `arrival_link` the super peer whose TCP link carried the message (none for UDP).
   void on_app(peer::NodePeer& peer, const message::AppMessage& app);
-  // Checks the HELLO's age, learns the peer's short id for this node and the direct path it
-  // came over, and queues the ACK back the way the HELLO came.
+  // Takes the time of a HELLO from `peer` at `source` when it is fresh (hello_times.hpp);
+  // otherwise the reason it is refused.
+  boost::system::result<void, error::Error> take_hello_time(peer::NodePeer& peer, std::uint64_t time,
+                                                            const net::SocketAddr& source, std::uint64_t now);
+  // Takes the HELLO when it is fresh, learns the peer's short id for this node
+  // and the direct path it came over, and queues the ACK back the way the HELLO came.
   boost::system::result<void, error::Error> on_node_peer_hello(const net::SocketAddr& source, const UdpBinding* binding,
                                                                const message::LongHeader& header, peer::NodePeer& peer,
                                                                const message::HelloNodePeerMessage& hello,
                                                                const std::optional<PubKey>& arrival_link,
                                                                std::uint64_t now, UdpTransmits& udp_replies,
                                                                TcpTransmits& tcp_replies);
-  // Checks the echoed time and records the answer on the path the ACK came over.
+  // Checks the echoed time and records the answer on the path the ACK came over: the relay path,
+  // or a direct path the node greeted (an ACK adds none).
   boost::system::result<void, error::Error> on_node_peer_ack(const net::SocketAddr& source, const UdpBinding* binding,
                                                              const message::LongHeader& header, peer::NodePeer& peer,
                                                              const message::AckMessage& ack,
@@ -160,6 +170,7 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   RelayRoute relay_route(std::uint64_t now) const;
   SendHandleState send_state_for(const SendHandle& handle, const RelayRoute& relay, std::uint64_t now) const;
   std::uint16_t bind_port(std::uint16_t bound);
+  bool is_full() const { return opts_.max_peers != 0 && peers_.size() >= opts_.max_peers; }
 
   const NodeOpts opts_;
   const message::NetworkId network_id_;

@@ -30,6 +30,7 @@
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/message/short_id.hpp"
 #include "p2p_core/peer/error.hpp"
+#include "p2p_core/peer/hello_times.hpp"
 #include "p2p_core/peer/peer_path.hpp"
 #include "p2p_core/peer/pow_status.hpp"
 #include "p2p_core/peer/session_keys.hpp"
@@ -78,6 +79,11 @@ class NodePeer {
   bool has_app_traffic(std::uint64_t now, std::uint64_t window) const;
   void clear_app_tx_rx();
 
+  // The times of the HELLOs this node sends the peer, and of those it took from it.
+  HelloClock& hello_clock() { return hello_clock_; }
+  const HelloClock& hello_clock() const { return hello_clock_; }
+  HelloFreshness& hello_freshness() { return hello_freshness_; }
+
   // Something arrived from the peer (HELLO, ACK, APP).
   void heard(std::uint64_t now) { heard_.store(now, std::memory_order_relaxed); }
   bool is_stale(std::uint64_t now, std::uint64_t quiet_limit) const;
@@ -107,6 +113,8 @@ class NodePeer {
   std::atomic<std::uint64_t> app_rx_{0};
   AppTxCell app_tx_ = std::make_shared<std::atomic<std::uint64_t>>(0);
   std::atomic<std::uint64_t> heard_{0};
+  HelloClock hello_clock_;
+  HelloFreshness hello_freshness_;
   PathMap paths_;
   RelayPathMap relay_paths_;
   concurrent::AtomicSnapshot<PubKey> best_sp_;

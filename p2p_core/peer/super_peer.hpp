@@ -27,6 +27,7 @@
 #include "p2p_core/identity/super_peer_url.hpp"
 #include "p2p_core/net/socket_addr.hpp"
 #include "p2p_core/node/udp_binding.hpp"
+#include "p2p_core/peer/hello_times.hpp"
 #include "p2p_core/peer/peer_path.hpp"
 #include "p2p_core/peer/tcp_connection.hpp"
 #include "util/runtime/cancellation_token.hpp"
@@ -67,6 +68,10 @@ class SuperPeer {
   // Whether a UDP path of this super peer leads to `remote`.
   bool has_udp_path_to(const net::SocketAddr& remote) const;
 
+  // The times of the HELLOs this node sends the super peer, over every path and the link.
+  HelloClock& hello_clock() { return hello_clock_; }
+  const HelloClock& hello_clock() const { return hello_clock_; }
+
   // The current link record; none while no attempt is under way.
   std::shared_ptr<TcpConnection> tcp_connection() const { return tcp_connection_.load(); }
   // The published writer of the current link, if any.
@@ -85,6 +90,7 @@ class SuperPeer {
   const std::optional<crypto::SessionKeys> session_keys_;
   concurrent::AtomicSharedPtr<const ResolvedAddrs> resolved_addrs_;
   PathMap udp_paths_;
+  HelloClock hello_clock_;
   concurrent::AtomicSharedPtr<TcpConnection> tcp_connection_;
 };
 

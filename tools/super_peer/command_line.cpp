@@ -38,6 +38,10 @@ boost::system::result<CommandLine, std::string> parse_command_line(std::span<con
       line.options.unite_enabled = false;
       continue;
     }
+    if (flag == "--unarmed") {
+      line.options.arm_messages = false;
+      continue;
+    }
     if (i + 1 == args.size()) return fmt::format("{}: missing value, or unknown flag", flag);
     const std::string_view value = args[++i];
     if (flag == "--network-id") {
@@ -97,6 +101,7 @@ std::string usage(std::string_view program) {
       "  --no-udp                  ignore UDP (the port stays bound)\n"
       "  --no-tcp                  refuse TCP links (the port stays bound)\n"
       "  --no-unite                never introduce nodes to each other\n"
+      "  --unarmed                 serve unarmed nodes too (anyone may take over their registration)\n"
       "  --log-level LEVEL         trace, debug, info, warn, err or off (default info)\n",
       program);
 }

@@ -1,5 +1,7 @@
 #include "util/log/log.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <unordered_map>
 
@@ -67,6 +69,25 @@ std::string render_fields(Fields fields) {
   std::string out;
   for (const Field& f : fields) fmt::format_to(std::back_inserter(out), " {}={}", f.key, f.value);
   return out;
+}
+
+RateLimit::Pass RateLimit::pass(std::uint64_t now_ms) noexcept {
+  std::uint64_t due = due_ms_.load(std::memory_order_relaxed);
+  for (;;) {
+    const std::uint64_t start = std::max(due, now_ms);
+    if (start - now_ms > (kBurst - 1) * kIntervalMs) {
+      suppressed_.fetch_add(1, std::memory_order_relaxed);
+      return {false, 0};
+    }
+    if (due_ms_.compare_exchange_weak(due, start + kIntervalMs, std::memory_order_relaxed)) break;
+  }
+  return {true, suppressed_.exchange(0, std::memory_order_relaxed)};
+}
+
+std::uint64_t steady_ms() noexcept {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 }  // namespace valdori::log

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "util/log/log.hpp"
 #include "util/text/utf8.hpp"
 
 namespace valdori::util::system {
@@ -11,6 +12,15 @@ std::optional<std::string> env_text(std::string_view name) {
   const char* value = std::getenv(variable.c_str());
   if (value == nullptr || !text::is_valid_utf8(value)) return std::nullopt;
   return std::string(value);
+}
+
+void warn_capped(std::string_view name, std::string_view value, std::string_view max) {
+  VLOG_WARN(log::logger("valdori_util::system"), "VALDORI_{} is {}, above the limit of {}: using {}", name, value, max,
+            max);
+}
+
+std::int32_t get_task_count(std::string_view name, std::int32_t default_value) {
+  return get_env_at_most<std::int32_t>(name, default_value, kMaxTaskCount);
 }
 
 }  // namespace valdori::util::system

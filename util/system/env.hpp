@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <concepts>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,9 @@ namespace valdori::util::system {
 
 // The variable's value when it is set and valid UTF-8.
 std::optional<std::string> env_text(std::string_view name);
+
+// Logs that option `name` asked for `value`, above the limit `max`, and gets `max`.
+void warn_capped(std::string_view name, std::string_view value, std::string_view max);
 
 // The text parser of an option value; nothing is trimmed.
 // Integers: decimal digits after one optional "+" (or "-" for signed types), within range.
@@ -52,5 +57,24 @@ T get_env(std::string_view name, T default_value) {
     return parse_option<T>(*text).value_or(default_value);
   }
 }
+
+// Bounds on what an option may ask for. Each task costs memory and a share of the runtime; each
+// queued item may hold a packet; a longer period would wrap in the timers.
+inline constexpr std::int32_t kMaxTaskCount = 64;
+inline constexpr std::size_t kMaxQueueCapacity = 65536;
+inline constexpr std::uint64_t kMaxDurationMs = 24ull * 60 * 60 * 1000;
+
+// As get_env, but a value above `max` gives `max`, with a WARN naming the variable.
+template <class T>
+T get_env_at_most(std::string_view name, T default_value, T max) {
+  const T value = get_env<T>(name, default_value);
+  if (value <= max) return value;
+  warn_capped(name, std::to_string(value), std::to_string(max));
+  return max;
+}
+
+// The number of tasks option `name` asks for, at most kMaxTaskCount. Zero or less is returned as
+// it is: the caller knows what that disables.
+std::int32_t get_task_count(std::string_view name, std::int32_t default_value);
 
 }  // namespace valdori::util::system

@@ -77,7 +77,7 @@ boost::asio::awaitable<void> AgentDns::on_packet(std::shared_ptr<platform::TunDe
   const ldns_status status = ldns_wire2pkt(&decoded, message.data(), message.size());
   const LdnsPkt query(decoded);
   if (status != LDNS_STATUS_OK) {
-    VLOG_ERROR(logger, "Failed to decode DNS message: {}", ldns_get_errorstr_by_id(status));
+    VLOG_ERROR_LIMITED(logger, "Failed to decode DNS message: {}", ldns_get_errorstr_by_id(status));
   } else {
     VLOG_TRACE(logger, "Successfully decoded DNS message");
     if (ldns_pkt_qr(query.get())) {
@@ -88,7 +88,7 @@ boost::asio::awaitable<void> AgentDns::on_packet(std::shared_ptr<platform::TunDe
       VLOG_TRACE(logger, "Handling DNS request with catalog");
       const ResponseHandle handle{responder, client, std::move(device)};
       const auto sent = co_await handle.send_response(answer_query(*catalog, *query));
-      if (!sent) VLOG_WARN(logger, "Failed to send DNS response: {}", sent.error().message());
+      if (!sent) VLOG_WARN_LIMITED(logger, "Failed to send DNS response: {}", sent.error().message());
       VLOG_TRACE(logger, "DNS request handling completed");
     }
   }

@@ -28,8 +28,9 @@ boost::system::result<Encoded, ldns_status> encode(const ldns_pkt& pkt) {
   return encoded;
 }
 
-// Removes the last record of the last section that has one (additional, authority, answer);
-// false when there is none left.
+// Removes the last record of the last section that has one (additional, authority, answer, and
+// then the echoed questions, which a malformed query can bring by the hundred); false when there
+// is none left.
 bool drop_last_record(ldns_pkt* pkt) {
   struct Section {
     ldns_rr_list* records;
@@ -39,6 +40,7 @@ bool drop_last_record(ldns_pkt* pkt) {
       {ldns_pkt_additional(pkt), ldns_pkt_set_arcount},
       {ldns_pkt_authority(pkt), ldns_pkt_set_nscount},
       {ldns_pkt_answer(pkt), ldns_pkt_set_ancount},
+      {ldns_pkt_question(pkt), ldns_pkt_set_qdcount},
   };
   for (const Section& section : sections) {
     const std::size_t count = ldns_rr_list_rr_count(section.records);
@@ -90,8 +92,8 @@ boost::asio::awaitable<boost::system::result<void>> ResponseHandle::send_respons
   if (encoded) {
     message = encoded->bytes();
   } else {
-    VLOG_AT_FIELDS(logger, log::Level::err, (log::Fields{{"error", ldns_get_errorstr_by_id(encoded.error())}}),
-                   "error encoding message");
+    VLOG_AT_FIELDS_LIMITED(logger, log::Level::err, (log::Fields{{"error", ldns_get_errorstr_by_id(encoded.error())}}),
+                           "error encoding message");
     VLOG_TRACE(logger, "Falling back to SERVFAIL response due to encoding error");
     servfail = encode_fallback_servfail_response(id);
     message = servfail;

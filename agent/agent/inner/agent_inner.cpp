@@ -2,6 +2,7 @@
 
 #include "agent/agent/inner/channel_sink.hpp"
 #include "agent/agent/inner/start_options.hpp"
+#include "p2p_core/identity/pow.hpp"
 #include "p2p_core/identity/super_peer_url.hpp"
 #include "p2p_core/node/opts_builder.hpp"
 #include "util/log/log.hpp"
@@ -42,6 +43,21 @@ std::uint16_t packet_mtu(std::optional<std::uint16_t> configured) {
   return configured.value_or(AgentConfig::default_mtu());
 }
 
+// A task count of zero or less starts no task of its kind: the agent runs, but without a part of
+// its packet path.
+void warn_if_no_tasks(std::string_view option, std::string_view missing) {
+  const std::int32_t count = util::system::get_env<std::int32_t>(option, 1);
+  if (count <= 0) VLOG_WARN(lg(), "VALDORI_{} is {}: {}", option, count, missing);
+}
+
+// Peers drop every message whose sender's proof of work is below their minimum; this node would
+// run and be ignored.
+void check_identity_pow(const p2p::Identity& identity, std::uint8_t min_difficulty) {
+  if (p2p::pow_meets_difficulty(identity.pk(), identity.pow(), min_difficulty)) return;
+  VLOG_ERROR(lg(), "The identity's proof of work is below the minimum difficulty of {}: peers will drop its messages",
+             min_difficulty);
+}
+
 }  // namespace
 
 asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>> AgentInner::create(
@@ -50,6 +66,9 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
 
   std::vector<p2p::SuperPeerUrl> super_peers = config.super_peers ? *config.super_peers : p2p::SUPER_PEERS_DEFAULT();
   const StartOptions options = StartOptions::from_env();
+  check_identity_pow(config.identity, options.min_pow_difficulty);
+  warn_if_no_tasks("TUN_THREADS", "no task reads the tunnel or writes to it, so no packet passes");
+  warn_if_no_tasks("C2D_THREADS", "no task sends the tunnel's packets into the overlay");
   auto inbound = std::make_shared<InboundQueue>(executor, options.recv_buf_cap);
 
   auto udp_addrs = parse_udp_addrs(options.udp_addrs);
@@ -77,7 +96,7 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
   if (!bound) co_return error::Error(error::Kind::Node, p2p::node::error::display(bound.error()));
   auto node = std::make_shared<valdori::node::Node>(std::move(*bound));
 
-  auto outbound = std::make_shared<OutboundQueue>(executor, util::system::get_env<std::size_t>("CHANNEL_CAP", 512));
+  auto outbound = std::make_shared<OutboundQueue>(executor, options.channel_cap);
   const bool dns_disabled = config.dns && config.dns->disabled == true;
   AgentConfig state_config = config.clone();
   set_initial_connection_status(state_config);

@@ -9,6 +9,9 @@ namespace valdori::agent {
 namespace {
 
 using util::system::get_env;
+using util::system::get_env_at_most;
+using util::system::kMaxDurationMs;
+using util::system::kMaxQueueCapacity;
 
 // The white space of Unicode in UTF-8, longest first; the ASCII ones are single bytes.
 constexpr std::array<std::string_view, 19> kMultiByteSpaces = {
@@ -34,11 +37,13 @@ StartOptions StartOptions::from_env() {
   o.udp_addrs = get_env<std::string>("UDP_ADDRS", "");
   o.udp_port = util::system::udp_port_option();
   o.max_peers = get_env<std::uint64_t>("MAX_PEERS", o.max_peers);
-  o.hello_timeout = get_env<std::uint64_t>("HELLO_TIMEOUT", o.hello_timeout);
-  o.hello_max_age = get_env<std::uint64_t>("HELLO_MAX_AGE", o.hello_max_age);
-  o.recv_buf_cap = get_env<std::size_t>("RECV_BUF_CAP", o.recv_buf_cap);
+  o.hello_timeout = get_env_at_most<std::uint64_t>("HELLO_TIMEOUT", o.hello_timeout, kMaxDurationMs);
+  o.hello_max_age = get_env_at_most<std::uint64_t>("HELLO_MAX_AGE", o.hello_max_age, kMaxDurationMs);
+  o.recv_buf_cap = get_env_at_most<std::size_t>("RECV_BUF_CAP", o.recv_buf_cap, kMaxQueueCapacity);
+  o.channel_cap = get_env_at_most<std::size_t>("CHANNEL_CAP", o.channel_cap, kMaxQueueCapacity);
   o.process_unites = get_env<bool>("PROCESS_UNITES", o.process_unites);
-  o.housekeeping_interval = get_env<std::uint64_t>("HOUSEKEEPING_INTERVAL", o.housekeeping_interval);
+  o.housekeeping_interval =
+      get_env_at_most<std::uint64_t>("HOUSEKEEPING_INTERVAL", o.housekeeping_interval, kMaxDurationMs);
   o.enforce_tcp = get_env<bool>("ENFORCE_TCP", o.enforce_tcp);
   o.udp_sockets = get_env<std::size_t>("UDP_SOCKETS", o.udp_sockets);
   return o;

@@ -1,4 +1,5 @@
-// The tunables Agent::start reads from the environment, in the order it reads them.
+// The tunables Agent::start reads from the environment, in the order it reads them. Durations and
+// queue capacities above their limits (util/system/env.hpp) are capped, with a WARN.
 #pragma once
 
 #include <boost/asio/ip/address.hpp>
@@ -21,6 +22,7 @@ struct StartOptions {
   std::uint64_t hello_timeout = 30000;  // ms
   std::uint64_t hello_max_age = 60000;  // ms
   std::size_t recv_buf_cap = 512;
+  std::size_t channel_cap = 512;
   bool process_unites = true;
   std::uint64_t housekeeping_interval = 5000;  // ms
   bool enforce_tcp = false;

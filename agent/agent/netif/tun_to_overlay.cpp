@@ -35,6 +35,10 @@ spdlog::logger& lg() {
   VLOG_AT_FIELDS(lg(), level,                                                                                    \
                  (log::Fields{{"src", (header).source.to_string()}, {"dst", (header).destination.to_string()}}), \
                  __VA_ARGS__)
+#define PACKET_LOG_LIMITED(level, header, ...)                                                                     \
+  VLOG_AT_FIELDS_LIMITED(                                                                                          \
+      lg(), level, (log::Fields{{"src", (header).source.to_string()}, {"dst", (header).destination.to_string()}}), \
+      __VA_ARGS__)
 
 struct DnsQuery {
   packet::UdpEndpoint client;
@@ -65,19 +69,19 @@ bool forward(const AgentInner& inner, std::span<const std::uint8_t> packet, cons
   if (match.outer_net == nullptr) return false;
   PACKET_LOG(log::Level::trace, header, "Found dest trie entry with net {}", *match.outer_net);
   if (match.value == nullptr) {
-    PACKET_LOG(log::Level::warn, header,
-               "No outbound route found for source: {} -> {} (source IP not in routing table)",
-               header.source.to_string(), header.destination.to_string());
+    PACKET_LOG_LIMITED(log::Level::warn, header,
+                       "No outbound route found for source: {} -> {} (source IP not in routing table)",
+                       header.source.to_string(), header.destination.to_string());
     return true;
   }
   const auto refused =
       inner.outbound->try_push(OutboundItem{std::vector<std::uint8_t>(packet.begin(), packet.end()), *match.value});
   if (refused) {
-    VLOG_AT_FIELDS(lg(), log::Level::warn,
-                   (log::Fields{{"src", header.source.to_string()},
-                                {"dst", header.destination.to_string()},
-                                {"error", std::string(*refused)}}),
-                   "Failed to forward packet to Valdori: {}", *refused);
+    VLOG_AT_FIELDS_LIMITED(lg(), log::Level::warn,
+                           (log::Fields{{"src", header.source.to_string()},
+                                        {"dst", header.destination.to_string()},
+                                        {"error", std::string(*refused)}}),
+                           "Failed to forward packet to Valdori: {}", *refused);
   } else {
     PACKET_LOG(log::Level::trace, header, "Successfully forwarded packet to Valdori: {} -> {}",
                header.source.to_string(), header.destination.to_string());
@@ -87,11 +91,11 @@ bool forward(const AgentInner& inner, std::span<const std::uint8_t> packet, cons
 
 void log_reflection(const Ipv4Header& header, const boost::system::result<void>& written) {
   if (!written) {
-    VLOG_AT_FIELDS(lg(), log::Level::warn,
-                   (log::Fields{{"src", header.source.to_string()},
-                                {"dst", header.destination.to_string()},
-                                {"error", written.error().what()}}),
-                   "Failed to send loopback packet back to TUN device: {}", written.error().message());
+    VLOG_AT_FIELDS_LIMITED(lg(), log::Level::warn,
+                           (log::Fields{{"src", header.source.to_string()},
+                                        {"dst", header.destination.to_string()},
+                                        {"error", written.error().what()}}),
+                           "Failed to send loopback packet back to TUN device: {}", written.error().message());
   } else {
     PACKET_LOG(log::Level::trace, header, "Successfully sent loopback packet back to TUN device: {} -> {}",
                header.source.to_string(), header.destination.to_string());
@@ -114,7 +118,7 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
       co_return;
     }
     if (*read > mtu) {
-      VLOG_WARN(lg(), "Dropping packet from TUN device: longer than the MTU of {} bytes", mtu);
+      VLOG_WARN_LIMITED(lg(), "Dropping packet from TUN device: longer than the MTU of {} bytes", mtu);
       continue;
     }
     const std::span<const std::uint8_t> packet(buffer.data(), *read);
@@ -152,16 +156,17 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
       continue;
     }
     if (!forward(*inner, packet, *header)) {
-      PACKET_LOG(log::Level::warn, *header,
-                 "No outbound route found for destination: {} -> {} (missing destination route in routing table)",
-                 header->source.to_string(), header->destination.to_string());
+      PACKET_LOG_LIMITED(
+          log::Level::warn, *header,
+          "No outbound route found for destination: {} -> {} (missing destination route in routing table)",
+          header->source.to_string(), header->destination.to_string());
     }
   }
 }
 
 }  // namespace
 
-std::int32_t tun_threads() { return util::system::get_env<std::int32_t>("TUN_THREADS", kDefaultTunThreads); }
+std::int32_t tun_threads() { return util::system::get_task_count("TUN_THREADS", kDefaultTunThreads); }
 
 asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                      util::CancellationToken token, std::int32_t index, std::int32_t count) {

@@ -50,7 +50,7 @@ asio::awaitable<void> supervise(util::TaskSet<void>& tasks, const util::Cancella
 asio::awaitable<void> AgentInner::node_runner(std::shared_ptr<AgentInner> inner, util::CancellationToken token) {
   const std::shared_ptr<InboundQueue> inbound = inner->inbound;
   const std::shared_ptr<OutboundQueue> outbound = inner->outbound;
-  const auto senders = util::system::get_env<std::int32_t>("C2D_THREADS", kDefaultSenders);
+  const auto senders = util::system::get_task_count("C2D_THREADS", kDefaultSenders);
   const auto writers = netif::tun_threads();
 
   util::TaskSet<void> tasks(inner->executor);

@@ -25,6 +25,12 @@ using packet::Ipv4Header;
                               {"src", (header).source.to_string()},        \
                               {"dst", (header).destination.to_string()}}), \
                  __VA_ARGS__)
+#define PACKET_LOG_LIMITED(level, sender, header, ...)                             \
+  VLOG_AT_FIELDS_LIMITED(node_logger(), level,                                     \
+                         (log::Fields{{"peer", (sender).to_string()},              \
+                                      {"src", (header).source.to_string()},        \
+                                      {"dst", (header).destination.to_string()}}), \
+                         __VA_ARGS__)
 
 // The tests a packet from a peer passes before it may enter the tunnel, after the size check:
 // no overlay control traffic, and the receive trie names its sender as the peer allowed to
@@ -40,27 +46,27 @@ bool may_enter_tunnel(const AgentInner& inner, const p2p::PubKey& sender, std::s
   const std::shared_ptr<const firewall::RxTrie> rx_trie = inner.rx_trie.load();
   const auto match = firewall::lookup(*rx_trie, header.source, header.destination);
   if (match.outer_net == nullptr) {
-    PACKET_LOG(log::Level::warn, sender, header,
-               "No inbound route found for source: {} -> {} (source IP not in routing table)",
-               header.source.to_string(), header.destination.to_string());
+    PACKET_LOG_LIMITED(log::Level::warn, sender, header,
+                       "No inbound route found for source: {} -> {} (source IP not in routing table)",
+                       header.source.to_string(), header.destination.to_string());
     return false;
   }
   if (match.value == nullptr) {
-    PACKET_LOG(log::Level::warn, sender, header,
-               "No inbound route found for destination: {} -> {} (missing destination route in routing table)",
-               header.source.to_string(), header.destination.to_string());
+    PACKET_LOG_LIMITED(log::Level::warn, sender, header,
+                       "No inbound route found for destination: {} -> {} (missing destination route in routing table)",
+                       header.source.to_string(), header.destination.to_string());
     return false;
   }
   if (*match.value != sender) {
     const p2p::PubKey& expected = *match.value;
-    VLOG_AT_FIELDS(node_logger(), log::Level::warn,
-                   (log::Fields{{"peer", sender.to_string()},
-                                {"expected_peer", expected.to_string()},
-                                {"src", header.source.to_string()},
-                                {"dst", header.destination.to_string()}}),
-                   "Security violation: packet source mismatch - received from peer {} with source IP {} but "
-                   "expected peer {} for this route",
-                   sender.to_string(), header.source.to_string(), expected.to_string());
+    VLOG_AT_FIELDS_LIMITED(node_logger(), log::Level::warn,
+                           (log::Fields{{"peer", sender.to_string()},
+                                        {"expected_peer", expected.to_string()},
+                                        {"src", header.source.to_string()},
+                                        {"dst", header.destination.to_string()}}),
+                           "Security violation: packet source mismatch - received from peer {} with source IP {} but "
+                           "expected peer {} for this route",
+                           sender.to_string(), header.source.to_string(), expected.to_string());
     return false;
   }
   return true;
@@ -84,10 +90,10 @@ asio::awaitable<void> answer_oversized(const AgentInner& inner, const p2p::PubKe
   if (!handle) co_return;
   const auto sent = co_await valdori::node::send(**handle, reply);
   if (!sent) {
-    VLOG_AT_FIELDS(node_logger(), log::Level::warn,
-                   (log::Fields{{"peer", sender.to_string()}, {"error", p2p::node::error::debug(sent.error())}}),
-                   "Failed to send ICMP Fragmentation Needed response to peer: {}",
-                   p2p::node::error::display(sent.error()));
+    VLOG_AT_FIELDS_LIMITED(
+        node_logger(), log::Level::warn,
+        (log::Fields{{"peer", sender.to_string()}, {"error", p2p::node::error::debug(sent.error())}}),
+        "Failed to send ICMP Fragmentation Needed response to peer: {}", p2p::node::error::display(sent.error()));
   } else {
     VLOG_AT_FIELDS(node_logger(), log::Level::trace, (log::Fields{{"peer", sender.to_string()}}),
                    "Successfully sent ICMP Fragmentation Needed response to peer");
@@ -96,12 +102,12 @@ asio::awaitable<void> answer_oversized(const AgentInner& inner, const p2p::PubKe
 
 void log_delivery(const p2p::PubKey& sender, const Ipv4Header& header, const boost::system::result<void>& written) {
   if (!written) {
-    VLOG_AT_FIELDS(node_logger(), log::Level::warn,
-                   (log::Fields{{"peer", sender.to_string()},
-                                {"src", header.source.to_string()},
-                                {"dst", header.destination.to_string()},
-                                {"error", written.error().what()}}),
-                   "Failed to forward packet to TUN device: {}", written.error().message());
+    VLOG_AT_FIELDS_LIMITED(node_logger(), log::Level::warn,
+                           (log::Fields{{"peer", sender.to_string()},
+                                        {"src", header.source.to_string()},
+                                        {"dst", header.destination.to_string()},
+                                        {"error", written.error().what()}}),
+                           "Failed to forward packet to TUN device: {}", written.error().message());
   } else {
     PACKET_LOG(log::Level::trace, sender, header, "Successfully forwarded packet to TUN device: {} -> {}",
                header.source.to_string(), header.destination.to_string());
@@ -119,9 +125,10 @@ asio::awaitable<void> forward_inbound(std::shared_ptr<InboundQueue> queue, std::
 
     const auto header = packet::parse_ipv4_header(payload);
     if (!header) {
-      VLOG_AT_FIELDS(node_logger(), log::Level::err,
-                     (log::Fields{{"peer", sender.to_string()}, {"error", std::string(to_string(header.error()))}}),
-                     "Failed to decode IP packet from peer {}: {}", sender.to_string(), to_string(header.error()));
+      VLOG_AT_FIELDS_LIMITED(
+          node_logger(), log::Level::err,
+          (log::Fields{{"peer", sender.to_string()}, {"error", std::string(to_string(header.error()))}}),
+          "Failed to decode IP packet from peer {}: {}", sender.to_string(), to_string(header.error()));
       continue;
     }
     VLOG_AT_FIELDS(node_logger(), log::Level::trace,

@@ -24,12 +24,12 @@ asio::awaitable<void> send_queued(std::shared_ptr<OutboundQueue> queue, util::Ca
     if (token.is_cancelled()) co_return;
     if (!sent) {
       const std::string recipient = item->handle->recipient().to_string();
-      VLOG_AT_FIELDS(node_logger(), log::Level::warn,
-                     (log::Fields{{"packet_size", std::to_string(item->packet.size())},
-                                  {"recipient", recipient},
-                                  {"error", p2p::node::error::debug(sent.error())}}),
-                     "Failed to send packet to Valdori network: recipient={}, packet_size={} bytes, error={}",
-                     recipient, item->packet.size(), p2p::node::error::display(sent.error()));
+      VLOG_AT_FIELDS_LIMITED(node_logger(), log::Level::warn,
+                             (log::Fields{{"packet_size", std::to_string(item->packet.size())},
+                                          {"recipient", recipient},
+                                          {"error", p2p::node::error::debug(sent.error())}}),
+                             "Failed to send packet to Valdori network: recipient={}, packet_size={} bytes, error={}",
+                             recipient, item->packet.size(), p2p::node::error::display(sent.error()));
     }
   }
 }

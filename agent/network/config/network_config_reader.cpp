@@ -85,9 +85,15 @@ using agent::toml_doc::read_required;
 using agent::toml_doc::read_value;
 using agent::toml_doc::ReadResult;
 
+// Each node costs every member a share of its derived lists and tries: real networks stay well
+// below this, and a larger document is refused before its entries are read.
+constexpr std::size_t kMaxNodes = 16384;
+
 // Every entry is read before any is compared, so a malformed entry is reported before a
 // duplicate one; the first duplicate found ends the read.
 ReadResult<NodeMap> deserialize_nodes(const ::toml::node& value) {
+  if (const ::toml::array* entries = value.as_array(); entries && entries->size() > kMaxNodes)
+    return error_at(value, "more than " + std::to_string(kMaxNodes) + " nodes");
   auto nodes = read_value<std::vector<NetworkNode>>(value);
   if (!nodes) return nodes.error();
   const ::toml::array& entries = *value.as_array();

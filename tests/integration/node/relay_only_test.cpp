@@ -34,6 +34,7 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
   valdori::testing::LogCapture capture;
   auto options = default_super_peer_options();
   options.unite_enabled = no_unites != NoUnites::SentBySuperPeer;
+  options.arm_messages = armed;
   start_super_peer(options);
   const NodeSetup setup{.arm_messages = armed, .process_unites = no_unites != NoUnites::ProcessedByNodes};
   const auto id_a = test_identity();

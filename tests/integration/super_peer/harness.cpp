@@ -81,8 +81,8 @@ Bytes NodeSide::app_from(const p2p::PubKey& peer, Bytes message) const {
   return {app.payload().begin(), app.payload().end()};
 }
 
-UdpNode::UdpNode(asio::io_context& io, const p2p::SuperPeerUrl& super_peer)
-    : NodeSide(test_identity(), super_peer),
+UdpNode::UdpNode(asio::io_context& io, const p2p::SuperPeerUrl& super_peer, const p2p::Identity& identity)
+    : NodeSide(identity, super_peer),
       socket_(io, SocketAddr(asio::ip::address_v4::loopback(), 0)),
       super_peer_endpoint_(asio::ip::make_address(super_peer.host()), super_peer.port()) {}
 

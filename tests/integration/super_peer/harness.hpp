@@ -19,6 +19,7 @@
 #include "p2p_core/identity/super_peer_url.hpp"
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/net/socket_addr.hpp"
+#include "p2p_core/node/clock.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
 #include "util/runtime/runtime.hpp"
 
@@ -73,7 +74,8 @@ class NodeSide {
 // A node that talks to the super peer over UDP.
 class UdpNode : public NodeSide {
  public:
-  UdpNode(boost::asio::io_context& io, const p2p::SuperPeerUrl& super_peer);
+  UdpNode(boost::asio::io_context& io, const p2p::SuperPeerUrl& super_peer,
+          const p2p::Identity& identity = test_identity());
 
   SocketAddr endpoint() const { return socket_.local_endpoint(); }
   void send(std::span<const std::uint8_t> message);
@@ -123,7 +125,7 @@ class SuperPeerTest : public ::testing::Test {
   boost::asio::io_context io_;
   util::Runtime runtime_{2};
   std::unique_ptr<SuperPeer> super_peer_;
-  std::uint64_t next_time_ = 1000;
+  std::uint64_t next_time_ = p2p::node::system_time_ms();
 };
 
 }  // namespace valdori::super_peer::testing

@@ -9,18 +9,6 @@ namespace {
 const Bytes kPayload{0x45, 0x00, 0x00, 0x1c, 0xde, 0xad, 0xbe, 0xef};
 const SocketAddr kElsewhere(boost::asio::ip::make_address("192.0.2.10"), 4000);
 
-TEST_F(SuperPeerTest, AcksEchoTheHelloTimeArmedAsTheHelloWas) {
-  start();
-  for (const bool armed : {true, false}) {
-    SCOPED_TRACE(armed ? "armed" : "plain");
-    UdpNode node(io_, url());
-    node.send(node.hello(4242, {}, armed));
-    auto answer = node.receive();
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(node.ack_time(*answer, armed), 4242u);
-  }
-}
-
 TEST_F(SuperPeerTest, RelaysArmedAppIntactAndUnitesBothNodesOnce) {
   start();
   UdpNode a(io_, url());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,39 @@ TEST(AgentCreate, FixesTheMtu) {
     auto inner = create(bed, std::move(config));
     ASSERT_TRUE(inner);
     EXPECT_EQ((*inner)->mtu, c.expected) << c.arm_messages.value_or("unset") << " " << c.configured.value_or(0);
+  }
+}
+
+// Start goes ahead, but says what will not work.
+TEST(AgentCreate, WarnsAboutAWeakIdentityAndMissingTasks) {
+  struct Case {
+    std::optional<std::string> min_difficulty, tun_threads, c2d_threads;
+    log::Level level;
+    std::string line;  // none expected when empty
+  };
+  const Case cases[] = {
+      {"0", "64", "1", log::Level::warn, ""},
+      {"255", std::nullopt, std::nullopt, log::Level::err,
+       "The identity's proof of work is below the minimum difficulty of 255: peers will drop its messages"},
+      {"0", "0", std::nullopt, log::Level::warn,
+       "VALDORI_TUN_THREADS is 0: no task reads the tunnel or writes to it, so no packet passes"},
+      {"0", std::nullopt, "-1", log::Level::warn,
+       "VALDORI_C2D_THREADS is -1: no task sends the tunnel's packets into the overlay"},
+  };
+  AgentTestbed bed;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EnvGuard difficulty("VALDORI_MIN_POW_DIFFICULTY", c.min_difficulty);
+    EnvGuard tun("VALDORI_TUN_THREADS", c.tun_threads);
+    EnvGuard c2d("VALDORI_C2D_THREADS", c.c2d_threads);
+    LogCapture capture;
+    ASSERT_TRUE(create(bed, bed.config()));
+    const auto lines = capture.texts(c.level);
+    if (c.line.empty()) {
+      EXPECT_TRUE(capture.texts(log::Level::warn).empty() && capture.texts(log::Level::err).empty());
+    } else {
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), c.line), 1);
+    }
   }
 }
 

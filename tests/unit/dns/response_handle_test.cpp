@@ -69,6 +69,25 @@ TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
   }
 }
 
+// A malformed query can carry hundreds of questions, and an error reply echoes them.
+TEST(ResponseHandle, EchoedQuestionsAreTruncatedToo) {
+  util::Runtime runtime(1);
+  TunnelEnd tunnel(runtime);
+  const ResponseHandle handle{kResponder, kClient, tunnel.device()};
+  const LdnsPkt query = query_pkt("a-rather-long-name-for-a-question.valdori.", LDNS_RR_TYPE_A);
+  const ldns_rr* question = ldns_rr_list_rr(ldns_pkt_question(query.get()), 0);
+  for (int i = 0; i < 119; ++i) ldns_pkt_push_rr(query.get(), LDNS_SECTION_QUESTION, ldns_rr_clone(question));
+  const DnsCatalog catalog = build_catalog(testing::networks({}));
+  ASSERT_TRUE(runtime.block_on(handle.send_response(answer_query(catalog, *query))).has_value());
+  const auto packet = tunnel.take_packet();
+  ASSERT_TRUE(packet.has_value());
+  const auto reply = parse_reply(*packet);
+  EXPECT_LE(reply.message.size(), 512u);
+  const LdnsPkt message = from_wire(reply.message);
+  EXPECT_TRUE(ldns_pkt_tc(message.get()));
+  EXPECT_EQ(ldns_pkt_get_rcode(message.get()), LDNS_RCODE_FORMERR);
+}
+
 TEST(FallbackServfail, IsABareHeaderWithTheId) {
   const std::array<std::uint8_t, 12> expected = {0xBE, 0xEF, 0x80, 0x02, 0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(encode_fallback_servfail_response(0xBEEF), expected);

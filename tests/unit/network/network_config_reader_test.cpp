@@ -155,6 +155,15 @@ TEST(NetworkConfigReader, RejectsWithTheRuleThatFailed) {
       {"policy as a single table", network + "[policy]\nsource_groups = []\ndestination_groups = []\n",
        "invalid type: table, expected an array"},
       {"node entry not a table", network + "node = [1]\n", "invalid type: integer `1`, expected a table"},
+      {"more nodes than any real network",
+       network + "node = [" +
+           [] {
+             std::string ones;
+             for (int i = 0; i < 16385; ++i) ones += "1,";
+             return ones;
+           }() +
+           "]\n",
+       "more than 16384 nodes"},
       {"network not a string", "network = 5\n", "invalid type: integer `5`, expected a string"},
       {"network without prefix length", "network = \"10.44.0.0\"\n",
        "invalid value: string \"10.44.0.0\", expected an IPv4 network such as 10.44.0.0/24"},

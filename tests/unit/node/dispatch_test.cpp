@@ -1,4 +1,4 @@
-// Dispatch of one received message: what is refused before a sender is stored and what after,
+// Dispatch of one received message: a sender is stored only once its message authenticated;
 // short-header delivery, and the peer limit.
 #include "overlay_node/node/dispatch.hpp"
 
@@ -38,6 +38,10 @@ class Dispatch : public NodeTaskTest {
                                                   about, endpoints));
   }
 
+  Bytes stale_hello() const {
+    return hello_from(other_id(), kStart - p2p::node_test::kHelloMaxAge - 1, p2p::message::ShortId::random());
+  }
+
   static constexpr p2p::message::NetworkId kNodeNetwork = kNetworkId;
 
  protected:
@@ -51,19 +55,18 @@ class Dispatch : public NodeTaskTest {
 struct RefusalCase {
   std::string name;
   std::function<Bytes(const Dispatch&)> message;
-  std::string error;   // the start of the error's debug form
-  bool sender_stored;  // admitted before the message failed
+  std::string error;  // the start of the error's debug form
 };
 
 class DispatchRefusal : public Dispatch, public ::testing::WithParamInterface<RefusalCase> {};
 
-TEST_P(DispatchRefusal, RefusesWithTheKindAndStoresTheSenderOnlyOncePassedItsChecks) {
+TEST_P(DispatchRefusal, RefusesWithTheKindAndStoresNoSender) {
   make_node();
   Bytes message = GetParam().message(*this);
   const auto result = dispatch(message);
   ASSERT_FALSE(result);
   EXPECT_TRUE(debug_of(result.error()).starts_with(GetParam().error)) << debug_of(result.error());
-  EXPECT_EQ(node->peers().find(other_id().pk()).has_value(), GetParam().sender_stored);
+  EXPECT_FALSE(node->peers().find(other_id().pk()).has_value());
   EXPECT_TRUE(sink->messages().empty());
 }
 
@@ -74,14 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const Dispatch&) {
                       return Bytes{0x1E, 0x3F, 0x50};
                     },
-                    "MessageError(", false},
+                    "MessageError("},
         RefusalCase{"OtherNetwork",
                     [](const Dispatch& test) {
                       return test.app_from(other_id(), self_id().pk(), {0, 0, 0, 8});
                     },
-                    "NetworkIdInvalid([0, 0, 0, 8])", false},
+                    "NetworkIdInvalid([0, 0, 0, 8])"},
         RefusalCase{"OtherRecipient", [](const Dispatch& test) { return test.app_from(other_id(), super_id().pk()); },
-                    "MessageInvalidRecipient", false},
+                    "MessageInvalidRecipient"},
         RefusalCase{"StrangerWithWeakProofOfWork",
                     [](const Dispatch& test) {
                       Bytes message = test.app_from(other_id());
@@ -90,26 +93,27 @@ INSTANTIATE_TEST_SUITE_P(
                         message[p2p::message::kPowOffset + i] = static_cast<std::uint8_t>(pow >> (24 - 8 * i));
                       return message;
                     },
-                    "PowInvalid", false},
+                    "PowInvalid"},
         RefusalCase{"AppFromTheSuperPeer", [](const Dispatch& test) { return test.app_from(super_id()); },
-                    "MessageTypeUnexpected(MessageType(1))", false},
+                    "MessageTypeUnexpected(MessageType(1))"},
         RefusalCase{"UniteFromANodePeer",
                     [](const Dispatch& test) { return test.unite_from(other_id(), super_id().pk(), kSource); },
-                    "MessageTypeUnexpected(MessageType(3))", true},
+                    "MessageTypeUnexpected(MessageType(3))"},
         RefusalCase{"UnknownType",
                     [](const Dispatch& test) {
                       Bytes message = test.app_from(other_id());
                       message[p2p::message::kTypeOffset] = 200;
                       return message;
                     },
-                    "MessageTypeInvalid", true},
+                    "MessageTypeInvalid"},
         RefusalCase{"UnarmedToAnArmedNode",
                     [](const Dispatch&) {
                       return must(p2p::message::AppMessage::build(Dispatch::kNodeNetwork, other_id().pk(),
                                                                   other_id().pow(), std::nullopt, self_id().pk(),
                                                                   kPayload));
                     },
-                    "MessageError(", true}),
+                    "MessageError("},
+        RefusalCase{"StaleHelloOfAStranger", [](const Dispatch& test) { return test.stale_hello(); }, "HelloTooOld("}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
 
 TEST_F(Dispatch, ShortHeaderDataOfAKnownPeerIsDelivered) {

@@ -195,7 +195,7 @@ class NodeFixture : public ::testing::Test {
   // The other identity, admitted as a node peer.
   std::shared_ptr<peer::NodePeer> admit_other() {
     const Received hello(hello_from(other_id(), now, message::ShortId::random()));
-    return peer::as_node_peer(must(node->admit_node_peer(hello.header())));
+    return must(node->store_node_peer(must(node->node_peer_candidate(hello.header()))));
   }
 
   static constexpr message::NetworkId kNetworkId{0, 0, 0, 7};

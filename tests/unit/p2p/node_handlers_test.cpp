@@ -72,7 +72,7 @@ TEST_F(NodeHandlers, RefusedSendersLeaveNoTrace) {
     const Pow pow = c.weak_pow ? weak_pow(c.sender->pk()) : c.sender->pow();
     const Received hello(must(message::HelloNodePeerMessage::build(kNetworkId, c.sender->pk(), pow, std::nullopt,
                                                                    self_id().pk(), now, message::ShortId::random())));
-    const auto admitted = node->admit_node_peer(hello.header());
+    const auto admitted = node->node_peer_candidate(hello.header());
     ASSERT_FALSE(admitted);
     EXPECT_EQ(admitted.error().index(), c.error);
     EXPECT_EQ(node->peers().size(), 1u);
@@ -154,21 +154,48 @@ TEST_F(NodeHandlers, HelloOverALinkWithoutWriterGetsNoAnswer) {
   EXPECT_TRUE(tcp.empty());
 }
 
-TEST_F(NodeHandlers, HelloOlderThanTheMaximumAgeIsRefused) {
-  make_node();
-  const auto peer = admit_other();
-  const auto result = deliver_hello(*peer, hello_from(other_id(), now - kHelloMaxAge - 1, message::ShortId::random()),
-                                    kOtherAddr, binding.get(), {});
-  ASSERT_FALSE(result);
-  ASSERT_NE(result.error().get_if<node::error::HelloTooOld>(), nullptr);
-  EXPECT_EQ(result.error().get_if<node::error::HelloTooOld>()->age_ms, kHelloMaxAge + 1);
-  EXPECT_TRUE(udp.empty());
-  EXPECT_FALSE(peer->tx_short_id());
+// After a HELLO of time `now - 100` from kOtherAddr was taken.
+TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
+  const net::SocketAddr elsewhere = addr("127.0.0.1", 6000);
+  struct Case {
+    const char* name;
+    std::uint64_t time;
+    net::SocketAddr source;
+    std::size_t error;  // the error kind; SIZE_MAX: taken
+  };
+  const Case cases[] = {
+      {"older than the maximum age", kStart - kHelloMaxAge - 1, kOtherAddr,
+       node::error::Error(node::error::HelloTooOld{}).index()},
+      {"too far ahead", kStart + kHelloMaxAge + 1, kOtherAddr,
+       node::error::Error(node::error::HelloTimeIsInFuture{}).index()},
+      {"older than the one taken", kStart - 101, kOtherAddr, node::error::Error(node::error::HelloReplayed{}).index()},
+      {"the one taken, from elsewhere", kStart - 100, elsewhere,
+       node::error::Error(node::error::HelloReplayed{}).index()},
+      {"the one taken, from where it came", kStart - 100, kOtherAddr, SIZE_MAX},
+      {"newer, from elsewhere", kStart - 99, elsewhere, SIZE_MAX},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    make_node();
+    const auto peer = admit_other();
+    ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now - 100, message::ShortId::random()), kOtherAddr,
+                              binding.get(), {}));
+    udp.clear();
+    const auto result =
+        deliver_hello(*peer, hello_from(other_id(), c.time, message::ShortId::random()), c.source, binding.get(), {});
+    EXPECT_EQ(result ? SIZE_MAX : result.error().index(), c.error);
+    EXPECT_EQ(udp.size(), result ? 1u : 0u);
+    EXPECT_EQ(peer->paths().find({binding->local_addr(), elsewhere}).has_value(), result && c.source == elsewhere);
+  }
 }
 
 TEST_F(NodeHandlers, AckMakesTheDirectPathReachableAndMeasuresIt) {
   make_node();
   const auto peer = admit_other();
+  // An ACK answers a path the node greeted; from anywhere else it adds none.
+  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
+  EXPECT_EQ(peer->paths().size(), 0u);
+  peer->add_path({binding->local_addr(), kOtherAddr});
   ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
   const auto path = peer->paths().find({binding->local_addr(), kOtherAddr});
   ASSERT_TRUE(path);

@@ -34,10 +34,11 @@ class NodeTablesConcurrency : public NodeFixture {
         const net::SocketAddr source = addr("127.0.0.1", static_cast<std::uint16_t>(6000 + index));
         const Received hello(must(message::HelloNodePeerMessage::build(
             kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent, message::ShortId::random())));
-        const auto admitted = node->admit_node_peer(hello.header());
-        ASSERT_TRUE(admitted);
-        const auto peer = peer::as_node_peer(*admitted);
-        ASSERT_TRUE(peer);
+        const auto candidate = node->node_peer_candidate(hello.header());
+        ASSERT_TRUE(candidate);
+        const auto stored = node->store_node_peer(*candidate);
+        ASSERT_TRUE(stored);
+        const auto& peer = *stored;
         const auto view = must(message::HelloNodePeerMessage::parse(hello.parsed.body, hello.header(), std::nullopt));
         node::UdpTransmits udp;
         node::TcpTransmits tcp;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/env_guard.hpp"
+#include "tests/support/log_capture.hpp"
 #include "util/system/udp_port_option.hpp"
 
 namespace valdori::util::system {
@@ -103,6 +104,31 @@ TEST(GetEnv, EveryReadSeesTheCurrentValue) {
   EXPECT_EQ(get_env<std::uint64_t>("HELLO_TIMEOUT", 30000), 10u);
   EnvGuard second("VALDORI_HELLO_TIMEOUT", "20");
   EXPECT_EQ(get_env<std::uint64_t>("HELLO_TIMEOUT", 30000), 20u);
+}
+
+TEST(GetEnv, BoundedOptionsAreCappedWithAWarning) {
+  valdori::testing::LogCapture capture;
+  struct Bounded {
+    const char* value;
+    std::int32_t tasks;
+    std::uint64_t duration;
+    bool warned;
+  };
+  const Bounded cases[] = {
+      {"64", 64, 64, false},
+      {"-2", -2, 7, false},  // the unsigned reader refuses it: the default
+      {"200000", kMaxTaskCount, 200000, true},
+      {"18446744073709551615", 3, kMaxDurationMs, true},
+  };
+  for (const Bounded& c : cases) {
+    SCOPED_TRACE(c.value);
+    capture.clear();
+    EnvGuard threads("VALDORI_TUN_THREADS", c.value);
+    EnvGuard interval("VALDORI_HOUSEKEEPING_INTERVAL", c.value);
+    EXPECT_EQ(get_task_count("TUN_THREADS", 3), c.tasks);
+    EXPECT_EQ(get_env_at_most<std::uint64_t>("HOUSEKEEPING_INTERVAL", 7, kMaxDurationMs), c.duration);
+    EXPECT_EQ(!capture.texts(log::Level::warn).empty(), c.warned);
+  }
 }
 
 TEST(UdpPortOption, WholeTextAsAPortNumber) {

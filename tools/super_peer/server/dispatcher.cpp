@@ -8,6 +8,7 @@
 #include "p2p_core/message/hello_super_peer_message.hpp"
 #include "p2p_core/message/message_type.hpp"
 #include "p2p_core/message/unite_message.hpp"
+#include "p2p_core/node/clock.hpp"
 #include "tools/super_peer/server/tcp_link.hpp"
 #include "util/log/log.hpp"
 
@@ -20,7 +21,7 @@ spdlog::logger& lg() { return log::logger("valdori_super_peer"); }
 
 // A message that breaks the protocol.
 std::vector<Outgoing> drop_malformed(const Route& arrival, std::string_view reason) {
-  VLOG_WARN(lg(), "Dropped message from {}: {}", describe(arrival), reason);
+  VLOG_WARN_LIMITED(lg(), "Dropped message from {}: {}", describe(arrival), reason);
   return {};
 }
 
@@ -34,6 +35,21 @@ msg::NetworkId network_id_bytes(std::uint32_t network_id) {
   msg::NetworkId bytes;
   msg::store_big_endian(bytes.data(), network_id);
   return bytes;
+}
+
+p2p::net::SocketAddr source_of(const Route& arrival) {
+  if (const auto* source = std::get_if<p2p::net::SocketAddr>(&arrival)) return *source;
+  return std::get<std::shared_ptr<TcpLink>>(arrival)->remote();
+}
+
+std::string_view verdict_text(p2p::peer::HelloVerdict verdict) {
+  switch (verdict) {
+    case p2p::peer::HelloVerdict::TooOld: return "too old";
+    case p2p::peer::HelloVerdict::InFuture: return "from the future";
+    case p2p::peer::HelloVerdict::Replayed: return "a replay";
+    case p2p::peer::HelloVerdict::Fresh: break;
+  }
+  return "fresh";
 }
 
 std::optional<p2p::crypto::SessionKey> tx_key(const RegisteredNode& node) {
@@ -58,6 +74,7 @@ Dispatcher::Dispatcher(const p2p::Identity& identity, const SuperPeerOptions& op
       network_id_(network_id_bytes(options.network_id)),
       min_pow_difficulty_(options.min_pow_difficulty),
       unite_enabled_(options.unite_enabled),
+      arm_messages_(options.arm_messages),
       own_kx_pk_(own_kx_pk),
       own_kx_sk_(own_kx_sk) {}
 
@@ -84,7 +101,8 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
                                            Clock::time_point now) {
   const msg::LongHeader& header = parsed.header;
   const p2p::PubKey sender = header.sender();
-  const RegisteredNode* known = registry_.find(sender);
+  if (arm_messages_ && !header.armed()) return drop_malformed(arrival, fmt::format("unarmed HELLO from {}", sender));
+  RegisteredNode* known = registry_.find(sender);
   std::optional<p2p::crypto::SessionKeys> keys = known ? known->session_keys : std::nullopt;
   if (header.armed() && !keys) {
     auto agreed = session_keys_with(sender);
@@ -98,18 +116,27 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
 
   auto hello = msg::HelloSuperPeerMessage::parse(parsed.body, header, rx_key);
   if (!hello) return drop_malformed(arrival, msg::error::display(hello.error()));
+  // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route.
+  const p2p::net::SocketAddr source = source_of(arrival);
+  const std::uint64_t wall_now = p2p::node::system_time_ms();
+  p2p::peer::HelloFreshness first_contact;
+  auto& freshness = known ? known->hello_freshness : first_contact;
+  const auto verdict = freshness.accept(hello->time(), source, wall_now, kHelloMaxAge.count());
+  if (verdict != p2p::peer::HelloVerdict::Fresh)
+    return drop_malformed(arrival, fmt::format("HELLO of {} is {}", sender, verdict_text(verdict)));
   auto ack = msg::AckMessage::build(network_id_, identity_.pk(), identity_.pow(), reply_key, sender, hello->time());
   if (!ack) return drop_malformed(arrival, msg::error::display(ack.error()));
 
   RegisteredNode& node = registry_.record(sender, now);
+  if (!known) node.hello_freshness.accept(hello->time(), source, wall_now, kHelloMaxAge.count());
   node.pow = header.pow();
   node.session_keys = keys;
   node.arms_messages = header.armed();
   node.candidates.assign(hello->endpoints().begin(), hello->endpoints().end());
-  if (const auto* source = std::get_if<p2p::net::SocketAddr>(&arrival)) {
-    node.observe_udp_source(*source);
+  if (const auto* udp_source = std::get_if<p2p::net::SocketAddr>(&arrival)) {
+    node.observe_udp_source(*udp_source, now);
   } else {
-    node.link = std::get<std::shared_ptr<TcpLink>>(arrival);
+    node.observe_link(std::get<std::shared_ptr<TcpLink>>(arrival));
   }
   VLOG_TRACE(lg(), "HELLO from {} via {}", sender, describe(arrival));
   std::vector<Outgoing> out;
@@ -121,34 +148,36 @@ std::vector<Outgoing> Dispatcher::relay(std::span<const std::uint8_t> message, c
                                         const Route& arrival, Clock::time_point now) {
   if (header.hop_count() >= kMaxHops)
     return drop_malformed(arrival, fmt::format("relayed {} times already", header.hop_count()));
+  if (arm_messages_ && !header.armed()) return drop_malformed(arrival, "unarmed message to relay");
   const p2p::PubKey sender = header.sender();
   const p2p::PubKey recipient = header.recipient();
   const RegisteredNode* from = registry_.find(sender);
   if (!from) return drop_undeliverable(arrival, fmt::format("sender {} is not registered", sender));
   const RegisteredNode* to = registry_.find(recipient);
   if (!to) return drop_undeliverable(arrival, fmt::format("recipient {} is not registered", recipient));
-  auto route = route_to(*to);
+  auto route = route_to(*to, now);
   if (!route) return drop_undeliverable(arrival, fmt::format("no way to reach {}", recipient));
 
   std::vector<Outgoing> out;
   Outgoing& forwarded = out.emplace_back(Outgoing{{message.begin(), message.end()}, *route});
   ++forwarded.message[msg::kHopCountOffset];
   VLOG_TRACE(lg(), "Relay from {} to {} via {}", sender, recipient, describe(*route));
-  if (unite_enabled_ && unite_limiter_.allow(sender, recipient, now)) introduce(sender, *from, recipient, *to, out);
+  if (unite_enabled_ && unite_limiter_.allow(sender, recipient, now))
+    introduce(sender, *from, recipient, *to, now, out);
   return out;
 }
 
 void Dispatcher::introduce(const p2p::PubKey& a, const RegisteredNode& node_a, const p2p::PubKey& b,
-                           const RegisteredNode& node_b, std::vector<Outgoing>& out) const {
+                           const RegisteredNode& node_b, Clock::time_point now, std::vector<Outgoing>& out) const {
   const auto tell = [&](const p2p::PubKey& to, const RegisteredNode& to_node, const p2p::PubKey& about,
                         const RegisteredNode& about_node) {
     const auto endpoints = about_node.endpoints();
-    const auto route = route_to(to_node);
+    const auto route = route_to(to_node, now);
     if (endpoints.empty() || !route) return;
     auto unite =
         msg::UniteMessage::build(network_id_, identity_.pk(), identity_.pow(), tx_key(to_node), to, about, endpoints);
     if (!unite) {
-      VLOG_WARN(lg(), "Could not build UNITE for {}: {}", to, msg::error::display(unite.error()));
+      VLOG_WARN_LIMITED(lg(), "Could not build UNITE for {}: {}", to, msg::error::display(unite.error()));
       return;
     }
     VLOG_TRACE(lg(), "UNITE to {} about {}", to, about);
@@ -158,9 +187,9 @@ void Dispatcher::introduce(const p2p::PubKey& a, const RegisteredNode& node_a, c
   tell(b, node_b, a, node_a);
 }
 
-std::optional<Route> Dispatcher::route_to(const RegisteredNode& node) const {
+std::optional<Route> Dispatcher::route_to(const RegisteredNode& node, Clock::time_point now) const {
   if (auto link = node.link.lock(); link && link->is_open()) return Route{std::move(link)};
-  if (!node.observed.empty()) return Route{node.observed.front()};
+  if (auto source = node.udp_route(now)) return Route{*source};
   return std::nullopt;
 }
 

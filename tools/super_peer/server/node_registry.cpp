@@ -2,24 +2,47 @@
 
 #include <algorithm>
 
+#include "tools/super_peer/server/tcp_link.hpp"
+
 namespace valdori::super_peer {
 
 std::vector<p2p::net::SocketAddr> RegisteredNode::endpoints() const {
-  std::vector<p2p::net::SocketAddr> all = observed;
+  std::vector<p2p::net::SocketAddr> all;
+  for (const auto& source : observed) all.push_back(source.addr);
   for (const auto& candidate : candidates) {
     if (std::ranges::find(all, candidate) == all.end()) all.push_back(candidate);
   }
   return all;
 }
 
-void RegisteredNode::observe_udp_source(const p2p::net::SocketAddr& source) {
-  const auto known = std::ranges::find(observed, source);
+std::optional<p2p::net::SocketAddr> RegisteredNode::udp_route(Clock::time_point now) const {
+  if (observed.empty()) return std::nullopt;
+  const auto answering =
+      std::ranges::find_if(observed, [&](const auto& source) { return now - source.last_heard < kSourceSilence; });
+  if (answering != observed.end()) return answering->addr;
+  return std::ranges::max_element(observed, {}, &ObservedSource::last_heard)->addr;
+}
+
+void RegisteredNode::observe_udp_source(const p2p::net::SocketAddr& source, Clock::time_point now) {
+  const auto known = std::ranges::find(observed, source, &ObservedSource::addr);
   if (known != observed.end()) {
-    std::rotate(observed.begin(), known, known + 1);
+    known->last_heard = now;
     return;
   }
-  if (observed.size() == NodeRegistry::kMaxObserved) observed.pop_back();
-  observed.insert(observed.begin(), source);
+  if (observed.size() < NodeRegistry::kMaxObserved) {
+    observed.push_back({source, now});
+    return;
+  }
+  const auto quietest = std::ranges::min_element(observed, {}, &ObservedSource::last_heard);
+  if (now - quietest->last_heard >= kSourceSilence) {
+    observed.erase(quietest);
+    observed.push_back({source, now});
+  }
+}
+
+void RegisteredNode::observe_link(const std::shared_ptr<TcpLink>& arrival) {
+  const auto current = link.lock();
+  if (!current || !current->is_open()) link = arrival;
 }
 
 RegisteredNode* NodeRegistry::find(const p2p::PubKey& pk) {

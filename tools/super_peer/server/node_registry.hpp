@@ -1,5 +1,5 @@
 // The nodes a super peer serves, keyed by public key: what each node's last HELLO said and
-// where the node can be reached.
+// where the node can be reached. A node is recorded only once its HELLO has authenticated.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/net/socket_addr.hpp"
+#include "p2p_core/peer/hello_times.hpp"
 
 namespace valdori::super_peer {
 
@@ -19,23 +20,40 @@ class TcpLink;
 
 using Clock = std::chrono::steady_clock;
 
+struct ObservedSource {
+  p2p::net::SocketAddr addr;
+  Clock::time_point last_heard;
+};
+
 struct RegisteredNode {
+  // A node greets every few seconds (5 by default) from each of its sources; one silent for
+  // this long has stopped answering.
+  static constexpr Clock::duration kSourceSilence = std::chrono::seconds(20);
+
   p2p::Pow pow;
   // Derived once from the node's key, on its first armed message.
   std::optional<p2p::crypto::SessionKeys> session_keys;
   // Whether the node armed its last HELLO: messages to it are armed alike.
   bool arms_messages = false;
-  // UDP sources its HELLOs came from, most recent first.
-  std::vector<p2p::net::SocketAddr> observed;
+  // The newest HELLO time taken from the node, against replays.
+  p2p::peer::HelloFreshness hello_freshness;
+  // UDP sources its HELLOs came from, in the order they first authenticated.
+  std::vector<ObservedSource> observed;
   // The endpoint candidates of its last HELLO.
   std::vector<p2p::net::SocketAddr> candidates;
-  // The TCP link its last HELLO over TCP came through.
+  // The TCP link its HELLOs come through; a later link takes over only once it has closed.
   std::weak_ptr<TcpLink> link;
   Clock::time_point last_seen;
 
   // Where another node may try to reach this one: the observed sources, then the candidates.
   std::vector<p2p::net::SocketAddr> endpoints() const;
-  void observe_udp_source(const p2p::net::SocketAddr& source);
+  // Where messages for the node go over UDP: the first source still answering, else the one
+  // heard last. None before any UDP HELLO.
+  std::optional<p2p::net::SocketAddr> udp_route(Clock::time_point now) const;
+  // A source a HELLO authenticated from. A new one is kept while there is room, or in place of
+  // one that has stopped answering.
+  void observe_udp_source(const p2p::net::SocketAddr& source, Clock::time_point now);
+  void observe_link(const std::shared_ptr<TcpLink>& arrival);
 };
 
 class NodeRegistry {

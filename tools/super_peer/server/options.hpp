@@ -2,6 +2,8 @@
 #pragma once
 
 #include <boost/asio/ip/address.hpp>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 namespace valdori::super_peer {
@@ -19,6 +21,13 @@ struct SuperPeerOptions {
   bool udp_enabled = true;
   bool tcp_enabled = true;
   bool unite_enabled = true;
+  // Unarmed HELLOs and relays are refused: only arming shows that a HELLO comes from the key
+  // it names. Off, unarmed nodes are served too, and anyone may take over their registration.
+  bool arm_messages = true;
+  // A TCP link that brings no whole frame for this long is closed.
+  std::chrono::milliseconds tcp_idle_timeout{60'000};
+  // TCP links from one IP address at once; more are closed at once.
+  std::size_t max_tcp_links_per_address = 16;
 };
 
 }  // namespace valdori::super_peer

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -74,7 +75,8 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
 
   void run(const SuperPeerOptions& options) {
     if (options.udp_enabled) enable_udp();
-    if (options.tcp_enabled) asio::co_spawn(strand_, accept_links(shared_from_this()), log_failure("TCP acceptor"));
+    if (options.tcp_enabled)
+      asio::co_spawn(strand_, accept_links(shared_from_this(), options), log_failure("TCP acceptor"));
   }
 
   void stop() {
@@ -107,36 +109,54 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
           co_await self->udp_.async_receive_from(asio::buffer(buffer), source, asio::as_tuple(asio::use_awaitable));
       if (ec) {
         if (ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor) break;
-        VLOG_ERROR(lg(), "Error receiving datagram: {}", ec.message());
+        VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", ec.message());
         continue;
       }
       if (n > kMaxMessageLen) {
-        VLOG_WARN(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, kMaxMessageLen);
+        VLOG_WARN_LIMITED(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, kMaxMessageLen);
         continue;
       }
       self->deliver(self->dispatcher_.dispatch(std::span(buffer).first(n), Route{source}, Clock::now()));
     }
   }
 
-  static asio::awaitable<void> accept_links(std::shared_ptr<Server> self) {
+  // A failing accept (out of descriptors, most likely) is logged when it starts failing, not on
+  // every retry.
+  static asio::awaitable<void> accept_links(std::shared_ptr<Server> self, SuperPeerOptions options) {
+    bool failing = false;
     while (!self->stopped_) {
       auto [ec, socket] = co_await self->acceptor_.async_accept(asio::as_tuple(asio::use_awaitable));
       if (ec) {
         if (ec == asio::error::operation_aborted || self->stopped_) break;
-        VLOG_WARN(lg(), "Error accepting TCP link: {}", ec.message());
+        if (!failing) VLOG_WARN(lg(), "Error accepting TCP link: {}", ec.message());
+        failing = true;
         asio::steady_timer pause(self->strand_, kAcceptRetryDelay);
         co_await pause.async_wait(asio::as_tuple(asio::use_awaitable));
         continue;
       }
+      if (failing) VLOG_INFO(lg(), "Accepting TCP links again");
+      failing = false;
       boost::system::error_code ignored;
       socket.set_option(tcp::no_delay(true), ignored);
       auto link = std::make_shared<TcpLink>(std::move(socket), kMaxMessageLen);
+      if (self->links_from(link->remote().address()) >= options.max_tcp_links_per_address) {
+        VLOG_WARN_LIMITED(lg(), "Refused TCP link from tcp://{}: {} links from that address already", link->remote(),
+                          options.max_tcp_links_per_address);
+        link->close();
+        continue;
+      }
       VLOG_DEBUG(lg(), "TCP link from tcp://{}", link->remote());
       self->links_.insert(link);
       self->link_count_ = self->links_.size();
       asio::co_spawn(self->strand_, link->write_frames(), log_failure("TCP link writer"));
+      asio::co_spawn(self->strand_, link->close_when_idle(options.tcp_idle_timeout), log_failure("TCP link watch"));
       asio::co_spawn(self->strand_, serve_link(self, link), log_failure("TCP link reader"));
     }
+  }
+
+  std::size_t links_from(const asio::ip::address& address) const {
+    return static_cast<std::size_t>(
+        std::ranges::count_if(links_, [&](const auto& link) { return link->remote().address() == address; }));
   }
 
   static asio::awaitable<void> serve_link(std::shared_ptr<Server> self, std::shared_ptr<TcpLink> link) {

@@ -20,7 +20,10 @@ spdlog::logger& lg() { return log::logger("valdori_super_peer"); }
 }  // namespace
 
 TcpLink::TcpLink(boost::asio::ip::tcp::socket socket, std::size_t max_message_len)
-    : socket_(std::move(socket)), codec_(max_message_len), queue_(socket_.get_executor(), kQueueCapacity) {
+    : socket_(std::move(socket)),
+      codec_(max_message_len),
+      queue_(socket_.get_executor(), kQueueCapacity),
+      idle_timer_(socket_.get_executor()) {
   boost::system::error_code ec;
   const auto remote = socket_.remote_endpoint(ec);
   remote_ = {remote.address(), remote.port()};
@@ -30,7 +33,7 @@ bool TcpLink::send(std::span<const std::uint8_t> message) {
   if (!open_) return false;
   auto frame = codec_.encode(message);
   if (!frame) {
-    VLOG_WARN(lg(), "Dropped message for tcp://{}: {}", remote_, p2p::message::display(frame.error()));
+    VLOG_WARN_LIMITED(lg(), "Dropped message for tcp://{}: {}", remote_, p2p::message::display(frame.error()));
     return false;
   }
   return queue_.try_send(boost::system::error_code{}, std::move(*frame));
@@ -40,6 +43,7 @@ void TcpLink::close() {
   if (!open_) return;
   open_ = false;
   queue_.close();
+  idle_timer_.cancel();
   boost::system::error_code ignored;
   socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
@@ -57,7 +61,7 @@ boost::asio::awaitable<void> TcpLink::read_frames(FrameHandler on_frame) {
       if (ec != boost::asio::error::eof) {
         if (open_) VLOG_DEBUG(lg(), "Error receiving from tcp://{}: {}", remote_, ec.message());
       } else if (auto end = p2p::message::FrameCodec::end_of_stream(pending); !end) {
-        VLOG_WARN(lg(), "TCP link of tcp://{} ended: {}", remote_, p2p::message::display(end.error()));
+        VLOG_WARN_LIMITED(lg(), "TCP link of tcp://{} ended: {}", remote_, p2p::message::display(end.error()));
       }
       break;
     }
@@ -66,7 +70,7 @@ boost::asio::awaitable<void> TcpLink::read_frames(FrameHandler on_frame) {
     while (open_) {
       auto frame = codec_.decode(std::span(pending).subspan(consumed));
       if (!frame) {
-        VLOG_WARN(lg(), "Closing TCP link of tcp://{}: {}", remote_, p2p::message::display(frame.error()));
+        VLOG_WARN_LIMITED(lg(), "Closing TCP link of tcp://{}: {}", remote_, p2p::message::display(frame.error()));
         close();
         break;
       }
@@ -74,11 +78,26 @@ boost::asio::awaitable<void> TcpLink::read_frames(FrameHandler on_frame) {
       // The handler disarms in place, so it gets bytes of its own.
       std::vector<std::uint8_t> message((*frame)->message.begin(), (*frame)->message.end());
       consumed += (*frame)->consumed;
+      last_frame_ = std::chrono::steady_clock::now();
       on_frame(message);
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(consumed));
   }
   close();
+}
+
+boost::asio::awaitable<void> TcpLink::close_when_idle(std::chrono::steady_clock::duration timeout) {
+  auto self = shared_from_this();
+  while (open_) {
+    const auto deadline = last_frame_ + timeout;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      VLOG_DEBUG(lg(), "Closing idle TCP link of tcp://{}", remote_);
+      close();
+      break;
+    }
+    idle_timer_.expires_at(deadline);
+    co_await idle_timer_.async_wait(boost::asio::as_tuple(boost::asio::use_awaitable));
+  }
 }
 
 boost::asio::awaitable<void> TcpLink::write_frames() {

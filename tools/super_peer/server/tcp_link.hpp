@@ -7,7 +7,9 @@
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -39,6 +41,9 @@ class TcpLink : public std::enable_shared_from_this<TcpLink> {
   boost::asio::awaitable<void> read_frames(FrameHandler on_frame);
   // Writes the queued frames until the link closes; a failed write closes it.
   boost::asio::awaitable<void> write_frames();
+  // Closes the link once no whole frame has arrived for `timeout`: a silent or trickling peer
+  // must not hold a connection for ever.
+  boost::asio::awaitable<void> close_when_idle(std::chrono::steady_clock::duration timeout);
 
  private:
   using Queue = boost::asio::experimental::channel<void(boost::system::error_code, std::vector<std::uint8_t>)>;
@@ -48,6 +53,8 @@ class TcpLink : public std::enable_shared_from_this<TcpLink> {
   p2p::message::FrameCodec codec_;
   Queue queue_;
   bool open_ = true;
+  std::chrono::steady_clock::time_point last_frame_ = std::chrono::steady_clock::now();
+  boost::asio::steady_timer idle_timer_;
 };
 
 }  // namespace valdori::super_peer
