@@ -28,8 +28,9 @@ boost::system::result<Encoded, ldns_status> encode(const ldns_pkt& pkt) {
   return encoded;
 }
 
-// Removes the last record of the last section that has one (additional, authority, answer);
-// false when there is none left.
+// Removes the last record of the last section that has one (additional, authority, answer,
+// question: a malformed query may have asked more questions than an answer may echo); false
+// when there is none left.
 bool drop_last_record(ldns_pkt* pkt) {
   struct Section {
     ldns_rr_list* records;
@@ -39,6 +40,7 @@ bool drop_last_record(ldns_pkt* pkt) {
       {ldns_pkt_additional(pkt), ldns_pkt_set_arcount},
       {ldns_pkt_authority(pkt), ldns_pkt_set_nscount},
       {ldns_pkt_answer(pkt), ldns_pkt_set_ancount},
+      {ldns_pkt_question(pkt), ldns_pkt_set_qdcount},
   };
   for (const Section& section : sections) {
     const std::size_t count = ldns_rr_list_rr_count(section.records);
