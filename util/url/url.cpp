@@ -96,6 +96,10 @@ boost::system::result<Url, UrlParseError> Url::parse(std::string_view text) {
     return UrlParseError{"invalid URL: " + parsed.error().message()};
   }
   const boost::urls::url_view& url = *parsed;
+  // The parser lets a path follow an authority without a "/" ("https://a:b/" reads as host "a",
+  // port "", path "b/"); the normal form would join that path to the host.
+  if (url.has_authority() && !url.encoded_path().empty() && !url.encoded_path().starts_with('/'))
+    return UrlParseError{"invalid authority"};
   // The normal form is assembled as text: the URL setters of the library add "/." to some paths.
   std::string normal = lower_ascii(url.scheme()) + ":";
   std::string path(url.encoded_path());

@@ -55,6 +55,8 @@ TEST(Url, RejectsWhatIsNotAnAbsoluteUrl) {
       {"https://", "empty host"},
       {"https:example.com", "empty host"},
       {"https://example.com:70000/", "port out of range"},
+      {"https://example.com:8o/x", "invalid authority"},
+      {"https://[::1]x/", "invalid authority"},
   };
   for (const Case& c : cases) {
     auto url = Url::parse(c.text);
