@@ -106,20 +106,20 @@ struct World {
                          .message_sink(std::make_shared<NullSink>())
                          .build());
     const std::optional<peer::AgreementKeys> agreement = armed ? own_keys : std::nullopt;
-    auto super_peer = std::make_shared<peer::SuperPeer>(
-        super_peer_url, must(peer::session_keys_for(agreement, super_peer_url.pk())),
-        peer::ResolvedAddrs{addr("127.0.0.1", super_peer_url.port())});
+    auto super_peer =
+        std::make_shared<peer::SuperPeer>(super_peer_url, must(peer::session_keys_for(agreement, super_peer_url.pk())),
+                                          peer::ResolvedAddrs{addr("127.0.0.1", super_peer_url.port())});
     p2p::node::UdpBindings bindings{binding};
     super_peer->add_paths_for_resolved_addrs(bindings);
     return std::make_shared<p2p::node::NodeInner>(p2p::node::NodeInit{.opts = std::move(opts),
-                                                            .network_id = kNetworkId,
-                                                            .agreement_keys = agreement,
-                                                            .super_peers = {std::move(super_peer)},
-                                                            .bindings = bindings,
-                                                            .port = binding->local_addr().port(),
-                                                            .token = token,
-                                                            .executor = io.get_executor(),
-                                                            .clock = [] { return kNow; }});
+                                                                      .network_id = kNetworkId,
+                                                                      .agreement_keys = agreement,
+                                                                      .super_peers = {std::move(super_peer)},
+                                                                      .bindings = bindings,
+                                                                      .port = binding->local_addr().port(),
+                                                                      .token = token,
+                                                                      .executor = io.get_executor(),
+                                                                      .clock = [] { return kNow; }});
   }
 
   std::optional<crypto::SessionKey> tx_key(Sender sender, bool armed) const {
@@ -132,8 +132,8 @@ struct World {
   std::array<Identity, 4> ids = fixed_identities();  // indexed by Sender
   std::optional<peer::AgreementKeys> own_keys = must(peer::AgreementKeys::from_identity(ids[kSelf]));
   std::array<crypto::SessionKey, kSelf> tx_keys{};  // what each sender arms its messages to the node with
-  SuperPeerUrl super_peer_url = must(
-      SuperPeerUrl::try_from("udp://127.0.0.1:9?publicKey=" + ids[kSuperPeer].pk().to_string() + "&networkId=7"));
+  SuperPeerUrl super_peer_url =
+      must(SuperPeerUrl::try_from("udp://127.0.0.1:9?publicKey=" + ids[kSuperPeer].pk().to_string() + "&networkId=7"));
   // Replies are only queued, never sent: the socket gives the binding an address.
   std::shared_ptr<p2p::node::UdpBinding> binding = must(p2p::node::UdpBinding::create(
       token.child_token(), must(p2p::node::new_udp_reuseport(io.get_executor(), addr("127.0.0.1", 0)))));
@@ -175,8 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                w.tx_key(kPeer, armed), w.ids[kSelf].pk(), kNow,
                                                                message::ShortId::random()));
   Bytes hello_bytes = hello;
-  const auto peer =
-      valdori::p2p::peer::as_node_peer(must(node->admit_node_peer(must(message::LongHeader::parse(hello_bytes)).header)));
+  const auto peer = valdori::p2p::peer::as_node_peer(
+      must(node->admit_node_peer(must(message::LongHeader::parse(hello_bytes)).header)));
 
   for (std::size_t i = 0; i < kMaxRecords && !input.empty(); ++i) {
     const std::uint8_t control = input.byte();
@@ -185,19 +185,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto key = (control & 0x40) != 0 ? std::nullopt : w.tx_key(sender, armed);
     Bytes datagram;
     switch (control & 3) {
-      case 1:
-        datagram = seal_long(w, sender, key, bytes);
-        break;
+      case 1: datagram = seal_long(w, sender, key, bytes); break;
       case 2: {
-        const auto sealed = message::ShortHeader::build(peer->rx_short_id(), (control & 0x40) != 0
-                                                                                 ? std::nullopt
-                                                                                 : w.tx_key(kPeer, armed),
-                                                        bytes);
+        const auto sealed = message::ShortHeader::build(
+            peer->rx_short_id(), (control & 0x40) != 0 ? std::nullopt : w.tx_key(kPeer, armed), bytes);
         if (sealed) datagram = *sealed;
         break;
       }
-      default:
-        datagram.assign(bytes.begin(), bytes.end());
+      default: datagram.assign(bytes.begin(), bytes.end());
     }
     if ((control & 0x80) != 0 && datagram.size() > message::kHopCountOffset) datagram[message::kHopCountOffset] = 1;
 
@@ -205,18 +200,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const valdori::p2p::node::UdpBinding* binding = w.binding.get();
     valdori::p2p::net::SocketAddr source = addr("127.0.0.1", 5000);
     switch (control >> 4 & 3) {
-      case 1:
-        source = addr("127.0.0.1", w.super_peer_url.port());
-        break;
+      case 1: source = addr("127.0.0.1", w.super_peer_url.port()); break;
       case 2:
         link = w.super_peer_url.pk();
         binding = nullptr;
         break;
-      case 3:
-        source = addr("2001:db8::5", 5000);
-        break;
-      default:
-        break;
+      case 3: source = addr("2001:db8::5", 5000); break;
+      default: break;
     }
     (void)valdori::node::on_packet(*node, datagram, source, binding, link);
   }
