@@ -106,9 +106,9 @@ boost::system::result<Url, UrlParseError> Url::parse(std::string_view text) {
   const SpecialScheme* special = special_scheme(lower_ascii(url.scheme()));
   if (url.has_authority()) {
     normal += "//";
-    // Empty credentials ("@", ":@", "user:@") are not written.
+    // Empty credentials ("@", ":@", "user:@") are not written; a password of colons is kept.
     std::string userinfo(url.encoded_userinfo());
-    if (userinfo.ends_with(':')) userinfo.pop_back();
+    if (url.has_password() && url.encoded_password().empty()) userinfo.pop_back();
     if (!userinfo.empty()) normal += userinfo + "@";
     std::string host(url.encoded_host());
     std::string port(url.port());

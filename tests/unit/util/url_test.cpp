@@ -30,6 +30,7 @@ TEST(Url, NormalisesSpellingsOfTheSameResource) {
       {"https://user:PW@Example.com/", "https://user:PW@example.com/"},
       {"https://@example.com/", "https://example.com/"},
       {"https://user:@example.com/", "https://user@example.com/"},
+      {"https://user::@example.com/", "https://user::@example.com/"},
       {"https://[::1]:8443/", "https://[::1]:8443/"},
       {"FILE:///etc/net.toml", "file:///etc/net.toml"},
       {"file://localhost/etc/net.toml", "file:///etc/net.toml"},
