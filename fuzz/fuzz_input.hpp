@@ -23,7 +23,10 @@ class FuzzInput {
     bytes_ = bytes_.subspan(1);
     return value;
   }
-  std::uint16_t u16() { return static_cast<std::uint16_t>(byte() << 8 | byte()); }
+  std::uint16_t u16() {
+    const std::uint8_t high = byte();  // in two statements: the order of the reads is fixed
+    return static_cast<std::uint16_t>(high << 8 | byte());
+  }
   // The next `count` bytes, or as many as are left.
   std::span<const std::uint8_t> bytes(std::size_t count) {
     const auto taken = bytes_.first(std::min(count, bytes_.size()));
