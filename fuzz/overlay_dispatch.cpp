@@ -3,13 +3,15 @@
 // (direct or from the super peer's address) and over the super peer's TCP link.
 //
 // Input: one byte choosing the node state (bit 0: the node arms its messages; bit 1: it
-// processes UNITEs; bit 2: its peers list is full once it knows its one node peer), then up to kMaxRecords records of
-// [control byte][2-byte length][bytes], dispatched in turn on a fresh node that already knows
-// one node peer, so that sequences (HELLO, then APP or ACK) reach state. The control byte:
-//   bits 0-1  0, 3: the bytes are the datagram as received
+// processes UNITEs; bit 2: its peers list is full once it knows its one node peer), then up to
+// kMaxRecords records of [control byte][2-byte length][bytes], dispatched in turn on a fresh
+// node that already knows one node peer, so that sequences (HELLO, then APP or ACK) reach
+// state. The control byte:
+//   bits 0-1  0: the bytes are the datagram as received
 //             1: the bytes are a message type and a plain body, sealed here into a long-header
 //                message from the sender of bits 2-3 with that sender's real session key
 //             2: the bytes are a payload, sealed here into a short-header message of the known peer
+//             3: as 1, with the known peer's key put before the body (a UNITE about it)
 //   bits 2-3  sender: the known node peer, the super peer, a stranger, the node itself
 //   bits 4-5  arrival: UDP from the peer's address, UDP from the super peer's address, a frame
 //             of the super peer's TCP link, UDP from an IPv6 address
@@ -145,14 +147,15 @@ const World& world() {
 }
 
 Bytes seal_long(const World& w, Sender sender, const std::optional<crypto::SessionKey>& key,
-                std::span<const std::uint8_t> bytes) {
+                std::span<const std::uint8_t> bytes, bool about_peer) {
   if (bytes.empty()) return {};
+  Bytes body(bytes.begin() + 1, bytes.end());
+  if (about_peer) body.insert(body.begin(), w.ids[kPeer].pk().bytes().begin(), w.ids[kPeer].pk().bytes().end());
   const message::LongHeaderFields fields{.network_id = kNetworkId,
                                          .sender = w.ids[sender].pk(),
                                          .pow = w.ids[sender].pow(),
                                          .recipient = w.ids[kSelf].pk(),
                                          .type = message::MessageType{bytes[0]}};
-  const auto body = bytes.subspan(1);
   auto sealed = message::build_long_message(fields, key, body.size(),
                                             [&](std::span<std::uint8_t> out) { std::ranges::copy(body, out.begin()); });
   return sealed ? std::move(*sealed) : Bytes{};
@@ -171,12 +174,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto node = w.make_node(state);
 
   // The known peer, admitted as its first HELLO would admit it.
-  const auto hello = must(message::HelloNodePeerMessage::build(kNetworkId, w.ids[kPeer].pk(), w.ids[kPeer].pow(),
-                                                               w.tx_key(kPeer, armed), w.ids[kSelf].pk(), kNow,
-                                                               message::ShortId::random()));
-  Bytes hello_bytes = hello;
-  const auto peer = valdori::p2p::peer::as_node_peer(
-      must(node->admit_node_peer(must(message::LongHeader::parse(hello_bytes)).header)));
+  Bytes hello = must(message::HelloNodePeerMessage::build(kNetworkId, w.ids[kPeer].pk(), w.ids[kPeer].pow(),
+                                                          w.tx_key(kPeer, armed), w.ids[kSelf].pk(), kNow,
+                                                          message::ShortId::random()));
+  const auto peer =
+      valdori::p2p::peer::as_node_peer(must(node->admit_node_peer(must(message::LongHeader::parse(hello)).header)));
 
   for (std::size_t i = 0; i < kMaxRecords && !input.empty(); ++i) {
     const std::uint8_t control = input.byte();
@@ -185,7 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto key = (control & 0x40) != 0 ? std::nullopt : w.tx_key(sender, armed);
     Bytes datagram;
     switch (control & 3) {
-      case 1: datagram = seal_long(w, sender, key, bytes); break;
+      case 1:
+      case 3: datagram = seal_long(w, sender, key, bytes, (control & 3) == 3); break;
       case 2: {
         const auto sealed = message::ShortHeader::build(
             peer->rx_short_id(), (control & 0x40) != 0 ? std::nullopt : w.tx_key(kPeer, armed), bytes);
