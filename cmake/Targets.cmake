@@ -23,6 +23,9 @@ if(VALDORI_SANITIZE)
   add_compile_options(${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(${_san})
 endif()
+if(VALDORI_FUZZ)  # coverage feedback in every library; the fuzz targets link the driver
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 if(VALDORI_SANITIZE STREQUAL "thread")
   set(VALDORI_BUILD_BENCH OFF CACHE BOOL "" FORCE)
   # ThreadSanitizer does not model std::atomic_thread_fence, which Asio uses in its fenced

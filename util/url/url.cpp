@@ -96,15 +96,19 @@ boost::system::result<Url, UrlParseError> Url::parse(std::string_view text) {
     return UrlParseError{"invalid URL: " + parsed.error().message()};
   }
   const boost::urls::url_view& url = *parsed;
+  // The parser lets a path follow an authority without a "/" ("https://a:b/" reads as host "a",
+  // port "", path "b/"); the normal form would join that path to the host.
+  if (url.has_authority() && !url.encoded_path().empty() && !url.encoded_path().starts_with('/'))
+    return UrlParseError{"invalid authority"};
   // The normal form is assembled as text: the URL setters of the library add "/." to some paths.
   std::string normal = lower_ascii(url.scheme()) + ":";
   std::string path(url.encoded_path());
   const SpecialScheme* special = special_scheme(lower_ascii(url.scheme()));
   if (url.has_authority()) {
     normal += "//";
-    // Empty credentials ("@", ":@", "user:@") are not written.
+    // Empty credentials ("@", ":@", "user:@") are not written; a password of colons is kept.
     std::string userinfo(url.encoded_userinfo());
-    if (userinfo.ends_with(':')) userinfo.pop_back();
+    if (url.has_password() && url.encoded_password().empty()) userinfo.pop_back();
     if (!userinfo.empty()) normal += userinfo + "@";
     std::string host(url.encoded_host());
     std::string port(url.port());

@@ -18,7 +18,7 @@ void log_query(spdlog::logger& logger, const ldns_pkt& query, packet::UdpEndpoin
   if (!logger.should_log(log::Level::debug)) return;
   const bool dnssec = ldns_pkt_edns(&query) && ldns_pkt_edns_do(&query);
   const std::uint16_t id = ldns_pkt_id(&query);
-  const std::string op_code = opcode_text(ldns_pkt_get_opcode(&query));
+  const std::string op_code = opcode_text(query);
   VLOG_AT_FIELDS(
       logger, log::Level::trace,
       (log::Fields{

@@ -16,9 +16,12 @@ std::string text_or(char* allocated, std::string fallback) {
 
 }  // namespace
 
-std::string opcode_text(ldns_pkt_opcode opcode) {
-  const ldns_lookup_table* entry = ldns_lookup_by_id(ldns_opcodes, static_cast<int>(opcode));
-  return entry ? std::string(entry->name) : fmt::format("OPCODE{}", static_cast<int>(opcode));
+std::string opcode_text(const ldns_pkt& pkt) {
+  // ldns keeps whatever 4-bit op code a message carries in its enum of the named ones; taken as
+  // a number at once, an unnamed one (8 to 15, beyond the enum's range) is never held in it.
+  const int opcode = static_cast<int>(ldns_pkt_get_opcode(&pkt));
+  const ldns_lookup_table* entry = ldns_lookup_by_id(ldns_opcodes, opcode);
+  return entry ? std::string(entry->name) : fmt::format("OPCODE{}", opcode);
 }
 
 std::string rcode_text(const ldns_pkt& pkt) {

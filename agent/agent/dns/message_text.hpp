@@ -7,8 +7,8 @@
 
 namespace valdori::agent::dns {
 
-// "QUERY", "UPDATE", ..., "OPCODE7" for one without a name.
-std::string opcode_text(ldns_pkt_opcode opcode);
+// The op code: "QUERY", "UPDATE", ..., "OPCODE7" for one without a name.
+std::string opcode_text(const ldns_pkt& pkt);
 // The response code with its EDNS extension: "NOERROR", "REFUSED", "BADVERS", ..., "RCODE12".
 std::string rcode_text(const ldns_pkt& pkt);
 // The header flags that are set, comma-separated in header order: "RD,AD".

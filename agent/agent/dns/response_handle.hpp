@@ -24,8 +24,8 @@ struct ResponseHandle {
   std::shared_ptr<platform::TunDevice> device;
 
   // Encodes `response` within the payload size its EDNS record announces (512 bytes without
-  // one), leaving out trailing records and setting TC when it does not fit, and writes it as
-  // one packet. A response ldns cannot encode is replaced by a bare SERVFAIL. Fails with the
+  // one), leaving out trailing records (questions last) and setting TC when it does not fit,
+  // and writes it as one packet. A response ldns cannot encode is replaced by a bare SERVFAIL. Fails with the
   // device's error when the write fails.
   boost::asio::awaitable<boost::system::result<void>> send_response(LdnsPkt response) const;
 };

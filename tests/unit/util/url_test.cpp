@@ -30,6 +30,7 @@ TEST(Url, NormalisesSpellingsOfTheSameResource) {
       {"https://user:PW@Example.com/", "https://user:PW@example.com/"},
       {"https://@example.com/", "https://example.com/"},
       {"https://user:@example.com/", "https://user@example.com/"},
+      {"https://user::@example.com/", "https://user::@example.com/"},
       {"https://[::1]:8443/", "https://[::1]:8443/"},
       {"FILE:///etc/net.toml", "file:///etc/net.toml"},
       {"file://localhost/etc/net.toml", "file:///etc/net.toml"},
@@ -55,6 +56,8 @@ TEST(Url, RejectsWhatIsNotAnAbsoluteUrl) {
       {"https://", "empty host"},
       {"https:example.com", "empty host"},
       {"https://example.com:70000/", "port out of range"},
+      {"https://example.com:8o/x", "invalid authority"},
+      {"https://[::1]x/", "invalid authority"},
   };
   for (const Case& c : cases) {
     auto url = Url::parse(c.text);
