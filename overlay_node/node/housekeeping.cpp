@@ -60,10 +60,10 @@ asio::awaitable<void> housekeeping_runner(std::shared_ptr<NodeInner> node, util:
       VLOG_TRACE(lg(), "Housekeeping cancelled");
       break;
     }
-    if (const auto pass = co_await housekeeping(node); !pass) {
+    // A failed pass (the interfaces could not be listed, say) is retried at the next tick: the
+    // node lives on with what the last good pass left.
+    if (const auto pass = co_await housekeeping(node); !pass)
       VLOG_ERROR(lg(), "Error in housekeeping: {}", p2p::node::error::display(pass.error()));
-      break;
-    }
   }
   VLOG_TRACE(lg(), "Housekeeping runner stopped");
 }
@@ -71,7 +71,7 @@ asio::awaitable<void> housekeeping_runner(std::shared_ptr<NodeInner> node, util:
 asio::awaitable<Result> housekeeping(std::shared_ptr<NodeInner> node) {
   VLOG_TRACE(lg(), "Start housekeeping");
   node->remove_stale_peers_housekeeping();
-  const auto interfaces = Node::my_addrs();
+  const auto interfaces = Node::my_addrs(node->opts());
   if (!interfaces) co_return interfaces.error();
   for (auto& binding : node->udp_bindings_housekeeping(*interfaces)) spawn_udp_reader(node, std::move(binding));
 

@@ -14,9 +14,9 @@
 
 namespace valdori::node {
 
-// Runs passes until `token` is cancelled (seen between passes only) or a pass fails; the first
-// failed pass ends the runner, so that the node's monitor stops the node. Run it on a strand
-// (a TaskSet member is on one): it races the timer against the token.
+// Runs passes until `token` is cancelled (seen between passes only). A failed pass is logged and
+// the next tick runs a new one. Run it on a strand (a TaskSet member is on one): it races the
+// timer against the token.
 boost::asio::awaitable<void> housekeeping_runner(std::shared_ptr<p2p::node::NodeInner> node,
                                                  util::CancellationToken token);
 

@@ -67,18 +67,20 @@ asio::awaitable<std::error_code> StreamLinkWriter::write_on_strand(std::vector<s
   co_return std::error_code(std::get<0>(*written));
 }
 
-asio::awaitable<void> send_super_peer_tcp(p2p::node::NodeInner& node, std::vector<std::uint8_t> message,
+asio::awaitable<bool> send_super_peer_tcp(p2p::node::NodeInner& node, std::vector<std::uint8_t> message,
                                           std::shared_ptr<p2p::peer::LinkWriter> writer, p2p::PubKey super_peer) {
   const std::error_code ec = co_await writer->write_frame(std::move(message));
   if (!ec) {
     VLOG_TRACE(lg(), "Sent to super peer via TCP.");
-    co_return;
+    co_return true;
   }
   VLOG_ERROR_LIMITED(lg(), "Failed to send message to super peer via TCP, shutting it down: {}", ec.message());
   // Only the link this writer belongs to: the super peer may have a newer one by now.
   const auto found = node.peers().find_super_peer(super_peer);
   const auto link = found ? found->tcp_connection() : nullptr;
   if (link && link->stream() == writer) link->cancel_connection();
+  writer->close();
+  co_return false;
 }
 
 }  // namespace valdori::node

@@ -51,10 +51,11 @@ class StreamLinkWriter : public p2p::peer::LinkWriter {
   std::error_code failure_;  // guarded by mutex_
 };
 
-// Sends `message` as one frame on `writer`, the link of `super_peer`. Always completes: a failed
-// write is logged at ERROR and the link that writer belongs to (the super peer's record whose
-// published writer it is) is cancelled; a newer link of the same super peer is left alone.
-boost::asio::awaitable<void> send_super_peer_tcp(p2p::node::NodeInner& node, std::vector<std::uint8_t> message,
+// Sends `message` as one frame on `writer`, the link of `super_peer`; false when it did not go
+// out. A failed write is logged at ERROR, the writer is closed and the link it belongs to (the
+// super peer's record whose published writer it is) is cancelled; a newer link of the same super
+// peer is left alone.
+boost::asio::awaitable<bool> send_super_peer_tcp(p2p::node::NodeInner& node, std::vector<std::uint8_t> message,
                                                  std::shared_ptr<p2p::peer::LinkWriter> writer, p2p::PubKey super_peer);
 
 }  // namespace valdori::node

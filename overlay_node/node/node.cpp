@@ -47,13 +47,6 @@ std::string debug_list(const std::vector<InterfaceAddr>& addrs) {
   return text + "]";
 }
 
-boost::system::result<std::vector<InterfaceAddr>, error::Error> addresses_to_bind(const NodeOpts& opts) {
-  if (opts.udp_addrs.empty()) return Node::my_addrs();
-  std::vector<InterfaceAddr> addrs;
-  for (const auto& addr : opts.udp_addrs) addrs.push_back({{}, addr});
-  return addrs;
-}
-
 // `udp_sockets` sockets per address, all on `port`; port 0 takes the port the first socket got.
 // A configured address that cannot be bound fails the bind; an interface address is skipped.
 boost::system::result<UdpBindings, error::Error> bind_sockets(const asio::any_io_executor& executor,
@@ -124,7 +117,7 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_
     agreement_keys = *keys;
   }
 
-  const auto addrs = addresses_to_bind(opts);
+  const auto addrs = my_addrs(opts);
   if (!addrs) co_return addrs.error();
   VLOG_TRACE(lg(), "UDP addresses: {}", debug_list(*addrs));
   std::uint16_t port = opts.udp_port.value_or(opts.id.pk().udp_port());
@@ -168,8 +161,13 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_
 #pragma GCC diagnostic pop
 #endif
 
-boost::system::result<std::vector<InterfaceAddr>, error::Error> Node::my_addrs() {
-  auto addrs = p2p::net::get_addrs();
+boost::system::result<std::vector<InterfaceAddr>, error::Error> Node::my_addrs(const NodeOpts& opts) {
+  if (!opts.udp_addrs.empty()) {
+    std::vector<InterfaceAddr> addrs;
+    for (const auto& addr : opts.udp_addrs) addrs.push_back({{}, addr});
+    return addrs;
+  }
+  auto addrs = p2p::net::get_addrs(opts.tunnel_interface);
   if (!addrs) return error::GetAddrsFailed{addrs.error()};
   return std::move(*addrs);
 }

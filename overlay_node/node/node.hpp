@@ -25,8 +25,10 @@ class Node {
   static boost::asio::awaitable<boost::system::result<Node, p2p::node::error::Error>> bind(
       boost::asio::any_io_executor executor, p2p::node::NodeOpts opts);
 
-  // The addresses of the local interfaces, as (name, address) pairs.
-  static boost::system::result<std::vector<p2p::net::InterfaceAddr>, p2p::node::error::Error> my_addrs();
+  // The addresses the node binds and advertises, as (name, address) pairs: the configured ones,
+  // else the bindable addresses of the local interfaces (get_addrs.hpp) less its own tunnel's.
+  static boost::system::result<std::vector<p2p::net::InterfaceAddr>, p2p::node::error::Error> my_addrs(
+      const p2p::node::NodeOpts& opts);
 
   Node(Node&&) noexcept = default;
   Node& operator=(Node&&) = delete;

@@ -73,9 +73,11 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
   }
 
   const p2p::PubKey super_peer = node->peers().default_route();
-  if (state->super_peer_tcp) {
-    co_await send_super_peer_tcp(*node, std::move(*message), state->super_peer_tcp, super_peer);
-    co_return boost::system::in_place_value;
+  // A link that has ended since the state was made, or fails this write, leaves the message to
+  // the UDP relay paths.
+  if (const auto& link = state->super_peer_tcp; link && !link->closed()) {
+    const bool sent = co_await send_super_peer_tcp(*node, *message, link, super_peer);
+    if (sent) co_return boost::system::in_place_value;
   }
   for (const auto& target : state->relay_targets) {
     const auto [ec, sent] =

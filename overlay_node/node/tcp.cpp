@@ -4,7 +4,6 @@
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/connect.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -33,27 +32,37 @@ spdlog::logger& lg() {
   return logger;
 }
 
-// Resolves `addr` and tries its addresses in order; the last failure is the answer.
-asio::awaitable<boost::system::result<tcp::socket, std::string>> connect(std::string addr) {
+// Resolves `addr` and tries its addresses in order, each for at most `limit`, so that one
+// address that swallows the connect does not hold up the others; the last failure is the answer.
+asio::awaitable<boost::system::result<tcp::socket, std::string>> connect(std::string addr,
+                                                                         std::chrono::milliseconds limit) {
   auto resolved = co_await peer::lookup_host(addr);
   if (!resolved) {
     if (resolved.error().is<p2p::peer::error::SuperPeerResolveEmpty>())
       co_return std::string("could not resolve to any address");
     co_return p2p::peer::error::display(resolved.error());
   }
-  std::vector<tcp::endpoint> endpoints;
-  for (const auto& endpoint : *resolved) endpoints.emplace_back(endpoint.address(), endpoint.port());
-  tcp::socket socket(co_await asio::this_coro::executor);
-  auto [ec, connected] = co_await asio::async_connect(socket, endpoints, asio::as_tuple(asio::use_awaitable));
-  if (ec) co_return ec.message();
-  co_return std::move(socket);
+  const auto executor = co_await asio::this_coro::executor;
+  std::string failure;
+  for (const auto& endpoint : *resolved) {
+    tcp::socket socket(executor);
+    auto attempt = co_await util::with_timeout(
+        socket.async_connect(tcp::endpoint(endpoint.address(), endpoint.port()), asio::as_tuple(asio::use_awaitable)),
+        limit);
+    if (attempt && !std::get<0>(*attempt)) co_return std::move(socket);
+    failure = attempt ? std::get<0>(*attempt).message() : std::make_error_code(std::errc::timed_out).message();
+  }
+  co_return failure;
 }
 
-// Ends the connection with the handler, whatever ended it: the writer's descriptor may live on
-// in senders' hands, but a link whose frames nobody reads must not take relayed messages.
+// Ends the connection with the handler, whatever ended it: the writer may live on in senders'
+// hands (send states), but a link whose frames nobody reads must not take relayed messages, so
+// it is closed for them too.
 struct ShutdownOnExit {
   tcp::socket& socket;
+  p2p::peer::LinkWriter& writer;
   ~ShutdownOnExit() {
+    writer.close();
     boost::system::error_code ignored;
     socket.shutdown(tcp::socket::shutdown_both, ignored);
   }
@@ -64,7 +73,7 @@ asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, con
                                        const p2p::PubKey& super_peer,
                                        const std::optional<p2p::crypto::SessionKey>& tx_key,
                                        p2p::peer::LinkWriter& writer, std::uint64_t now) {
-  const auto interfaces = Node::my_addrs();
+  const auto interfaces = Node::my_addrs(node.opts());
   if (!interfaces) {
     span.log(log::Level::warn, "my_addrs failed: {}", p2p::node::error::display(interfaces.error()));
     co_return false;
@@ -90,7 +99,9 @@ asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, con
 }
 
 // Dispatches every frame until the link's token fires or the link fails. A frame the
-// dispatcher rejects ends this link, and only this one.
+// dispatcher rejects (a stale HELLO, a message it cannot disarm, a full peer table) is dropped
+// like such a datagram: the super peer relays other nodes' messages over the link, and one bad
+// sender among them must not cut this node off. Only framing and transport failures end it.
 asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog& span, const std::string& addr,
                                   p2p::peer::TcpConnection& link, const p2p::PubKey& super_peer,
                                   const p2p::net::SocketAddr& source, FrameReader& reader) {
@@ -108,9 +119,8 @@ asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog
     }
     auto replies = on_packet(*node, *frame, source, nullptr, super_peer);
     if (!replies) {
-      span.log(log::Level::err, "Error processing segment: {}", p2p::node::error::display(replies.error()));
-      link.cancel_connection();
-      co_return;
+      span.log(log::Level::warn, "Error processing segment: {}", p2p::node::error::display(replies.error()));
+      continue;
     }
     co_await send_replies(*node, std::move(*replies));
   }
@@ -119,10 +129,11 @@ asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog
 }  // namespace
 
 asio::awaitable<void> tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnection> link,
-                                    p2p::node::TcpPathGuard guard, std::optional<p2p::crypto::SessionKey> tx_key) {
+                                    p2p::node::TcpPathGuard guard, std::optional<p2p::crypto::SessionKey> tx_key,
+                                    std::chrono::milliseconds connect_limit) {
   const SpanLog span(lg(), "super_peer", guard.super_peer().to_string());
   span.log(log::Level::trace, "Connect to super peer tcp://{}", addr);
-  auto connected = co_await util::until_cancelled(link->token(), connect(addr));
+  auto connected = co_await util::until_cancelled(link->token(), connect(addr, connect_limit));
   if (!connected) co_return;  // the link or the node was cancelled meanwhile
   if (!*connected) {
     span.log(log::Level::warn, "Failed to connect to super peer tcp://{}: {}", addr, connected->error());
@@ -156,12 +167,12 @@ asio::awaitable<void> tcp_stream_handler(tcp::socket stream, std::string addr, s
   }
   const p2p::net::SocketAddr source(remote.address(), remote.port());
   FrameReader reader(std::move(stream), node->tcp_codec());
-  const ShutdownOnExit shutdown_on_exit{reader.socket()};
   auto writer = StreamLinkWriter::for_connection(reader.socket(), node->tcp_codec());
   if (!writer) {
     span.log(log::Level::warn, "Failed to set up the writer of tcp://{}: {}", addr, writer.error().message());
     co_return;
   }
+  const ShutdownOnExit shutdown_on_exit{reader.socket(), **writer};
 
   const auto entry = node->peers().find_super_peer(super_peer);
   const std::uint64_t now = entry ? entry->hello_clock().next(node->current_time()) : node->current_time();

@@ -3,6 +3,7 @@
 // and dispatches every frame it reads, until the record's token fires or the link fails.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,13 +19,16 @@
 
 namespace valdori::node {
 
+// How long a connect to one of the super peer's addresses may take.
+inline constexpr std::chrono::milliseconds kConnectLimit{5000};
+
 // One attempt on `addr` ("host:port"), for the super peer and node named by `guard`. The connect
 // races the link token, a child of the node token, so a stopping node or a cancelled link ends a
-// connect that hangs. Ending releases `guard`, which withdraws the link. Run it on a strand: it
-// races the connect against the token.
+// connect that hangs; each address gets `connect_limit`. Ending releases `guard`, which withdraws
+// the link. Run it on a strand: it races the connect against the token.
 boost::asio::awaitable<void> tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnection> link,
-                                           p2p::node::TcpPathGuard guard,
-                                           std::optional<p2p::crypto::SessionKey> tx_key);
+                                           p2p::node::TcpPathGuard guard, std::optional<p2p::crypto::SessionKey> tx_key,
+                                           std::chrono::milliseconds connect_limit = kConnectLimit);
 
 // Starts tcp_connector detached on a strand of the node's executor; nothing waits for it.
 void spawn_tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnection> link,

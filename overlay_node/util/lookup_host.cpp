@@ -12,11 +12,11 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/concurrent_channel.hpp>
 #include <boost/asio/ip/address.hpp>
-#include <boost/asio/ip/udp.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include "overlay_node/util/ares_resolver.hpp"
 #include "util/log/log.hpp"
 #include "util/runtime/race.hpp"
 
@@ -59,16 +59,6 @@ std::optional<SocketAddr> literal_socket_addr(const HostPort& host_port) {
   const auto address = asio::ip::make_address(host_port.host, ec);
   if (ec) return std::nullopt;
   return SocketAddr(address, host_port.port);
-}
-
-asio::awaitable<Resolved> resolve_with_system(std::string host, std::uint16_t port) {
-  asio::ip::udp::resolver resolver(co_await asio::this_coro::executor);
-  auto [ec, results] = co_await resolver.async_resolve(
-      host, std::to_string(port), asio::ip::resolver_base::numeric_service, asio::as_tuple(asio::use_awaitable));
-  if (ec) co_return Resolved(boost::system::in_place_error, ec.message());
-  Addrs addrs;
-  for (const auto& entry : results) addrs.push_back(entry.endpoint());
-  co_return addrs;
 }
 
 // Runs the resolver on its own, so that a lookup past the limit cannot hold up the caller.
@@ -116,7 +106,7 @@ asio::awaitable<LookupResult> lookup_on_strand(std::string addr, HostResolver re
 
 }  // namespace
 
-HostResolver system_resolver() { return resolve_with_system; }
+HostResolver system_resolver() { return ares_resolver(); }
 
 asio::awaitable<LookupResult> lookup_host(std::string addr, HostResolver resolver, std::chrono::milliseconds limit) {
   // The race against the limit runs on a strand of its own, whatever the caller runs on.

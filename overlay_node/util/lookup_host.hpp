@@ -22,7 +22,7 @@ using HostResolver =
     std::function<boost::asio::awaitable<boost::system::result<std::vector<p2p::net::SocketAddr>, std::string>>(
         std::string host, std::uint16_t port)>;
 
-// The system resolver (getaddrinfo on Asio's resolver thread).
+// The system's name servers and hosts file, through c-ares (ares_resolver.hpp).
 HostResolver system_resolver();
 
 // "host:port", "[v6]:port" or a literal socket address. A literal address needs no lookup. The

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <boost/asio/ip/address.hpp>
@@ -19,7 +20,8 @@ namespace valdori::p2p::node {
 struct NodeOpts {
   Identity id;
   bool arm_messages = true;
-  std::vector<boost::asio::ip::address> udp_addrs;  // empty: every interface address
+  std::vector<boost::asio::ip::address> udp_addrs;  // empty: every bindable interface address
+  std::string tunnel_interface;                     // the agent's own tunnel, never bound; empty: none
   std::optional<std::uint16_t> udp_port;            // none: derived from the public key; 0: a free port
   std::size_t udp_sockets = 3;                      // per address
   std::uint64_t max_peers = 8192;                   // 0: no limit

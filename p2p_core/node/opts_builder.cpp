@@ -20,6 +20,11 @@ NodeOptsBuilder& NodeOptsBuilder::udp_addrs(std::vector<boost::asio::ip::address
   return *this;
 }
 
+NodeOptsBuilder& NodeOptsBuilder::tunnel_interface(std::string value) {
+  opts_.tunnel_interface = std::move(value);
+  return *this;
+}
+
 NodeOptsBuilder& NodeOptsBuilder::udp_port(std::optional<std::uint16_t> value) {
   opts_.udp_port = value;
   return *this;

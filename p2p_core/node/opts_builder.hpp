@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <boost/system/result.hpp>
@@ -25,6 +26,7 @@ class NodeOptsBuilder {
   NodeOptsBuilder& id(Identity value);
   NodeOptsBuilder& arm_messages(bool value);
   NodeOptsBuilder& udp_addrs(std::vector<boost::asio::ip::address> value);
+  NodeOptsBuilder& tunnel_interface(std::string value);
   NodeOptsBuilder& udp_port(std::optional<std::uint16_t> value);
   NodeOptsBuilder& udp_sockets(std::size_t value);
   NodeOptsBuilder& max_peers(std::uint64_t value);
@@ -45,6 +47,7 @@ class NodeOptsBuilder {
  private:
   NodeOpts opts_{.id = Identity(SecKey(), Pow()),
                  .udp_addrs = {},
+                 .tunnel_interface = {},
                  .udp_port = {},
                  .message_sink = {}};  // `id` is a placeholder until set
   bool id_set_ = false;

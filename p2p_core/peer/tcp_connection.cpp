@@ -4,6 +4,7 @@ namespace valdori::p2p::peer {
 
 void TcpConnection::cancel_connection() {
   token_.cancel();
+  if (const auto writer = writer_.load()) writer->close();
   writer_.store(nullptr);
 }
 

@@ -28,8 +28,8 @@ class TcpConnection {
   std::shared_ptr<LinkWriter> stream() const { return writer_.load(); }
   void set_stream(std::shared_ptr<LinkWriter> writer) { writer_.store(std::move(writer)); }
 
-  // Ends the link: its read loop stops on the token, and the writer is withdrawn at once so
-  // that no sender picks the dying link any more.
+  // Ends the link: its read loop stops on the token, and the writer is withdrawn and closed at
+  // once so that no sender picks the dying link any more, not even through an older send state.
   void cancel_connection();
 
  private:

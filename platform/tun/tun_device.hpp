@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
@@ -50,6 +51,9 @@ class TunDevice {
   // Writes `packet` as one packet. A write the descriptor takes only in part is an error, as is
   // an empty packet.
   boost::asio::awaitable<boost::system::result<void>> send(std::span<const std::uint8_t> packet);
+
+  // The name of the interface behind the descriptor; empty when it is no tunnel device.
+  std::string interface_name();
 
  private:
   TunDevice(boost::asio::posix::stream_descriptor descriptor, TunFraming framing)

@@ -14,6 +14,11 @@
 #   write_network_document HOST_NAME...   rewrites the network document with these members
 #   two_agents_stop_hosts          SIGTERM to both hosts; fails unless both exit with 0
 #   two_agents_down                stops whatever still runs, removes the namespaces; for traps
+#   in_a COMMAND..., in_b COMMAND...   run a command in namespace A or B
+#   check NAME COMMAND...          runs the command and reports it, counting into PASSED and FAILED
+#   e2e_report STATUS WORK_DIR     for a script's exit trap, after its teardown: shows the logs in
+#                                  WORK_DIR when anything failed (STATUS: the script's exit status),
+#                                  removes WORK_DIR and prints the counts
 
 IP_A=10.77.0.1
 IP_B=10.77.0.2
@@ -24,6 +29,35 @@ TUN_A="vdtun$$a"
 TUN_B="vdtun$$b"
 PID_A= PID_B= PID_SUPER_PEER=
 PK_A= PK_B= NETWORK_DOCUMENT=
+PASSED=0 FAILED=0
+
+in_a() { ip netns exec "$NS_A" "$@"; }
+in_b() { ip netns exec "$NS_B" "$@"; }
+
+e2e_report() {
+  if [ "$1" -ne 0 ] && [ "$FAILED" -eq 0 ]; then
+    echo "FAILED: setting up"
+    FAILED=1
+  fi
+  if [ "$FAILED" -ne 0 ]; then
+    local log
+    for log in "$2"/*.log; do echo "--- $log"; tail -n 40 "$log"; done
+  fi
+  rm -rf "$2"
+  echo "$PASSED passed, $FAILED failed"
+}
+
+check() {
+  local name=$1 started=$SECONDS
+  shift
+  if "$@"; then
+    echo "ok: $name ($((SECONDS - started)) s)"
+    PASSED=$((PASSED + 1))
+  else
+    echo "FAILED: $name"
+    FAILED=$((FAILED + 1))
+  fi
+}
 
 two_agents_check_host() {
   if [ "$(id -u)" -ne 0 ]; then

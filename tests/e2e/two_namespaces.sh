@@ -12,38 +12,12 @@ source "$(dirname "$0")/two_agents.sh"
 two_agents_check_host
 
 work=$(mktemp -d)
-passed=0
-failed=0
 finish() {
   local status=$?
   two_agents_down
-  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
-    echo "FAILED: setting up the two agents"
-    failed=1
-  fi
-  if [ "$failed" -ne 0 ]; then
-    for log in "$work"/*.log; do echo "--- $log"; tail -n 40 "$log"; done
-  fi
-  rm -rf "$work"
-  echo "$passed passed, $failed failed"
+  e2e_report "$status" "$work"
 }
 trap finish EXIT
-
-# check NAME COMMAND...: runs the command, counts and reports it.
-check() {
-  local name=$1
-  shift
-  if "$@"; then
-    echo "ok: $name"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $name"
-    failed=$((failed + 1))
-  fi
-}
-
-in_a() { ip netns exec "$NS_A" "$@"; }
-in_b() { ip netns exec "$NS_B" "$@"; }
 
 # B's agent has the default MTU of 1073; A's takes 1081, so that A's kernel sends packets that
 # B's agent must refuse.
@@ -89,4 +63,4 @@ a_refuses_b() {
 check "A's agent no longer sends to B" a_refuses_b
 
 check "both hosts shut down cleanly" two_agents_stop_hosts
-[ "$failed" -eq 0 ]
+[ "$FAILED" -eq 0 ]

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "agent/agent/dns/catalog.hpp"
 #include "util/log/log.hpp"
@@ -47,15 +48,21 @@ void follow_hostnames(AgentDns& dns, NetworkMap& networks) {
 }  // namespace
 
 std::optional<Ipv4Addr> responder_address(const NetworkMap& networks) {
+  // The first in URL order, not in the map's hash order: another network joining must not move
+  // the address the host's resolver was given.
+  const network::Network* first = nullptr;
+  std::string_view first_url;
   for (const auto& [url, network] : networks) {
-    const auto& ip = network.current_state.ip.applied;
-    if (network.disabled || !ip) continue;
-    const std::uint32_t broadcast = ip->broadcast().to_uint();
-    // Only 0.0.0.0/32 has the broadcast address 0; the number 0 stands for "no responder".
-    if (broadcast == 0) return std::nullopt;
-    return Ipv4Addr(broadcast - 1);
+    if (network.disabled || !network.current_state.ip.applied) continue;
+    if (first != nullptr && url.as_string() >= first_url) continue;
+    first = &network;
+    first_url = url.as_string();
   }
-  return std::nullopt;
+  if (first == nullptr) return std::nullopt;
+  const std::uint32_t broadcast = first->current_state.ip.applied->broadcast().to_uint();
+  // Only 0.0.0.0/32 has the broadcast address 0; the number 0 stands for "no responder".
+  if (broadcast == 0) return std::nullopt;
+  return Ipv4Addr(broadcast - 1);
 }
 
 void apply_desired_state(AgentDns& dns, NetworkMap& networks) {

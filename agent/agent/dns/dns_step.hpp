@@ -10,7 +10,7 @@
 namespace valdori::agent::dns {
 
 // The responder address for `networks`: the address below the broadcast address of the first
-// network, in map order, that is enabled and has an applied overlay address; none when no
+// network, in URL order, that is enabled and has an applied overlay address; none when no
 // network qualifies. 10.1.2.3/24 gives 10.1.2.254.
 std::optional<Ipv4Addr> responder_address(const NetworkMap& networks);
 

@@ -51,24 +51,26 @@ boost::system::result<AgentState, error::Error> member_state(const AgentInner& i
   return desired;
 }
 
-// A failed retrieval keeps the desired state as it was.
-NetworkHealth after_failed_retrieval(const Network& entry, const error::Error& failure, const SpanLog& span) {
+// A disabled network is taken down whether or not its document arrived: nothing of it may stay
+// applied while its health says Disabled.
+NetworkHealth disabled_without_document(Network& entry, const char* note, const SpanLog& span) {
+  span.log(Level::trace, "{}", note);
+  entry.desired_state = {};
+  return {NetworkHealth::Disabled{}};
+}
+
+// A failed retrieval keeps the desired state of an enabled network as it was.
+NetworkHealth after_failed_retrieval(Network& entry, const error::Error& failure, const SpanLog& span) {
   span.log(Level::warn, "Failed to retrieve network config: {}", failure);
-  if (entry.disabled) {
-    span.log(Level::trace, "Ignoring config error for disabled network");
-    return {NetworkHealth::Disabled{}};
-  }
+  if (entry.disabled) return disabled_without_document(entry, "Ignoring config error for disabled network", span);
   return {NetworkHealth::RetrieveConfigError{failure.to_string()}};
 }
 
-NetworkHealth after_timeout(const Network& entry, const SpanLog& span) {
+NetworkHealth after_timeout(Network& entry, const SpanLog& span) {
   const std::string timeout =
       fmt::format("Timeout of {} ms exceeded while attempting to retrieve network config", kRetrieveTimeout.count());
   span.log(Level::warn, "{}", timeout);
-  if (entry.disabled) {
-    span.log(Level::trace, "Ignoring config timeout for disabled network");
-    return {NetworkHealth::Disabled{}};
-  }
+  if (entry.disabled) return disabled_without_document(entry, "Ignoring config timeout for disabled network", span);
   return {NetworkHealth::RetrieveConfigError{timeout}};
 }
 

@@ -85,6 +85,7 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
                        .udp_sockets(options.udp_sockets)
                        .enforce_tcp(options.enforce_tcp)
                        .udp_addrs(std::move(*udp_addrs))
+                       .tunnel_interface(platform.tun ? platform.tun->interface_name() : std::string())
                        .udp_port(options.udp_port)
                        .super_peers(std::move(super_peers))
                        .message_sink(std::make_shared<ChannelSink>(inbound))

@@ -72,6 +72,16 @@ TEST_F(ApplyDesiredState, ResponderAddressIsBelowTheBroadcastOfTheFirstEnabledNe
       {"disabled", {{"10.1.2.3/24", true}}, std::nullopt},
       {"disabled beside enabled", {{"10.1.2.3/24", true}, {"10.20.0.7/16", false}}, "10.20.255.254"},
       {"no address beside one", {{std::nullopt, false}, {"10.20.0.7/16", false}}, "10.20.255.254"},
+      {"the first URL of many, whatever the map's order",
+       {{"10.1.0.1/24", false},
+        {"10.2.0.1/24", false},
+        {"10.3.0.1/24", false},
+        {"10.4.0.1/24", false},
+        {"10.5.0.1/24", false},
+        {"10.6.0.1/24", false},
+        {"10.7.0.1/24", false},
+        {"10.8.0.1/24", false}},
+       "10.1.0.254"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -88,15 +98,14 @@ TEST_F(ApplyDesiredState, ResponderAddressIsBelowTheBroadcastOfTheFirstEnabledNe
   }
 }
 
-TEST_F(ApplyDesiredState, ResponderAddressFollowsTheMapOrderAndIsStoredOnlyWhenItChanges) {
+TEST_F(ApplyDesiredState, ResponderAddressFollowsTheUrlOrderAndIsStoredOnlyWhenItChanges) {
   join(kNetworkA, with_ip("10.1.2.3/24"));
   join(kNetworkB, with_ip("10.20.0.7/16"));
   const auto responder_of = [](const std::string& network) {
     return network == kNetworkA ? addr("10.1.2.254") : addr("10.20.255.254");
   };
-  // The map's own order decides, not the URL or the address.
-  const std::string first = networks().begin()->second.config_url;
-  const std::string second = first == kNetworkA ? kNetworkB : kNetworkA;
+  const std::string first = kNetworkA;
+  const std::string second = kNetworkB;
 
   apply(first);
   apply(second);

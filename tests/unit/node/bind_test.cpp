@@ -107,6 +107,21 @@ TEST_F(Bind, PortZeroTakesTheFirstSocketsPortForAll) {
   for (const auto& each : *bindings) EXPECT_EQ(each->local_addr().port(), port);
 }
 
+TEST_F(Bind, WithoutConfiguredAddressesTheInterfacesAreBoundOnTheKeysPortLessTheTunnel) {
+  const auto interfaces = must(p2p::net::get_addrs());
+  const std::string tunnel = interfaces.empty() ? "" : interfaces.front().name;
+  auto builder = options();
+  builder.udp_addrs({}).udp_port(std::nullopt).tunnel_interface(tunnel);
+  const auto started = must(bind(builder));
+
+  std::vector<p2p::net::SocketAddr> expected;
+  for (const auto& entry : must(p2p::net::get_addrs(tunnel)))
+    expected.emplace_back(entry.addr, self_id().pk().udp_port());
+  std::vector<p2p::net::SocketAddr> bound;
+  for (const auto& each : *started.inner()->udp_bindings()) bound.push_back(each->local_addr());
+  EXPECT_EQ(bound, expected);
+}
+
 TEST_F(Bind, ANodeWithoutSocketsStillStarts) {
   auto builder = options();
   builder.udp_sockets(0);

@@ -69,7 +69,7 @@ TEST_F(LinkWriter, ConcurrentSendsGoOutAsWholeFramesInTheOrderTheyCame) {
   int done = 0;
   for (const auto& message : messages) {
     asio::co_spawn(io, node::send_super_peer_tcp(*node, message, writer, super_id().pk()),
-                   [&](std::exception_ptr) { ++done; });
+                   [&](std::exception_ptr, bool) { ++done; });
   }
   ASSERT_TRUE(run_until([&] { return done == 20; }));
   for (const auto& message : messages) EXPECT_EQ(read_frame(), message);

@@ -8,10 +8,12 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include "overlay_node/util/ares_resolver.hpp"
 #include "tests/unit/node/node_task_fixture.hpp"
 
 namespace valdori::node_test {
@@ -103,6 +105,27 @@ TEST_F(SystemResolver, FindsLocalhost) {
   const auto result = run(peer::lookup_host("localhost:4000"));
   ASSERT_TRUE(result);
   EXPECT_NE(std::ranges::find(*result, addr("127.0.0.1", 4000)), result->end());
+}
+
+TEST_F(SystemResolver, ALookupWhoseNameServerNeverAnswersHoldsUpNoOther) {
+  auto silent = remote_socket();
+  const auto resolver = peer::ares_resolver(p2p::net::to_string(silent.local_endpoint()), std::chrono::seconds(1));
+  using Result = boost::system::result<Addrs, p2p::peer::error::Error>;
+  std::optional<Result> hanging;
+  std::optional<Result> local;
+  asio::co_spawn(io, peer::lookup_host("sp.example:4000", resolver, std::chrono::seconds(20)),
+                 [&](std::exception_ptr, Result result) { hanging = std::move(result); });
+  asio::co_spawn(io, peer::lookup_host("localhost:4000", resolver, std::chrono::seconds(20)),
+                 [&](std::exception_ptr, Result result) { local = std::move(result); });
+
+  ASSERT_TRUE(run_until([&] { return local.has_value(); }));
+  EXPECT_FALSE(hanging.has_value());
+  ASSERT_TRUE(*local);
+  EXPECT_NE(std::ranges::find(**local, addr("127.0.0.1", 4000)), (*local)->end());
+  // The hanging one ends at the resolver's own limit, having asked the silent server.
+  ASSERT_TRUE(run_until([&] { return hanging.has_value(); }));
+  EXPECT_FALSE(*hanging);
+  EXPECT_FALSE(received(silent).empty());
 }
 
 }  // namespace

@@ -60,9 +60,9 @@ class NodeTaskTest : public p2p::node_test::NodeFixture {
   // The tests log at every level into the capture; the console would drown in it.
   NodeTaskTest() { log::remove_console_sink(); }
 
-  // Runs the io_context until `condition` holds; false when the safety limit passes first.
-  bool run_until(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  // Runs the io_context until `condition` holds; false when `limit` passes first.
+  bool run_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = kWaitLimit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       io.restart();

@@ -123,7 +123,7 @@ TEST_F(Send, AFailedDirectSendIsReturnedWithoutRelayOrLog) {
   EXPECT_TRUE(logs.texts(Level::err).empty());
 }
 
-TEST_F(Send, ALinkTakesTheRelayedMessageAndAFailedWriteEndsItYetSucceeds) {
+TEST_F(Send, ALinkTakesTheRelayedMessageUntilItEndsOrFailsThenTheUdpRelayDoes) {
   const auto working = std::make_shared<RecordingLinkWriter>();
   auto s = state();
   s.super_peer_tcp = working;
@@ -134,15 +134,25 @@ TEST_F(Send, ALinkTakesTheRelayedMessageAndAFailedWriteEndsItYetSucceeds) {
   EXPECT_TRUE(is_long_header(working->frames()[0]));
   EXPECT_TRUE(received(second).empty());
 
-  const auto failing = std::make_shared<RecordingLinkWriter>(std::make_error_code(std::errc::broken_pipe));
+  // The link ends while the state still holds its writer.
   const auto link = super_peer->new_tcp_path(token);
-  link->set_stream(failing);
+  link->set_stream(working);
+  link->cancel_connection();
+  ASSERT_TRUE(send());
+  EXPECT_EQ(working->frames().size(), 1u);
+  EXPECT_EQ(received(second).size(), 1u);
+
+  // A write that fails ends the link and the message goes the UDP way.
+  const auto failing = std::make_shared<RecordingLinkWriter>(std::make_error_code(std::errc::broken_pipe));
+  const auto next_link = super_peer->new_tcp_path(token);
+  next_link->set_stream(failing);
   s.super_peer_tcp = failing;
   handle->set_state(s);
-  EXPECT_TRUE(send());
+  ASSERT_TRUE(send());
   EXPECT_TRUE(logs.has_containing(Level::err, "Failed to send message to super peer via TCP, shutting it down: "));
-  EXPECT_TRUE(link->token().is_cancelled());
-  EXPECT_TRUE(received(second).empty());
+  EXPECT_TRUE(next_link->token().is_cancelled());
+  EXPECT_TRUE(failing->closed());
+  EXPECT_EQ(received(second).size(), 1u);
 }
 
 TEST_F(Send, RelayTargetsAreTriedInOrderUntilOneTakesTheMessage) {

@@ -2,11 +2,16 @@
 // published writer, frame dispatch with replies, and every way a link ends.
 #include "overlay_node/node/tcp.hpp"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
 
 #include "p2p_core/message/ack_message.hpp"
@@ -125,6 +130,24 @@ TEST_F(TcpLink, FramesAreDispatchedAndTheirRepliesGoBackOverTheLink) {
   EXPECT_TRUE(node->peers().find_node_peer(other_id().pk()));
 }
 
+TEST_F(TcpLink, FramesTheDispatcherRejectsAreDroppedAndTheLinkGoesOn) {
+  establish();
+  read_frame();
+  Bytes foreign = hello_from(other_id(), now, p2p::message::ShortId::random());
+  foreign[10] ^= 0xFF;  // the recipient's first byte
+  Bytes stale = hello_from(other_id(), now - 2 * p2p::node_test::kHelloMaxAge, p2p::message::ShortId::random());
+  for (const Bytes& rejected : {Bytes{1, 2, 3}, foreign, stale}) send_frame(rejected);
+  send_frame(hello_from(other_id(), now, p2p::message::ShortId::random()));
+
+  Bytes reply = read_frame();
+  EXPECT_EQ(must(p2p::message::LongHeader::parse(reply)).header.message_type(), p2p::message::MessageType::ACK);
+  EXPECT_EQ(link->stream(), super_peer->tcp_connection()->stream());
+  EXPECT_FALSE(link->token().is_cancelled());
+  const auto warnings = logs.texts(Level::warn);
+  EXPECT_EQ(std::ranges::count_if(warnings, [](const auto& t) { return t.starts_with("Error processing segment: "); }),
+            3);
+}
+
 TEST_F(TcpLink, EveryWayALinkEndsWithdrawsItAndClosesTheConnection) {
   struct Case {
     const char* name;
@@ -149,18 +172,6 @@ TEST_F(TcpLink, EveryWayALinkEndsWithdrawsItAndClosesTheConnection) {
          send_raw({0, 1, 0, 0});
        },
        "Error receiving segment: frame of 65536 bytes"},
-      {"a frame too short for any message",
-       [this] {
-         send_frame({1, 2, 3});
-       },
-       "Error processing segment: "},
-      {"a message for another node",
-       [this] {
-         Bytes foreign = hello_from(other_id(), now, p2p::message::ShortId::random());
-         foreign[10] ^= 0xFF;  // the recipient's first byte
-         send_frame(foreign);
-       },
-       "Error processing segment: "},
       {"the link cancelled", [this] { link->cancel_connection(); }, ""},
       {"the node stopped", [this] { token.cancel(); }, ""},
   };
@@ -189,6 +200,31 @@ TEST_F(TcpLink, AFailedConnectIsLoggedAndWithdrawsTheAttempt) {
   EXPECT_TRUE(withdrawn());
   EXPECT_TRUE(logs.has_containing(Level::warn,
                                   fmt::format("Failed to connect to super peer tcp://127.0.0.1:{}: ", closed_port)));
+}
+
+TEST_F(TcpLink, AConnectThatHangsEndsAtItsLimit) {
+  // A listener whose queue is full drops further connection requests: their connects hang.
+  tcp::acceptor full(io);
+  const tcp::endpoint listening(asio::ip::make_address("127.0.0.1"), 0);
+  full.open(listening.protocol());
+  full.bind(listening);
+  full.listen(0);
+  std::vector<tcp::socket> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.emplace_back(io).async_connect(full.local_endpoint(), [](boost::system::error_code) {});
+  }
+  run_until([] { return false; }, std::chrono::milliseconds(200));
+
+  link = super_peer->new_tcp_path(token);
+  const std::string addr = fmt::format("127.0.0.1:{}", full.local_endpoint().port());
+  asio::co_spawn(asio::make_strand(io),
+                 node::tcp_connector(addr, link, p2p::node::TcpPathGuard(node, super_id().pk(), link),
+                                     super_peer->tx_key(), std::chrono::milliseconds(300)),
+                 asio::detached);
+  EXPECT_TRUE(withdrawn());
+  EXPECT_TRUE(logs.has_containing(Level::warn, fmt::format("Failed to connect to super peer tcp://{}: {}", addr,
+                                                           std::make_error_code(std::errc::timed_out).message())))
+      << fmt::format("{}", fmt::join(logs.texts(Level::warn), "\n"));
 }
 
 }  // namespace

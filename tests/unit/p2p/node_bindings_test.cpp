@@ -117,12 +117,35 @@ TEST_F(NodeBindings, EndpointCandidatesAlwaysFitAHello) {
   EXPECT_EQ(must(message::EndpointList::parse(encoded)).size(), message::kMaxEndpoints);
 }
 
-TEST(GetAddrs, ListsLoopbackAndNoLinkLocalAddress) {
+TEST(GetAddrs, OnlyRealInterfacesAreBindable) {
+  struct Case {
+    const char* name;
+    net::InterfaceAddr entry;
+    bool loopback_interface;
+    bool bindable;
+  };
+  const Case cases[] = {
+      {"an Ethernet address", {"eth0", ip::make_address("192.0.2.7")}, false, true},
+      {"a global IPv6 address", {"eth0", ip::make_address("2001:db8::7")}, false, true},
+      {"the loopback interface", {"lo", ip::make_address("192.0.2.8")}, true, false},
+      {"an IPv4 loopback address", {"eth0", ip::make_address("127.0.0.2")}, false, false},
+      {"the IPv6 loopback address", {"eth0", ip::make_address("::1")}, false, false},
+      {"an IPv4 link-local address", {"eth0", ip::make_address("169.254.3.4")}, false, false},
+      {"an IPv6 link-local address", {"eth0", ip::make_address("fe80::1")}, false, false},
+      {"the agent's tunnel", {"tun7", ip::make_address("10.77.0.1")}, false, false},
+      {"another tunnel", {"tun8", ip::make_address("10.78.0.1")}, false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(net::is_bindable(c.entry, c.loopback_interface, "tun7"), c.bindable) << c.name;
+  }
+  // The machine's own list holds bindable entries only, and leaves out the tunnel named.
   const auto addrs = must(net::get_addrs());
-  EXPECT_TRUE(std::ranges::any_of(addrs, [](const auto& entry) { return entry.addr == kLoopback; }));
-  EXPECT_TRUE(std::ranges::none_of(
-      addrs, [](const auto& entry) { return entry.addr.is_v6() && entry.addr.to_v6().is_link_local(); }));
-  EXPECT_TRUE(std::ranges::all_of(addrs, [](const auto& entry) { return !entry.name.empty(); }));
+  EXPECT_TRUE(
+      std::ranges::all_of(addrs, [](const auto& e) { return !e.name.empty() && net::is_bindable(e, false, ""); }));
+  if (!addrs.empty()) {
+    const auto without = must(net::get_addrs(addrs.front().name));
+    EXPECT_TRUE(std::ranges::none_of(without, [&](const auto& e) { return e.name == addrs.front().name; }));
+  }
 }
 
 }  // namespace
