@@ -37,56 +37,19 @@ class NodeHandlers : public NodeFixture {
   TcpTransmits tcp;
 };
 
-TEST_F(NodeHandlers, AdmitsAnUnknownSenderWithItsShortIdIndexed) {
+TEST_F(NodeHandlers, AdmitsAnUnknownSenderOnceWithItsShortIdIndexed) {
   make_node();
   const auto peer = admit_other();
   ASSERT_TRUE(peer);
   EXPECT_EQ(peer->key(), other_id().pk());
   EXPECT_EQ(peer->pow(), peer::PowStatus::Ok);
-  EXPECT_TRUE(peer->rx_short_id().is_valid());
-  EXPECT_EQ(node->peers().find_by_short_id(peer->rx_short_id()), other_id().pk());
-  EXPECT_EQ(node->peers().find_node_peer(other_id().pk()), peer);
   EXPECT_TRUE(peer->rx_key().has_value());
-}
-
-TEST_F(NodeHandlers, RefusedSendersLeaveNoTrace) {
-  struct Case {
-    const char* name;
-    NodeSetup setup;
-    const Identity* sender;
-    bool weak_pow;
-    std::size_t error;
-  };
-  const Case cases[] = {
-      {"proof of work below the minimum", {}, &other_id(), true, node::error::Error(node::error::PowInvalid{}).index()},
-      {"peers list full (super peers count)",
-       {.max_peers = 1},
-       &other_id(),
-       false,
-       node::error::Error(node::error::PeersListCapacityExceeded{}).index()},
-      {"the node itself", {}, &self_id(), false, node::error::Error(node::error::SendToSelf{}).index()},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    make_node(c.setup);
-    const Pow pow = c.weak_pow ? weak_pow(c.sender->pk()) : c.sender->pow();
-    const Received hello(must(message::HelloNodePeerMessage::build(kNetworkId, c.sender->pk(), pow, std::nullopt,
-                                                                   self_id().pk(), now, message::ShortId::random())));
-    const auto admitted = node->admit_node_peer(hello.header());
-    ASSERT_FALSE(admitted);
-    EXPECT_EQ(admitted.error().index(), c.error);
-    EXPECT_EQ(node->peers().size(), 1u);
-  }
-}
-
-TEST_F(NodeHandlers, AdmittingAKnownSenderAgainKeepsTheStoredPeer) {
-  make_node();
-  const auto first = admit_other();
-  const auto second = admit_other();
-  EXPECT_EQ(first, second);
+  EXPECT_EQ(node->peers().find_by_short_id(peer->rx_short_id()), other_id().pk());
+  EXPECT_EQ(admit_other(), peer);
   EXPECT_EQ(node->peers().size(), 2u);
 }
 
+// Refused senders are the dispatcher's tests (tests/unit/node).
 TEST_F(NodeHandlers, DirectHelloIsAnsweredWithAnAckAndTeachesPathAndShortId) {
   make_node();
   const auto peer = admit_other();
@@ -130,11 +93,15 @@ TEST_F(NodeHandlers, RelayedHelloMakesNoDirectPath) {
   }
 }
 
-TEST_F(NodeHandlers, HelloOverASuperPeerLinkIsAnsweredOverThatLink) {
+TEST_F(NodeHandlers, HelloOverASuperPeerLinkIsAnsweredOverThatLinkWhileItHasAWriter) {
   make_node();
   const auto peer = admit_other();
+  const auto link = super_peer->new_tcp_path(token);
+  ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now, message::ShortId::random()), kSuperPeerAddr, nullptr,
+                            super_id().pk()));
+  EXPECT_TRUE(udp.empty() && tcp.empty());
   const auto writer = std::make_shared<IdleLinkWriter>();
-  super_peer->new_tcp_path(token)->set_stream(writer);
+  link->set_stream(writer);
   ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now, message::ShortId::random()), kSuperPeerAddr, nullptr,
                             super_id().pk()));
   EXPECT_TRUE(udp.empty());
@@ -142,16 +109,6 @@ TEST_F(NodeHandlers, HelloOverASuperPeerLinkIsAnsweredOverThatLink) {
   EXPECT_EQ(tcp[0].writer, writer);
   EXPECT_EQ(tcp[0].super_peer, super_id().pk());
   EXPECT_EQ(peer->paths().size(), 0u);
-}
-
-TEST_F(NodeHandlers, HelloOverALinkWithoutWriterGetsNoAnswer) {
-  make_node();
-  const auto peer = admit_other();
-  super_peer->new_tcp_path(token);
-  ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now, message::ShortId::random()), kSuperPeerAddr, nullptr,
-                            super_id().pk()));
-  EXPECT_TRUE(udp.empty());
-  EXPECT_TRUE(tcp.empty());
 }
 
 TEST_F(NodeHandlers, HelloOlderThanTheMaximumAgeIsRefused) {
@@ -166,19 +123,8 @@ TEST_F(NodeHandlers, HelloOlderThanTheMaximumAgeIsRefused) {
   EXPECT_FALSE(peer->tx_short_id());
 }
 
-TEST_F(NodeHandlers, AckMakesTheDirectPathReachableAndMeasuresIt) {
-  make_node();
-  const auto peer = admit_other();
-  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
-  const auto path = peer->paths().find({binding->local_addr(), kOtherAddr});
-  ASSERT_TRUE(path);
-  EXPECT_TRUE((*path)->is_reachable(now, kHelloTimeout));
-  EXPECT_EQ((*path)->inner()->latencies, std::vector<std::uint64_t>{40});
-  EXPECT_EQ((*path)->inner()->last_ack_src, kOtherAddr);
-  EXPECT_TRUE(peer->is_reachable(now, kHelloTimeout));
-}
-
-TEST_F(NodeHandlers, AckFromASuperPeerAddressConfirmsTheRelayPath) {
+// An ACK from the peer's own address confirms the direct path; one from a super peer's address the relay.
+TEST_F(NodeHandlers, AckConfirmsThePathItCameOverAndMeasuresIt) {
   make_node();
   const auto peer = admit_other();
   ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kSuperPeerAddr, binding.get()));
@@ -186,6 +132,13 @@ TEST_F(NodeHandlers, AckFromASuperPeerAddressConfirmsTheRelayPath) {
   const auto relay = peer->relay_paths().find(super_id().pk());
   ASSERT_TRUE(relay);
   EXPECT_TRUE((*relay)->is_reachable(now, kHelloTimeout));
+
+  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
+  const auto path = peer->paths().find({binding->local_addr(), kOtherAddr});
+  ASSERT_TRUE(path);
+  EXPECT_TRUE((*path)->is_reachable(now, kHelloTimeout));
+  EXPECT_EQ((*path)->inner()->latencies, std::vector<std::uint64_t>{40});
+  EXPECT_EQ((*path)->inner()->last_ack_src, kOtherAddr);
 }
 
 TEST_F(NodeHandlers, AckWithAnImpossibleTimeIsRefused) {
@@ -209,11 +162,16 @@ TEST_F(NodeHandlers, AckWithAnImpossibleTimeIsRefused) {
   }
 }
 
-TEST_F(NodeHandlers, SuperPeerAckConfirmsThePathItCameOver) {
+TEST_F(NodeHandlers, SuperPeerAckConfirmsThePathItCameOverUnlessOutdated) {
   make_node();
+  Received outdated(ack_from(super_id(), now - kHelloMaxAge - 1));
+  node->on_super_peer_ack(
+      kSuperPeerAddr, binding.get(), *super_peer,
+      must(message::AckMessage::parse(outdated.parsed.body, outdated.header(), super_peer->rx_key())), now);
+  EXPECT_FALSE(super_peer->is_udp_reachable(now, kHelloTimeout));
+
   Received ack(ack_from(super_id(), now - 10));
   const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), super_peer->rx_key()));
-
   node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view, now);
   EXPECT_TRUE(super_peer->is_udp_reachable(now, kHelloTimeout));
 
@@ -221,30 +179,6 @@ TEST_F(NodeHandlers, SuperPeerAckConfirmsThePathItCameOver) {
   link->set_stream(std::make_shared<IdleLinkWriter>());
   node->on_super_peer_ack(kSuperPeerAddr, nullptr, *super_peer, view, now);
   EXPECT_TRUE(link->path().is_reachable(now, kHelloTimeout));
-}
-
-TEST_F(NodeHandlers, OutdatedSuperPeerAckIsIgnored) {
-  make_node();
-  Received ack(ack_from(super_id(), now - kHelloMaxAge - 1));
-  const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), super_peer->rx_key()));
-  node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view, now);
-  EXPECT_FALSE(super_peer->is_udp_reachable(now, kHelloTimeout));
-}
-
-TEST_F(NodeHandlers, AppPayloadReachesTheSink) {
-  make_node();
-  const auto peer = admit_other();
-  const std::vector<std::uint8_t> payload{0x45, 0, 0, 20};
-  Received app(must(message::AppMessage::build(kNetworkId, other_id().pk(), other_id().pow(), key_to_node(other_id()),
-                                               self_id().pk(), payload)));
-  const auto view = must(message::AppMessage::parse(app.parsed.body, app.header(), peer->rx_key()));
-  node->current_time();
-  node->on_app(*peer, view);
-  const auto delivered = sink->messages();
-  ASSERT_EQ(delivered.size(), 1u);
-  EXPECT_EQ(delivered[0].first, other_id().pk());
-  EXPECT_EQ(delivered[0].second, payload);
-  EXPECT_EQ(peer->app_rx_time(), kStart);
 }
 
 class NodeUnite : public NodeHandlers {
