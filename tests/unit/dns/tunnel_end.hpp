@@ -1,5 +1,4 @@
-// A tunnel device over one end of a packet socket pair, with the other end read by the test:
-// the packets the responder writes, their header fields and both checksums checked.
+// A tunnel device over one end of a packet socket pair, with the other end read by the test.
 #pragma once
 
 #include <sys/socket.h>
@@ -14,7 +13,6 @@
 #include "agent/packet/udp_header.hpp"
 #include "dns_samples.hpp"
 #include "platform/tun/tun_device.hpp"
-#include "tests/unit/packet/packet_samples.hpp"
 #include "util/runtime/runtime.hpp"
 
 namespace valdori::agent::dns::testing {
@@ -65,30 +63,14 @@ struct Reply {
   Bytes message;  // the DNS payload
 };
 
-// Checks the IPv4 and UDP headers of a reply packet of the responder and both checksums,
-// independently of the code under test.
+// The addresses and DNS payload of a reply packet; its headers are build_udp_packet's (tests/unit/packet).
 inline Reply parse_reply(const Bytes& packet) {
-  using packet::testing::ones_complement_sum;
   Reply reply;
-  if (packet.size() < 28) {
-    ADD_FAILURE() << "reply of " << packet.size() << " bytes";
+  if (packet.size() < 28 || packet[9] != 17) {
+    ADD_FAILURE() << "no UDP packet of the responder: " << packet.size() << " bytes";
     return reply;
   }
   const auto u16 = [&](std::size_t at) { return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]); };
-  EXPECT_EQ(packet[0], 0x45);
-  EXPECT_EQ(u16(2), packet.size());
-  EXPECT_EQ(u16(4), 0);       // identification
-  EXPECT_EQ(u16(6), 0x4000);  // Don't Fragment
-  EXPECT_EQ(packet[8], 64);
-  EXPECT_EQ(packet[9], 17);
-  EXPECT_EQ(ones_complement_sum(std::span(packet).first(20)), 0xFFFF) << "IPv4 header checksum";
-  EXPECT_EQ(u16(24), packet.size() - 20);
-  Bytes covered(packet.begin() + 12, packet.begin() + 20);
-  covered.insert(covered.end(), {0, 17, packet[24], packet[25]});
-  covered.insert(covered.end(), packet.begin() + 20, packet.end());
-  EXPECT_EQ(ones_complement_sum(covered), 0xFFFF) << "UDP checksum";
-  EXPECT_NE(u16(26), 0);
-
   reply.from = {Ipv4Addr(Ipv4Addr::bytes_type{packet[12], packet[13], packet[14], packet[15]}), u16(20)};
   reply.to = {Ipv4Addr(Ipv4Addr::bytes_type{packet[16], packet[17], packet[18], packet[19]}), u16(22)};
   reply.message.assign(packet.begin() + 28, packet.end());

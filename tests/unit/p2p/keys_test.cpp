@@ -18,20 +18,14 @@ std::string upper(std::string_view text) {
   return out;
 }
 
-TEST(KeysTest, PublicKeyIsDerivedFromTheSecretKeySeed) {
-  const auto sk = SecKey::from_str(kSeedHex);
-  ASSERT_TRUE(sk);
-  EXPECT_EQ(sk->public_key().to_string(), kPubHex);
-}
-
-TEST(KeysTest, TextsRoundTripAndAreWrittenLowerCase) {
+TEST(KeysTest, PublicKeyIsDerivedFromTheSeedAndTextsAreWrittenLowerCase) {
   const auto sk = SecKey::from_str(upper(kSeedHex));
-  const auto pk = PubKey::from_str(upper(kPubHex));
   ASSERT_TRUE(sk);
-  ASSERT_TRUE(pk);
   EXPECT_EQ(sk->to_string(), kSeedHex);
-  EXPECT_EQ(pk->to_string(), kPubHex);
-  EXPECT_TRUE(PubKey::from_str(pk->to_string()) == pk);
+  EXPECT_EQ(sk->public_key().to_string(), kPubHex);
+  const auto pk = PubKey::from_str(upper(kPubHex));
+  ASSERT_TRUE(pk);
+  EXPECT_EQ(*pk, sk->public_key());
 }
 
 struct BadKeyText {
@@ -51,16 +45,12 @@ TEST_P(KeyTextErrorTest, BothKeyTypesNameTheFault) {
   EXPECT_EQ(crypto::error::debug(sk.error()), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, KeyTextErrorTest,
-    ::testing::Values(BadKeyText{"", "HexError(InvalidLength)"},
-                      BadKeyText{std::string(kPubHex.substr(1)), "HexError(InvalidLength)"},
-                      BadKeyText{std::string(kPubHex) + "0", "HexError(InvalidLength)"},
-                      BadKeyText{std::string(kPubHex) + "00", "HexError(InvalidLength)"},
-                      BadKeyText{"x" + std::string(kPubHex.substr(1)), "HexError(InvalidCharacter(120))"},
-                      BadKeyText{std::string(kPubHex.substr(0, 63)) + " ", "HexError(InvalidCharacter(32))"},
-                      BadKeyText{"0x" + std::string(kPubHex.substr(2)), "HexError(InvalidCharacter(120))"},
-                      BadKeyText{"\xc3\xa9", "HexError(InvalidCharacter(195))"}));
+INSTANTIATE_TEST_SUITE_P(Texts, KeyTextErrorTest,
+                         ::testing::Values(BadKeyText{"", "HexError(InvalidLength)"},
+                                           BadKeyText{std::string(kPubHex.substr(1)), "HexError(InvalidLength)"},
+                                           BadKeyText{std::string(kPubHex.substr(0, 63)) + " ",
+                                                      "HexError(InvalidCharacter(32))"},
+                                           BadKeyText{"\xc3\xa9", "HexError(InvalidCharacter(195))"}));
 
 TEST(KeysTest, UdpPortStaysInItsRangeAtBothEnds) {
   struct Case {
@@ -73,17 +63,6 @@ TEST(KeysTest, UdpPortStaysInItsRangeAtBothEnds) {
     bytes[0] = c.b0;
     bytes[1] = c.b1;
     EXPECT_EQ(PubKey(bytes).udp_port(), c.port) << int{c.b0} << "," << int{c.b1};
-  }
-}
-
-TEST(KeysTest, UdpPortIsStablePerKey) {
-  for (int i = 0; i < 200; ++i) {
-    const PubKey pk = SecKey::generate().public_key();
-    const std::uint16_t port = pk.udp_port();
-    EXPECT_GE(port, 22528);
-    const auto back = PubKey::from_str(pk.to_string());
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->udp_port(), port);
   }
 }
 

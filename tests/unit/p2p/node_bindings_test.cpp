@@ -17,18 +17,13 @@ const ip::address kLoopback = ip::make_address("127.0.0.1");
 
 class NodeBindings : public NodeFixture {};
 
-TEST_F(NodeBindings, SocketsShareOnePort) {
+TEST_F(NodeBindings, SocketsShareOnePortOfALocalAddress) {
   const auto first = must(node::new_udp_reuseport(io.get_executor(), addr("127.0.0.1", 0)));
   const auto port = first->local_endpoint().port();
   const auto second = node::new_udp_reuseport(io.get_executor(), {kLoopback, port});
   ASSERT_TRUE(second);
   EXPECT_EQ((*second)->local_endpoint().port(), port);
-}
-
-TEST_F(NodeBindings, AnAddressThatIsNotLocalCannotBeBound) {
-  const auto socket = node::new_udp_reuseport(io.get_executor(), addr("192.0.2.1", 0));
-  ASSERT_FALSE(socket);
-  EXPECT_EQ(socket.error(), std::errc::address_not_available);
+  EXPECT_EQ(node::new_udp_reuseport(io.get_executor(), addr("192.0.2.1", 0)).error(), std::errc::address_not_available);
 }
 
 TEST_F(NodeBindings, FollowTheInterfaceAddresses) {
@@ -62,34 +57,7 @@ TEST_F(NodeBindings, ConfiguredAddressesWinAndACancelledBindingIsReplaced) {
   EXPECT_EQ(node->udp_socket_for(binding->local_addr()), added[0]->socket());
 }
 
-TEST_F(NodeBindings, PortZeroBindsTheFirstSocketAndReusesItsPort) {
-  make_node({.udp_addrs = {kLoopback}, .udp_sockets = 2, .bound = false});
-  EXPECT_EQ(node->port(), 0);
-  const auto added = node->udp_bindings_housekeeping({});
-  ASSERT_EQ(added.size(), 2u);
-  EXPECT_NE(node->port(), 0);
-  EXPECT_EQ(added[0]->local_addr().port(), node->port());
-  EXPECT_EQ(added[1]->local_addr().port(), node->port());
-}
-
-TEST_F(NodeBindings, ReleasedReaderGuardForgetsItsBinding) {
-  make_node();
-  { node::UdpBindingGuard guard(node, binding); }
-  EXPECT_TRUE(node->udp_bindings()->empty());
-  EXPECT_TRUE(binding->token().is_cancelled());
-}
-
-TEST_F(NodeBindings, ReleasedLinkGuardWithdrawsTheLink) {
-  make_node();
-  const auto record = super_peer->new_tcp_path(token);
-  record->set_stream(std::make_shared<IdleLinkWriter>());
-  { node::TcpPathGuard guard(node, super_id().pk(), record); }
-  EXPECT_FALSE(super_peer->tcp_connection());
-  EXPECT_FALSE(record->stream());
-  EXPECT_TRUE(record->token().is_cancelled());
-  EXPECT_FALSE(token.is_cancelled());
-}
-
+// Port 0, released guards and links: tests/unit/node (bind, lifecycle, TCP link).
 TEST_F(NodeBindings, EndpointCandidatesAreTheUsableAddressesOnTheNodePort) {
   make_node();
   const std::vector<ip::address> addrs{kLoopback, ip::make_address("0.0.0.0"), ip::make_address("::1")};
@@ -98,23 +66,6 @@ TEST_F(NodeBindings, EndpointCandidatesAreTheUsableAddressesOnTheNodePort) {
   const std::vector<net::SocketAddr> endpoints(list.begin(), list.end());
   EXPECT_EQ(endpoints,
             (std::vector<net::SocketAddr>{{kLoopback, node->port()}, {ip::make_address("::1"), node->port()}}));
-}
-
-TEST_F(NodeBindings, EndpointCandidatesAlwaysFitAHello) {
-  make_node();
-  std::vector<ip::address> many;
-  for (std::uint16_t i = 1; i <= 100; ++i) {
-    ip::address_v6::bytes_type bytes{0x20, 0x01, 0x0d, 0xb8};
-    bytes[14] = static_cast<std::uint8_t>(i >> 8);
-    bytes[15] = static_cast<std::uint8_t>(i);
-    many.emplace_back(ip::address_v6(bytes));
-  }
-  const auto encoded = node->my_endpoint_candidates(many);
-  const auto hello = message::HelloSuperPeerMessage::build(kNetworkId, self_id().pk(), self_id().pow(),
-                                                           crypto::SessionKey{}, super_id().pk(), now, encoded);
-  ASSERT_TRUE(hello);
-  EXPECT_LE(hello->size(), node->max_message_len());
-  EXPECT_EQ(must(message::EndpointList::parse(encoded)).size(), message::kMaxEndpoints);
 }
 
 TEST(GetAddrs, OnlyRealInterfacesAreBindable) {

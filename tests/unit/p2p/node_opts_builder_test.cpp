@@ -7,17 +7,6 @@
 namespace valdori::p2p::node_test {
 namespace {
 
-TEST(NodeOptsBuilder, DefaultsOfTheOptionsNotSet) {
-  const auto opts = must(node::NodeOptsBuilder().id(self_id()).message_sink(std::make_shared<CapturingSink>()).build());
-  EXPECT_EQ(opts.id, self_id());
-  EXPECT_TRUE(opts.arm_messages);
-  EXPECT_EQ(opts.udp_sockets, 3u);
-  EXPECT_EQ(opts.max_peers, 8192u);
-  EXPECT_EQ(opts.max_message_len, 1200u);
-  EXPECT_EQ(opts.hello_timeout, 30000u);
-  EXPECT_EQ(opts.super_peers, SUPER_PEERS_DEFAULT());
-}
-
 TEST(NodeOptsBuilder, RefusesMissingAndOutOfBoundsOptions) {
   struct Case {
     const char* name;

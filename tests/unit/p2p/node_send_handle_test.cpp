@@ -72,13 +72,5 @@ TEST_F(NodeSendHandles, RefreshSwapsInTheReachableDirectPathAndShortId) {
   EXPECT_FALSE(handle->state()->best_direct_path);
 }
 
-TEST_F(NodeSendHandles, ClosedWhenTheNodeStops) {
-  make_node();
-  const auto handle = must(node->send_handle(other_id().pk()));
-  EXPECT_EQ(handle->node(), node);
-  node->close_send_handles();
-  EXPECT_FALSE(handle->node());
-}
-
 }  // namespace
 }  // namespace valdori::p2p::node_test

@@ -20,8 +20,6 @@ TEST(NodePeerRules, PowVerdictFollowsThePowLastChecked) {
     peer::PowStatus status;
   };
   const Step steps[] = {
-      {other_id().pow(), true, peer::PowStatus::Ok},
-      {weak_pow(other_id().pk()), false, peer::PowStatus::Nok},
       {weak_pow(other_id().pk()), false, peer::PowStatus::Nok},
       {other_id().pow(), true, peer::PowStatus::Ok},
   };
@@ -72,7 +70,6 @@ TEST(NodePeerRules, StaleOnlyWhenQuietInBothDirections) {
       {"new peer, within the limit", 0, 0, 0, limit, false},
       {"new peer, past the limit", 0, 0, 0, limit + 1, true},
       {"heard later", kStart + 1000, 0, 0, limit, false},
-      {"sent to later", 0, 0, kStart + 1000, limit, false},
       {"received from later, past the limit", 0, kStart + 1000, 0, limit + 1, true},
   };
   for (const auto& c : cases) {

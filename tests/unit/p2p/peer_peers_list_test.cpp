@@ -11,14 +11,6 @@ std::shared_ptr<peer::NodePeer> node_peer(const PubKey& key) {
   return std::make_shared<peer::NodePeer>(key, Pow(), std::nullopt, kStart, super_id().pk());
 }
 
-TEST(PeersList, InsertIfAbsentKeepsTheFirstEntry) {
-  peer::PeersList peers(0);
-  const auto first = node_peer(other_id().pk());
-  EXPECT_EQ(peer::as_node_peer(peers.insert_if_absent(other_id().pk(), first)), first);
-  EXPECT_EQ(peer::as_node_peer(peers.insert_if_absent(other_id().pk(), node_peer(other_id().pk()))), first);
-  EXPECT_EQ(peers.size(), 1u);
-}
-
 TEST(PeersList, ShortIdsBelongToOnePeerEach) {
   peer::PeersList peers(0);
   const auto a = node_peer(other_id().pk());

@@ -47,7 +47,7 @@ TEST(SuperPeerRules, InvalidPathsAreThoseToAddressesNoLongerResolvedAndUnreachab
   EXPECT_EQ(super_peer->udp_paths().size(), 2u);
 }
 
-TEST(SuperPeerRules, TcpIsOpenedWhenEnforcedOrWhenUdpHasFailed) {
+TEST(SuperPeerRules, TcpIsOpenedOnceUdpHasFailed) {
   enum class PathState { None, NotGreeted, Greeted, Overdue, Reachable };
   struct Case {
     const char* name;
@@ -61,9 +61,6 @@ TEST(SuperPeerRules, TcpIsOpenedWhenEnforcedOrWhenUdpHasFailed) {
       {"path not greeted yet", PathState::NotGreeted, false, false, false},
       {"HELLO still within the timeout", PathState::Greeted, false, false, false},
       {"HELLO overdue", PathState::Overdue, false, false, true},
-      {"path reachable", PathState::Reachable, false, false, false},
-      {"enforced, path reachable", PathState::Reachable, true, false, true},
-      {"enforced, link record exists", PathState::Reachable, true, true, false},
       {"UDP failed, link record exists", PathState::Overdue, false, true, false},
   };
   const std::uint64_t now = kStart + kHelloTimeout;
@@ -109,24 +106,6 @@ TEST(SuperPeerRules, ReachableOverAPublishedAnsweredLink) {
 TEST(SuperPeerRules, BestUdpPathIsOfferedEvenUnanswered) {
   const auto super_peer = make_super_peer();
   EXPECT_EQ(super_peer->best_udp_path_key(kStart, kHelloTimeout), (peer::PeerPathKey{kLocal, kSuperPeerAddr}));
-}
-
-TEST(SuperPeerRules, TcpAddressUsesTheTcpPort) {
-  struct Case {
-    const char* url;
-    const char* addr;
-    const char* tcp_addr;
-  };
-  const Case cases[] = {
-      {"udp://sp.example:4000?publicKey={}&networkId=1&tcpPort=443", "sp.example:4000", "sp.example:443"},
-      {"udp://[2001:db8::1]:4000?publicKey={}&networkId=1", "[2001:db8::1]:4000", "[2001:db8::1]:4000"},
-  };
-  for (const auto& c : cases) {
-    const auto url = must(SuperPeerUrl::try_from(fmt::format(fmt::runtime(c.url), super_id().pk().to_string())));
-    const peer::SuperPeer super_peer(url, std::nullopt, std::nullopt);
-    EXPECT_EQ(super_peer.addr(), c.addr);
-    EXPECT_EQ(super_peer.tcp_addr(), c.tcp_addr);
-  }
 }
 
 }  // namespace

@@ -35,8 +35,6 @@ INSTANTIATE_TEST_SUITE_P(Keys, PowGoldenTest,
                                            Golden{1, 291048, 5}, Golden{1, -291047, 0}, Golden{1, 0, 0},
                                            Golden{2, 251764, 0}, Golden{2, -291048, 0}));
 
-TEST(PowTest, ZeroDifficultyAcceptsAnyPow) { EXPECT_TRUE(pow_meets_difficulty(counting_key(7), Pow(12345), 0)); }
-
 class PowSearchTest : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(PowSearchTest, SolutionMeetsTheDifficulty) {
@@ -46,7 +44,7 @@ TEST_P(PowSearchTest, SolutionMeetsTheDifficulty) {
 }
 
 // 0 workers must still search (on the calling thread).
-INSTANTIATE_TEST_SUITE_P(Workers, PowSearchTest, ::testing::Values(0u, 1u, 4u, 16u));
+INSTANTIATE_TEST_SUITE_P(Workers, PowSearchTest, ::testing::Values(0u, 4u));
 
 }  // namespace
 }  // namespace valdori::p2p

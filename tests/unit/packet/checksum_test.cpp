@@ -28,6 +28,8 @@ TEST(InternetChecksum, KnownVectors) {
        0xB861},
       {"odd length pads with zero", {0x01, 0x02, 0x03}, static_cast<std::uint16_t>(~0x0402)},
       {"carries fold back", {0xFF, 0xFF, 0x00, 0x01}, static_cast<std::uint16_t>(~0x0001)},
+      // 3 × FFFF + 0002 = 2FFFF; folding once gives 10001, which carries again: 0002.
+      {"sum carries twice", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x02}, static_cast<std::uint16_t>(~0x0002)},
       {"empty", {}, 0xFFFF},
   };
   for (const Case& c : cases) EXPECT_EQ(internet_checksum(c.data), c.checksum) << c.name;

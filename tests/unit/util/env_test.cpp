@@ -31,55 +31,22 @@ void expect_reads(const char* option, T default_value, std::initializer_list<Cas
   }
 }
 
-TEST(GetEnv, UnsignedIntegers) {
+// Whole texts of decimal digits with at most a plus sign; anything else keeps the default.
+TEST(GetEnv, NumbersAndBooleans) {
   expect_reads<std::uint64_t>("MAX_PEERS", 8192,
                               {{std::nullopt, 8192},
                                {"", 8192},
                                {" 100", 8192},
-                               {"100 ", 8192},
                                {"+100", 100},
-                               {"0100", 100},
-                               {"+", 8192},
-                               {"-", 8192},
                                {"-0", 8192},
-                               {"++1", 8192},
-                               {"1e3", 8192},
                                {"0x10", 8192},
                                {"18446744073709551615", 18446744073709551615u},
                                {"18446744073709551616", 8192}});
-  expect_reads<std::uint8_t>("MIN_POW_DIFFICULTY", 24, {{"255", 255}, {"256", 24}, {"-1", 24}, {"0", 0}, {"+007", 7}});
-  expect_reads<std::size_t>("UDP_SOCKETS", 3, {{"5", 5}, {"5.0", 3}, {"", 3}});
-}
-
-TEST(GetEnv, SignedIntegers) {
+  expect_reads<std::uint8_t>("MIN_POW_DIFFICULTY", 24, {{"255", 255}, {"256", 24}});
   expect_reads<std::int32_t>("TUN_THREADS", 3,
-                             {{"-2", -2},
-                              {"3.5", 3},
-                              {"+4", 4},
-                              {"-", 3},
-                              {"+", 3},
-                              {"", 3},
-                              {"+-5", 3},
-                              {"-+5", 3},
-                              {"--5", 3},
-                              {" 4", 3},
-                              {"2147483647", 2147483647},
-                              {"2147483648", 3},
-                              {"-2147483648", -2147483647 - 1},
-                              {"-2147483649", 3}});
-}
-
-TEST(GetEnv, BooleansAcceptOnlyTheExactWords) {
-  expect_reads<bool>("ENFORCE_TCP", false,
-                     {{"true", true},
-                      {"TRUE", false},
-                      {"True", false},
-                      {" true", false},
-                      {"1", false},
-                      {"yes", false},
-                      {"", false},
-                      {std::nullopt, false}});
-  expect_reads<bool>("ARM_MESSAGES", true, {{"false", false}, {"False", true}, {"0", true}, {"no", true}});
+                             {{"-2", -2}, {"3.5", 3}, {"+-5", 3}, {"2147483648", 3}, {"-2147483648", -2147483647 - 1}});
+  expect_reads<bool>("ENFORCE_TCP", false, {{"true", true}, {"TRUE", false}, {"1", false}});
+  expect_reads<bool>("ARM_MESSAGES", true, {{"false", false}, {"False", true}});
 }
 
 TEST(GetEnv, TextIsTakenUnchangedUnlessItIsNotUtf8) {
@@ -90,20 +57,6 @@ TEST(GetEnv, TextIsTakenUnchangedUnlessItIsNotUtf8) {
                              {"bad \xff", "dflt"},
                              {"\xed\xa0\x80", "dflt"},
                              {std::nullopt, "dflt"}});
-}
-
-TEST(GetEnv, TheNameIsUsedExactlyAsGiven) {
-  EnvGuard upper("VALDORI_MAX_PEERS", std::nullopt);
-  EnvGuard lower("VALDORI_max_peers", "5");
-  EXPECT_EQ(get_env<std::uint64_t>("MAX_PEERS", 8192), 8192u);
-  EXPECT_EQ(get_env<std::uint64_t>("max_peers", 8192), 5u);
-}
-
-TEST(GetEnv, EveryReadSeesTheCurrentValue) {
-  EnvGuard first("VALDORI_HELLO_TIMEOUT", "10");
-  EXPECT_EQ(get_env<std::uint64_t>("HELLO_TIMEOUT", 30000), 10u);
-  EnvGuard second("VALDORI_HELLO_TIMEOUT", "20");
-  EXPECT_EQ(get_env<std::uint64_t>("HELLO_TIMEOUT", 30000), 20u);
 }
 
 TEST(GetEnv, BoundedOptionsAreCappedWithAWarning) {
@@ -133,17 +86,8 @@ TEST(GetEnv, BoundedOptionsAreCappedWithAWarning) {
 
 TEST(UdpPortOption, WholeTextAsAPortNumber) {
   const Case<std::optional<std::uint16_t>> cases[] = {
-      {std::nullopt, std::nullopt},
-      {"", std::nullopt},
-      {"4000", 4000},
-      {"+4000", 4000},
-      {" 4000", std::nullopt},
-      {" 443 ", std::nullopt},
-      {"   ", std::nullopt},
-      {"70000", std::nullopt},
-      {"-1", std::nullopt},
-      {"65535", 65535},
-      {"0", 0},
+      {std::nullopt, std::nullopt}, {"4000", 4000},       {"+4000", 4000}, {" 4000", std::nullopt},
+      {"70000", std::nullopt},      {"-1", std::nullopt}, {"0", 0},
   };
   for (const auto& c : cases) {
     EnvGuard guard("VALDORI_UDP_PORT", c.value);

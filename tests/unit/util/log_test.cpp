@@ -7,18 +7,6 @@
 namespace valdori {
 namespace {
 
-TEST(Log, OneLoggerPerTargetCarriesItsName) {
-  testing::LogCapture capture;
-  auto& a = log::logger("valdori_agent::agent::netif");
-  auto& b = log::logger("valdori_agent::agent::netif");
-  EXPECT_EQ(&a, &b);
-  VLOG_INFO(a, "MTU set to {}", 1073);
-  auto events = capture.events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].target, "valdori_agent::agent::netif");
-  EXPECT_EQ(events[0].text, "MTU set to 1073");
-}
-
 TEST(Log, DisabledLevelEvaluatesNoArgument) {
   testing::LogCapture capture;
   log::set_level(log::Level::warn);

@@ -50,11 +50,5 @@ TEST(ReplaceFile, FailuresLeaveNothingBehind) {
   EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"a-directory", "dangling"}));
 }
 
-TEST(ReadFile, ReportsTheSystemError) {
-  TempDir dir;
-  EXPECT_EQ(read_file(dir / "missing").error(), std::errc::no_such_file_or_directory);
-  EXPECT_EQ(read_file(dir.path()).error(), std::errc::is_a_directory);
-}
-
 }  // namespace
 }  // namespace valdori::util::fs
