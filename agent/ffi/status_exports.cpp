@@ -20,6 +20,15 @@ char* c_text(std::string_view text) {
   return copy;
 }
 
+// Collects the snapshot and renders it without secrets.
+boost::asio::awaitable<std::string> status_task(std::shared_ptr<agent::AgentInner> inner) {
+  const auto status = co_await agent::status::Status::from_agent(std::move(inner));
+  VLOG_TRACE(lg(), "Status generated");
+  std::string report = agent::status::to_string_with_secrets(status, false, std::chrono::system_clock::now());
+  VLOG_TRACE(lg(), "Status converted to string without secrets");
+  co_return report;
+}
+
 }  // namespace
 }  // namespace valdori::ffi
 
@@ -33,20 +42,12 @@ char* valdori_agent_status(const RuntimePtr* runtime, const AgentPtr* agent) {
   char* text = valdori::ffi::guarded("valdori_agent_status", static_cast<char*>(nullptr), [&] {
     VLOG_TRACE(lg(), "FFI: Starting agent status request");
     valdori::util::Runtime& rt = *runtime->runtime;
-    const std::shared_ptr<valdori::agent::AgentInner> inner = agent->agent->inner();
+    std::shared_ptr<valdori::agent::AgentInner> inner = agent->agent->inner();
     VLOG_TRACE(lg(), "FFI: Converted runtime and agent pointers");
     if (valdori::ffi::refuse_on_runtime_thread(rt, "valdori_agent_status")) {
       return c_text("Status not available: not allowed on a runtime thread");
     }
-    const std::string report =
-        rt.block_on([](std::shared_ptr<valdori::agent::AgentInner> core) -> boost::asio::awaitable<std::string> {
-          const auto status = co_await valdori::agent::status::Status::from_agent(std::move(core));
-          VLOG_TRACE(lg(), "Status generated");
-          std::string rendered =
-              valdori::agent::status::to_string_with_secrets(status, false, std::chrono::system_clock::now());
-          VLOG_TRACE(lg(), "Status converted to string without secrets");
-          co_return rendered;
-        }(inner));
+    const std::string report = rt.block_on(valdori::ffi::status_task(std::move(inner)));
     VLOG_TRACE(lg(), "FFI: Status request completed successfully");
     if (report.find('\0') != std::string::npos) return c_text("Status generation failed");
     return c_text(report);
