@@ -20,15 +20,6 @@ char* c_text(std::string_view text) {
   return copy;
 }
 
-// Collects the snapshot and renders it without secrets.
-boost::asio::awaitable<std::string> status_task(std::shared_ptr<agent::AgentInner> inner) {
-  const auto status = co_await agent::status::Status::from_agent(std::move(inner));
-  VLOG_TRACE(lg(), "Status generated");
-  std::string report = agent::status::to_string_with_secrets(status, false, std::chrono::system_clock::now());
-  VLOG_TRACE(lg(), "Status converted to string without secrets");
-  co_return report;
-}
-
 }  // namespace
 }  // namespace valdori::ffi
 
@@ -47,7 +38,7 @@ char* valdori_agent_status(const RuntimePtr* runtime, const AgentPtr* agent) {
     if (valdori::ffi::refuse_on_runtime_thread(rt, "valdori_agent_status")) {
       return c_text("Status not available: not allowed on a runtime thread");
     }
-    const std::string report = rt.block_on(valdori::ffi::status_task(std::move(inner)));
+    const std::string report = rt.block_on(valdori::agent::status::report_without_secrets(std::move(inner)));
     VLOG_TRACE(lg(), "FFI: Status request completed successfully");
     if (report.find('\0') != std::string::npos) return c_text("Status generation failed");
     return c_text(report);

@@ -164,4 +164,12 @@ Status Status::from_config(const AgentConfig& config, const std::filesystem::pat
   return status;
 }
 
+boost::asio::awaitable<std::string> report_without_secrets(std::shared_ptr<AgentInner> inner) {
+  const Status status = co_await Status::from_agent(std::move(inner));
+  VLOG_TRACE(lg(), "Status generated");
+  std::string report = to_string_with_secrets(status, false, std::chrono::system_clock::now());
+  VLOG_TRACE(lg(), "Status converted to string without secrets");
+  co_return report;
+}
+
 }  // namespace valdori::agent::status

@@ -107,6 +107,9 @@ struct Status {
   static Status from_config(const AgentConfig& config, const std::filesystem::path& config_path);
 };
 
+// The report of a running agent with secrets masked: what the status export hands out.
+boost::asio::awaitable<std::string> report_without_secrets(std::shared_ptr<AgentInner> inner);
+
 // The report text (status_text.cpp). `now` is the moment elapsed times and reachability are
 // measured from.
 std::string to_string_with_secrets(const Status& status, bool show_secrets, std::chrono::system_clock::time_point now);
