@@ -4,7 +4,7 @@
 # and so the limit. Reports iperf3 TCP throughput with 1 and 4 streams, 64-byte UDP packets per
 # second that the receiver got, the ping round trip, and the CPU the two agents used.
 # Usage: bench/tunnel_throughput.sh [BUILD_DIR] [SECONDS]
-#   BUILD_DIR: a Release build with valdori-e2e-host and valdori-super-peer (default
+#   BUILD_DIR: a Release build with valdori-linux-host and valdori-super-peer (default
 #   build/e2e-rel); SECONDS: length of each iperf3 run (default 10). Needs root, iperf3, python3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +28,7 @@ trap finish EXIT
 
 # Dropped packets are logged one by one at WARN: at full load that measures the log.
 TWO_AGENTS_HOST_OPTIONS="--log-level error"
-two_agents_up "$build/tests/e2e/valdori-e2e-host" "$build/tools/valdori-super-peer" "$work"
+two_agents_up "$build/examples/linux_host/valdori-linux-host" "$build/tools/valdori-super-peer" "$work"
 mtu=$(ip -n "$NS_A" -o link show "$TUN_A" | sed -E 's/.* mtu ([0-9]+) .*/\1/')
 
 # The underlay, with the agents' MTU so that both paths carry packets of the same size.

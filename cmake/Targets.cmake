@@ -55,7 +55,9 @@ function(valdori_library name dir)
                                             ${PROJECT_BINARY_DIR}/generated)
   target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  # Hidden by default: the shared C interface library exports only what its header marks.
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden
+                                           VISIBILITY_INLINES_HIDDEN ON)
   target_precompile_headers(${name} PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp)
 endfunction()
 

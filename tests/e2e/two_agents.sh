@@ -6,7 +6,7 @@
 #
 #   two_agents_check_host          exits 77 (skipped) when not root or without /dev/net/tun
 #   two_agents_up HOST SUPER_PEER WORK_DIR [MTU_A]
-#       starts the super peer and both hosts (HOST is valdori-e2e-host) and waits until both
+#       starts the super peer and both hosts (HOST is valdori-linux-host) and waits until both
 #       interfaces have their addresses; MTU_A sets agent A's MTU. Sets NS_A NS_B TUN_A TUN_B
 #       PID_A PID_B PID_SUPER_PEER, PK_A PK_B, DNS_A DNS_B (the responder addresses) and
 #       NETWORK_DOCUMENT; the programs' output is in WORK_DIR/{super_peer,a,b}.log.

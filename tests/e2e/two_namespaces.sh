@@ -4,7 +4,7 @@
 # host name through the DNS responder address A's host was given, and that a packet above B's
 # MTU with Don't Fragment set is answered by B's agent with that MTU; then that B leaves the
 # network when the document no longer lists it.
-# Usage: two_namespaces.sh VALDORI_E2E_HOST VALDORI_SUPER_PEER
+# Usage: two_namespaces.sh VALDORI_LINUX_HOST VALDORI_SUPER_PEER
 set -euo pipefail
 host=$1
 super_peer=$2

@@ -8,15 +8,26 @@
 #include <spdlog/sinks/dist_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 
+#include "util/system/env.hpp"
+
 namespace valdori::log {
 namespace {
+
+// VALDORI_LOG_LEVEL (trace, debug, info, warn, error, critical or off), read once when the first
+// logger is made: what a host that does not set up logging sees on standard error. Else INFO.
+Level initial_level() {
+  const std::optional<std::string> text = util::system::env_text("LOG_LEVEL");
+  if (!text) return Level::info;
+  const Level parsed = spdlog::level::from_str(*text);
+  return parsed == Level::off && *text != "off" ? Level::info : parsed;
+}
 
 struct Registry {
   std::mutex mutex;
   std::unordered_map<std::string, std::shared_ptr<spdlog::logger>> loggers;
   std::shared_ptr<spdlog::sinks::dist_sink_mt> fanout = make_fanout();
   std::shared_ptr<spdlog::sinks::sink> console = fanout->sinks().front();
-  Level level = Level::info;
+  Level level = initial_level();
 
   static std::shared_ptr<spdlog::sinks::dist_sink_mt> make_fanout() {
     auto sink = std::make_shared<spdlog::sinks::dist_sink_mt>();

@@ -1,0 +1,117 @@
+// The status snapshot of an agent: plain copies of what the status report prints, taken from
+// the overlay node, the agent state and the build. Nothing in it refers back to live objects.
+// Times are microseconds since the Unix epoch (0: never).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "agent/agent/config.hpp"
+#include "agent/agent/controller_config.hpp"
+#include "agent/network/agent_state.hpp"
+#include "agent/network/network_health.hpp"
+#include "agent/version/version_info.hpp"
+#include "p2p_core/message/short_id.hpp"
+#include "p2p_core/node/opts.hpp"
+#include "p2p_core/peer/peer_path.hpp"
+#include "p2p_core/peer/pow_status.hpp"
+
+namespace valdori::agent {
+class AgentInner;
+}
+
+namespace valdori::agent::status {
+
+enum class AgentStatus : std::uint8_t { CONNECTED, DISCONNECTED };
+
+// One path as the report shows it.
+struct PathStatus {
+  std::optional<std::uint64_t> hello;    // absent: no HELLO sent; 0: none unanswered; else since when
+  std::vector<std::uint64_t> latencies;  // µs, oldest first
+  std::optional<p2p::net::SocketAddr> last_ack_src;
+  std::uint64_t last_ack = 0;
+
+  static PathStatus of(const p2p::peer::PeerPathInner& path);  // the node's milliseconds as µs
+};
+
+struct ControllerStatus {
+  std::string url;
+  std::string auth_url;
+  std::optional<std::string> display_login_email;
+  std::optional<std::string> shared_secret;
+  ControllerConnectionStatus connection_status;
+};
+
+struct SuperPeerStatus {
+  std::string address;
+  std::optional<std::vector<p2p::net::SocketAddr>> resolved_addrs;
+  std::uint16_t tcp_port = 0;
+  std::optional<PathStatus> tcp_path;  // absent: no TCP connection
+  std::optional<p2p::peer::PeerPathKey> best_udp_path;
+  std::vector<std::pair<p2p::peer::PeerPathKey, PathStatus>> udp_paths;
+  bool reachable = false;
+};
+
+struct NodePeerStatus {
+  p2p::peer::PowStatus pow = p2p::peer::PowStatus::Unknw;
+  std::uint64_t created_at = 0;
+  std::uint64_t app_tx = 0;
+  std::uint64_t app_rx = 0;
+  std::optional<p2p::peer::PeerPathKey> best_direct_path;
+  std::vector<std::pair<p2p::peer::PeerPathKey, PathStatus>> direct_paths;
+  p2p::PubKey best_relay;
+  std::vector<std::pair<p2p::PubKey, PathStatus>> relay_paths;  // by super peer
+  std::optional<p2p::message::ShortId> tx_short_id;
+  p2p::message::ShortId rx_short_id;
+  bool reachable = false;
+};
+
+struct NetworkStatus {
+  std::optional<std::string> name;
+  bool disabled = false;
+  network::NetworkHealth health;
+  network::AgentState current;
+  network::AgentState desired;
+};
+
+struct Status {
+  explicit Status(p2p::node::NodeOpts opts) : node_opts(std::move(opts)) {}
+
+  version::VersionInfo version_info;
+  std::optional<std::string> update_available;
+  AgentStatus agent_status = AgentStatus::CONNECTED;
+  std::string config_path;
+  p2p::node::NodeOpts node_opts;
+  bool dns_disabled = false;
+  std::uint16_t tun_mtu = 0;
+  std::optional<std::chrono::nanoseconds> time_deviation;
+  ControllerStatus controller;
+  p2p::PubKey default_route;
+  std::map<p2p::PubKey, SuperPeerStatus> super_peers;
+  std::map<p2p::PubKey, NodePeerStatus> node_peers;
+  std::map<std::string, NetworkStatus> networks;  // by URL text, in byte order
+
+  // The snapshot of a running agent: peers without agent locks, then the networks and then the
+  // clock, update and controller facts under two separate read locks of the state.
+  static boost::asio::awaitable<Status> from_agent(std::shared_ptr<AgentInner> inner);
+  // A DISCONNECTED snapshot of a configuration, with the node options the environment gives.
+  static Status from_config(const AgentConfig& config, const std::filesystem::path& config_path);
+};
+
+// The report of a running agent with secrets masked: what the status export hands out.
+boost::asio::awaitable<std::string> report_without_secrets(std::shared_ptr<AgentInner> inner);
+
+// The report text (status_text.cpp). `now` is the moment elapsed times and reachability are
+// measured from.
+std::string to_string_with_secrets(const Status& status, bool show_secrets, std::chrono::system_clock::time_point now);
+
+}  // namespace valdori::agent::status

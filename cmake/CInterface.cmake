@@ -1,0 +1,79 @@
+# The C interface as hosts get it: libvaldori_agent.so (only the valdori_agent_* functions
+# exported) and libvaldori_agent.a (one archive, everything else localised), installed with the
+# header, a CMake package config and a pkg-config file. C programs are built against the
+# installed copy in the build tree, through pkg-config, as a host would build them.
+include(CMakePackageConfigHelpers)
+set(_c_dir ${PROJECT_SOURCE_DIR}/cmake/c_interface)
+set(_internal_libs valdori_agent valdori_node valdori_p2p valdori_platform valdori_util)
+
+file(WRITE ${PROJECT_BINARY_DIR}/generated/valdori_agent_shared_empty.cpp "")
+add_library(valdori_agent_shared SHARED ${PROJECT_BINARY_DIR}/generated/valdori_agent_shared_empty.cpp)
+target_link_libraries(valdori_agent_shared PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,valdori_agent>")
+target_link_options(valdori_agent_shared PRIVATE -Wl,--version-script=${_c_dir}/valdori_agent.map -Wl,--no-undefined)
+set_target_properties(valdori_agent_shared PROPERTIES
+  OUTPUT_NAME valdori_agent LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/c_interface
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} LINK_DEPENDS ${_c_dir}/valdori_agent.map)
+
+# The static archive: one relocatable object of every internal library with all but the
+# exported symbols made local, so that a host's own symbols never meet ours.
+set(_static ${PROJECT_BINARY_DIR}/c_interface/libvaldori_agent.a)
+set(_object ${PROJECT_BINARY_DIR}/c_interface/valdori_agent_all.o)
+set(_archives)
+foreach(lib IN LISTS _internal_libs)
+  list(APPEND _archives $<TARGET_FILE:${lib}>)
+endforeach()
+add_custom_command(
+  OUTPUT ${_static}
+  COMMAND ${CMAKE_LINKER} -r -o ${_object} --whole-archive ${_archives} --no-whole-archive
+  COMMAND ${CMAKE_OBJCOPY} --localize-hidden ${_object}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${_static}
+  COMMAND ${CMAKE_AR} rcs ${_static} ${_object}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${_object}
+  DEPENDS ${_internal_libs}
+  COMMENT "Archiving libvaldori_agent.a"
+  VERBATIM)
+add_custom_target(valdori_agent_static ALL DEPENDS ${_static})
+
+configure_file(${_c_dir}/valdori_agent.pc.in ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.pc @ONLY)
+configure_file(${_c_dir}/valdori_agentConfig.cmake.in ${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfig.cmake @ONLY)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+
+install(FILES ${PROJECT_SOURCE_DIR}/include/valdori_agent.h DESTINATION include COMPONENT c_interface)
+install(TARGETS valdori_agent_shared LIBRARY DESTINATION lib COMPONENT c_interface)
+install(FILES ${_static} DESTINATION lib COMPONENT c_interface)
+install(FILES ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.pc DESTINATION lib/pkgconfig COMPONENT c_interface)
+install(FILES ${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfig.cmake
+              ${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfigVersion.cmake
+        DESTINATION lib/cmake/valdori_agent COMPONENT c_interface)
+
+# valdori_c_program(NAME OUTPUT_DIR SOURCES...): a C11 program built, after an install of the
+# interface into the build tree, with pkg-config against the installed shared library.
+set(VALDORI_C_PREFIX ${PROJECT_BINARY_DIR}/c_interface/prefix)
+set(_installed ${VALDORI_C_PREFIX}/installed.stamp)
+add_custom_command(
+  OUTPUT ${_installed}
+  COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${VALDORI_C_PREFIX} --component c_interface
+  COMMAND ${CMAKE_COMMAND} -E touch ${_installed}
+  DEPENDS valdori_agent_shared valdori_agent_static ${PROJECT_SOURCE_DIR}/include/valdori_agent.h
+          ${_c_dir}/valdori_agent.pc.in
+  COMMENT "Installing the C interface into ${VALDORI_C_PREFIX}"
+  VERBATIM)
+add_custom_target(valdori_agent_installed ALL DEPENDS ${_installed})
+
+set(VALDORI_C_SANITIZE "")
+if(VALDORI_SANITIZE)
+  set(VALDORI_C_SANITIZE "-fsanitize=${VALDORI_SANITIZE} -fno-omit-frame-pointer")
+endif()
+function(valdori_c_program name out_dir)
+  set(output ${out_dir}/${name})
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
+    COMMAND env CC=${CMAKE_C_COMPILER} "SANITIZE=${VALDORI_C_SANITIZE}" bash ${_c_dir}/cc_installed.sh
+            ${VALDORI_C_PREFIX} ${output} ${ARGN}
+    DEPENDS ${_installed} ${ARGN} ${_c_dir}/cc_installed.sh
+    COMMENT "Building ${name} against the installed C interface"
+    VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${output})
+endfunction()

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The installed interface as a host sees it: the shared library has a SONAME and exports exactly
+# the interface's functions, and the header compiles as C++17 and C++20 without warnings.
+# Usage: exports.sh PREFIX CXX
+set -euo pipefail
+prefix=$1 cxx=$2
+failed=0
+expected="valdori_agent_cancel_udp_bindings valdori_agent_config_free valdori_agent_config_id_pk
+valdori_agent_config_load_or_generate valdori_agent_config_network_add valdori_agent_config_network_disable
+valdori_agent_config_network_enable valdori_agent_config_network_remove valdori_agent_config_networks
+valdori_agent_config_networks_free valdori_agent_free valdori_agent_init_logging valdori_agent_network_change_dns_server
+valdori_agent_network_change_ips valdori_agent_network_change_routes valdori_agent_network_disabled
+valdori_agent_network_name valdori_agent_network_url valdori_agent_runtime valdori_agent_runtime_free
+valdori_agent_shutdown valdori_agent_start valdori_agent_status valdori_agent_status_free valdori_agent_tun_device_create
+valdori_agent_tun_device_free valdori_agent_version"
+
+library=$(readlink -f "$prefix/lib/libvaldori_agent.so")
+exported=$(nm -D --defined-only "$library" | awk '{print $NF}' | sort)
+if [ "$exported" != "$(tr ' ' '\n' <<<"$expected" | sort)" ] || [ "$(wc -l <<<"$exported")" -ne 27 ]; then
+  echo "FAILED: exported symbols differ:"
+  diff <(tr ' ' '\n' <<<"$expected" | sort) <(echo "$exported") || true
+  failed=1
+fi
+if ! readelf -d "$library" | grep -q 'SONAME.*\[libvaldori_agent\.so\.[0-9]*\]'; then
+  echo "FAILED: no SONAME"
+  failed=1
+fi
+for standard in c++17 c++20; do
+  if ! "$cxx" -std=$standard -Wall -Wextra -Werror -pedantic -fsyntax-only -x c++ \
+      -I"$prefix/include" - <<<'#include "valdori_agent.h"'; then
+    echo "FAILED: the header as $standard"
+    failed=1
+  fi
+done
+[ "$failed" -eq 0 ] && echo "4 passed, 0 failed" || exit 1
