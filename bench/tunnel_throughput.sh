@@ -102,6 +102,36 @@ for path in overlay veth; do
   echo "$(rtt_ms "$destination")" >"$work/$path.rtt"
 done
 
+# Context switches and system calls of both agents per packet they carried, over one more TCP
+# stream: packets carried are those the agents read from their tunnels (the kernel's transmit
+# count of each TUN interface).
+tun_tx_packets() {
+  echo $(($(ip netns exec "$NS_A" cat "/sys/class/net/$TUN_A/statistics/tx_packets") +
+          $(ip netns exec "$NS_B" cat "/sys/class/net/$TUN_B/statistics/tx_packets")))
+}
+per_packet=
+if command -v perf >/dev/null; then
+  packets_before=$(tun_tx_packets)
+  perf stat -x, -e context-switches,raw_syscalls:sys_enter -p "$PID_A,$PID_B" -o "$work/perf.csv" \
+    -- sleep "$seconds" &
+  PID_PERF=$!
+  ip netns exec "$NS_A" iperf3 -c "$IP_B" -t "$seconds" -J >"$work/perf-tcp1.json"
+  wait "$PID_PERF"
+  packets=$(($(tun_tx_packets) - packets_before))
+  per_packet=$(python3 - "$work/perf.csv" "$packets" <<'PY'
+import sys
+counts = {}
+for line in open(sys.argv[1]):
+    fields = line.strip().split(",")
+    if len(fields) > 2 and fields[0].replace(".", "").isdigit():
+        counts[fields[2]] = float(fields[0])
+packets = int(sys.argv[2])
+print(f'{counts.get("context-switches", 0) / packets:.3f} context switches and '
+      f'{counts.get("raw_syscalls:sys_enter", 0) / packets:.2f} system calls per packet ({packets} packets)')
+PY
+)
+fi
+
 super_peer_seconds=$(python3 -c "print(($(cpu_ticks "$PID_SUPER_PEER") - $super_peer_ticks) / $(getconf CLK_TCK))")
 
 echo "Machine: $(nproc) cores, load average $load_before before the runs, $(cut -d' ' -f1-3 /proc/loadavg) after;" \
@@ -119,3 +149,4 @@ done
 udp() { echo "$(figure "$1-udp64" udp_kpps_received) kpps ($(figure "$1-udp64" udp_kpps_sent))"; }
 echo "| UDP, 64-byte payloads, kpps received (sent) | $(udp overlay) | $(udp veth) | $(cpu overlay-udp64) cores |"
 echo "| ping round trip, average of 100 at 10 ms | $(cat "$work/overlay.rtt") ms | $(cat "$work/veth.rtt") ms | |"
+[ -z "$per_packet" ] || echo "perf stat over one more TCP stream, both agents: $per_packet"

@@ -109,7 +109,9 @@ asio::awaitable<void> wait_cancelled(util::CancellationToken token) { co_await t
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 
-asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_io_executor executor, NodeOpts opts) {
+asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(
+    asio::any_io_executor executor, NodeOpts opts, std::optional<asio::any_io_executor> packet_executor) {
+  const asio::any_io_executor io_executor = packet_executor.value_or(executor);
   std::optional<p2p::peer::AgreementKeys> agreement_keys;
   if (opts.arm_messages) {
     const auto keys = p2p::peer::AgreementKeys::from_identity(opts.id);
@@ -124,7 +126,7 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_
   VLOG_TRACE(lg(), "UDP port: {}", port);
 
   const util::CancellationToken token;
-  auto bindings = bind_sockets(executor, opts, *addrs, port, token);
+  auto bindings = bind_sockets(io_executor, opts, *addrs, port, token);
   if (!bindings) co_return bindings.error();
   if (bindings->empty())
     VLOG_WARN(lg(),
@@ -149,7 +151,7 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(asio::any_
                                                                           .bindings = std::move(*bindings),
                                                                           .port = port,
                                                                           .token = token,
-                                                                          .executor = executor});
+                                                                          .executor = io_executor});
   auto tasks = std::make_shared<util::TaskSet<void>>(executor);
   tasks->spawn(housekeeping_runner(inner, token));
   for (const auto& binding : *inner->udp_bindings()) spawn_udp_reader(inner, binding);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
@@ -20,10 +21,13 @@ namespace valdori::node {
 class Node {
  public:
   // Binds the node's UDP sockets, builds its super peers (resolving their hosts) and starts its
-  // tasks on `executor`: the housekeeping runner, one reader per binding and the monitoring task,
-  // which stops the node when the runner ends early or fails.
+  // tasks on `executor`: the housekeeping runner and the monitoring task, which stops the node
+  // when the runner ends early or fails. The sockets, their readers and the TCP links' readers
+  // live on `packet_executor` (by default `executor`), so that a received message is dispatched
+  // on the thread that read it.
   static boost::asio::awaitable<boost::system::result<Node, p2p::node::error::Error>> bind(
-      boost::asio::any_io_executor executor, p2p::node::NodeOpts opts);
+      boost::asio::any_io_executor executor, p2p::node::NodeOpts opts,
+      std::optional<boost::asio::any_io_executor> packet_executor = std::nullopt);
 
   // The addresses the node binds and advertises, as (name, address) pairs: the configured ones,
   // else the bindable addresses of the local interfaces (get_addrs.hpp) less its own tunnel's.

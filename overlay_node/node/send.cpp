@@ -1,6 +1,15 @@
 #include "overlay_node/node/send.hpp"
 
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <utility>
+
+#if defined(__linux__)
+#include <netinet/in.h>
+#include <netinet/udp.h>
+#include <sys/socket.h>
+#endif
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/buffer.hpp>
@@ -8,16 +17,28 @@
 
 #include "overlay_node/node/link_writer.hpp"
 #include "p2p_core/message/app_message.hpp"
+#include "p2p_core/message/arming.hpp"
+#include "p2p_core/message/layout.hpp"
 #include "p2p_core/message/short_header.hpp"
 #include "p2p_core/node/node_inner.hpp"
 #include "util/log/log.hpp"
+#include "util/mem/buffer_pool.hpp"
+
+// GCC 12 takes the frames of the coroutines send_burst awaits for a mismatched new/delete pair (a
+// false positive: Asio's awaitable frames allocate and free through their own operators).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 
 namespace valdori::node {
 namespace {
 
 namespace asio = boost::asio;
 namespace error = p2p::node::error;
-using SendResult = boost::system::result<void, error::Error>;
+
+// A segmented send carries at most this many datagrams and bytes.
+constexpr std::size_t kMaxSegments = 64;
+constexpr std::size_t kMaxSegmentedBytes = 65000;
 
 spdlog::logger& lg() {
   static spdlog::logger& logger = log::logger("valdori_p2p::node::send_handle");
@@ -36,35 +57,72 @@ std::string local_addr_text(const p2p::node::UdpSocket& socket) {
   return ec ? std::string("unknown") : p2p::net::to_string(local);
 }
 
+// The message carrying `data`, built and armed in place in a pooled buffer.
 boost::system::result<std::vector<std::uint8_t>, p2p::message::error::Error> build_app(
     const p2p::node::NodeInner& node, const p2p::node::SendHandle& handle, const p2p::node::SendHandleState& state,
     std::span<const std::uint8_t> data) {
+  std::vector<std::uint8_t> message = util::mem::take_buffer({});
+  message.resize(p2p::message::kLongHeaderLen + p2p::message::kArmOverhead + data.size());
   // A short header is understood only on the direct path it was agreed for.
-  if (state.best_direct_path && state.tx_short_id)
-    return p2p::message::ShortHeader::build(*state.tx_short_id, state.tx_key, data);
-  return p2p::message::AppMessage::build(node.network_id(), node.pk(), node.pow(), state.tx_key, handle.recipient(),
-                                         data);
+  const auto length = state.best_direct_path && state.tx_short_id
+                          ? p2p::message::ShortHeader::build_into(message, *state.tx_short_id, state.tx_key, data)
+                          : p2p::message::AppMessage::build_into(message, node.network_id(), node.pk(), node.pow(),
+                                                                 state.tx_key, handle.recipient(), data);
+  if (!length) return length.error();
+  message.resize(*length);
+  return message;
 }
 
-}  // namespace
+// Sends at once on the calling thread when the socket takes the datagram, so that the sender
+// keeps its thread; waits for room only when the socket has none.
+asio::awaitable<boost::system::error_code> send_datagram(p2p::node::UdpSocket& socket,
+                                                         std::span<const std::uint8_t> message,
+                                                         const p2p::net::SocketAddr& to) {
+  boost::system::error_code ec;
+  socket.send_to(asio::buffer(message.data(), message.size()), to, 0, ec);
+  if (ec != asio::error::would_block) co_return ec;
+  const auto [waited, sent] = co_await socket.async_send_to(asio::buffer(message.data(), message.size()), to,
+                                                            asio::as_tuple(asio::use_awaitable));
+  co_return waited;
+}
 
-asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<const std::uint8_t> data) {
+// A message built for one recipient, with the node and the send state it was built on.
+struct Prepared {
+  std::shared_ptr<p2p::node::NodeInner> node;
+  std::shared_ptr<const p2p::node::SendHandleState> state;
+  std::vector<std::uint8_t> message;
+};
+
+boost::system::result<Prepared, error::Error> prepare(const p2p::node::SendHandle& handle,
+                                                      std::span<const std::uint8_t> data) {
   VLOG_AT_FIELDS(lg(), log::Level::trace,
                  (log::Fields{{"recipient", handle.recipient().to_string()}, {"len", std::to_string(data.size())}}),
                  "Send message");
-  const auto node = handle.node();
-  if (!node) co_return error::SendHandleClosed{};
-  const auto state = handle.state();
-
+  auto node = handle.node();
+  if (!node) return error::SendHandleClosed{};
+  auto state = handle.state();
   auto message = build_app(*node, handle, *state, data);
-  if (!message) co_return error::MessageError{message.error()};
-  if (message->size() > node->max_message_len())
-    co_return error::AppLenInvalid{message->size(), node->max_message_len()};
+  if (!message) return error::MessageError{message.error()};
+  if (message->size() > node->max_message_len()) {
+    const std::size_t length = message->size();
+    util::mem::recycle_buffer(std::move(*message));
+    return error::AppLenInvalid{length, node->max_message_len()};
+  }
   state->app_tx->store(node->cached_time(), std::memory_order_release);
+  return Prepared{std::move(node), std::move(state), std::move(*message)};
+}
+
+// Sends a prepared message over the direct path, else relayed; recycles its buffer.
+asio::awaitable<SendResult> transmit(const p2p::node::SendHandle& handle, Prepared prepared) {
+  const auto& [node, state, message] = prepared;
+  // The buffer goes back to the pool however the send ends.
+  struct Recycle {
+    std::vector<std::uint8_t>& buffer;
+    ~Recycle() { util::mem::recycle_buffer(std::move(buffer)); }
+  } recycle{prepared.message};
 
   if (const auto& direct = state->best_direct_path) {
-    const auto [ec, sent] = co_await direct->socket->async_send_to(asio::buffer(*message), direct->addr,
-                                                                   asio::as_tuple(asio::use_awaitable));
+    const auto ec = co_await send_datagram(*direct->socket, message, direct->addr);
     if (ec) co_return error::SendingDirectError{ec, direct->addr};
     SEND_LOG(log::Level::debug, handle, "Sent APP via udp://{}", direct->addr);
     // Success is built in place: GCC 12 takes the move of an empty result for a read of an
@@ -74,14 +132,13 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
 
   const p2p::PubKey super_peer = node->peers().default_route();
   // A link that has ended since the state was made, or fails this write, leaves the message to
-  // the UDP relay paths.
+  // the UDP relay paths: the link gets a copy.
   if (const auto& link = state->super_peer_tcp; link && !link->closed()) {
-    const bool sent = co_await send_super_peer_tcp(*node, *message, link, super_peer);
+    const bool sent = co_await send_super_peer_tcp(*node, message, link, super_peer);
     if (sent) co_return boost::system::in_place_value;
   }
   for (const auto& target : state->relay_targets) {
-    const auto [ec, sent] =
-        co_await target.socket->async_send_to(asio::buffer(*message), target.addr, asio::as_tuple(asio::use_awaitable));
+    const auto ec = co_await send_datagram(*target.socket, message, target.addr);
     if (!ec) {
       SEND_LOG(log::Level::trace, handle, "Relayed APP via super peer {} -> {}", local_addr_text(*target.socket),
                target.addr);
@@ -92,6 +149,128 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
   }
   SEND_LOG_LIMITED(log::Level::warn, handle, "Failed to relay APP via super peer.");
   co_return error::SendingRelayedError{handle.recipient(), super_peer};
+}
+
+// Cleared once the kernel refuses a segmented send: every later run goes datagram by datagram.
+std::atomic<bool> segmentation_offload{true};
+
+// Sends `messages`, all of `segment` bytes but the last (which may be shorter), as one
+// segmented send: the kernel cuts it into one datagram per message.
+boost::system::error_code send_segmented(p2p::node::UdpSocket& socket, const p2p::net::SocketAddr& to,
+                                         std::span<const std::vector<std::uint8_t>> messages, std::uint16_t segment) {
+#if defined(__linux__) && defined(UDP_SEGMENT)
+  std::array<iovec, kMaxSegments> parts{};
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    parts[i] = {const_cast<std::uint8_t*>(messages[i].data()), messages[i].size()};
+  }
+  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(std::uint16_t))> control{};
+  msghdr header{};
+  header.msg_name = const_cast<sockaddr*>(to.data());
+  header.msg_namelen = static_cast<socklen_t>(to.size());
+  header.msg_iov = parts.data();
+  header.msg_iovlen = messages.size();
+  header.msg_control = control.data();
+  header.msg_controllen = control.size();
+  cmsghdr* size_option = CMSG_FIRSTHDR(&header);
+  size_option->cmsg_level = SOL_UDP;
+  size_option->cmsg_type = UDP_SEGMENT;
+  size_option->cmsg_len = CMSG_LEN(sizeof(segment));
+  std::memcpy(CMSG_DATA(size_option), &segment, sizeof(segment));
+  if (::sendmsg(socket.native_handle(), &header, 0) >= 0) return {};
+  return {errno, boost::system::system_category()};
+#else
+  (void)socket, (void)to, (void)messages, (void)segment;
+  return asio::error::operation_not_supported;
+#endif
+}
+
+// Messages in a row for one direct path, each as long as the first but the last.
+class Run {
+ public:
+  bool takes(const p2p::node::UdpTarget& path, std::size_t length) const {
+    return count_ > 0 && count_ < kMaxSegments && path.socket.get() == socket_ && path.addr == addr_ &&
+           messages_[count_ - 1].size() == segment_ && length <= segment_ && bytes_ + length <= kMaxSegmentedBytes &&
+           segmentation_offload.load(std::memory_order_relaxed);
+  }
+  void start(const p2p::node::UdpTarget& path) {
+    socket_ = path.socket.get();
+    addr_ = path.addr;
+    segment_ = 0;
+  }
+  void add(std::size_t index, std::vector<std::uint8_t> message) {
+    if (count_ == 0) segment_ = message.size();
+    bytes_ += message.size();
+    indices_[count_] = index;
+    messages_[count_++] = std::move(message);
+  }
+
+  // Sends the run and records each message's outcome at its index.
+  asio::awaitable<void> flush(std::span<const BurstPacket> burst, std::span<SendResult> results) {
+    if (count_ == 0) co_return;
+    const std::span<const std::vector<std::uint8_t>> messages(messages_.data(), count_);
+    boost::system::error_code ec = asio::error::would_block;
+    if (count_ > 1) {
+      ec = send_segmented(*socket_, addr_, messages, static_cast<std::uint16_t>(segment_));
+      if (ec && ec != asio::error::would_block && ec != asio::error::no_buffer_space) {
+        VLOG_DEBUG(lg(), "Segmented UDP send refused ({}): sending datagram by datagram", ec.message());
+        segmentation_offload.store(false, std::memory_order_relaxed);
+      }
+    }
+    for (std::size_t i = 0; i < count_; ++i) {
+      const BurstPacket& packet = burst[indices_[i]];
+      auto sent = ec ? co_await send_datagram(*socket_, messages_[i], addr_) : boost::system::error_code{};
+      if (sent) {
+        results[indices_[i]] = error::SendingDirectError{sent, addr_};
+      } else {
+        SEND_LOG(log::Level::debug, *packet.handle, "Sent APP via udp://{}", addr_);
+        results[indices_[i]] = SendResult(boost::system::in_place_value);
+      }
+      util::mem::recycle_buffer(std::move(messages_[i]));
+    }
+    count_ = 0;
+    bytes_ = 0;
+  }
+
+ private:
+  p2p::node::UdpSocket* socket_ = nullptr;
+  p2p::net::SocketAddr addr_;
+  std::size_t segment_ = 0;
+  std::size_t bytes_ = 0;
+  std::size_t count_ = 0;
+  std::array<std::size_t, kMaxSegments> indices_{};
+  std::array<std::vector<std::uint8_t>, kMaxSegments> messages_;
+};
+
+}  // namespace
+
+asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<const std::uint8_t> data) {
+  auto prepared = prepare(handle, data);
+  if (!prepared) co_return prepared.error();
+  co_return co_await transmit(handle, std::move(*prepared));
+}
+
+asio::awaitable<void> send_burst(std::span<const BurstPacket> burst, std::span<SendResult> results) {
+  Run run;
+  for (std::size_t i = 0; i < burst.size(); ++i) {
+    auto prepared = prepare(*burst[i].handle, burst[i].data);
+    if (!prepared) {
+      results[i] = prepared.error();
+      continue;
+    }
+    const auto& direct = prepared->state->best_direct_path;
+    if (direct && run.takes(*direct, prepared->message.size())) {
+      run.add(i, std::move(prepared->message));
+      continue;
+    }
+    co_await run.flush(burst, results);
+    if (direct) {
+      run.start(*direct);
+      run.add(i, std::move(prepared->message));
+    } else {
+      results[i] = co_await transmit(*burst[i].handle, std::move(*prepared));
+    }
+  }
+  co_await run.flush(burst, results);
 }
 
 }  // namespace valdori::node

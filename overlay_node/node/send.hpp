@@ -16,7 +16,19 @@ namespace valdori::node {
 // recipient has given this node a short id), else relayed through the default super peer, over
 // its TCP link when one is published, else over its UDP paths in order. Works on one snapshot of
 // the handle's state and takes no lock. The caller keeps `data` until the call completes.
-boost::asio::awaitable<boost::system::result<void, p2p::node::error::Error>> send(const p2p::node::SendHandle& handle,
-                                                                                  std::span<const std::uint8_t> data);
+using SendResult = boost::system::result<void, p2p::node::error::Error>;
+boost::asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<const std::uint8_t> data);
+
+// One packet of a burst and the handle of its recipient.
+struct BurstPacket {
+  const p2p::node::SendHandle* handle;
+  std::span<const std::uint8_t> data;
+};
+
+// Sends each packet of `burst` as `send` does, in order, and records its outcome at the same
+// index of `results`. Messages in a row for one direct path, of one size (the last may be
+// shorter), leave in one segmented send (UDP GSO) where the kernel offers it; elsewhere, and
+// once the kernel has refused one, datagram by datagram.
+boost::asio::awaitable<void> send_burst(std::span<const BurstPacket> burst, std::span<SendResult> results);
 
 }  // namespace valdori::node

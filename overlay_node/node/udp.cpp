@@ -1,5 +1,16 @@
 #include "overlay_node/node/udp.hpp"
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+#if defined(__linux__)
+#include <netinet/in.h>
+#include <netinet/udp.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <span>
 #include <utility>
@@ -9,7 +20,9 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
 #include "overlay_node/node/dispatch.hpp"
@@ -17,12 +30,19 @@
 #include "util/log/log.hpp"
 #include "util/runtime/strand.hpp"
 
+// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
+// positive: Asio's awaitable frames allocate and free through their own operators).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace valdori::node {
 namespace {
 
 namespace asio = boost::asio;
 using p2p::node::NodeInner;
 using p2p::node::UdpBinding;
+using p2p::node::UdpSocket;
 
 spdlog::logger& lg() {
   static spdlog::logger& logger = log::logger("valdori_p2p::node::udp");
@@ -38,34 +58,113 @@ asio::awaitable<void> cancel_receive_on_token(std::shared_ptr<UdpBinding> bindin
   binding->socket()->cancel(ignored);
 }
 
+// Datagrams a reader takes in a row before it lets other tasks of its thread run.
+constexpr std::size_t kBurst = 32;
+// The most a coalesced read returns: one IP datagram's worth.
+constexpr std::size_t kMaxCoalescedBytes = 65535;
+
+// Asks the kernel to hand over datagrams of one flow that arrive together in one read (UDP
+// GRO); false where it does not offer that.
+bool receive_coalesced(UdpSocket& socket) {
+#if defined(__linux__) && defined(UDP_GRO)
+  const int on = 1;
+  return ::setsockopt(socket.native_handle(), SOL_UDP, UDP_GRO, &on, sizeof(on)) == 0;
+#else
+  (void)socket;
+  return false;
+#endif
+}
+
+struct Received {
+  boost::system::error_code error;
+  std::size_t length = 0;
+  std::size_t segment = 0;  // the size of each coalesced datagram; 0: one datagram
+  bool truncated = false;   // longer than the buffer
+  p2p::net::SocketAddr source;
+};
+
+// One read without waiting: would_block when nothing is waiting.
+Received receive(UdpSocket& socket, std::span<std::uint8_t> buffer) {
+  Received received;
+  iovec part{buffer.data(), buffer.size()};
+  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+  msghdr header{};
+  header.msg_name = received.source.data();
+  header.msg_namelen = static_cast<socklen_t>(received.source.capacity());
+  header.msg_iov = &part;
+  header.msg_iovlen = 1;
+  header.msg_control = control.data();
+  header.msg_controllen = control.size();
+  const ssize_t n = ::recvmsg(socket.native_handle(), &header, 0);
+  if (n < 0) {
+    received.error = errno == EAGAIN || errno == EWOULDBLOCK
+                         ? boost::system::error_code(asio::error::would_block)
+                         : boost::system::error_code(errno, boost::system::system_category());
+    return received;
+  }
+  received.source.resize(header.msg_namelen);
+  received.length = static_cast<std::size_t>(n);
+  received.truncated = (header.msg_flags & MSG_TRUNC) != 0;
+#if defined(__linux__) && defined(UDP_GRO)
+  for (cmsghdr* option = CMSG_FIRSTHDR(&header); option != nullptr; option = CMSG_NXTHDR(&header, option)) {
+    if (option->cmsg_level == SOL_UDP && option->cmsg_type == UDP_GRO) {
+      int segment = 0;
+      std::memcpy(&segment, CMSG_DATA(option), sizeof(segment));
+      received.segment = segment > 0 ? static_cast<std::size_t>(segment) : 0;
+    }
+  }
+#endif
+  return received;
+}
+
 }  // namespace
 
 asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_ptr<UdpBinding> binding) {
   const p2p::node::UdpBindingGuard guard(node, binding);
   const std::size_t max_len = node->max_message_len();
-  // One byte more than the longest message, to tell an oversized datagram from a full one.
-  std::vector<std::uint8_t> buffer(max_len + 1);
   auto& socket = *binding->socket();
+  const bool coalesced = receive_coalesced(socket);
+  // One byte more than the longest message, to tell an oversized datagram from a full one; room
+  // for a whole coalesced burst where the kernel hands them over so.
+  std::vector<std::uint8_t> buffer(coalesced ? kMaxCoalescedBytes : max_len + 1);
   const auto& token = binding->token();
+  std::size_t burst = 0;  // datagrams read without waiting
   while (!token.is_cancelled()) {
-    p2p::net::SocketAddr source;
-    const auto [ec, received] =
-        co_await socket.async_receive_from(asio::buffer(buffer), source, asio::as_tuple(asio::use_awaitable));
-    if (token.is_cancelled()) break;
-    if (ec) {
-      VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", ec.message());
+    if (burst == kBurst) {
+      // Let the consumers of what was read have the thread.
+      burst = 0;
+      co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
       continue;
     }
-    if (received > max_len) {
-      VLOG_WARN_LIMITED(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, max_len);
+    Received received = receive(socket, buffer);
+    if (received.error == asio::error::would_block) {
+      burst = 0;
+      const auto [ec] = co_await socket.async_wait(UdpSocket::wait_read, asio::as_tuple(asio::use_awaitable));
+      if (token.is_cancelled()) break;
+      if (ec) VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", ec.message());
       continue;
     }
-    auto replies = on_packet(*node, std::span(buffer).first(received), source, binding.get(), std::nullopt);
-    if (!replies) {
-      VLOG_WARN_LIMITED(lg(), "Error processing packet: {}", p2p::node::error::display(replies.error()));
+    ++burst;
+    if (received.error) {
+      VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", received.error.message());
       continue;
     }
-    co_await send_replies(*node, std::move(*replies));
+    // A coalesced read holds datagrams of `segment` bytes each, the last maybe shorter.
+    const std::size_t segment = received.segment == 0 ? received.length : received.segment;
+    for (std::size_t offset = 0; offset < received.length; offset += segment) {
+      const std::span<std::uint8_t> datagram =
+          std::span(buffer).subspan(offset, std::min(segment, received.length - offset));
+      if (datagram.size() > max_len || received.truncated) {
+        VLOG_WARN_LIMITED(lg(), "Dropped datagram from udp://{}: longer than {} bytes", received.source, max_len);
+        break;
+      }
+      auto replies = on_packet(*node, datagram, received.source, binding.get(), std::nullopt);
+      if (!replies) {
+        VLOG_WARN_LIMITED(lg(), "Error processing packet: {}", p2p::node::error::display(replies.error()));
+        continue;
+      }
+      co_await send_replies(*node, std::move(*replies));
+    }
   }
   VLOG_TRACE(lg(), "UDP binding cancelled: {}", *binding);
 }

@@ -5,6 +5,7 @@
 #include "p2p_core/identity/pow.hpp"
 #include "p2p_core/message/arming.hpp"
 #include "p2p_core/message/endpoints.hpp"
+#include "util/mem/buffer_pool.hpp"
 
 namespace valdori::p2p::node {
 namespace {
@@ -74,7 +75,7 @@ std::vector<std::uint8_t> NodeInner::my_endpoint_candidates(std::span<const boos
 }
 
 void NodeInner::add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload) {
-  opts_.message_sink->accept(sender, std::vector<std::uint8_t>(payload.begin(), payload.end()));
+  opts_.message_sink->accept(sender, util::mem::take_buffer(payload));
 }
 
 boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::node_peer_candidate(

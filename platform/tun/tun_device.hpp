@@ -39,6 +39,11 @@ class TunDevice {
   static boost::system::result<std::shared_ptr<TunDevice>> from_fd(const boost::asio::any_io_executor& executor, int fd,
                                                                    TunFraming framing = kNativeTunFraming);
 
+  // The same device as an I/O object of `executor`'s I/O service (over a duplicate of its
+  // descriptor), so that reads started on that executor's thread complete there too. The
+  // tunnel stays open until both are destroyed.
+  boost::system::result<std::shared_ptr<TunDevice>> on_executor(const boost::asio::any_io_executor& executor);
+
   TunDevice(const TunDevice&) = delete;
   TunDevice& operator=(const TunDevice&) = delete;
 
@@ -47,10 +52,15 @@ class TunDevice {
   // passes one byte more than it accepts. End of file (a read of 0 bytes) is an error, as is an
   // empty buffer.
   boost::asio::awaitable<boost::system::result<std::size_t>> recv(std::span<std::uint8_t> packet);
+  // As recv, at once and on the calling thread: would_block when no packet is waiting.
+  boost::system::result<std::size_t> try_recv(std::span<std::uint8_t> packet);
 
   // Writes `packet` as one packet. A write the descriptor takes only in part is an error, as is
   // an empty packet.
   boost::asio::awaitable<boost::system::result<void>> send(std::span<const std::uint8_t> packet);
+  // As send, at once and on the calling thread: would_block when the descriptor takes no packet
+  // now.
+  boost::system::result<void> try_send(std::span<const std::uint8_t> packet);
 
   // The name of the interface behind the descriptor; empty when it is no tunnel device.
   std::string interface_name();

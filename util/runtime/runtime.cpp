@@ -17,6 +17,20 @@ thread_local const Runtime* current_runtime = nullptr;
 
 spdlog::logger& runtime_log() { return log::logger("valdori_util::runtime"); }
 
+// Ties a runtime's shared io_context to its runtime, so that code given only an executor finds
+// the lanes.
+class RuntimeLink : public boost::asio::execution_context::service {
+ public:
+  using key_type = RuntimeLink;
+  static inline boost::asio::execution_context::id id;
+  explicit RuntimeLink(boost::asio::execution_context& context, Runtime* owner = nullptr)
+      : service(context), runtime(owner) {}
+  Runtime* const runtime;
+
+ private:
+  void shutdown() override {}
+};
+
 }  // namespace
 
 std::size_t Runtime::default_thread_count() {
@@ -29,21 +43,53 @@ Runtime::Runtime() : Runtime(default_thread_count()) {}
 Runtime::Runtime(std::size_t threads)
     : io_(static_cast<int>(threads)), work_(io_.get_executor()), thread_count_(threads) {
   if (threads == 0) throw std::invalid_argument("Runtime: thread count must be at least 1");
+  boost::asio::make_service<RuntimeLink>(io_, this);
   threads_.reserve(threads);
-  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run_thread(); });
+  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run_thread(io_); });
 }
 
-Runtime::~Runtime() { shutdown(); }
+Runtime::~Runtime() {
+  shutdown();
+  for (auto& lane : lanes_) {
+    if (lane) lane->io.destroy_handlers();
+  }
+  io_.destroy_handlers();
+}
 
-void Runtime::run_thread() {
+Runtime::executor_type Runtime::lane(std::size_t index) {
+  if (index >= kLanes) throw std::out_of_range("Runtime::lane: no such lane");
+  std::lock_guard lock(mutex_);
+  if (shut_down_) return io_.get_executor();
+  auto& lane = lanes_[index];
+  if (!lane) {
+    lane = std::make_unique<Lane>();
+    lane->thread = std::thread([this, io = &lane->io] { run_thread(*io); });
+  }
+  return lane->io.get_executor();
+}
+
+Runtime* Runtime::of(const boost::asio::any_io_executor& executor) {
+  if (!executor) return nullptr;
+  auto& context = boost::asio::query(executor, boost::asio::execution::context);
+  if (!boost::asio::has_service<RuntimeLink>(context)) return nullptr;
+  return boost::asio::use_service<RuntimeLink>(context).runtime;
+}
+
+DirectionLanes direction_lanes(const boost::asio::any_io_executor& executor) {
+  Runtime* runtime = Runtime::of(executor);
+  if (runtime == nullptr) return {executor, executor};
+  return {runtime->lane(0), runtime->lane(1)};
+}
+
+void Runtime::run_thread(boost::asio::io_context& io) {
   current_runtime = this;
 #if defined(__linux__)
-  pthread_setname_np(pthread_self(), "valdori-rt");
+  pthread_setname_np(pthread_self(), &io == &io_ ? "valdori-rt" : "valdori-lane");
 #endif
   // A handler that throws must not take the thread down with it: log and keep running.
   for (;;) {
     try {
-      io_.run();
+      io.run();
       break;
     } catch (const std::exception& e) {
       VLOG_ERROR(runtime_log(), "uncaught exception in a runtime handler: {}", e.what());
@@ -65,9 +111,15 @@ void Runtime::shutdown() {
     shut_down_ = true;
     work_.reset();
     io_.stop();
+    for (auto& lane : lanes_) {
+      if (lane) lane->io.stop();
+    }
   }
   for (auto& t : threads_) {
     if (t.joinable()) t.join();
+  }
+  for (auto& lane : lanes_) {
+    if (lane && lane->thread.joinable()) lane->thread.join();
   }
   {
     std::lock_guard lock(mutex_);

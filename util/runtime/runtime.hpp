@@ -1,8 +1,12 @@
-// The runtime: one io_context run by one thread per processor.
+// The runtime: one io_context run by one thread per processor, and on request a few lanes: an
+// io_context of its own run by exactly one more thread each.
 //
-// Threads start in the constructor and are stopped and joined by `shutdown()` or the
-// destructor. Coroutines are started on `executor()` (co_spawn, TaskSet) or, from a thread
-// that is not one of the runtime's, run to completion with `block_on`.
+// A lane is for work that must not hop threads: everything started on one lane runs on its one
+// thread, so handing an item from one of its tasks to another resumes the receiver on the same
+// thread (no wake-up of a sleeping thread, no lock contention), and I/O objects made on the lane
+// complete there too. Lane threads start on the first `lane()` call. Threads are stopped and
+// joined by `shutdown()` or the destructor. Coroutines are started on `executor()` (co_spawn, TaskSet) or, from a
+// thread that is not one of the runtime's, run to completion with `block_on`.
 //
 // Asio's cancellation signals are not thread-safe: a coroutine that races operations (the
 // awaitable operators, with_timeout, until_cancelled) should run on a strand, so that the
@@ -11,6 +15,7 @@
 // `boost::asio::make_strand(runtime.executor())`.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <exception>
 #include <future>
@@ -23,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -100,8 +106,17 @@ class Runtime {
 
   static std::size_t default_thread_count();
 
+  static constexpr std::size_t kLanes = 2;
+  // The executor of lane `index` (below kLanes), starting its thread on first use. After
+  // shutdown it is the shared executor, whose handlers no longer run.
+  executor_type lane(std::size_t index);
+  // The runtime whose shared io_context `executor` (or a strand over it) runs on; none for an
+  // executor of anything else.
+  static Runtime* of(const boost::asio::any_io_executor& executor);
+
   executor_type executor() noexcept { return io_.get_executor(); }
   boost::asio::io_context& context() noexcept { return io_; }
+  // The threads of the shared io_context, lanes not counted.
   std::size_t thread_count() const noexcept { return thread_count_; }
 
   // Stops the io_context and joins the threads; idempotent. Handlers still queued are not run
@@ -126,16 +141,38 @@ class Runtime {
   using CallList = std::list<std::shared_ptr<detail::BlockOnCall>>;
   CallList::iterator begin_block_on(std::shared_ptr<detail::BlockOnCall> call);
   void end_block_on(CallList::iterator it);
-  void run_thread();
+  void run_thread(boost::asio::io_context& io);
 
-  boost::asio::io_context io_;
+  // An io_context whose pending handlers can be destroyed before any context is: handlers of one
+  // may hold I/O objects of another.
+  struct Context : boost::asio::io_context {
+    using io_context::io_context;
+    void destroy_handlers() { shutdown(); }
+  };
+  struct Lane {
+    Lane() : io(1), work(io.get_executor()) {}
+    Context io;
+    boost::asio::executor_work_guard<executor_type> work;
+    std::thread thread;
+  };
+
+  Context io_;
   boost::asio::executor_work_guard<executor_type> work_;
   std::size_t thread_count_;
   std::vector<std::thread> threads_;
-  mutable std::mutex mutex_;  // guards calls_ and shut_down_
+  mutable std::mutex mutex_;  // guards calls_, lanes_ and shut_down_
+  std::array<std::unique_ptr<Lane>, kLanes> lanes_;
   CallList calls_;
   bool shut_down_ = false;
 };
+
+// One lane per direction of a packet path, of the runtime `executor` belongs to; for an executor of
+// anything else, that executor for both (its tasks then run on strands of it).
+struct DirectionLanes {
+  boost::asio::any_io_executor outbound;
+  boost::asio::any_io_executor inbound;
+};
+DirectionLanes direction_lanes(const boost::asio::any_io_executor& executor);
 
 template <typename T>
 T Runtime::block_on(boost::asio::awaitable<T> task) {

@@ -246,6 +246,10 @@ class TaskSet {
 
   // Starts `task` as a member on a new strand of the set's executor.
   TaskId spawn(boost::asio::awaitable<T> task) { return state_->spawn(executor_, std::move(task)); }
+  // Starts `task` as a member on a new strand of `executor`.
+  TaskId spawn(const boost::asio::any_io_executor& executor, boost::asio::awaitable<T> task) {
+    return state_->spawn(executor, std::move(task));
+  }
 
   // Waits for the next member to finish and returns its outcome; outcomes of members that
   // finished earlier come first, in finishing order. Returns nullopt at once when the set

@@ -33,8 +33,15 @@ void set_initial_connection_status(AgentConfig& config) {
 }
 
 // The configured MTU, else the default. Below the least every IPv4 link must carry, no packet
-// (and no ICMP reply quoting one) could pass, so such a value falls back to the default.
+// (and no ICMP reply quoting one) could pass, so such a value falls back to the default; the
+// default is also the most one overlay message carries, so a larger value is clamped to it.
 std::uint16_t packet_mtu(std::optional<std::uint16_t> configured) {
+  const std::uint16_t most = AgentConfig::default_mtu();
+  if (configured && *configured > most) {
+    VLOG_WARN(lg(), "Configured MTU {} is above the {} bytes one overlay message carries; using {}", *configured, most,
+              most);
+    return most;
+  }
   if (configured && *configured < kMinIpv4Mtu) {
     VLOG_WARN(lg(), "Configured MTU {} is below the IPv4 minimum of {} bytes; using the default MTU", *configured,
               kMinIpv4Mtu);
@@ -93,7 +100,10 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
   if (!node_opts) {
     co_return error::Error(error::Kind::ConfigParse, "Invalid node options: " + p2p::node::display(node_opts.error()));
   }
-  auto bound = co_await valdori::node::Node::bind(executor, std::move(*node_opts));
+  // The node's readers dispatch on the inbound lane, where the inbound queue's consumers write the
+  // tunnel; the tunnel readers, the outbound queue's consumers and their sends share the other.
+  util::DirectionLanes lanes = util::direction_lanes(executor);
+  auto bound = co_await valdori::node::Node::bind(executor, std::move(*node_opts), lanes.inbound);
   if (!bound) co_return error::Error(error::Kind::Node, p2p::node::error::display(bound.error()));
   auto node = std::make_shared<valdori::node::Node>(std::move(*bound));
 
@@ -106,7 +116,7 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
   co_return std::make_shared<AgentInner>(token, std::move(node), std::move(inbound), std::move(shared_platform),
                                          dns_disabled ? nullptr : std::make_unique<dns::AgentDns>(),
                                          std::move(outbound), std::move(config_path), config.identity, mtu, executor,
-                                         std::move(state_config));
+                                         std::move(lanes), std::move(state_config));
 }
 
 }  // namespace valdori::agent

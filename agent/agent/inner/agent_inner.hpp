@@ -23,6 +23,7 @@
 #include "p2p_core/identity/identity.hpp"
 #include "platform/tun/tun_device.hpp"
 #include "util/runtime/cancellation_token.hpp"
+#include "util/runtime/runtime.hpp"
 #include "util/runtime/rw_lock.hpp"
 #include "util/url/url.hpp"
 
@@ -65,6 +66,7 @@ class AgentInner {
   p2p::Identity identity;
   std::uint16_t mtu;                      // of the packet path
   boost::asio::any_io_executor executor;  // the runtime the agent's tasks run on
+  util::DirectionLanes lanes;             // the packet path's threads: one per direction
 
   util::RwLock state_lock;
   State state;  // guarded by state_lock
@@ -73,7 +75,7 @@ class AgentInner {
              std::shared_ptr<InboundQueue> inbound_queue, std::shared_ptr<const PlatformDependent> platform_dependent,
              std::unique_ptr<dns::AgentDns> agent_dns, std::shared_ptr<OutboundQueue> outbound_queue,
              std::filesystem::path path, p2p::Identity id, std::uint16_t packet_mtu,
-             boost::asio::any_io_executor runtime, AgentConfig config)
+             boost::asio::any_io_executor runtime, util::DirectionLanes direction_lanes, AgentConfig config)
       : token(std::move(agent_token)),
         node(std::move(bound_node)),
         inbound(std::move(inbound_queue)),
@@ -87,6 +89,7 @@ class AgentInner {
         identity(std::move(id)),
         mtu(packet_mtu),
         executor(std::move(runtime)),
+        lanes(std::move(direction_lanes)),
         state(std::move(config)) {}
 
   // Everything Agent::start makes before it starts tasks: reads the environment options, binds

@@ -96,6 +96,15 @@ class PacketQueue {
     co_return std::move(item);
   }
 
+  // The next item if one is stored (or a producer is waiting), without waiting.
+  std::optional<T> try_pop() {
+    std::optional<T> item;
+    channel_.try_receive([&](boost::system::error_code ec, T value) {
+      if (!ec) item.emplace(std::move(value));
+    });
+    return item;
+  }
+
   // Refuses every later push and drops the stored items; waiting and later pops fail.
   void close() { channel_.close(); }
 

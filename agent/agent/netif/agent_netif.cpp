@@ -1,5 +1,6 @@
 #include "agent/agent/netif/agent_netif.hpp"
 
+#include <boost/asio/error.hpp>
 #include <boost/system/errc.hpp>
 #include <string>
 
@@ -33,7 +34,8 @@ boost::asio::awaitable<boost::system::result<void>> AgentNetif::send(std::span<c
   // The snapshot keeps the device alive until the write has finished.
   const std::shared_ptr<const TunnelSlot> slot = slot_.load();
   if (!slot->device) co_return no_tun_device_error();
-  auto written = co_await slot->device->send(packet);
+  auto written = slot->device->try_send(packet);
+  if (!written && written.error() == boost::asio::error::would_block) written = co_await slot->device->send(packet);
   co_return written;
 }
 

@@ -3,6 +3,9 @@
 // the desired-state application publishes a new one whole.
 #pragma once
 
+#include <algorithm>
+#include <vector>
+
 #include <boost/asio/awaitable.hpp>
 #include <boost/system/result.hpp>
 #include <cstdint>
@@ -12,24 +15,31 @@
 
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
 #include "platform/tun/tun_device.hpp"
+#include "util/net/ipv4_net.hpp"
 #include "util/runtime/cancellation_token.hpp"
 
 namespace valdori::agent::netif {
 
 struct TunnelSlot {
-  std::shared_ptr<platform::TunDevice> device;   // the device handed over at start, or none
-  std::optional<util::CancellationToken> token;  // set once the tunnel tasks were started
+  std::shared_ptr<platform::TunDevice> device;     // the device handed over at start, or none
+  std::optional<util::CancellationToken> token;    // set once the tunnel tasks were started
+  std::vector<util::net::Ipv4Addr> own_addresses;  // this node's addresses in its networks
+
+  bool is_own_address(util::net::Ipv4Addr address) const {
+    return std::find(own_addresses.begin(), own_addresses.end(), address) != own_addresses.end();
+  }
 };
 
 class AgentNetif {
  public:
-  explicit AgentNetif(std::shared_ptr<platform::TunDevice> device) : slot_(TunnelSlot{std::move(device), {}}) {}
+  explicit AgentNetif(std::shared_ptr<platform::TunDevice> device) : slot_(TunnelSlot{std::move(device), {}, {}}) {}
 
   std::shared_ptr<const TunnelSlot> slot() const { return slot_.load(); }
   void store_slot(TunnelSlot slot) { slot_.store(std::move(slot)); }
 
-  // Writes one packet to the device. Without a device it fails at once with a not-connected
-  // error whose text is "TUN device is None".
+  // Writes one packet to the device: at once on the calling thread when the device takes it,
+  // else once it can. Without a device it fails at once with a not-connected error whose text is
+  // "TUN device is None".
   boost::asio::awaitable<boost::system::result<void>> send(std::span<const std::uint8_t> packet) const;
 
  private:

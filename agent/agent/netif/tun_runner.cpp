@@ -1,5 +1,7 @@
 #include "agent/agent/netif/tun_runner.hpp"
 
+#include <exception>
+
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/agent/netif/tun_to_overlay.hpp"
 #include "util/log/log.hpp"
@@ -26,7 +28,14 @@ spdlog::logger& supervisor_logger() {
 asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                      util::CancellationToken token) {
   if (!device) co_return;
-  const RunnerResult ran = co_await tun_runner(inner, std::move(device), std::move(token));
+  RunnerResult ran = boost::system::in_place_value;
+  try {
+    ran = co_await tun_runner(inner, std::move(device), std::move(token));
+  } catch (const std::exception& e) {
+    ran = RunnerResult(boost::system::in_place_error, e.what());
+  } catch (...) {
+    ran = RunnerResult(boost::system::in_place_error, "unknown exception");
+  }
   if (ran) {
     VLOG_TRACE(supervisor_logger(), "TUN runner finished");
   } else {
@@ -38,9 +47,13 @@ asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::sha
 asio::awaitable<RunnerResult> tun_runner(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                          util::CancellationToken token) {
   const std::int32_t count = tun_threads();
+  // The workers read the device as an I/O object of the outbound lane, so that a read completes
+  // on the thread that queues the packet and sends it.
+  auto on_lane = device->on_executor(inner->lanes.outbound);
+  if (!on_lane) co_return RunnerResult(boost::system::in_place_error, "TUN device: " + on_lane.error().message());
   // Leaving the runner destroys the set, which aborts the workers still running.
-  util::TaskSet<void> tasks(inner->executor);
-  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, device, token, i, count));
+  util::TaskSet<void> tasks(inner->lanes.outbound);
+  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, *on_lane, token, i, count));
   // The workers end through the token; one that breaks down ends the whole tunnel direction.
   while (const auto outcome = co_await tasks.join_next()) {
     if (!outcome->returned()) {

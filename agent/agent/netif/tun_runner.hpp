@@ -17,12 +17,14 @@ class AgentInner;
 namespace valdori::agent::netif {
 
 // Runs the tunnel runner over `device` until `token` is cancelled; without a device it ends at
-// once. A failed runner cancels the agent token. Spawned detached, once per agent.
+// once. A runner that fails or throws is logged ("TUN runner failed: ") and cancels the agent
+// token. Started once per agent.
 boost::asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner,
                                             std::shared_ptr<platform::TunDevice> device, util::CancellationToken token);
 
-// VALDORI_TUN_THREADS tunnel-to-overlay tasks over `device`. Succeeds once they have all ended
-// through `token`; fails with "TUN task failed: " and the description when one ends abnormally.
+// VALDORI_TUN_THREADS tunnel-to-overlay tasks over `device`, on the outbound lane. Succeeds once
+// they have all ended through `token`; fails with "TUN task failed: " and the description when
+// one ends abnormally (a device gone for good among them).
 boost::asio::awaitable<boost::system::result<void, std::string>> tun_runner(std::shared_ptr<AgentInner> inner,
                                                                             std::shared_ptr<platform::TunDevice> device,
                                                                             util::CancellationToken token);

@@ -1,20 +1,46 @@
+// The outbound packet path, from an application on this device to a peer:
+//   1. tunnel read: a worker reads one packet from the tunnel (this file, read_packets; the
+//      device is platform/tun/tun_device.cpp);
+//   2. firewall: the transmit trie names the peer for destination and source (this file,
+//      forward; agent/agent/firewall/tries.hpp);
+//   3. queue: the packet and the peer's send handle go into the outbound queue
+//      (agent/agent/inner/packet_queue.hpp);
+//   4. arm: a queue-to-overlay worker builds the message in a pooled buffer and seals it in place
+//      (agent/agent/overlay_side/queue_to_overlay.cpp, overlay_node/node/send.cpp);
+//   5. send: over the peer's direct path, else relayed (overlay_node/node/send.cpp).
+// Every step runs on the runtime's outbound lane, so a packet never changes threads on its way.
 #include "agent/agent/netif/tun_to_overlay.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "agent/agent/firewall/tries.hpp"
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/agent/inner/control_packet.hpp"
+#include "agent/agent/overlay_side/icmp_fragmentation_needed.hpp"
 #include "agent/packet/ipv4_header.hpp"
 #include "agent/packet/udp_header.hpp"
 #include "util/log/log.hpp"
+#include "util/mem/buffer_pool.hpp"
 #include "util/runtime/race.hpp"
 #include "util/system/env.hpp"
+
+// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
+// positive: Asio's awaitable frames allocate and free through their own operators).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 
 namespace valdori::agent::netif {
 namespace {
@@ -22,8 +48,17 @@ namespace {
 namespace asio = boost::asio;
 using packet::Ipv4Header;
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::int32_t kDefaultTunThreads = 3;
 constexpr std::uint16_t kDnsPort = 53;
+// A failed read is retried after a pause that doubles from the first to the last; a device that
+// fails this long, or whose failure says it is gone, is given up.
+constexpr std::chrono::milliseconds kFirstRetryPause{10};
+constexpr std::chrono::milliseconds kLastRetryPause{1000};
+constexpr std::chrono::seconds kGiveUpAfter{30};
+// Packets a worker reads in a row before it lets the queue's consumers run.
+constexpr std::size_t kBurst = 32;
 
 spdlog::logger& lg() {
   static spdlog::logger& logger = log::logger("valdori_agent::agent::netif");
@@ -74,8 +109,7 @@ bool forward(const AgentInner& inner, std::span<const std::uint8_t> packet, cons
                        header.source.to_string(), header.destination.to_string());
     return true;
   }
-  const auto refused =
-      inner.outbound->try_push(OutboundItem{std::vector<std::uint8_t>(packet.begin(), packet.end()), *match.value});
+  const auto refused = inner.outbound->try_push(OutboundItem{util::mem::take_buffer(packet), *match.value});
   if (refused) {
     VLOG_AT_FIELDS_LIMITED(lg(), log::Level::warn,
                            (log::Fields{{"src", header.source.to_string()},
@@ -102,26 +136,85 @@ void log_reflection(const Ipv4Header& header, const boost::system::result<void>&
   }
 }
 
+// The failures of one worker's reads since its last good one.
+class ReadFailures {
+ public:
+  // The pause before the next read, or none when the device is gone for good.
+  std::optional<std::chrono::milliseconds> next(const boost::system::error_code& error, Clock::time_point now) {
+    if (error == boost::system::errc::bad_file_descriptor || error == boost::system::errc::no_such_device ||
+        error == asio::error::eof)
+      return std::nullopt;
+    if (!first_) first_ = now;
+    if (now - *first_ >= kGiveUpAfter) return std::nullopt;
+    const auto pause = pause_;
+    pause_ = std::min(pause_ * 2, kLastRetryPause);
+    return pause;
+  }
+  void clear() {
+    first_.reset();
+    pause_ = kFirstRetryPause;
+  }
+
+ private:
+  std::optional<Clock::time_point> first_;
+  std::chrono::milliseconds pause_ = kFirstRetryPause;
+};
+
+// Counts the packets dropped for their size and logs them at most once a second.
+// TODO(lead): fold into the per-call-site limiter of util/log once it lands.
+
+// Tells the application that sent a packet above the MTU which size passes, so that it lowers
+// its path MTU; the packet itself is dropped.
+void answer_oversized(platform::TunDevice& device, std::span<const std::uint8_t> packet, std::size_t mtu) {
+  VLOG_WARN_LIMITED(lg(), "Dropping packet from TUN device: longer than the MTU of {} bytes", mtu);
+  const auto header = packet::parse_ipv4_header(packet);
+  if (!header) return;
+  const auto reply = create_icmp_fragmentation_needed(packet, *header, static_cast<std::uint16_t>(mtu));
+  if (const auto written = device.try_send(reply); !written) {
+    VLOG_DEBUG(lg(), "Failed to send ICMP Fragmentation Needed to TUN device: {}", written.error().message());
+  }
+}
+
 asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                    util::CancellationToken token, std::int32_t index, std::int32_t count) {
   VLOG_TRACE(lg(), "tun -> Valdori packet processing task started ({}/{}).", index + 1, count);
   const std::size_t mtu = inner->mtu;
   // One byte more than a packet may have, so that a longer one shows instead of arriving cut.
   std::vector<std::uint8_t> buffer(mtu + 1);
+  ReadFailures failures;
+  std::size_t burst = 0;  // packets read without waiting
   for (;;) {
-    const auto read = co_await device->recv(buffer);
+    // Read what is waiting without a pause, so that the queue's consumers see the burst at once
+    // and can send it in runs; give them the thread at the latest after a burst's worth.
+    auto read = burst < kBurst
+                    ? device->try_recv(buffer)
+                    : boost::system::result<std::size_t>(boost::system::error_code(asio::error::would_block));
+    if (!read && read.error() == asio::error::would_block) {
+      burst = 0;
+      read = co_await device->recv(buffer);
+    }
+    ++burst;
     if (token.is_cancelled()) co_return;
     if (!read) {
       if (read.error() == asio::error::operation_aborted) co_return;  // the worker is being torn down
-      VLOG_ERROR(lg(), "Failed to receive packet from TUN device. Cancel token: {}", read.error().message());
-      token.cancel();
-      co_return;
-    }
-    if (*read > mtu) {
-      VLOG_WARN_LIMITED(lg(), "Dropping packet from TUN device: longer than the MTU of {} bytes", mtu);
+      const auto pause = failures.next(read.error(), Clock::now());
+      if (!pause) {
+        // The worker fails, and with it the runner: the supervisor then stops the agent.
+        VLOG_ERROR(lg(), "Failed to receive packet from TUN device. Cancel token: {}", read.error().message());
+        throw boost::system::system_error(read.error());
+      }
+      VLOG_ERROR(lg(), "Failed to receive packet from TUN device: {}. Retrying in {} ms", read.error().message(),
+                 pause->count());
+      asio::steady_timer timer(co_await asio::this_coro::executor, *pause);
+      co_await timer.async_wait(asio::use_awaitable);
       continue;
     }
+    failures.clear();
     const std::span<const std::uint8_t> packet(buffer.data(), *read);
+    if (packet.size() > mtu) {
+      answer_oversized(*device, packet, mtu);
+      continue;
+    }
     const auto header = packet::parse_ipv4_header(packet);
     if (!header) continue;  // not IPv4, or cut short: nothing any peer could take
     VLOG_AT_FIELDS(lg(), log::Level::trace,
@@ -138,6 +231,13 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
       continue;
     }
     if (header->source == header->destination) {
+      // Only what this node sends to itself comes back; anything else would circle between the
+      // tunnel and a host that forwards it.
+      if (!inner->netif.slot()->is_own_address(header->destination)) {
+        PACKET_LOG(log::Level::debug, *header, "Dropping packet from TUN device with source equal to destination: {}",
+                   header->destination.to_string());
+        continue;
+      }
       PACKET_LOG(log::Level::trace, *header, "Loopback packet detected: {} -> {}, sending directly back to TUN device",
                  header->source.to_string(), header->destination.to_string());
       const auto written = co_await device->send(packet);
@@ -166,7 +266,7 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
 
 }  // namespace
 
-std::int32_t tun_threads() { return util::system::get_task_count("TUN_THREADS", kDefaultTunThreads); }
+std::int32_t tun_threads() { return util::system::get_env<std::int32_t>("TUN_THREADS", kDefaultTunThreads); }
 
 asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                      util::CancellationToken token, std::int32_t index, std::int32_t count) {

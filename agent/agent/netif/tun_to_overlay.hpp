@@ -1,6 +1,6 @@
 // The tunnel-to-overlay workers: they read the packets applications send into the tunnel and
 // queue each for the peer the transmit trie names, answer DNS queries to the agent's responder,
-// and reflect packets addressed to their own source.
+// and reflect packets this node sends to one of its own addresses.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,8 @@ namespace valdori::agent::netif {
 std::int32_t tun_threads();
 
 // Worker `index` of `count` reading `device`, until `token` (the tunnel token) is cancelled. A
-// failed read cancels `token`, which stops every worker of the tunnel for good.
+// failed read is logged and retried after a growing pause; when the device is gone for good
+// (EBADF, ENODEV, end of file, or failures for 30 seconds) the worker fails.
 boost::asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner,
                                             std::shared_ptr<platform::TunDevice> device, util::CancellationToken token,
                                             std::int32_t index, std::int32_t count);

@@ -55,8 +55,10 @@ asio::awaitable<void> AgentInner::node_runner(std::shared_ptr<AgentInner> inner,
 
   util::TaskSet<void> tasks(inner->executor);
   tasks.spawn(watch_node(token, inner->node));
-  for (std::int32_t i = 0; i < writers; ++i) tasks.spawn(overlay_to_tun(inbound, inner, token, i, writers));
-  for (std::int32_t i = 0; i < senders; ++i) tasks.spawn(queue_to_overlay(outbound, token, i, senders));
+  for (std::int32_t i = 0; i < writers; ++i)
+    tasks.spawn(inner->lanes.inbound, overlay_to_tun(inbound, inner, token, i, writers));
+  for (std::int32_t i = 0; i < senders; ++i)
+    tasks.spawn(inner->lanes.outbound, queue_to_overlay(outbound, token, i, senders));
   co_await supervise(tasks, token);
 }
 

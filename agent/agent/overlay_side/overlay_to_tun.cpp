@@ -1,3 +1,12 @@
+// The inbound packet path, from a peer to an application on this device:
+//   1. receive: a node reader takes a datagram off a UDP socket (overlay_node/node/udp.cpp);
+//   2. disarm: the node dispatches the message, opens it in place and hands the payload to its
+//      sink, which queues it (overlay_node/node/dispatch.cpp, agent/agent/inner/channel_sink.cpp);
+//   3. firewall: an overlay-to-tunnel worker checks the size and the receive trie (this file,
+//      may_enter_tunnel; agent/agent/firewall/tries.hpp);
+//   4. write: the packet goes into the tunnel (this file, forward_inbound;
+//      agent/agent/netif/agent_netif.cpp).
+// Every step runs on the runtime's inbound lane, so a packet never changes threads on its way.
 #include "agent/agent/overlay_side/overlay_to_tun.hpp"
 
 #include <span>
@@ -10,7 +19,14 @@
 #include "agent/agent/overlay_side/node_logger.hpp"
 #include "agent/agent/overlay_side/queue_receive.hpp"
 #include "overlay_node/node/send.hpp"
+#include "util/mem/buffer_pool.hpp"
 #include "util/runtime/race.hpp"
+
+// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
+// positive: Asio's awaitable frames allocate and free through their own operators).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 
 namespace valdori::agent {
 namespace {
@@ -147,6 +163,7 @@ asio::awaitable<void> forward_inbound(std::shared_ptr<InboundQueue> queue, std::
       const auto written = co_await inner->netif.send(payload);
       log_delivery(sender, *header, written);
     }
+    util::mem::recycle_buffer(std::move(item->payload));
     if (token.is_cancelled()) co_return;
   }
 }

@@ -32,7 +32,9 @@ TEST(AgentCreate, FixesTheMtu) {
       {"false", std::nullopt, 1121},
       {"False", std::nullopt, 1073},  // not a boolean: the default, armed
       {"0", std::nullopt, 1073},
-      {"false", 1400, 1400},
+      {"false", 1121, 1121},
+      {"false", 1400, 1121},  // above what one message carries: clamped
+      {std::nullopt, 1074, 1073},
       {std::nullopt, 68, 68},
       {std::nullopt, 67, 1073},  // below the IPv4 minimum: the default
       {"false", 0, 1121},

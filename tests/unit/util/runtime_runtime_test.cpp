@@ -10,6 +10,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
 
 #include "tests/unit/util/runtime_support.hpp"
 #include "util/runtime/cancellation_token.hpp"
@@ -88,6 +89,25 @@ TEST(Runtime, ShutdownReleasesABlockedCaller) {
   EXPECT_FALSE(never.is_cancelled());
   never.cancel();  // completing a dropped wait is harmless
   EXPECT_EQ(never.pending_waits(), 0u);
+}
+
+TEST(Runtime, EachLaneRunsOnOneThreadOfItsOwn) {
+  Runtime rt(2);
+  const auto thread_of = [](const asio::any_io_executor& executor) {
+    std::promise<std::thread::id> ran;
+    asio::post(executor, [&] { ran.set_value(std::this_thread::get_id()); });
+    return ran.get_future().get();
+  };
+  const DirectionLanes lanes = direction_lanes(asio::make_strand(rt.executor()));
+  const auto outbound = thread_of(lanes.outbound);
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(thread_of(lanes.outbound), outbound);
+  EXPECT_NE(thread_of(lanes.inbound), outbound);
+  EXPECT_EQ(Runtime::of(rt.executor()), &rt);
+
+  // Any other executor serves both directions itself.
+  asio::io_context plain;
+  EXPECT_EQ(Runtime::of(plain.get_executor()), nullptr);
+  EXPECT_TRUE(direction_lanes(plain.get_executor()).inbound == asio::any_io_executor(plain.get_executor()));
 }
 
 TEST(Runtime, KeepsRunningAfterAHandlerThrows) {
