@@ -17,6 +17,9 @@
 #include <utility>
 #include <vector>
 
+// Before ldns, whose C headers define true and false as macros that spdlog's headers trip over.
+#include "util/log/log.hpp"
+
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 
