@@ -35,7 +35,9 @@ class RelayThenDirect : public NodeTest, public ::testing::WithParamInterface<bo
 
 TEST_P(RelayThenDirect, TrafficGoesDirectOnceTheSuperPeerHasIntroducedTheNodes) {
   LogCapture capture;
-  start_super_peer();
+  auto options = default_super_peer_options();
+  options.arm_messages = GetParam();  // a super peer serves unarmed nodes only when told to
+  start_super_peer(options);
   const NodeSetup setup{.arm_messages = GetParam()};
   const auto id_a = test_identity();
   const auto id_b = test_identity();
@@ -78,7 +80,9 @@ TEST_P(RelayThenDirect, TrafficGoesDirectOnceTheSuperPeerHasIntroducedTheNodes) 
 }
 
 TEST_P(RelayThenDirect, AShortHeaderMessageOfTheMaximumLengthPassesAndOneByteMoreIsRefused) {
-  start_super_peer();
+  auto options = default_super_peer_options();
+  options.arm_messages = GetParam();  // a super peer serves unarmed nodes only when told to
+  start_super_peer(options);
   const NodeSetup setup{.arm_messages = GetParam()};
   const auto id_a = test_identity();
   const auto id_b = test_identity();

@@ -92,14 +92,14 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   const auto datagrams = received(remote);
   ASSERT_EQ(datagrams.size(), 1u);
   ASSERT_EQ(writer->frames().size(), 1u);
-  EXPECT_EQ(writer->frames().front(), datagrams.front());
+  EXPECT_NE(writer->frames().front(), datagrams.front());  // each HELLO with a time of its own
 
   Bytes hello = datagrams.front();
   auto parsed = must(p2p::message::LongHeader::parse(hello));
   EXPECT_EQ(parsed.header.recipient(), super_id().pk());
   const auto body =
       must(p2p::message::HelloSuperPeerMessage::parse(parsed.body, parsed.header, key_from_node(super_id())));
-  EXPECT_EQ(body.time(), now.load());
+  EXPECT_GE(body.time(), now.load());
   EXPECT_EQ(std::vector(body.endpoints().begin(), body.endpoints().end()), std::vector{addr("192.0.2.1", 4000)});
   EXPECT_EQ(udp_path()->inner()->hello, std::optional<std::uint64_t>(now));
   EXPECT_TRUE(logs.has_containing(Level::trace, "UDP send successful"));
