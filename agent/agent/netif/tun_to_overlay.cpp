@@ -266,7 +266,7 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
 
 }  // namespace
 
-std::int32_t tun_threads() { return util::system::get_env<std::int32_t>("TUN_THREADS", kDefaultTunThreads); }
+std::int32_t tun_threads() { return util::system::get_task_count("TUN_THREADS", kDefaultTunThreads); }
 
 asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                      util::CancellationToken token, std::int32_t index, std::int32_t count) {
