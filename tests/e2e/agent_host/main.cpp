@@ -4,6 +4,8 @@
 //   valdori-e2e-host [--log-level LEVEL] prepare CONFIG SUPER_PEER_URL NETWORK_URL [MTU]
 //     Loads the agent configuration CONFIG, or generates a new identity into it, sets the super
 //     peer, joins the network and, when given, the MTU, saves it and prints the node's public key.
+//     With VALDORI_E2E_CONTROLLER_URL and VALDORI_E2E_CONTROLLER_SECRET set, the configuration's
+//     controller section gets that URL and shared secret.
 //
 //   valdori-e2e-host [--log-level LEVEL] run CONFIG TUN_NAME NETNS DNS_FILE
 //     Creates the TUN interface TUN_NAME with the agent's MTU, moves it into the network
@@ -13,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -56,6 +59,15 @@ int prepare(const Args& args) {
   network::Network network;
   network.config_url = args[2];
   config->networks.insert_or_assign(*url, std::move(network));
+
+  const char* controller_url = std::getenv("VALDORI_E2E_CONTROLLER_URL");
+  const char* controller_secret = std::getenv("VALDORI_E2E_CONTROLLER_SECRET");
+  if (controller_url != nullptr && controller_secret != nullptr) {
+    agent::ControllerConfig controller;
+    controller.url = controller_url;
+    controller.shared_secret = controller_secret;
+    config->controller = std::move(controller);
+  }
 
   if (args.size() == 4) {
     auto mtu = util::system::parse_option<std::uint16_t>(args[3]);
