@@ -11,6 +11,15 @@
 #include "util/text/utf8.hpp"
 #include "util/url/mask_url.hpp"
 
+// GCC 12 takes the coroutine frames here for mismatched new/delete pairs and the results they
+// carry for uninitialised reads (false positives: Asio's frames allocate and free through their
+// own operators; every result is constructed before it is read).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace valdori::controller {
 namespace {
 
@@ -138,3 +147,7 @@ asio::awaitable<Result<void>> ControllerClient::upload_metrics(std::string metri
 }
 
 }  // namespace valdori::controller
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
