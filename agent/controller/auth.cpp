@@ -13,7 +13,7 @@ namespace valdori::controller::auth {
 namespace {
 
 std::string endpoint(std::string_view base, std::string_view path) {
-  if (auto url = boost::urls::parse_absolute_uri(base)) {
+  if (auto url = boost::urls::parse_uri(base)) {
     boost::urls::url joined;
     if (boost::urls::resolve(*url, *boost::urls::parse_relative_ref(path), joined)) return std::string(joined.buffer());
   }

@@ -90,6 +90,9 @@ asio::awaitable<Result<std::string>> ControllerClient::request(std::string_view 
   }
 
   auto response = co_await http_->send(*url, std::move(request), time_limit_);
+  if (!response && response.error().stage == http::Stage::Body) {
+    co_return Error(Kind::BodyRead, "Failed to collect response body: " + response.error().message);
+  }
   if (!response) co_return Error(Kind::RequestFailed, "HTTP request failed: " + response.error().message);
   auto text = co_await (*response)->read_body();
   if (!text) co_return Error(Kind::BodyRead, "Failed to collect response body: " + text.error().message);

@@ -67,6 +67,8 @@ ssl::context make_tls_context(const ClientOptions& options) {
   return context;
 }
 
+std::string body_limit_text() { return fmt::format("the body exceeds the limit of {} bytes", kBodyLimit); }
+
 HttpError request_failed(std::string_view step, const error_code& ec) {
   return {Stage::Request, fmt::format("{}: {}", step, ec.message())};
 }
@@ -133,6 +135,8 @@ class Exchange final : public Response {
     } else {
       co_await bhttp::async_read_header(tcp(), buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
     }
+    // A body announced above the cap fails as a body would.
+    if (ec == bhttp::error::body_limit) co_return HttpError{Stage::Body, body_limit_text()};
     if (ec) co_return request_failed("response head", ec);
     co_return boost::system::result<void, HttpError>{};
   }
@@ -156,9 +160,7 @@ class Exchange final : public Response {
       }
     }
     if (ec) {
-      const std::string message = ec == bhttp::error::body_limit
-                                      ? fmt::format("the body exceeds the limit of {} bytes", kBodyLimit)
-                                      : ec.message();
+      const std::string message = ec == bhttp::error::body_limit ? body_limit_text() : ec.message();
       co_return HttpError{Stage::Body, message};
     }
     co_return std::move(parser_.get().body());

@@ -40,6 +40,7 @@ boost::system::result<std::string, Error> follow_location(std::string_view curre
   if (auto ok = boost::urls::resolve(base->view(), *reference, resolved); !ok) {
     return Error(Kind::UrlParse, ok.error().message());
   }
+  resolved.remove_fragment();
   auto normal = util::Url::parse(resolved.buffer());
   if (!normal) return Error(Kind::UrlParse, normal.error().message);
   return std::string(normal->as_string());

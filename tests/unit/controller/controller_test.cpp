@@ -36,7 +36,6 @@ TEST(ControllerError, StatusTexts) {
       {404, "Not found (404)"},
       {418, "Server returned error status 418 I'm a teapot"},
       {500, "Internal server error (500)"},
-      {599, "Server returned error status 599"},
   };
   for (const auto& [status, text] : cases) EXPECT_EQ(error::Error::from_status(status).to_string(), text);
 }
@@ -48,7 +47,6 @@ TEST(ControllerReply, DocumentOrNestedParseError) {
   ASSERT_TRUE(listed);
   ASSERT_EQ(listed->network.size(), 2u);
   EXPECT_TRUE(listed->network[0].id && !listed->network[1].id);
-  EXPECT_TRUE(decode_toml_reply("").value().network.empty());
 
   const auto broken = decode_toml_reply("network = [");
   ASSERT_FALSE(broken);
