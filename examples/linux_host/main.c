@@ -4,7 +4,9 @@
  *
  *   valdori-linux-host [--log-level LEVEL] prepare CONFIG SUPER_PEER_URL NETWORK_URL [MTU]
  *     Loads the agent configuration CONFIG, or generates a new identity into it, sets the super
- *     peer and, when given, the MTU, joins the network and prints the node's public key.
+ *     peer and, when given, the MTU, joins the network and prints the node's public key. With
+ *     VALDORI_E2E_CONTROLLER_URL and VALDORI_E2E_CONTROLLER_SECRET set, the configuration also gets
+ *     a controller section with that URL and shared secret (on a configuration without one).
  *
  *   valdori-linux-host [--log-level LEVEL] run CONFIG TUN_NAME NETNS DNS_FILE
  *     Creates the TUN interface TUN_NAME with the agent's MTU, moves it into the network
@@ -80,6 +82,20 @@ static int set_top_level_keys(const char* path, const char* super_peer_url, cons
   return 0;
 }
 
+/* The controller section, from the environment when both variables are set: a table appended to
+ * the file, which the library reads back when the network is added. */
+static int add_controller(const char* path) {
+  const char* url = getenv("VALDORI_E2E_CONTROLLER_URL");
+  const char* secret = getenv("VALDORI_E2E_CONTROLLER_SECRET");
+  if (url == NULL || secret == NULL) return 0;
+  if (strpbrk(url, "\"\\\n") != NULL || strpbrk(secret, "\"\\\n") != NULL)
+    return fail("the controller URL or secret holds a quote, backslash or line feed", 0);
+  FILE* out = fopen(path, "a");
+  int ok = out != NULL && fprintf(out, "\n[controller]\nurl = \"%s\"\nshared_secret = \"%s\"\n", url, secret) > 0;
+  if (out != NULL && fclose(out) != 0) ok = 0;
+  return ok ? 0 : fail("cannot write the configuration file", 0);
+}
+
 static int prepare(int argc, char** argv) {
   if (argc != 3 && argc != 4) return fail("prepare takes CONFIG SUPER_PEER_URL NETWORK_URL [MTU]", 0);
   const char* path = argv[0];
@@ -95,7 +111,7 @@ static int prepare(int argc, char** argv) {
   valdori_agent_config_free(config);
   if (code != 0) return fail("cannot read the public key", code);
 
-  if (set_top_level_keys(path, argv[1], mtu) != 0) return 1;
+  if (set_top_level_keys(path, argv[1], mtu) != 0 || add_controller(path) != 0) return 1;
   code = valdori_agent_config_network_add(path, argv[2]);
   if (code != 0 && code != VALDORI_AGENT_ERR_NETWORK_EXISTS) return fail("cannot add the network", code);
   for (size_t i = 0; i < sizeof key; ++i) printf("%02x", key[i]);

@@ -1,6 +1,12 @@
 #include "agent/agent/housekeeping/controller_network_list.hpp"
 
+#include <boost/uuid/uuid_io.hpp>
+
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
+#include "agent/controller/client.hpp"
+#include "util/text/debug_optional.hpp"
+#include "util/text/debug_string.hpp"
+#include "util/url/mask_url.hpp"
 
 namespace valdori::agent::housekeeping {
 namespace {
@@ -15,6 +21,63 @@ asio::awaitable<void> record_connection_status(const std::shared_ptr<AgentInner>
 }
 
 }  // namespace
+
+// GCC 12 takes the frame of this coroutine for a mismatched new/delete pair (a false positive:
+// Asio's awaitable frames allocate and free through their own operators).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_controller_networks(
+    std::shared_ptr<AgentInner> inner, std::string secret) {
+  using Failure = error::Error;
+  VLOG_TRACE(housekeeping_logger(), "Starting to fetch controller networks");
+  // The file, not the running state: the host may have pointed it at another controller.
+  auto loaded = AgentConfig::load(inner->config_path);
+  if (!loaded) {
+    VLOG_TRACE(housekeeping_logger(), "Failed to load agent config from: {}: {}",
+               util::text::debug_string(inner->config_path.string()), loaded.error());
+    co_return Failure(error::Kind::ConfigParse, "Failed to load agent config: " + loaded.error().to_string());
+  }
+  const std::string base_url =
+      loaded->controller ? loaded->controller->url_or_default() : ControllerConfig{}.url_or_default();
+  VLOG_TRACE(housekeeping_logger(), "Found shared_secret, controller URL: {}", util::mask_url(base_url));
+  VLOG_TRACE(housekeeping_logger(), "Creating controller client with HMAC authentication");
+  const controller::ControllerClient client(inner->http, base_url, controller::Hmac{std::move(secret)},
+                                            inner->identity.pk(), inner->limits.controller_request);
+  VLOG_TRACE(housekeeping_logger(), "Controller client created, requesting networks config");
+  auto document = co_await client.get_networks_config_toml();
+  // Unlike an empty list, a failed request says nothing about which networks the node is in.
+  if (!document) {
+    VLOG_TRACE(housekeeping_logger(), "Failed to get networks config TOML: {}", document.error());
+    co_return Failure(error::Kind::HttpClient, document.error().to_string());
+  }
+  VLOG_TRACE(housekeeping_logger(), "get_networks_config_toml response: {} networks", document->network.size());
+  ControllerNetworks listed;
+  for (auto& entry : document->network) {
+    if (!entry.id) {
+      VLOG_TRACE(housekeeping_logger(), "Network config missing id");
+      co_return Failure(error::Kind::ConfigParse, "Network config missing id");
+    }
+    auto url = util::Url::parse("controller://" + boost::uuids::to_string(*entry.id));
+    if (!url) {
+      VLOG_TRACE(housekeeping_logger(), "Failed to parse network URL: {}", url.error().message);
+      co_return Failure(error::Kind::ConfigParse, "Failed to parse network URL: " + url.error().message);
+    }
+    VLOG_TRACE(housekeeping_logger(), "Network: {} (subnet: {}) -> {}",
+               util::text::debug_optional(entry.name, [](const std::string& t) { return util::text::debug_string(t); }),
+               entry.network, *url);
+    listed.insert_or_assign(std::move(*url), std::move(entry));
+  }
+  VLOG_TRACE(housekeeping_logger(), "Successfully processed {} controller networks", listed.size());
+  VLOG_TRACE(housekeeping_logger(), "Finished fetching controller networks: {} networks found", listed.size());
+  co_return listed;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 asio::awaitable<std::optional<std::string>> copy_shared_secret(std::shared_ptr<AgentInner> inner) {
   auto guard = co_await inner->state_lock.read();
@@ -33,12 +96,20 @@ asio::awaitable<std::optional<ControllerNetworks>> controller_network_list(std::
     listed.emplace();
     co_return listed;
   }
-  // This build has no controller client, so a configured controller cannot be asked.
-  const error::Error failed(error::Kind::HttpClient,
-                            "fetching the network list from the controller is not available in this build");
-  VLOG_TRACE(housekeeping_logger(), "Failed to get controller networks: {}, continuing with empty list", failed);
-  const ControllerConnectionStatus fetch_failed{ControllerConnectionStatus::Err{failed.to_string()}};
-  co_await record_connection_status(inner, fetch_failed);
+  auto fetched = co_await get_controller_networks(inner, std::move(*secret));
+  if (!fetched) {
+    VLOG_TRACE(housekeeping_logger(), "Failed to get controller networks: {}, continuing with empty list",
+               fetched.error());
+    const ControllerConnectionStatus fetch_failed{ControllerConnectionStatus::Err{fetched.error().to_string()}};
+    co_await record_connection_status(inner, fetch_failed);
+    co_return listed;
+  }
+  const ControllerConnectionStatus outcome{
+      fetched->empty()
+          ? ControllerConnectionStatus{ControllerConnectionStatus::Err{"Failed to fetch networks from controller"}}
+          : ControllerConnectionStatus{ControllerConnectionStatus::Ok{}}};
+  co_await record_connection_status(inner, outcome);
+  listed = std::move(*fetched);
   co_return listed;
 }
 

@@ -13,12 +13,19 @@
 
 namespace valdori::agent::housekeeping {
 
+// The controller's list of this node's networks, each under "controller://" and its id, asked
+// of the controller named in the configuration file (read anew) with a request signed with
+// `secret`. A failed request, an unreadable file or an entry without an id fails the call.
+boost::asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_controller_networks(
+    std::shared_ptr<AgentInner> inner, std::string secret);
+
 // The controller's shared secret as the agent state holds it now.
 boost::asio::awaitable<std::optional<std::string>> copy_shared_secret(std::shared_ptr<AgentInner> inner);
 
 // Without a secret the node is logged out and has no controller networks (an empty list).
-// With one, the list is fetched; when that fails, the status carries the error and the result is
-// empty (nullopt): the list is unknown this pass, which is no reason to leave any network.
+// With one, the list is fetched: the status is Ok, or an error when the list is empty; when the
+// fetch fails, the status carries the error and the result is empty (nullopt): the list is
+// unknown this pass, which is no reason to leave any network.
 boost::asio::awaitable<std::optional<ControllerNetworks>> controller_network_list(std::shared_ptr<AgentInner> inner,
                                                                                   std::optional<std::string> secret);
 

@@ -66,9 +66,9 @@ NetworkHealth after_failed_retrieval(Network& entry, const error::Error& failure
   return {NetworkHealth::RetrieveConfigError{failure.to_string()}};
 }
 
-NetworkHealth after_timeout(Network& entry, const SpanLog& span) {
+NetworkHealth after_timeout(Network& entry, std::chrono::milliseconds limit, const SpanLog& span) {
   const std::string timeout =
-      fmt::format("Timeout of {} ms exceeded while attempting to retrieve network config", kRetrieveTimeout.count());
+      fmt::format("Timeout of {} ms exceeded while attempting to retrieve network config", limit.count());
   span.log(Level::warn, "{}", timeout);
   if (entry.disabled) return disabled_without_document(entry, "Ignoring config timeout for disabled network", span);
   return {NetworkHealth::RetrieveConfigError{timeout}};
@@ -125,11 +125,12 @@ asio::awaitable<void> housekeeping_network(std::shared_ptr<AgentInner> inner, ut
   if (joined == networks.end()) co_return;
 
   const std::string config_url = joined->second.config_url;
-  auto retrieval = util::with_timeout(retrieve_network_config(config_url, *cached, span), kRetrieveTimeout);
+  auto retrieval =
+      util::with_timeout(retrieve_network_config(*inner, config_url, *cached, span), inner->limits.retrieve);
   const auto retrieved = co_await std::move(retrieval);
   Outcome outcome;
   if (!retrieved) {
-    outcome.health = after_timeout(joined->second, span);
+    outcome.health = after_timeout(joined->second, inner->limits.retrieve, span);
   } else if (!*retrieved) {
     outcome.health = after_failed_retrieval(joined->second, retrieved->error(), span);
   } else {

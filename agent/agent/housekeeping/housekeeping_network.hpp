@@ -1,7 +1,6 @@
 // One network's step of a housekeeping pass.
 #pragma once
 
-#include <chrono>
 #include <memory>
 
 #include <boost/asio/awaitable.hpp>
@@ -11,9 +10,6 @@
 #include "util/url/url.hpp"
 
 namespace valdori::agent::housekeeping {
-
-// How long one network's document may take to arrive.
-inline constexpr std::chrono::milliseconds kRetrieveTimeout{5000};
 
 // Under the state write lock: retrieves the network's document, makes it the network's desired
 // state (empty when the network is disabled, with or without a document, or this node is no

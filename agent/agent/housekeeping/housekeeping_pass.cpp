@@ -1,6 +1,7 @@
 // One housekeeping pass: the controller's network list and the connection status, the
 // controller networks brought in line with it, every network retrieved and applied in turn, the
-// host told about changed interface settings, and the clock deviation recorded. Each step takes
+// host told about changed interface settings, the clock deviation recorded, and, with a
+// controller, the metrics uploaded. Each step takes
 // its own state guard and releases it before the next; none is held while a step awaits another
 // that takes the lock itself.
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include "agent/agent/housekeeping/controller_network_sync.hpp"
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
 #include "agent/agent/housekeeping/housekeeping_network.hpp"
+#include "agent/agent/housekeeping/send_metrics.hpp"
 #include "agent/agent/housekeeping/time_deviation.hpp"
 #include "agent/agent/inner/agent_inner.hpp"
 
@@ -53,8 +55,13 @@ asio::awaitable<void> housekeep_networks(const std::shared_ptr<AgentInner>& inne
 }  // namespace
 
 asio::awaitable<void> AgentInner::housekeeping(std::shared_ptr<AgentInner> inner) {
+  std::optional<std::string> ui_version;
+  {
+    auto guard = co_await inner->state_lock.read();
+    ui_version = inner->state.ui_version;
+  }
   auto secret = co_await housekeeping::copy_shared_secret(inner);
-  auto listed = co_await housekeeping::controller_network_list(inner, std::move(secret));
+  auto listed = co_await housekeeping::controller_network_list(inner, secret);
   // An unknown list (a failed fetch) leaves the joined controller networks as they are.
   if (listed) co_await housekeeping::sync_controller_networks(inner, *listed);
   auto cached = std::make_shared<const ControllerNetworks>(listed ? std::move(*listed) : ControllerNetworks{});
@@ -62,6 +69,7 @@ asio::awaitable<void> AgentInner::housekeeping(std::shared_ptr<AgentInner> inner
   return_freed_memory();
   co_await notify_on_network_change(inner);
   co_await housekeeping::check_and_update_time_deviation(inner);
+  if (secret) co_await housekeeping::send_metrics(inner, std::move(*secret), std::move(ui_version));
 }
 
 }  // namespace valdori::agent

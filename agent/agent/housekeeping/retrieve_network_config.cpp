@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "agent/agent/housekeeping/fetch_with_redirects.hpp"
 #include "agent/agent/read_text_file.hpp"
 #include "util/url/mask_url.hpp"
 
@@ -30,32 +31,29 @@ Retrieved from_cache(std::string_view config_url, const ControllerNetworks& cach
   return error::Error(error::Kind::ConfigParse, "Controller network not found in cache: " + util::mask_url(config_url));
 }
 
-Retrieved from_file(std::string_view path, const valdori::node::SpanLog& span) {
-  span.log(Level::trace, "Reading file: {}", path);
-  auto text = read_text_file(std::filesystem::path(path));
+Retrieved checked(boost::system::result<std::string, error::Error> text) {
   if (!text) return text.error();
   auto document = NetworkConfig::try_from(*text);
   if (!document) return error::Error::network(document.error());
   return std::move(*document);
 }
 
-Retrieved from_source(std::string_view config_url, const ControllerNetworks& cached,
-                      const valdori::node::SpanLog& span) {
-  if (config_url.starts_with(kControllerPrefix)) return from_cache(config_url, cached, span);
-  if (config_url.starts_with(kHttpPrefix) || config_url.starts_with(kHttpsPrefix)) {
-    return error::Error(error::Kind::HttpClient, "retrieval over HTTP is not available in this build");
-  }
-  if (config_url.starts_with(kFilePrefix)) return from_file(config_url.substr(kFilePrefix.size()), span);
-  return error::Error(error::Kind::ConfigParse, "Unsupported URL scheme: " + util::mask_url(config_url));
-}
-
 }  // namespace
 
-asio::awaitable<Retrieved> retrieve_network_config(std::string_view config_url, const ControllerNetworks& cached,
+asio::awaitable<Retrieved> retrieve_network_config(const AgentInner& inner, std::string_view config_url,
+                                                   const ControllerNetworks& cached,
                                                    const valdori::node::SpanLog& span) {
   span.log(Level::trace, "Retrieving network config from: {}", util::mask_url(config_url));
-  Retrieved retrieved = from_source(config_url, cached, span);
-  co_return retrieved;
+  if (config_url.starts_with(kControllerPrefix)) co_return from_cache(config_url, cached, span);
+  if (config_url.starts_with(kHttpPrefix) || config_url.starts_with(kHttpsPrefix)) {
+    co_return checked(co_await fetch_with_redirects(*inner.http, inner.identity.pk(), config_url, span));
+  }
+  if (config_url.starts_with(kFilePrefix)) {
+    const std::string_view path = config_url.substr(kFilePrefix.size());
+    span.log(Level::trace, "Reading file: {}", path);
+    co_return checked(read_text_file(std::filesystem::path(path)));
+  }
+  co_return error::Error(error::Kind::ConfigParse, "Unsupported URL scheme: " + util::mask_url(config_url));
 }
 
 }  // namespace valdori::agent::housekeeping

@@ -8,6 +8,7 @@
 
 #include "agent/agent/error.hpp"
 #include "agent/agent/housekeeping/controller_networks.hpp"
+#include "agent/agent/inner/agent_inner.hpp"
 #include "agent/network/config/network_config.hpp"
 #include "overlay_node/node/span_log.hpp"
 
@@ -15,12 +16,14 @@ namespace valdori::agent::housekeeping {
 
 // The source is chosen by the exact, case-sensitive prefix of `config_url`:
 // - "controller://": the document of that network in `cached` (the pass's controller list);
-// - "http://", "https://": not retrievable in this build (an HTTP client error);
+// - "http://", "https://": fetched with the agent's HTTP client, redirects followed, checked as
+//   a document;
 // - "file://": the rest of the text taken literally as a path, relative to the working folder
 //   unless it starts with "/"; a regular UTF-8 file of bounded size, checked as a document;
 // - anything else: "Unsupported URL scheme: " and the text.
 // Credentials in a URL are masked in log lines and error texts.
 boost::asio::awaitable<boost::system::result<network::config::NetworkConfig, error::Error>> retrieve_network_config(
-    std::string_view config_url, const ControllerNetworks& cached, const valdori::node::SpanLog& span);
+    const AgentInner& inner, std::string_view config_url, const ControllerNetworks& cached,
+    const valdori::node::SpanLog& span);
 
 }  // namespace valdori::agent::housekeeping

@@ -18,9 +18,11 @@
 #include "agent/agent/inner/state.hpp"
 #include "agent/agent/netif/agent_netif.hpp"
 #include "agent/agent/network_listener/network_change.hpp"
+#include "agent/http/http_client.hpp"
 #include "overlay_node/node/node.hpp"
 #include "p2p_core/concurrent/atomic_shared_ptr.hpp"
 #include "p2p_core/identity/identity.hpp"
+#include "platform/process/process_runner.hpp"
 #include "platform/tun/tun_device.hpp"
 #include "util/runtime/cancellation_token.hpp"
 #include "util/runtime/runtime.hpp"
@@ -51,6 +53,12 @@ struct OutboundItem {
 using InboundQueue = PacketQueue<InboundItem>;
 using OutboundQueue = PacketQueue<OutboundItem>;
 
+// How long the housekeeping pass waits for what it asks of others.
+struct HousekeepingLimits {
+  std::chrono::milliseconds retrieve{5000};             // one network's document, from any source
+  std::chrono::milliseconds controller_request{10000};  // one controller request, body included
+};
+
 class AgentInner {
  public:
   util::CancellationToken token;  // the agent token: root of the agent's tasks
@@ -67,6 +75,9 @@ class AgentInner {
   std::uint16_t mtu;                      // of the packet path
   boost::asio::any_io_executor executor;  // the runtime the agent's tasks run on
   util::DirectionLanes lanes;             // the packet path's threads: one per direction
+  std::shared_ptr<http::HttpClient> http;              // for documents and the controller; both schemes
+  std::shared_ptr<platform::ProcessRunner> processes;  // the system programs the metrics ask
+  HousekeepingLimits limits;
 
   util::RwLock state_lock;
   State state;  // guarded by state_lock
@@ -90,6 +101,8 @@ class AgentInner {
         mtu(packet_mtu),
         executor(std::move(runtime)),
         lanes(std::move(direction_lanes)),
+        http(std::make_shared<http::HttpClient>(executor)),
+        processes(platform::make_process_runner(executor)),
         state(std::move(config)) {}
 
   // Everything Agent::start makes before it starts tasks: reads the environment options, binds

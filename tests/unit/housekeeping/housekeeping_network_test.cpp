@@ -47,7 +47,7 @@ TEST_F(HousekeepingTest, NetworkOutcomesWithoutMembership) {
   const Url member = file("member.toml", [](const auto& me) { return network_document(me, true, "office"); });
   const Url missing = [](HousekeepingTest& t) { return "file://" + (t.dir() / "missing.toml").string(); };
   const std::string no_file = "I/O error: No such file or directory";
-  const std::string no_http = "HTTP client error: retrieval over HTTP is not available in this build";
+  const std::string no_http = "HTTP client error: connect to 127.0.0.1:9: Connection refused";
   const std::string unsupported = "Configuration parse error: Unsupported URL scheme: ";
   const Case cases[] = {
       {"disabled, document reachable",
@@ -110,7 +110,7 @@ TEST_F(HousekeepingTest, NetworkOutcomesWithoutMembership) {
        {},
        {}},
       {"mixed-case file scheme", literal("File:///tmp/n.toml"), false, unsupported + "File:///tmp/n.toml", {}, {}},
-      {"HTTP in this build", literal("http://127.0.0.1:9/n.toml"), false, no_http, {}, {}},
+      {"HTTP, nothing listening", literal("http://127.0.0.1:9/n.toml"), false, no_http, {}, {}},
       {"controller network missing from the pass's list",
        literal(kControllerUrl),
        false,

@@ -84,26 +84,47 @@ TEST_F(HousekeepingTest, ALeftControllerNetworkIsTornDownFirst) {
 }
 
 TEST_F(HousekeepingTest, AnUnfetchableControllerListRemovesNothing) {
-  ControllerConfig controller;
-  controller.shared_secret = "c2VjcmV0";
-  config().controller = controller;
-  join(kControllerUrl, false, "from the controller").desired_state = sentinel_state();
-  auto inner = this->inner();
+  struct Case {
+    const char* name;
+    bool saved;           // whether the configuration file exists
+    const char* failure;  // how the connection status begins
+  };
+  const Case cases[] = {
+      {"configuration file unreadable", false, "Configuration parse error: Failed to load agent config: I/O error: "},
+      {"controller refuses the connection", true,
+       "HTTP client error: HTTP request failed: HTTP request failed: connect to 127.0.0.1:9: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ControllerConfig controller;
+    controller.url = "http://127.0.0.1:9/api";
+    controller.shared_secret = "c2VjcmV0";
+    config().controller = controller;
+    config().networks.clear();
+    join(kControllerUrl, false, "from the controller").desired_state = sentinel_state();
+    std::filesystem::remove(config_path());
+    if (c.saved) {
+      ASSERT_TRUE(config().save(config_path()));
+    }
+    auto inner = this->inner();
 
-  run_pass(inner);
+    run_pass(inner);
 
-  const std::string failure =
-      "HTTP client error: fetching the network list from the controller is not available in this build";
-  EXPECT_EQ(inner->state.config.controller->connection_status,
-            ControllerConnectionStatus{ControllerConnectionStatus::Err{failure}});
-  EXPECT_TRUE(logged(Level::trace, "Failed to get controller networks: " + failure + ", continuing with empty list"));
-  ASSERT_TRUE(joined(inner, kControllerUrl));
-  const Network& kept = network(inner, kControllerUrl);
-  EXPECT_EQ(kept.health, (NetworkHealth{NetworkHealth::RetrieveConfigError{
-                             "Configuration parse error: Controller network not found in cache: " + kControllerUrl}}));
-  EXPECT_EQ(kept.desired_state, sentinel_state());
-  EXPECT_FALSE(logged(Level::trace, "Removing controller network"));
-  EXPECT_FALSE(std::filesystem::exists(config_path()));
+    const auto& status = inner->state.config.controller->connection_status;
+    const auto* err = std::get_if<ControllerConnectionStatus::Err>(&status.kind);
+    ASSERT_NE(err, nullptr);
+    EXPECT_TRUE(err->message.starts_with(c.failure)) << err->message;
+    EXPECT_TRUE(
+        logged(Level::trace, "Failed to get controller networks: " + err->message + ", continuing with empty list"));
+    ASSERT_TRUE(joined(inner, kControllerUrl));
+    const Network& kept = network(inner, kControllerUrl);
+    EXPECT_EQ(kept.health,
+              (NetworkHealth{NetworkHealth::RetrieveConfigError{
+                  "Configuration parse error: Controller network not found in cache: " + kControllerUrl}}));
+    EXPECT_EQ(kept.desired_state, sentinel_state());
+    EXPECT_FALSE(logged(Level::trace, "Removing controller network"));
+    EXPECT_EQ(std::filesystem::exists(config_path()), c.saved);
+  }
 }
 
 TEST_F(HousekeepingTest, APassAfterShutdownAppliesAndSavesNothing) {

@@ -1,0 +1,95 @@
+#include "agent/agent/housekeeping/fetch_with_redirects.hpp"
+
+#include <boost/url/parse.hpp>
+#include <boost/url/url.hpp>
+
+#include "p2p_core/crypto/base64.hpp"
+#include "util/text/utf8.hpp"
+#include "util/url/mask_url.hpp"
+
+namespace valdori::agent::housekeeping {
+namespace {
+
+namespace asio = boost::asio;
+using error::Error;
+using error::Kind;
+using log::Level;
+using Fetched = boost::system::result<std::string, Error>;
+
+// Tabs and visible ASCII only; anything else is no Location to follow.
+bool usable_location(std::string_view value) {
+  return std::ranges::all_of(value, [](char c) { return c == '\t' || (c >= 0x20 && c <= 0x7e); });
+}
+
+}  // namespace
+
+std::optional<std::string> basic_authorization(boost::urls::url_view url) {
+  if (url.encoded_user().empty() || url.encoded_password().empty()) return std::nullopt;
+  const std::string credentials = std::string(url.encoded_user()) + ":" + std::string(url.encoded_password());
+  return "Basic " +
+         p2p::crypto::base64_encode({reinterpret_cast<const std::uint8_t*>(credentials.data()), credentials.size()});
+}
+
+boost::system::result<std::string, Error> follow_location(std::string_view current, std::string_view location) {
+  if (location.starts_with("http://") || location.starts_with("https://")) return std::string(location);
+  auto base = util::Url::parse(current);
+  if (!base) return Error(Kind::UrlParse, base.error().message);
+  auto reference = boost::urls::parse_uri_reference(location);
+  if (!reference) return Error(Kind::UrlParse, "invalid Location: " + reference.error().message());
+  boost::urls::url resolved;
+  if (auto ok = boost::urls::resolve(base->view(), *reference, resolved); !ok) {
+    return Error(Kind::UrlParse, ok.error().message());
+  }
+  resolved.remove_fragment();
+  auto normal = util::Url::parse(resolved.buffer());
+  if (!normal) return Error(Kind::UrlParse, normal.error().message);
+  return std::string(normal->as_string());
+}
+
+asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2p::PubKey& me, std::string_view url,
+                                              const valdori::node::SpanLog& span) {
+  std::string current(url);
+  unsigned redirects = 0;
+  for (;;) {
+    auto parsed = util::Url::parse(current);
+    if (!parsed) co_return Error(Kind::UrlParse, parsed.error().message);
+    span.log(Level::trace, "Parsed URL: {}", util::mask_url(*parsed));
+
+    http::Request request{"GET", {{"Connection", "close"}, {"valdori-pk", me.to_string()}}, {}};
+    if (auto authorization = basic_authorization(parsed->view())) {
+      span.log(Level::trace, "Adding basic auth header: {}", parsed->view().encoded_user());
+      request.headers.emplace_back("Authorization", std::move(*authorization));
+    }
+    span.log(Level::trace, "Building request");
+    span.log(Level::trace, "Sending request");
+    auto response = co_await client.send(*parsed, std::move(request));
+    if (!response) co_return Error(Kind::HttpClient, response.error().message);
+    span.log(Level::trace, "Received response");
+
+    const unsigned status = (*response)->status();
+    const auto location = (*response)->header("Location");
+    if (status >= 300 && status <= 399 && location && usable_location(*location)) {
+      ++redirects;
+      span.log(Level::trace, "Following redirect {}: {} -> {}", redirects, util::mask_url(current),
+               util::mask_url(*location));
+      auto next = follow_location(current, *location);
+      if (!next) co_return next.error();
+      current = std::move(*next);
+      if (redirects >= kMaxRequests) {
+        co_return Error(Kind::ConfigParse,
+                        fmt::format("Too many redirects (max {}): {}", kMaxRequests, util::mask_url(url)));
+      }
+      continue;
+    }
+    if (status < 200 || status > 299) {
+      co_return Error(Kind::ConfigParse, "HTTP request failed with status '" + http::status_text(status) + "'");
+    }
+    auto body = co_await (*response)->read_body();
+    if (!body) co_return Error(Kind::Hyper, body.error().message);
+    span.log(Level::trace, "Received body");
+    if (!util::text::is_valid_utf8(*body)) co_return Error(Kind::Utf8, "invalid UTF-8 sequence in the body");
+    co_return std::move(*body);
+  }
+}
+
+}  // namespace valdori::agent::housekeeping

@@ -1,0 +1,36 @@
+// Fetching a network document named by an "http" or "https" URL.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/system/result.hpp>
+#include <boost/url/url_view.hpp>
+
+#include "agent/agent/error.hpp"
+#include "agent/http/http_client.hpp"
+#include "overlay_node/node/span_log.hpp"
+#include "p2p_core/identity/keys.hpp"
+
+namespace valdori::agent::housekeeping {
+
+// At most this many requests per fetch: the first and four redirects.
+inline constexpr unsigned kMaxRequests = 5;
+
+// "Basic " and the base64 of "user:password" as they stand (percent-encoded) in the URL; nothing
+// unless the URL has both a user name and a non-empty password.
+std::optional<std::string> basic_authorization(boost::urls::url_view url);
+
+// Where a redirect's Location leads from `current`: an absolute "http://" or "https://" value as
+// it is, anything else resolved against `current` as a URL reference.
+boost::system::result<std::string, error::Error> follow_location(std::string_view current, std::string_view location);
+
+// GETs `url` with the node's key in "valdori-pk" and the URL's credentials as Basic
+// authorization, follows up to four redirects, and gives the body of the 2xx reply as text.
+// Credentials never reach the log or an error text.
+boost::asio::awaitable<boost::system::result<std::string, error::Error>> fetch_with_redirects(
+    http::HttpClient& client, const p2p::PubKey& me, std::string_view url, const valdori::node::SpanLog& span);
+
+}  // namespace valdori::agent::housekeeping

@@ -1,0 +1,66 @@
+// The authorization server's endpoints and error kinds, and the signed request that links this
+// node to a user's account. No flow of the agent calls them yet; a login flow builds on them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "p2p_core/identity/keys.hpp"
+
+namespace valdori::controller::auth {
+
+// The endpoint under the server's origin (the base's own path, query and fragment are
+// replaced); for a base that is no URL, the base without trailing "/" followed by the path.
+std::string token_endpoint(std::string_view base);
+std::string userinfo_endpoint(std::string_view base);
+std::string device_authorization_endpoint(std::string_view base);
+
+struct AuthServerError {
+  enum class Kind : std::uint8_t {
+    NotFound,
+    Unauthorized,
+    Forbidden,
+    InternalServerError,
+    BadGateway,
+    ServiceUnavailable,
+    GatewayTimeout,
+    ServerError
+  };
+  Kind kind;
+  std::uint16_t status = 0;  // of ServerError
+
+  // "Not found (404)", ..., "Server error (418)".
+  std::string message() const;
+};
+
+// What the controller asks the node to sign to link it to an account.
+struct NodeLinkChallengePayload {
+  std::string challenge_id;
+  std::string node_public_key;
+  std::string user_id;
+  std::string nonce;
+  std::int64_t issued_at = 0;
+  std::int64_t expires_at = 0;
+  std::string audience;
+};
+
+struct NodeLinkSignature {
+  std::string algorithm;  // "Ed25519"
+  std::string signature;  // URL-safe base64 without padding, 86 characters
+};
+
+struct NodeLinkRequest {
+  NodeLinkChallengePayload challenge;
+  NodeLinkSignature signature;
+  std::optional<std::string> extra;
+};
+
+// Signs the challenge's fields in order, concatenated without separators (integers in decimal),
+// followed by `extra` when present.
+NodeLinkRequest build_link_request(NodeLinkChallengePayload challenge, const p2p::SecKey& key,
+                                   std::optional<std::string> extra);
+
+}  // namespace valdori::controller::auth

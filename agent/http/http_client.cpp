@@ -1,0 +1,212 @@
+#include "agent/http/http_client.hpp"
+
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <cstdlib>
+
+#include <fmt/format.h>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include "agent/http/web_pki_roots.hpp"
+#include "util/fs/read_file.hpp"
+
+// GCC 12 takes the coroutine frames here for mismatched new/delete pairs and the results they
+// carry for uninitialised reads (false positives: Asio's frames allocate and free through their
+// own operators; every result is constructed before it is read).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace valdori::http {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace bhttp = boost::beast::http;
+namespace ssl = boost::asio::ssl;
+using boost::system::error_code;
+using tcp = asio::ip::tcp;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+using Parser = bhttp::response_parser<bhttp::string_body>;
+
+// Adds every certificate of a PEM text to the context's trust store.
+void trust_pem(ssl::context& context, std::string_view pem) {
+  X509_STORE* store = SSL_CTX_get_cert_store(context.native_handle());
+  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  if (bio == nullptr) return;
+  while (X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
+    X509_STORE_add_cert(store, cert);
+    X509_free(cert);
+  }
+  BIO_free(bio);
+}
+
+ssl::context make_tls_context(const ClientOptions& options) {
+  ssl::context context(ssl::context::tls_client);
+  context.set_options(ssl::context::no_sslv2 | ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
+                      ssl::context::no_tlsv1_1);
+  context.set_verify_mode(ssl::verify_peer);
+  trust_pem(context, web_pki_roots_pem());
+  for (const std::string& pem : options.extra_roots_pem) trust_pem(context, pem);
+#ifdef VALDORI_TEST_EXTRA_ROOTS
+  // Builds for the test suites only: lets a host driven from outside trust the tests' own CA.
+  if (const char* file = std::getenv("VALDORI_TEST_EXTRA_ROOTS")) {
+    if (auto pem = util::fs::read_file(file)) trust_pem(context, *pem);
+  }
+#endif
+  return context;
+}
+
+std::string body_limit_text() { return fmt::format("the body exceeds the limit of {} bytes", kBodyLimit); }
+
+HttpError request_failed(std::string_view step, const error_code& ec) {
+  return {Stage::Request, fmt::format("{}: {}", step, ec.message())};
+}
+
+// One connection, plain or TLS, with its parser; its body is read on demand.
+class Exchange final : public Response {
+ public:
+  Exchange(asio::any_io_executor executor, ssl::context& context, bool tls)
+      : stream_(beast::tcp_stream(std::move(executor)), context), tls_(tls) {
+    parser_.body_limit(kBodyLimit);
+  }
+
+  beast::tcp_stream& tcp() { return stream_.next_layer(); }
+
+  asio::awaitable<boost::system::result<void, HttpError>> start(const util::Url& url, Request request) {
+    const auto view = url.view();
+    const std::string host(view.host_address());
+    std::string port(view.port());
+    if (port.empty()) port = tls_ ? "443" : "80";
+
+    error_code ec;
+    tcp::resolver resolver(tcp().get_executor());
+    auto endpoints = co_await resolver.async_resolve(host, port, asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) co_return request_failed(fmt::format("resolve {}", host), ec);
+    co_await tcp().async_connect(endpoints, asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) co_return request_failed(fmt::format("connect to {}:{}", host, port), ec);
+
+    if (tls_) {
+      error_code ip_ec;
+      asio::ip::make_address(host, ip_ec);
+      // SNI names hosts only, never addresses.
+      // (SSL_set_tlsext_host_name spelled out: the macro casts in C style.)
+      if (ip_ec && SSL_ctrl(stream_.native_handle(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                            const_cast<char*>(host.c_str())) != 1) {
+        co_return HttpError{Stage::Request, "cannot set the TLS server name"};
+      }
+      stream_.set_verify_callback(ssl::host_name_verification(host));
+      co_await stream_.async_handshake(ssl::stream_base::client, asio::redirect_error(asio::use_awaitable, ec));
+      if (ec) co_return request_failed("TLS handshake", ec);
+    }
+
+    bhttp::request<bhttp::string_body> head;
+    head.method_string(request.method);
+    std::string target(view.encoded_path());
+    if (target.empty()) target = "/";
+    if (view.has_query()) target += "?" + std::string(view.encoded_query());
+    head.target(target);
+    head.version(11);
+    head.set(bhttp::field::host, view.encoded_host_and_port());
+    for (auto& [name, value] : request.headers) head.insert(name, value);
+    if (!request.body.empty() || request.method != "GET") {
+      head.body() = std::move(request.body);
+      head.prepare_payload();
+    }
+    if (tls_) {
+      co_await bhttp::async_write(stream_, head, asio::redirect_error(asio::use_awaitable, ec));
+    } else {
+      co_await bhttp::async_write(tcp(), head, asio::redirect_error(asio::use_awaitable, ec));
+    }
+    if (ec) co_return request_failed("send", ec);
+
+    if (tls_) {
+      co_await bhttp::async_read_header(stream_, buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
+    } else {
+      co_await bhttp::async_read_header(tcp(), buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
+    }
+    // A body announced above the cap fails as a body would.
+    if (ec == bhttp::error::body_limit) co_return HttpError{Stage::Body, body_limit_text()};
+    if (ec) co_return request_failed("response head", ec);
+    co_return boost::system::result<void, HttpError>{};
+  }
+
+  unsigned status() const override { return parser_.get().result_int(); }
+
+  std::optional<std::string> header(std::string_view name) const override {
+    const auto& fields = parser_.get();
+    const auto found = fields.find(name);
+    if (found == fields.end()) return std::nullopt;
+    return std::string(found->value());
+  }
+
+  asio::awaitable<boost::system::result<std::string, HttpError>> read_body() override {
+    error_code ec;
+    if (!parser_.is_done()) {
+      if (tls_) {
+        co_await bhttp::async_read(stream_, buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
+      } else {
+        co_await bhttp::async_read(tcp(), buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
+      }
+    }
+    if (ec) {
+      const std::string message = ec == bhttp::error::body_limit ? body_limit_text() : ec.message();
+      co_return HttpError{Stage::Body, message};
+    }
+    co_return std::move(parser_.get().body());
+  }
+
+ private:
+  TlsStream stream_;
+  bool tls_;
+  beast::flat_buffer buffer_;
+  Parser parser_;
+};
+
+}  // namespace
+
+std::string status_text(unsigned code) {
+  if (code == 418) return "418 I'm a teapot";  // known to clients, absent from the library's table
+  const std::string_view reason = bhttp::obsolete_reason(bhttp::int_to_status(code));
+  if (reason == "<unknown-status>") return std::to_string(code);
+  return fmt::format("{} {}", code, reason);
+}
+
+struct HttpClient::Impl {
+  asio::any_io_executor executor;
+  ssl::context tls;
+};
+
+HttpClient::HttpClient(asio::any_io_executor executor, ClientOptions options)
+    : impl_(std::make_unique<Impl>(Impl{std::move(executor), make_tls_context(options)})) {}
+
+HttpClient::~HttpClient() = default;
+
+asio::awaitable<boost::system::result<std::unique_ptr<Response>, HttpError>> HttpClient::send(
+    const util::Url& url, Request request, std::optional<std::chrono::steady_clock::duration> deadline) {
+  const std::string_view scheme = url.view().scheme();
+  if (scheme != "http" && scheme != "https") {
+    co_return HttpError{Stage::Request, fmt::format("unsupported URL scheme '{}'", scheme)};
+  }
+  auto exchange = std::make_unique<Exchange>(impl_->executor, impl_->tls, scheme == "https");
+  if (deadline) exchange->tcp().expires_after(*deadline);
+  auto started = co_await exchange->start(url, std::move(request));
+  if (!started) co_return started.error();
+  co_return std::unique_ptr<Response>(std::move(exchange));
+}
+
+}  // namespace valdori::http
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
