@@ -72,9 +72,9 @@ class AgentInner {
   std::filesystem::path config_path;
   std::shared_ptr<const PlatformDependent> platform;
   p2p::Identity identity;
-  std::uint16_t mtu;                      // of the packet path
-  boost::asio::any_io_executor executor;  // the runtime the agent's tasks run on
-  util::DirectionLanes lanes;             // the packet path's threads: one per direction
+  std::uint16_t mtu;                                   // of the packet path
+  boost::asio::any_io_executor executor;               // the runtime the agent's tasks run on
+  util::DirectionLanes lanes;                          // the packet path's threads: one per direction
   std::shared_ptr<http::HttpClient> http;              // for documents and the controller; both schemes
   std::shared_ptr<platform::ProcessRunner> processes;  // the system programs the metrics ask
   HousekeepingLimits limits;
