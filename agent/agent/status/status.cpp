@@ -149,8 +149,10 @@ Status Status::from_config(const AgentConfig& config, const std::filesystem::pat
   if (auto addrs = parse_udp_addrs(options.udp_addrs)) builder.udp_addrs(std::move(*addrs));
   // Options the builder refuses leave the defaults with this identity: a snapshot still results.
   auto opts = builder.build();
-  Status status(opts ? std::move(*opts)
-                     : p2p::node::NodeOpts{.id = config.identity, .udp_addrs = {}, .udp_port = {}, .message_sink = {}});
+  Status status(
+      opts ? std::move(*opts)
+           : p2p::node::NodeOpts{
+                 .id = config.identity, .udp_addrs = {}, .tunnel_interface = {}, .udp_port = {}, .message_sink = {}});
   status.tun_mtu = options.arm_messages ? 1073 : 1121;
   status.controller = controller_status(config.controller);
   if (config.controller) {

@@ -38,8 +38,11 @@ network::config::EffectiveForwardingList forwardings(std::initializer_list<const
 Status connected() {
   p2p::SecKey::Bytes seed;
   seed.fill(7);
-  Status s(p2p::node::NodeOpts{
-      .id = p2p::Identity(p2p::SecKey(seed), p2p::Pow::from(42)), .udp_addrs = {}, .udp_port = {}, .message_sink = {}});
+  Status s(p2p::node::NodeOpts{.id = p2p::Identity(p2p::SecKey(seed), p2p::Pow::from(42)),
+                               .udp_addrs = {},
+                               .tunnel_interface = {},
+                               .udp_port = {},
+                               .message_sink = {}});
   s.version_info.version = "1.2.3";
   s.version_info.git_commit = "abcdef0";
   s.version_info.git_dirty = "false";
