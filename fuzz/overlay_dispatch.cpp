@@ -177,8 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Bytes hello = must(message::HelloNodePeerMessage::build(kNetworkId, w.ids[kPeer].pk(), w.ids[kPeer].pow(),
                                                           w.tx_key(kPeer, armed), w.ids[kSelf].pk(), kNow,
                                                           message::ShortId::random()));
-  const auto peer =
-      valdori::p2p::peer::as_node_peer(must(node->admit_node_peer(must(message::LongHeader::parse(hello)).header)));
+  const auto header = must(message::LongHeader::parse(hello)).header;
+  const auto peer = must(node->store_node_peer(must(node->node_peer_candidate(header))));
 
   for (std::size_t i = 0; i < kMaxRecords && !input.empty(); ++i) {
     const std::uint8_t control = input.byte();
