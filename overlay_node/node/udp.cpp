@@ -149,9 +149,10 @@ asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_pt
       VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", received.error.message());
       continue;
     }
-    // A coalesced read holds datagrams of `segment` bytes each, the last maybe shorter.
-    const std::size_t segment = received.segment == 0 ? received.length : received.segment;
-    for (std::size_t offset = 0; offset < received.length; offset += segment) {
+    // A coalesced read holds datagrams of `segment` bytes each, the last maybe shorter; an empty
+    // datagram is one datagram too, and gets its refusal.
+    const std::size_t segment = received.segment == 0 ? std::max<std::size_t>(received.length, 1) : received.segment;
+    for (std::size_t offset = 0; offset == 0 || offset < received.length; offset += segment) {
       const std::span<std::uint8_t> datagram =
           std::span(buffer).subspan(offset, std::min(segment, received.length - offset));
       if (datagram.size() > max_len || received.truncated) {
