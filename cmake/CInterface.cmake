@@ -9,7 +9,11 @@ set(_internal_libs valdori_agent valdori_node valdori_p2p valdori_platform valdo
 file(WRITE ${PROJECT_BINARY_DIR}/generated/valdori_agent_shared_empty.cpp "")
 add_library(valdori_agent_shared SHARED ${PROJECT_BINARY_DIR}/generated/valdori_agent_shared_empty.cpp)
 target_link_libraries(valdori_agent_shared PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,valdori_agent>")
-target_link_options(valdori_agent_shared PRIVATE -Wl,--version-script=${_c_dir}/valdori_agent.map -Wl,--no-undefined)
+target_link_options(valdori_agent_shared PRIVATE -Wl,--version-script=${_c_dir}/valdori_agent.map)
+# Every symbol resolved inside: except under clang's sanitizers, whose runtime the executable brings.
+if(NOT (VALDORI_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+  target_link_options(valdori_agent_shared PRIVATE -Wl,--no-undefined)
+endif()
 set_target_properties(valdori_agent_shared PROPERTIES
   OUTPUT_NAME valdori_agent LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/c_interface
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} LINK_DEPENDS ${_c_dir}/valdori_agent.map)
