@@ -57,14 +57,15 @@ ID_80=0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a80
 secret=$(python3 -c 'import base64, os; print(base64.urlsafe_b64encode(os.urandom(32)).decode().rstrip("="))')
 password="pw-$(python3 -c 'import secrets; print(secrets.token_hex(12))')"
 
-# nodes PREFIX TABLE HOST_NAME...: the node and policy tables of one network.
+# nodes PREFIX TABLE HOST_NAME...: the node and policy tables of one network; PREFIX is the first
+# two octets of its /24 (alpha is PREFIX.0.1, beta PREFIX.0.2).
 nodes() {
   local prefix=$1 table=$2 name
   shift 2
   for name in "$@"; do
     case $name in
-      alpha) printf '\n[[%snode]]\npk = "%s"\nip = "%s.1"\nhostname = "alpha"\ngroups = ["e2e"]\n' "$table" "$PK_A" "$prefix" ;;
-      beta) printf '\n[[%snode]]\npk = "%s"\nip = "%s.2"\nhostname = "beta"\ngroups = ["e2e"]\n' "$table" "$PK_B" "$prefix" ;;
+      alpha) printf '\n[[%snode]]\npk = "%s"\nip = "%s.0.1"\nhostname = "alpha"\ngroups = ["e2e"]\n' "$table" "$PK_A" "$prefix" ;;
+      beta) printf '\n[[%snode]]\npk = "%s"\nip = "%s.0.2"\nhostname = "beta"\ngroups = ["e2e"]\n' "$table" "$PK_B" "$prefix" ;;
     esac
   done
   printf '\n[[%spolicy]]\nsource_groups = ["e2e"]\ndestination_groups = ["e2e"]\n' "$table"
@@ -76,7 +77,7 @@ controller_list() {
   {
     for entry in "$@"; do
       IFS=: read -r id prefix members <<<"$entry"
-      printf '\n[[network]]\nid = "%s"\nnetwork = "%s.0/24"\n' "$id" "$prefix"
+      printf '\n[[network]]\nid = "%s"\nnetwork = "%s.0.0/24"\n' "$id" "$prefix"
       # shellcheck disable=SC2086 # members are words
       nodes "$prefix" network. ${members//,/ }
     done
