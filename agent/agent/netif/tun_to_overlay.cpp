@@ -160,7 +160,6 @@ class ReadFailures {
   std::chrono::milliseconds pause_ = kFirstRetryPause;
 };
 
-// Counts the packets dropped for their size and logs them at most once a second.
 // Tells the application that sent a packet above the MTU which size passes, so that it lowers
 // its path MTU; the packet itself is dropped.
 void answer_oversized(platform::TunDevice& device, std::span<const std::uint8_t> packet, std::size_t mtu) {
