@@ -47,9 +47,13 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
     UdpTransmits& udp_replies, TcpTransmits& tcp_replies) {
   if (auto taken = take_hello_time(peer, hello.time(), source, now); !taken) return taken;
   peer.heard(now);
+  const auto known_short_id = peer.tx_short_id();
   peer.set_tx_short_id(hello.short_id());
   const auto relay = relaying_super_peer(source, arrival_link);
-  if (!is_relayed(binding, header, relay)) peer.add_path({binding->local_addr(), source});
+  std::shared_ptr<peer::PeerPath> new_direct_path;
+  if (!is_relayed(binding, header, relay)) {
+    if (auto [path, added] = peer.add_path({binding->local_addr(), source}); added) new_direct_path = std::move(path);
+  }
 
   auto ack = message::AckMessage::build(network_id_, pk(), pow(), peer.tx_key(), peer.key(), hello.time());
   if (!ack) return error::MessageError{ack.error()};
@@ -64,6 +68,14 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
   } else if (binding != nullptr) {
     udp_replies.push_back({std::move(*ack), source, binding->socket()});
   }
+  // A path the peer opened is greeted back at once: it carries this node's traffic as soon as
+  // the peer answers, not only after the next housekeeping pass has greeted it.
+  if (new_direct_path) {
+    auto greeting = hello_over(peer, *new_direct_path, now);
+    if (!greeting) return greeting.error();
+    udp_replies.push_back({std::move(*greeting), source, binding->socket()});
+  }
+  if (peer.tx_short_id() != known_short_id) refresh_send_handle(peer.key(), now);
   return {};
 }
 
@@ -76,12 +88,18 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
   peer.heard(now);
   const auto relay = relaying_super_peer(source, arrival_link);
   std::shared_ptr<peer::PeerPath> path;
-  if (!is_relayed(binding, header, relay)) {
+  const bool direct = !is_relayed(binding, header, relay);
+  if (direct) {
     path = peer.paths().find({binding->local_addr(), source}).value_or(nullptr);
   } else if (relay) {
     path = *peer.relay_paths().get_or_insert(*relay, new_path).first;
   }
-  if (path) path->ack_rx(now, ack.time(), source);
+  if (!path) return {};
+  const bool was_reachable = direct && peer.is_reachable(now, opts_.hello_timeout);
+  path->ack_rx(now, ack.time(), source);
+  // Sends to the peer take the direct path from its first answer on, rather than going through
+  // the super peer until the next housekeeping pass.
+  if (direct && !was_reachable) refresh_send_handle(peer.key(), now);
   return {};
 }
 
@@ -117,14 +135,22 @@ boost::system::result<void, error::Error> NodeInner::on_unite(const message::Uni
     if (!added) continue;
     auto socket = udp_socket_for(key.local);
     if (!socket) continue;
-    const std::uint64_t hello_time = peer->hello_clock().next(now);
-    auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer->tx_key(), peer->key(), hello_time,
-                                                      peer->rx_short_id());
-    if (!hello) return error::MessageError{hello.error()};
-    path->hello_tx(hello_time);
+    auto hello = hello_over(*peer, *path, now);
+    if (!hello) return hello.error();
     udp_replies.push_back({std::move(*hello), key.remote, std::move(socket)});
   }
   return {};
+}
+
+boost::system::result<std::vector<std::uint8_t>, error::Error> NodeInner::hello_over(peer::NodePeer& peer,
+                                                                                     peer::PeerPath& path,
+                                                                                     std::uint64_t now) const {
+  const std::uint64_t hello_time = peer.hello_clock().next(now);
+  auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer.tx_key(), peer.key(), hello_time,
+                                                    peer.rx_short_id());
+  if (!hello) return error::MessageError{hello.error()};
+  path.hello_tx(hello_time);
+  return std::move(*hello);
 }
 
 }  // namespace valdori::p2p::node

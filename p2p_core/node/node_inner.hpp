@@ -119,7 +119,8 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   boost::system::result<void, error::Error> take_hello_time(peer::NodePeer& peer, std::uint64_t time,
                                                             const net::SocketAddr& source, std::uint64_t now);
   // Takes the HELLO when it is fresh, learns the peer's short id for this node
-  // and the direct path it came over, and queues the ACK back the way the HELLO came.
+  // and the direct path it came over, and queues the ACK back the way the HELLO came, and a
+  // HELLO of its own over a direct path that is new.
   boost::system::result<void, error::Error> on_node_peer_hello(const net::SocketAddr& source, const UdpBinding* binding,
                                                                const message::LongHeader& header, peer::NodePeer& peer,
                                                                const message::HelloNodePeerMessage& hello,
@@ -152,6 +153,9 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   void default_route_housekeeping();
   // Refreshes the state of every live send handle and forgets the dropped ones.
   void send_handles_housekeeping();
+  // Refreshes the state of the send handle of `recipient`, if one lives, when what it was made
+  // from has changed between housekeeping passes.
+  void refresh_send_handle(const PubKey& recipient, std::uint64_t now);
 
   // The send handle of `recipient`, the existing one while it lives. Refused for the node
   // itself, for a super peer, and for a key without a usable shared secret.
@@ -169,6 +173,9 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
                                             const std::optional<PubKey>& arrival_link) const;
   RelayRoute relay_route(std::uint64_t now) const;
   SendHandleState send_state_for(const SendHandle& handle, const RelayRoute& relay, std::uint64_t now) const;
+  // A HELLO to `peer` over `path`, which records it as sent.
+  boost::system::result<std::vector<std::uint8_t>, error::Error> hello_over(peer::NodePeer& peer, peer::PeerPath& path,
+                                                                            std::uint64_t now) const;
   std::uint16_t bind_port(std::uint16_t bound);
   bool is_full() const { return opts_.max_peers != 0 && peers_.size() >= opts_.max_peers; }
 

@@ -41,6 +41,12 @@ void NodeInner::send_handles_housekeeping() {
   send_handles_.erase_if([](const PubKey&, const std::weak_ptr<SendHandle>& handle) { return handle.expired(); });
 }
 
+void NodeInner::refresh_send_handle(const PubKey& recipient, std::uint64_t now) {
+  const auto known = send_handles_.find(recipient);
+  if (!known) return;
+  if (const auto handle = known->lock()) handle->set_state(send_state_for(*handle, relay_route(now), now));
+}
+
 boost::system::result<std::shared_ptr<SendHandle>, error::Error> NodeInner::send_handle(const PubKey& recipient) {
   if (recipient == pk()) return error::SendToSelf{};
   if (peers_.find_super_peer(recipient)) return error::RecipientIsSuperPeer{recipient};

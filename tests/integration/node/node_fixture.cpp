@@ -64,7 +64,7 @@ p2p::node::NodeOpts NodeTest::node_opts(const p2p::Identity& identity, std::shar
                   .min_pow_difficulty(kTestDifficulty)
                   .hello_timeout(kHelloTimeout)
                   .process_unites(setup.process_unites)
-                  .housekeeping_interval(kHousekeepingInterval)
+                  .housekeeping_interval(setup.housekeeping_interval)
                   .enforce_tcp(setup.enforce_tcp)
                   .super_peers({super_peer_->url()})
                   .message_sink(std::move(sink))

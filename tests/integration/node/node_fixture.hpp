@@ -66,6 +66,7 @@ struct NodeSetup {
   bool process_unites = true;
   bool enforce_tcp = false;
   std::size_t udp_sockets = 2;
+  std::uint64_t housekeeping_interval = kHousekeepingInterval;  // ms
 };
 
 class NodeTest : public ::testing::Test {

@@ -79,6 +79,39 @@ TEST_P(RelayThenDirect, TrafficGoesDirectOnceTheSuperPeerHasIntroducedTheNodes) 
   EXPECT_TRUE(capture.has_containing(log::Level::debug, "Sent APP via udp://"));
 }
 
+// Between housekeeping passes (here only the first one runs): the paths that the introduction
+// opens carry the traffic from their first answer on, in both directions.
+TEST_P(RelayThenDirect, TrafficGoesDirectAsSoonAsThePathsAnswerWithoutAwaitingAPass) {
+  LogCapture capture;
+  auto options = default_super_peer_options();
+  options.arm_messages = GetParam();
+  start_super_peer(options);
+  const NodeSetup setup{.arm_messages = GetParam(), .housekeeping_interval = 3'600'000};
+  const auto id_a = test_identity();
+  const auto id_b = test_identity();
+  const auto sink_a = std::make_shared<CollectingSink>();
+  const auto sink_b = std::make_shared<CollectingSink>();
+  const Node a = bind(node_opts(id_a, sink_a, setup));
+  const Node b = bind(node_opts(id_b, sink_b, setup));
+  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+
+  Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
+  Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
+  ASSERT_TRUE(wait_until([&] {
+    a_to_b.send_next();
+    b_to_a.send_next();
+    return a_to_b.handle().state()->best_direct_path && b_to_a.handle().state()->best_direct_path;
+  }));
+  capture.clear();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(a_to_b.send_next());
+    ASSERT_TRUE(b_to_a.send_next());
+  }
+  a_to_b.expect_delivered_to(*sink_b, id_a.pk());
+  b_to_a.expect_delivered_to(*sink_a, id_b.pk());
+  EXPECT_EQ(relays_between(capture, id_a.pk(), id_b.pk()), 0u);
+}
+
 TEST_P(RelayThenDirect, AShortHeaderMessageOfTheMaximumLengthPassesAndOneByteMoreIsRefused) {
   auto options = default_super_peer_options();
   options.arm_messages = GetParam();  // a super peer serves unarmed nodes only when told to
