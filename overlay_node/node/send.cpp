@@ -24,7 +24,7 @@
 #include "util/log/log.hpp"
 #include "util/mem/buffer_pool.hpp"
 
-// GCC 12 takes the frames of the coroutines send_burst awaits for a mismatched new/delete pair (a
+// GCC 12 takes the frames of the coroutines the burst sender awaits for a mismatched new/delete pair (a
 // false positive: Asio's awaitable frames allocate and free through their own operators).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -73,13 +73,20 @@ boost::system::result<std::vector<std::uint8_t>, p2p::message::error::Error> bui
   return message;
 }
 
-// Sends at once on the calling thread when the socket takes the datagram, so that the sender
-// keeps its thread; waits for room only when the socket has none.
+// Sends at once on the calling thread; would_block means that the socket has no room.
+boost::system::error_code try_send_datagram(p2p::node::UdpSocket& socket, std::span<const std::uint8_t> message,
+                                            const p2p::net::SocketAddr& to) {
+  boost::system::error_code ec;
+  socket.send_to(asio::buffer(message.data(), message.size()), to, 0, ec);
+  return ec;
+}
+
+// Sends at once when the socket takes the datagram, so that the sender keeps its thread; waits
+// for room only when the socket has none.
 asio::awaitable<boost::system::error_code> send_datagram(p2p::node::UdpSocket& socket,
                                                          std::span<const std::uint8_t> message,
                                                          const p2p::net::SocketAddr& to) {
-  boost::system::error_code ec;
-  socket.send_to(asio::buffer(message.data(), message.size()), to, 0, ec);
+  const auto ec = try_send_datagram(socket, message, to);
   if (ec != asio::error::would_block) co_return ec;
   const auto [waited, sent] = co_await socket.async_send_to(asio::buffer(message.data(), message.size()), to,
                                                             asio::as_tuple(asio::use_awaitable));
@@ -184,16 +191,19 @@ boost::system::error_code send_segmented(p2p::node::UdpSocket& socket, const p2p
 #endif
 }
 
-// Messages in a row for one direct path, each as long as the first but the last.
-class Run {
+}  // namespace
+
+// Messages in a row for one direct path, each as long as the first but the last. It lives as long
+// as its BurstSender, so that no burst allocates room for up to 64 messages.
+class BurstSender::Run {
  public:
   bool takes(const p2p::node::UdpTarget& path, std::size_t length) const {
-    return count_ > 0 && count_ < kMaxSegments && path.socket.get() == socket_ && path.addr == addr_ &&
+    return count_ > 0 && count_ < kMaxSegments && path.socket == socket_ && path.addr == addr_ &&
            messages_[count_ - 1].size() == segment_ && length <= segment_ && bytes_ + length <= kMaxSegmentedBytes &&
            segmentation_offload.load(std::memory_order_relaxed);
   }
   void start(const p2p::node::UdpTarget& path) {
-    socket_ = path.socket.get();
+    socket_ = path.socket;
     addr_ = path.addr;
     segment_ = 0;
   }
@@ -204,44 +214,58 @@ class Run {
     messages_[count_++] = std::move(message);
   }
 
-  // Sends the run and records each message's outcome at its index.
-  asio::awaitable<void> flush(std::span<const BurstPacket> burst, std::span<SendResult> results) {
-    if (count_ == 0) co_return;
-    const std::span<const std::vector<std::uint8_t>> messages(messages_.data(), count_);
-    boost::system::error_code ec = asio::error::would_block;
-    if (count_ > 1) {
-      ec = send_segmented(*socket_, addr_, messages, static_cast<std::uint16_t>(segment_));
-      if (ec && ec != asio::error::would_block && ec != asio::error::no_buffer_space) {
+  // Sends what the socket takes at once and records each message's outcome at its index. False
+  // when the socket had no room for the rest: `finish` then waits for it.
+  bool flush_now(std::span<const BurstPacket> burst, std::span<SendResult> results) {
+    if (count_ > 1 && sent_ == 0) {
+      const std::span<const std::vector<std::uint8_t>> messages(messages_.data(), count_);
+      const auto ec = send_segmented(*socket_, addr_, messages, static_cast<std::uint16_t>(segment_));
+      if (!ec) {
+        while (sent_ < count_) record(burst, results, {});
+      } else if (ec != asio::error::would_block && ec != asio::error::no_buffer_space) {
         VLOG_DEBUG(lg(), "Segmented UDP send refused ({}): sending datagram by datagram", ec.message());
         segmentation_offload.store(false, std::memory_order_relaxed);
       }
     }
-    for (std::size_t i = 0; i < count_; ++i) {
-      const BurstPacket& packet = burst[indices_[i]];
-      auto sent = ec ? co_await send_datagram(*socket_, messages_[i], addr_) : boost::system::error_code{};
-      if (sent) {
-        results[indices_[i]] = error::SendingDirectError{sent, addr_};
-      } else {
-        SEND_LOG(log::Level::debug, *packet.handle, "Sent APP via udp://{}", addr_);
-        results[indices_[i]] = SendResult(boost::system::in_place_value);
-      }
-      util::mem::recycle_buffer(std::move(messages_[i]));
+    while (sent_ < count_) {
+      const auto ec = try_send_datagram(*socket_, messages_[sent_], addr_);
+      if (ec == asio::error::would_block) return false;
+      record(burst, results, ec);
     }
-    count_ = 0;
-    bytes_ = 0;
+    reset();
+    return true;
+  }
+
+  asio::awaitable<void> finish(std::span<const BurstPacket> burst, std::span<SendResult> results) {
+    while (sent_ < count_) record(burst, results, co_await send_datagram(*socket_, messages_[sent_], addr_));
+    reset();
   }
 
  private:
-  p2p::node::UdpSocket* socket_ = nullptr;
+  void record(std::span<const BurstPacket> burst, std::span<SendResult> results, boost::system::error_code ec) {
+    const std::size_t index = indices_[sent_];
+    if (ec) {
+      results[index] = error::SendingDirectError{ec, addr_};
+    } else {
+      SEND_LOG(log::Level::debug, *burst[index].handle, "Sent APP via udp://{}", addr_);
+      results[index] = SendResult(boost::system::in_place_value);
+    }
+    util::mem::recycle_buffer(std::move(messages_[sent_++]));
+  }
+  void reset() {
+    count_ = sent_ = bytes_ = 0;
+    socket_.reset();
+  }
+
+  p2p::node::SharedUdpSocket socket_;
   p2p::net::SocketAddr addr_;
   std::size_t segment_ = 0;
   std::size_t bytes_ = 0;
   std::size_t count_ = 0;
+  std::size_t sent_ = 0;
   std::array<std::size_t, kMaxSegments> indices_{};
   std::array<std::vector<std::uint8_t>, kMaxSegments> messages_;
 };
-
-}  // namespace
 
 asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<const std::uint8_t> data) {
   auto prepared = prepare(handle, data);
@@ -249,8 +273,11 @@ asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<
   co_return co_await transmit(handle, std::move(*prepared));
 }
 
-asio::awaitable<void> send_burst(std::span<const BurstPacket> burst, std::span<SendResult> results) {
-  Run run;
+BurstSender::BurstSender() : run_(std::make_unique<Run>()) {}
+BurstSender::~BurstSender() = default;
+
+asio::awaitable<void> BurstSender::send(std::span<const BurstPacket> burst, std::span<SendResult> results) {
+  Run& run = *run_;
   for (std::size_t i = 0; i < burst.size(); ++i) {
     auto prepared = prepare(*burst[i].handle, burst[i].data);
     if (!prepared) {
@@ -262,7 +289,8 @@ asio::awaitable<void> send_burst(std::span<const BurstPacket> burst, std::span<S
       run.add(i, std::move(prepared->message));
       continue;
     }
-    co_await run.flush(burst, results);
+    // Awaited only when the socket has no room: no coroutine is made for a send it takes at once.
+    if (!run.flush_now(burst, results)) co_await run.finish(burst, results);
     if (direct) {
       run.start(*direct);
       run.add(i, std::move(prepared->message));
@@ -270,7 +298,7 @@ asio::awaitable<void> send_burst(std::span<const BurstPacket> burst, std::span<S
       results[i] = co_await transmit(*burst[i].handle, std::move(*prepared));
     }
   }
-  co_await run.flush(burst, results);
+  if (!run.flush_now(burst, results)) co_await run.finish(burst, results);
 }
 
 }  // namespace valdori::node

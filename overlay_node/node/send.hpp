@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include <boost/asio/awaitable.hpp>
@@ -25,10 +26,24 @@ struct BurstPacket {
   std::span<const std::uint8_t> data;
 };
 
-// Sends each packet of `burst` as `send` does, in order, and records its outcome at the same
-// index of `results`. Messages in a row for one direct path, of one size (the last may be
-// shorter), leave in one segmented send (UDP GSO) where the kernel offers it; elsewhere, and
-// once the kernel has refused one, datagram by datagram.
-boost::asio::awaitable<void> send_burst(std::span<const BurstPacket> burst, std::span<SendResult> results);
+// Sends bursts of packets for one task: each packet as `send` does, in order. Messages in a row
+// for one direct path, of one size (the last may be shorter), leave in one segmented send (UDP
+// GSO) where the kernel offers it; elsewhere, and once the kernel has refused one, datagram by
+// datagram. It keeps its working room between bursts, so that a burst whose sends the sockets
+// take at once allocates nothing.
+class BurstSender {
+ public:
+  BurstSender();
+  ~BurstSender();
+  BurstSender(const BurstSender&) = delete;
+  BurstSender& operator=(const BurstSender&) = delete;
+
+  // Records each packet's outcome at the same index of `results`. One burst at a time.
+  boost::asio::awaitable<void> send(std::span<const BurstPacket> burst, std::span<SendResult> results);
+
+ private:
+  class Run;
+  std::unique_ptr<Run> run_;
+};
 
 }  // namespace valdori::node

@@ -47,6 +47,7 @@ asio::awaitable<void> send_queued(std::shared_ptr<OutboundQueue> queue, util::Ca
   items.reserve(kBurst);
   std::array<valdori::node::BurstPacket, kBurst> burst{};
   std::array<valdori::node::SendResult, kBurst> results{};
+  valdori::node::BurstSender sender;
   for (;;) {
     auto first = co_await queue->pop();
     if (!received(first, token, "channel")) co_return;
@@ -57,7 +58,7 @@ asio::awaitable<void> send_queued(std::shared_ptr<OutboundQueue> queue, util::Ca
       items.push_back(std::move(*next));
     }
     for (std::size_t i = 0; i < items.size(); ++i) burst[i] = {items[i].handle.get(), items[i].packet};
-    co_await valdori::node::send_burst(std::span(burst).first(items.size()), results);
+    co_await sender.send(std::span(burst).first(items.size()), results);
     if (token.is_cancelled()) co_return;
     for (std::size_t i = 0; i < items.size(); ++i) {
       log_failure(items[i], results[i]);
