@@ -64,12 +64,13 @@ asio::awaitable<Result> hello_over_direct_paths(NodeInner& node, NodePeer& peer,
 }
 
 // Every super peer relays a HELLO, reachable or not, so that the peer answers through whichever
-// gets through; each keeps its relay path for the choice of the best relay.
+// gets through; each keeps its relay path for the choice of the best relay. The node's own list
+// of its super peers holds the same entries as the peers table, without a copy of the whole
+// table for every peer of a pass.
 asio::awaitable<Result> hello_through_super_peers(NodeInner& node, NodePeer& peer, std::uint64_t hello_time,
                                                   const SpanLog& span) {
-  for (const auto& [key, entry] : node.peers().snapshot()) {
-    const auto super_peer = p2p::peer::as_super_peer(entry);
-    if (!super_peer) continue;
+  for (const auto& super_peer : node.super_peers()) {
+    const p2p::PubKey& key = super_peer->key();
     const auto relay = peer.relay_paths().get_or_insert(key, [] { return std::make_shared<p2p::peer::PeerPath>(); });
     auto hello = build_hello(node, peer, hello_time, **relay.first);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
