@@ -248,7 +248,7 @@ class BurstSender::Run {
       results[index] = error::SendingDirectError{ec, addr_};
     } else {
       SEND_LOG(log::Level::debug, *burst[index].handle, "Sent APP via udp://{}", addr_);
-      results[index] = SendResult(boost::system::in_place_value);
+      results[index].emplace();  // GCC 12 takes moving a success in for a read of an uninitialised error
     }
     util::mem::recycle_buffer(std::move(messages_[sent_++]));
   }
