@@ -42,8 +42,9 @@ ip netns exec "$NS_B" iperf3 -s >"$work/iperf3-server.log" 2>&1 &
 PID_IPERF=$!
 ip netns exec "$NS_A" ping -q -c 1 -w 15 "$IP_B" >/dev/null  # the peers have found each other
 ip netns exec "$NS_A" ping -q -c 1 -w 5 "$VETH_IP_B" >/dev/null  # and so has the veth pair
-# Packets go through the super peer until the nodes' housekeeping (every 5 s by default) has
-# set up their direct path; the super peer's CPU time over the runs shows that it stayed out.
+# Settle before measuring. The nodes go direct as soon as their paths answer (also after the
+# quiet spell of the veth runs, before the perf stat stream); the super peer's CPU time over the
+# runs shows that it stayed out.
 sleep 12
 
 # CPU time (user + system, in clock ticks) of the processes given, so far.

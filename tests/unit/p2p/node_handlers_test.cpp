@@ -87,13 +87,13 @@ TEST_F(NodeHandlers, AdmittingAKnownSenderAgainKeepsTheStoredPeer) {
   EXPECT_EQ(node->peers().size(), 2u);
 }
 
-TEST_F(NodeHandlers, DirectHelloIsAnsweredWithAnAckAndTeachesPathAndShortId) {
+TEST_F(NodeHandlers, DirectHelloIsAnsweredWithAnAckTeachesPathAndShortIdAndGreetsTheNewPathBack) {
   make_node();
   const auto peer = admit_other();
   const auto their_id = message::ShortId::random();
   ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now - 500, their_id), kOtherAddr, binding.get(), {}));
 
-  ASSERT_EQ(udp.size(), 1u);
+  ASSERT_EQ(udp.size(), 2u);
   EXPECT_TRUE(tcp.empty());
   EXPECT_EQ(udp[0].destination, kOtherAddr);
   EXPECT_EQ(udp[0].socket, binding->socket());
@@ -104,6 +104,12 @@ TEST_F(NodeHandlers, DirectHelloIsAnsweredWithAnAckAndTeachesPathAndShortId) {
 
   EXPECT_EQ(peer->tx_short_id(), their_id);
   EXPECT_TRUE(peer->paths().find({binding->local_addr(), kOtherAddr}).has_value());
+  EXPECT_EQ(udp[1].destination, kOtherAddr);
+  EXPECT_EQ(Received(udp[1].message).header().message_type(), message::MessageType::HELLO);
+
+  udp.clear();  // a known path is not greeted back
+  ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now - 400, their_id), kOtherAddr, binding.get(), {}));
+  EXPECT_EQ(udp.size(), 1u);
 }
 
 TEST_F(NodeHandlers, RelayedHelloMakesNoDirectPath) {
@@ -184,7 +190,7 @@ TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
     const auto result =
         deliver_hello(*peer, hello_from(other_id(), c.time, message::ShortId::random()), c.source, binding.get(), {});
     EXPECT_EQ(result ? SIZE_MAX : result.error().index(), c.error);
-    EXPECT_EQ(udp.size(), result ? 1u : 0u);
+    EXPECT_EQ(udp.size(), result ? (c.source == elsewhere ? 2u : 1u) : 0u);  // a new path is greeted back
     EXPECT_EQ(peer->paths().find({binding->local_addr(), elsewhere}).has_value(), result && c.source == elsewhere);
   }
 }
