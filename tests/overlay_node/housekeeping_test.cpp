@@ -49,15 +49,6 @@ TEST_F(Housekeeping, TheFirstPassRunsAtOnceAndCancellationStopsTheRunnerBetweenP
   EXPECT_EQ(passes(), 1u);
 }
 
-TEST_F(Housekeeping, ACancellationThatIsAlreadyThereWinsOverTheFirstTick) {
-  make_node({.udp_addrs = kLoopback, .housekeeping_interval = kHour});
-  token.cancel();
-  start_runner();
-  ASSERT_TRUE(run_until([&] { return runner_ended; }));
-  EXPECT_FALSE(logs.has(Level::trace, "Start housekeeping"));
-  EXPECT_TRUE(logs.has(Level::trace, "Housekeeping cancelled"));
-}
-
 TEST_F(Housekeeping, AZeroIntervalFallsBackToTheDefault) {
   make_node({.udp_addrs = kLoopback, .housekeeping_interval = 0});
   start_runner();

@@ -1,12 +1,9 @@
-// What stops a node and what does not: dropping the node ends every task and link it has, and
-// its send handles fail from then on; a cancelled binding alone ends only its reader, and a
-// later housekeeping pass binds its address again.
+// Dropping a node ends every task and link it has, and its send handles fail from then on.
 #include <algorithm>
 #include <future>
 #include <memory>
 #include <string>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tests/overlay_node/node_fixture.hpp"
@@ -17,9 +14,7 @@ namespace {
 
 using valdori::testing::LogCapture;
 
-class Lifecycle : public NodeTest {};
-
-TEST_F(Lifecycle, DroppingTheNodeEndsItsTasksAndLinksAndClosesItsSendHandles) {
+TEST_F(NodeTest, DroppingTheNodeEndsItsTasksAndLinksAndClosesItsSendHandles) {
   LogCapture capture;
   start_super_peer();
   auto node = std::make_unique<Node>(
@@ -48,37 +43,6 @@ TEST_F(Lifecycle, DroppingTheNodeEndsItsTasksAndLinksAndClosesItsSendHandles) {
   const auto sent = send(*handle, payload('x', 0, 100));
   ASSERT_FALSE(sent);
   EXPECT_TRUE(sent.error().is<p2p::node::error::SendHandleClosed>());
-}
-
-TEST_F(Lifecycle, ACancelledBindingEndsItsReaderOnlyAndIsBoundAgain) {
-  LogCapture capture;
-  start_super_peer();
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_a = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, sink_a, {.udp_sockets = 1}));
-  const Node b = bind(node_opts(id_b, std::make_shared<CollectingSink>()));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
-
-  const auto first = a.inner()->udp_bindings()->front();
-  first->cancel_binding();
-  ASSERT_TRUE(
-      wait_until([&] { return capture.has(log::Level::trace, fmt::format("UDP binding cancelled: {}", *first)); }));
-  std::shared_ptr<p2p::node::UdpBinding> second;
-  ASSERT_TRUE(wait_until([&] {
-    const auto bindings = a.inner()->udp_bindings();
-    if (!bindings->empty() && bindings->front() != first) second = bindings->front();
-    return second != nullptr;
-  }));
-  EXPECT_EQ(second->local_addr(), first->local_addr());
-  EXPECT_FALSE(a.inner()->token().is_cancelled());
-
-  // The new binding has a reader: traffic to the node arrives again.
-  Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
-  ASSERT_TRUE(wait_until([&] {
-    b_to_a.send_next();
-    return sink_a->count() > 0;
-  }));
 }
 
 }  // namespace

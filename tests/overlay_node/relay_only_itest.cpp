@@ -2,7 +2,6 @@
 // ignore its introductions: their traffic stays relayed, and intact.
 #include <memory>
 #include <string>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -27,16 +26,15 @@ bool has_direct_path(const Node& node, const p2p::PubKey& peer) {
 
 enum class NoUnites { SentBySuperPeer, ProcessedByNodes };
 
-class RelayOnly : public NodeTest, public ::testing::WithParamInterface<std::tuple<bool, NoUnites>> {};
+class RelayOnly : public NodeTest, public ::testing::WithParamInterface<NoUnites> {};
 
 TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
-  const auto [armed, no_unites] = GetParam();
+  const NoUnites no_unites = GetParam();
   valdori::testing::LogCapture capture;
   auto options = default_super_peer_options();
   options.unite_enabled = no_unites != NoUnites::SentBySuperPeer;
-  options.arm_messages = armed;
   start_super_peer(options);
-  const NodeSetup setup{.arm_messages = armed, .process_unites = no_unites != NoUnites::ProcessedByNodes};
+  const NodeSetup setup{.process_unites = no_unites != NoUnites::ProcessedByNodes};
   const auto id_a = test_identity();
   const auto id_b = test_identity();
   const auto sink_a = std::make_shared<CollectingSink>();
@@ -63,16 +61,10 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
   b_to_a.expect_delivered_to(*sink_a, id_b.pk());
 }
 
-std::string case_name(const ::testing::TestParamInfo<std::tuple<bool, NoUnites>>& info) {
-  const auto [armed, no_unites] = info.param;
-  return std::string(armed ? "Armed" : "Unarmed") +
-         (no_unites == NoUnites::SentBySuperPeer ? "NoneSent" : "NoneProcessed");
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, RelayOnly,
-                         ::testing::Combine(::testing::Bool(),
-                                            ::testing::Values(NoUnites::SentBySuperPeer, NoUnites::ProcessedByNodes)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, RelayOnly, ::testing::Values(NoUnites::SentBySuperPeer, NoUnites::ProcessedByNodes),
+                         [](const auto& test) {
+                           return test.param == NoUnites::SentBySuperPeer ? "NoneSent" : "NoneProcessed";
+                         });
 
 }  // namespace
 }  // namespace valdori::node::testing

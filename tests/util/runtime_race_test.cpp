@@ -144,28 +144,5 @@ TEST(Races, AnAbortFromOutsideReachesTheOperation) {
   EXPECT_TRUE(probe.cancelled);
 }
 
-TEST(Races, ManyConcurrentRaces) {
-  Runtime rt(8);
-  CancellationToken token;
-  std::atomic<int> finished{0}, stopped{0};
-  TaskSet<void> set(rt.executor());
-  for (int m = 0; m < 64; ++m) {
-    set.spawn([](CancellationToken t, int id, std::atomic<int>& f, std::atomic<int>& s) -> asio::awaitable<void> {
-      for (int i = 0; i < 20; ++i) {
-        auto r = co_await until_cancelled(t, [](int v) -> asio::awaitable<int> {
-          co_await testing::yield_now();
-          co_return v;
-        }(id * 100 + i));
-        ++(r ? f : s);
-        auto timed = co_await with_timeout(testing::yield_now(), std::chrono::microseconds(i * 10));
-        (void)timed;
-      }
-    }(token, m, finished, stopped));
-  }
-  while (auto outcome = rt.block_on(set.join_next())) ASSERT_TRUE(outcome->returned()) << outcome->message;
-  EXPECT_EQ(finished.load() + stopped.load(), 64 * 20);
-  EXPECT_EQ(token.pending_waits(), 0u);
-}
-
 }  // namespace
 }  // namespace valdori::util

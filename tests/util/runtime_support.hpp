@@ -1,10 +1,5 @@
-// Helpers of the runtime primitive tests: polling with a generous safety-net timeout, spawning
-// on a strand, and yielding inside a coroutine.
+// Helpers of the runtime primitive tests: spawning on a strand, and yielding inside a coroutine.
 #pragma once
-
-#include <chrono>
-#include <functional>
-#include <thread>
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -14,20 +9,12 @@
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include "tests/support/wait_until.hpp"
+
 namespace valdori::util::testing {
 
-// Safety net only: conditions are expected to hold long before.
-inline constexpr std::chrono::seconds kSafetyNet{20};
-
-// Polls `condition` from a non-runtime thread until it holds or the safety net runs out.
-inline bool wait_until(const std::function<bool()>& condition, std::chrono::steady_clock::duration limit = kSafetyNet) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using valdori::testing::kWaitLimit;
+using valdori::testing::wait_until;
 
 // Lets other handlers run before the coroutine continues.
 inline boost::asio::awaitable<void> yield_now() {

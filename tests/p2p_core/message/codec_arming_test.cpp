@@ -164,22 +164,6 @@ TEST(ShortHeaderArming, DisarmsInPlaceAndRejectsAnyFlippedBitOrWrongKey) {
   EXPECT_EQ(payload.data(), armed.data() + kShortIdLen + kArmNonceLen);
 }
 
-TEST(BuildInto, WritesTheSameMessageIntoTheCallersBuffer) {
-  std::vector<std::uint8_t> buffer(kDefaultMaxMessageLen);
-  const auto unarmed = must(AppMessage::build(kNetworkId, kSender, kPow, std::nullopt, kRecipient, kPayload));
-  const auto length =
-      must(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, std::nullopt, kRecipient, kPayload));
-  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length)), unarmed);
-
-  const auto armed_length =
-      must(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, kKeys.a.tx, kRecipient, kPayload));
-  const auto parsed = must(LongHeader::parse(std::span(buffer).first(armed_length)));
-  EXPECT_EQ(hex(must(AppMessage::parse(parsed.body, parsed.header, kKeys.b.rx)).payload()), hex(kPayload));
-
-  const auto short_length = must(ShortHeader::build_into(buffer, kShortId, kKeys.a.tx, kPayload));
-  EXPECT_EQ(hex(must(ShortHeader::parse(std::span(buffer).first(short_length), kKeys.b.rx))), hex(kPayload));
-}
-
 TEST(BuildInto, RefusesABufferTooSmall) {
   std::vector<std::uint8_t> buffer(kLongHeaderLen + kArmOverhead + kPayload.size() - 1);
   EXPECT_EQ(

@@ -233,29 +233,6 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{std::string("0104c00002010fa000"),
                   std::string("EndpointInvalid(\"1 bytes after the last endpoint\")")}));
 
-// The tunnel MTU follows from the default maximum; hellos and unites with the most endpoints fit it too.
-TEST(MessageLength, TunnelMtuPayloadsAndTheLargestEndpointListsFitTheDefaultMaximum) {
-  const auto keys = codec_test::session_key_pair();
-  EXPECT_LE(
-      must(AppMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, std::vector<std::uint8_t>(1073))).size(),
-      kDefaultMaxMessageLen);
-  EXPECT_EQ(
-      must(AppMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, std::vector<std::uint8_t>(1121))).size(),
-      kDefaultMaxMessageLen);
-  std::vector<net::SocketAddr> endpoints;
-  for (unsigned i = 1; i <= 100; ++i) {
-    boost::asio::ip::address_v6::bytes_type bytes{0x20, 0x01, 0x0d, 0xb8};
-    bytes[15] = static_cast<std::uint8_t>(i);
-    endpoints.emplace_back(boost::asio::ip::address_v6(bytes), 4000);
-  }
-  EXPECT_LE(must(HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kTime,
-                                              encode_endpoints(endpoints)))
-                .size(),
-            kDefaultMaxMessageLen);
-  EXPECT_LE(must(UniteMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kPeer, endpoints)).size(),
-            kDefaultMaxMessageLen);
-}
-
 TEST(HelloSuperPeerMessage, RefusesCandidatesThatAreNoEndpointList) {
   const auto built =
       HelloSuperPeerMessage::build(kNetworkId, kSender, kPow, kNoKey, kRecipient, kTime, unhex("0104c0000201"));

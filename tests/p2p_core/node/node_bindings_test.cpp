@@ -1,5 +1,5 @@
-// UDP bindings of the node state: sockets sharing a port, following the wanted addresses,
-// guards, endpoint candidates and the local addresses.
+// UDP bindings of the node state: following the wanted addresses, endpoint candidates and the
+// local addresses.
 #include <gtest/gtest.h>
 
 #include "node_fixture.hpp"
@@ -16,15 +16,6 @@ namespace ip = boost::asio::ip;
 const ip::address kLoopback = ip::make_address("127.0.0.1");
 
 class NodeBindings : public NodeFixture {};
-
-TEST_F(NodeBindings, SocketsShareOnePortOfALocalAddress) {
-  const auto first = must(node::new_udp_reuseport(io.get_executor(), addr("127.0.0.1", 0)));
-  const auto port = first->local_endpoint().port();
-  const auto second = node::new_udp_reuseport(io.get_executor(), {kLoopback, port});
-  ASSERT_TRUE(second);
-  EXPECT_EQ((*second)->local_endpoint().port(), port);
-  EXPECT_EQ(node::new_udp_reuseport(io.get_executor(), addr("192.0.2.1", 0)).error(), std::errc::address_not_available);
-}
 
 TEST_F(NodeBindings, FollowTheInterfaceAddresses) {
   make_node();

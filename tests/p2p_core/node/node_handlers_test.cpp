@@ -49,34 +49,15 @@ TEST_F(NodeHandlers, AdmitsAnUnknownSenderWithItsShortIdIndexed) {
   EXPECT_TRUE(peer->rx_key().has_value());
 }
 
-TEST_F(NodeHandlers, RefusedSendersLeaveNoTrace) {
-  struct Case {
-    const char* name;
-    NodeSetup setup;
-    const Identity* sender;
-    bool weak_pow;
-    std::size_t error;
-  };
-  const Case cases[] = {
-      {"proof of work below the minimum", {}, &other_id(), true, node::error::Error(node::error::PowInvalid{}).index()},
-      {"peers list full (super peers count)",
-       {.max_peers = 1},
-       &other_id(),
-       false,
-       node::error::Error(node::error::PeersListCapacityExceeded{}).index()},
-      {"the node itself", {}, &self_id(), false, node::error::Error(node::error::SendToSelf{}).index()},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    make_node(c.setup);
-    const Pow pow = c.weak_pow ? weak_pow(c.sender->pk()) : c.sender->pow();
-    const Received hello(must(message::HelloNodePeerMessage::build(kNetworkId, c.sender->pk(), pow, std::nullopt,
-                                                                   self_id().pk(), now, message::ShortId::random())));
-    const auto admitted = node->node_peer_candidate(hello.header());
-    ASSERT_FALSE(admitted);
-    EXPECT_EQ(admitted.error().index(), c.error);
-    EXPECT_EQ(node->peers().size(), 1u);
-  }
+// Proof of work and the peer limit are refused in dispatch, before any handler runs.
+TEST_F(NodeHandlers, TheNodeItselfIsNoPeer) {
+  make_node();
+  const Received hello(must(message::HelloNodePeerMessage::build(
+      kNetworkId, self_id().pk(), self_id().pow(), std::nullopt, self_id().pk(), now, message::ShortId::random())));
+  const auto admitted = node->node_peer_candidate(hello.header());
+  ASSERT_FALSE(admitted);
+  EXPECT_TRUE(admitted.error().is<node::error::SendToSelf>());
+  EXPECT_EQ(node->peers().size(), 1u);
 }
 
 TEST_F(NodeHandlers, AdmittingAKnownSenderAgainKeepsTheStoredPeer) {
@@ -148,16 +129,6 @@ TEST_F(NodeHandlers, HelloOverASuperPeerLinkIsAnsweredOverThatLink) {
   EXPECT_EQ(tcp[0].writer, writer);
   EXPECT_EQ(tcp[0].super_peer, super_id().pk());
   EXPECT_EQ(peer->paths().size(), 0u);
-}
-
-TEST_F(NodeHandlers, HelloOverALinkWithoutWriterGetsNoAnswer) {
-  make_node();
-  const auto peer = admit_other();
-  super_peer->new_tcp_path(token);
-  ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now, message::ShortId::random()), kSuperPeerAddr, nullptr,
-                            super_id().pk()));
-  EXPECT_TRUE(udp.empty());
-  EXPECT_TRUE(tcp.empty());
 }
 
 // After a HELLO of time `now - 100` from kOtherAddr was taken.

@@ -1,5 +1,6 @@
 // Registration, relaying and introductions between two hand-driven nodes.
 #include <gtest/gtest.h>
+#include <boost/asio/error.hpp>
 
 #include "tests/tools/super_peer/harness.hpp"
 
@@ -42,29 +43,17 @@ TEST_F(SuperPeerTest, RelaysArmedAppIntactAndUnitesBothNodesOnce) {
   greet(b);
 }
 
-TEST_F(SuperPeerTest, RelaysOverTheTcpLinkOfANodeConnectedByTcp) {
-  start();
+// The switch of the tests: with TCP off, connections are refused and UDP is served.
+TEST_F(SuperPeerTest, WithTcpOffConnectionsAreRefusedAndUdpIsServed) {
+  SuperPeerOptions options = default_options();
+  options.tcp_enabled = false;
+  start(options);
+  boost::asio::ip::tcp::socket socket(io_);
+  boost::system::error_code ec;
+  socket.connect({boost::asio::ip::make_address(url().host()), url().tcp_port()}, ec);
+  EXPECT_EQ(ec, boost::asio::error::connection_refused);
   UdpNode a(io_, url());
-  TcpNode b(io_, url());
   greet(a);
-  const std::vector<SocketAddr> b_candidates{kElsewhere};
-  greet(b, b_candidates);
-
-  a.send(a.app_to(b.pk(), kPayload));
-  auto relayed = b.receive();
-  ASSERT_TRUE(relayed);
-  EXPECT_EQ(b.app_from(a.pk(), *relayed), kPayload);
-  auto unite_b = b.receive();
-  ASSERT_TRUE(unite_b);
-  EXPECT_EQ(b.unite(*unite_b), std::make_pair(a.pk(), std::vector{a.endpoint()}));
-  auto unite_a = a.receive();
-  ASSERT_TRUE(unite_a);
-  EXPECT_EQ(a.unite(*unite_a), std::make_pair(b.pk(), b_candidates));
-
-  b.send(b.app_to(a.pk(), kPayload));
-  auto back = a.receive();
-  ASSERT_TRUE(back);
-  EXPECT_EQ(a.app_from(b.pk(), *back), kPayload);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -74,7 +73,7 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
   const p2p::SuperPeerUrl& url() const { return url_; }
 
   void run(const SuperPeerOptions& options) {
-    if (options.udp_enabled) enable_udp();
+    if (options.udp_enabled) asio::co_spawn(strand_, receive_datagrams(shared_from_this()), log_failure("UDP reader"));
     if (options.tcp_enabled)
       asio::co_spawn(strand_, accept_links(shared_from_this(), options), log_failure("TCP acceptor"));
   }
@@ -82,22 +81,6 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
   void stop() {
     asio::post(strand_, [self = shared_from_this()] { self->close_all(); });
   }
-
-  void enable_udp() {
-    asio::post(strand_, [self = shared_from_this()] {
-      if (self->udp_reading_ || self->stopped_) return;
-      self->udp_reading_ = true;
-      asio::co_spawn(self->strand_, receive_datagrams(self), log_failure("UDP reader"));
-    });
-  }
-
-  void close_tcp_links() {
-    asio::post(strand_, [self = shared_from_this()] {
-      for (const auto& link : self->links_) link->close();
-    });
-  }
-
-  std::size_t tcp_links() const { return link_count_.load(); }
 
  private:
   static asio::awaitable<void> receive_datagrams(std::shared_ptr<Server> self) {
@@ -147,7 +130,6 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
       }
       VLOG_DEBUG(lg(), "TCP link from tcp://{}", link->remote());
       self->links_.insert(link);
-      self->link_count_ = self->links_.size();
       asio::co_spawn(self->strand_, link->write_frames(), log_failure("TCP link writer"));
       asio::co_spawn(self->strand_, link->close_when_idle(options.tcp_idle_timeout), log_failure("TCP link watch"));
       asio::co_spawn(self->strand_, serve_link(self, link), log_failure("TCP link reader"));
@@ -164,7 +146,6 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
       self->deliver(self->dispatcher_.dispatch(message, Route{link}, Clock::now()));
     });
     self->links_.erase(link);
-    self->link_count_ = self->links_.size();
   }
 
   void deliver(const std::vector<Outgoing>& outgoing) {
@@ -191,7 +172,6 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
     acceptor_.close(ignored);
     for (const auto& link : links_) link->close();
     links_.clear();
-    link_count_ = 0;
   }
 
   Strand strand_;
@@ -201,8 +181,6 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
   p2p::SuperPeerUrl url_;
   // Links still being read; the rest of the state belongs to the strand alone as well.
   std::set<std::shared_ptr<TcpLink>> links_;
-  std::atomic<std::size_t> link_count_{0};  // the size of links_, for any thread to read
-  bool udp_reading_ = false;
   bool stopped_ = false;
 };
 
@@ -251,11 +229,5 @@ SuperPeer::~SuperPeer() { stop(); }
 const p2p::SuperPeerUrl& SuperPeer::url() const { return server_->url(); }
 
 void SuperPeer::stop() { server_->stop(); }
-
-void SuperPeer::enable_udp() { server_->enable_udp(); }
-
-void SuperPeer::close_tcp_links() { server_->close_tcp_links(); }
-
-std::size_t SuperPeer::tcp_links() const { return server_->tcp_links(); }
 
 }  // namespace valdori::super_peer

@@ -37,15 +37,6 @@ class SuperPeer {
   // Idempotent; may be called from any thread while the executor still exists.
   void stop();
 
-  // Switches for tests at run time, callable from any thread; they take effect on the serving
-  // strand shortly after. Starts reading UDP when it was switched off (datagrams that arrived
-  // meanwhile are read first).
-  void enable_udp();
-  // Closes every TCP link as if its node had gone; new links are accepted as before.
-  void close_tcp_links();
-  // The TCP links being served.
-  std::size_t tcp_links() const;
-
  private:
   class Server;
   explicit SuperPeer(std::shared_ptr<Server> server);
