@@ -54,13 +54,6 @@ TEST(OsLog, WritesSubsystemCategoryTypeAndActivities) {
   EXPECT_NE(out.find("valdori-agent[default] info: done\n"), std::string::npos) << out;
 }
 
-TEST(OsLog, SinkMapsLevelsToLogTypes) {
-  EXPECT_EQ(os_log_type(spdlog::level::trace), OsLogType::Debug);
-  EXPECT_EQ(os_log_type(spdlog::level::info), OsLogType::Info);
-  EXPECT_EQ(os_log_type(spdlog::level::warn), OsLogType::Default);
-  EXPECT_EQ(os_log_type(spdlog::level::err), OsLogType::Error);
-}
-
 TEST(OsLog, SinkReceivesEventsOfEveryLogger) {
   auto oslog = std::make_shared<const OsLog>("valdori-agent", "default", OsLog::Destination::Stderr);
   auto sink = std::make_shared<OsLogSink>(oslog);

@@ -192,24 +192,5 @@ TEST_F(AgentConfigFile, RuntimeStateIsNeverSaved) {
   EXPECT_EQ(back.networks.begin()->second.health, network::NetworkHealth{});
 }
 
-TEST(AgentConfigMtu, DefaultFollowsMessageArming) {
-  struct Case {
-    std::optional<std::string> arm;
-    std::uint16_t mtu;
-  };
-  const Case cases[] = {{std::nullopt, 1073}, {"true", 1073}, {"false", 1121}, {"no", 1073}, {"False", 1073}};
-  for (const Case& c : cases) {
-    EnvGuard arm("VALDORI_ARM_MESSAGES", c.arm);
-    EXPECT_EQ(AgentConfig::default_mtu(), c.mtu) << c.arm.value_or("<unset>");
-  }
-}
-
-TEST(ControllerConnectionStatus, TextForms) {
-  EXPECT_EQ(to_string({ControllerConnectionStatus::Initializing{}}), "Initializing");
-  EXPECT_EQ(to_string({ControllerConnectionStatus::LoggedOut{}}), "LoggedOut");
-  EXPECT_EQ(to_string({ControllerConnectionStatus::Ok{}}), "Ok");
-  EXPECT_EQ(to_string({ControllerConnectionStatus::Err{"timed out"}}), "Err: timed out");
-}
-
 }  // namespace
 }  // namespace valdori::agent

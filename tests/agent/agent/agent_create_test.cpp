@@ -125,18 +125,6 @@ TEST(AgentCreate, SetsTheControllerConnectionStatus) {
   EXPECT_FALSE((*without)->state.config.controller);
 }
 
-TEST(AgentCreate, StartsWithEmptyTriesAndNoTunnelToken) {
-  AgentTestbed bed;
-  auto inner = create(bed, bed.config());
-  ASSERT_TRUE(inner);
-  EXPECT_TRUE((*inner)->tx_trie.load()->empty());
-  EXPECT_TRUE((*inner)->rx_trie.load()->empty());
-  EXPECT_FALSE((*inner)->netif.slot()->token);
-  EXPECT_FALSE((*inner)->netif.slot()->device);
-  EXPECT_FALSE((*inner)->state.last_network_change);
-  EXPECT_FALSE((*inner)->token.is_cancelled());
-}
-
 TEST(AgentCreate, RefusesWhatCannotRun) {
   struct Case {
     const char* name;

@@ -107,14 +107,13 @@ class CoreTest : public ::testing::Test {
     TunPair tunnel(bed_.executor());
     const auto query = dns::testing::query_wire(name, LDNS_RR_TYPE_A);
     bed_.runtime().block_on(
-        inner_->dns->on_packet(tunnel.device(), {addr("10.0.0.7"), 40001}, {addr("10.0.0.254"), 53}, query));
+        inner_->dns->on_packet(tunnel.device(), dns::testing::kClient, dns::testing::kResponder, query));
     const auto packet = tunnel.receive();
-    constexpr std::size_t kIpv4UdpHeaders = 28;
-    if (!packet || packet->size() <= kIpv4UdpHeaders) {
+    if (!packet) {
       ADD_FAILURE() << "no answer for " << name;
       return std::nullopt;
     }
-    const auto reply = dns::testing::from_wire(Bytes(packet->begin() + kIpv4UdpHeaders, packet->end()));
+    const auto reply = dns::testing::from_wire(dns::testing::parse_reply(*packet).message);
     if (ldns_pkt_get_rcode(reply.get()) != LDNS_RCODE_NOERROR) return std::nullopt;
     return dns::testing::answer_addresses(*reply);
   }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include "core_bench.hpp"
 
 namespace valdori::agent::testing {
@@ -9,30 +7,11 @@ namespace {
 
 constexpr const char* kListenerTarget = "valdori_agent::agent::network_listener";
 
-// The records the host's callback was given.
-class Host {
- public:
-  PlatformDependent platform() {
-    return {nullptr, [this](NetworkChange change) {
-              const std::lock_guard lock(mutex_);
-              calls_.push_back(std::move(change));
-            }};
-  }
-  std::vector<NetworkChange> calls() const {
-    const std::lock_guard lock(mutex_);
-    return calls_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<NetworkChange> calls_;
-};
-
 class NetworkListener : public CoreTest {
  protected:
   // A core whose host records its calls; DNS switched off unless `dns` is set.
   void make(bool dns = false) {
-    remake([&](AgentConfig& config) { config.dns = DnsConfig{!dns}; }, host_.platform());
+    remake([&](AgentConfig& config) { config.dns = DnsConfig{!dns}; }, reporting_to(host_));
   }
   // A network with this applied state.
   void join_applied(std::string_view url_text, AgentState applied) {
@@ -40,7 +19,7 @@ class NetworkListener : public CoreTest {
   }
   void notify() { bed_.runtime().block_on(AgentInner::notify_on_network_change(inner_)); }
 
-  Host host_;
+  std::shared_ptr<NetworkChangeLog> host_ = std::make_shared<NetworkChangeLog>();
 };
 
 std::vector<Ipv4Net> nets(std::initializer_list<std::string_view> texts) {
@@ -62,7 +41,7 @@ TEST_F(NetworkListener, FirstPassDeliversAndAnIdenticalPassDoesNot) {
 
   notify();
   const NetworkChange expected{nets({"10.1.0.5/16"}), nets({"10.2.0.0/16", "192.168.0.0/24"}), std::nullopt};
-  EXPECT_EQ(host_.calls(), std::vector{expected});
+  EXPECT_EQ(host_->all(), std::vector{expected});
   EXPECT_EQ(inner_->state.last_network_change, expected);
   EXPECT_TRUE(
       logs_.has(log::Level::trace, "Network change detected, notifying listener: old=None new=" + debug(expected)));
@@ -71,7 +50,7 @@ TEST_F(NetworkListener, FirstPassDeliversAndAnIdenticalPassDoesNot) {
 
   logs_.clear();
   notify();
-  EXPECT_EQ(host_.calls().size(), 1u);
+  EXPECT_EQ(host_->all().size(), 1u);
   const auto lines = texts_of(logs_, kListenerTarget);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "Networks change listener set, check if we have a change");
@@ -87,7 +66,7 @@ TEST_F(NetworkListener, ListsAreSortedWithDuplicatesKept) {
 
   notify();
 
-  const auto calls = host_.calls();
+  const auto calls = host_->all();
   ASSERT_EQ(calls.size(), 1u);
   const NetworkChange& change = calls[0];
   EXPECT_EQ(change.routes, nets({"10.0.0.0/8", "10.0.0.0/16", "10.9.0.0/16", "10.9.0.0/16", "172.16.0.0/12"}));
@@ -99,21 +78,21 @@ TEST_F(NetworkListener, DeliversAChangeOfTheResponderAddressAlone) {
   make(/*dns=*/true);
   join_applied("https://example.com/a.toml", applied("10.1.0.5/16", routes({})));
   notify();
-  EXPECT_EQ(host_.calls().back().dns_server, std::nullopt);  // no address assigned yet
+  EXPECT_EQ(host_->all().back().dns_server, std::nullopt);  // no address assigned yet
 
   inner_->dns->store_server_ip(addr("10.1.255.254"));
   notify();
   notify();
 
-  ASSERT_EQ(host_.calls().size(), 2u);
-  EXPECT_EQ(host_.calls()[1], (NetworkChange{nets({"10.1.0.5/16"}), nets({}), addr("10.1.255.254")}));
+  ASSERT_EQ(host_->all().size(), 2u);
+  EXPECT_EQ(host_->all()[1], (NetworkChange{nets({"10.1.0.5/16"}), nets({}), addr("10.1.255.254")}));
 }
 
 TEST_F(NetworkListener, WithoutNetworksTheFirstPassDeliversTwoEmptyLists) {
   make(/*dns=*/true);
   notify();
   notify();
-  EXPECT_EQ(host_.calls(), (std::vector{NetworkChange{nets({}), nets({}), std::nullopt}}));
+  EXPECT_EQ(host_->all(), (std::vector{NetworkChange{nets({}), nets({}), std::nullopt}}));
   EXPECT_TRUE(logs_.has(log::Level::trace, "Collecting routes from 0 networks"));
 }
 
@@ -129,7 +108,7 @@ TEST_F(NetworkListener, AfterCancellationTheHostHearsNothing) {
   join_applied("https://example.com/a.toml", applied("10.1.0.5/16", std::nullopt));
   inner_->token.cancel();
   notify();
-  EXPECT_TRUE(host_.calls().empty());
+  EXPECT_TRUE(host_->all().empty());
   EXPECT_EQ(inner_->state.last_network_change, std::nullopt);
 }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "core_bench.hpp"
-#include "tests/support/temp_dir.hpp"
 
 namespace valdori::agent::testing {
 namespace {
@@ -93,20 +92,6 @@ TEST_F(AgentShutdown, BeforeAnyApplicationStartsTheTunnelTasksCancelled) {
   EXPECT_TRUE(slot->token->is_cancelled());
   EXPECT_EQ(slot->device, tunnel.device());
   EXPECT_TRUE(wait_until([&] { return logs_.has(log::Level::trace, "TUN runner finished"); }));
-}
-
-TEST_F(AgentShutdown, SaveConfigIntoAnUnwritablePathFailsWithTheIoKind) {
-  const valdori::testing::TempDir dir;
-  join("https://example.com/a.toml");
-  const auto before = inner_->state.config.networks.size();
-
-  const auto saved = inner_->state.save_config(dir / "missing" / "config.toml");
-
-  ASSERT_FALSE(saved);
-  EXPECT_EQ(saved.error().kind(), error::Kind::Io);
-  EXPECT_TRUE(saved.error().to_string().starts_with("I/O error: ")) << saved.error().to_string();
-  EXPECT_EQ(inner_->state.config.networks.size(), before);
-  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 /* The C interface as a host uses it, built against the installed header and shared library:
  * every function with its bad arguments, the configuration file edits, and two agents on
- * socket-pair tunnels carrying a ping through a super peer.
+ * socket-pair tunnels joined through a super peer.
  * Usage: c_interface_test SUPER_PEER_PROGRAM */
 #define _GNU_SOURCE
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdatomic.h>
@@ -224,48 +222,6 @@ static int wait_for(_Atomic int* counter) {
   return atomic_load(counter) > 0;
 }
 
-static uint16_t checksum(const uint8_t* data, size_t length) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i + 1 < length; i += 2) sum += (uint32_t)(data[i] << 8 | data[i + 1]);
-  if (length % 2) sum += (uint32_t)(data[length - 1] << 8);
-  while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
-  return (uint16_t)~sum;
-}
-
-/* An ICMP echo (type 8 request, 0 reply) from `source` to `destination`, 36 bytes. */
-static void echo_packet(uint8_t packet[36], const char* source, const char* destination, uint8_t type) {
-  memset(packet, 0, 36);
-  packet[0] = 0x45;
-  packet[3] = 36;
-  packet[8] = 64;
-  packet[9] = 1;
-  inet_pton(AF_INET, source, packet + 12);
-  inet_pton(AF_INET, destination, packet + 16);
-  const uint16_t header_sum = checksum(packet, 20);
-  packet[10] = (uint8_t)(header_sum >> 8);
-  packet[11] = (uint8_t)header_sum;
-  packet[20] = type;
-  packet[25] = 7; /* identifier 7, sequence 0 */
-  memcpy(packet + 28, "valdori!", 8);
-  const uint16_t icmp_sum = checksum(packet + 20, 16);
-  packet[22] = (uint8_t)(icmp_sum >> 8);
-  packet[23] = (uint8_t)icmp_sum;
-}
-
-/* Sends `packet` into `into` until `from` gives a packet of the same length and type. */
-static int carried(int into, int from, const uint8_t packet[36]) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (write(into, packet, 36) != 36) return 0;
-    struct pollfd readable = {from, POLLIN, 0};
-    uint8_t received[2048];
-    while (poll(&readable, 1, 200) > 0) {
-      const ssize_t length = read(from, received, sizeof received);
-      if (length == 36 && received[20] == packet[20] && memcmp(received + 12, packet + 12, 8) == 0) return 1;
-    }
-  }
-  return 0;
-}
-
 static pid_t start_super_peer(const char* program, char* url, size_t size) {
   int out[2];
   if (pipe(out) != 0) return -1;
@@ -364,15 +320,10 @@ static void check_two_agents(const char* super_peer_program) {
   CHECK(seen_a.dns[0] != '\0');
   CHECK(atomic_load(&refused_on_runtime_thread) == 1);
 
-  uint8_t request[36], reply[36];
-  echo_packet(request, "10.78.0.1", "10.78.0.2", 8);
-  echo_packet(reply, "10.78.0.2", "10.78.0.1", 0);
-  CHECK(carried(pair_a[0], pair_b[0], request));
-  CHECK(carried(pair_b[0], pair_a[0], reply));
-
+  /* Packets between the agents: the end-to-end tests, whose host drives this interface. */
   char* status = valdori_agent_status(runtime, agent_a);
   CHECK(strstr(status, "  Agent Status: CONNECTED\n") != NULL && strstr(status, "10.78.0.1/24") != NULL &&
-        strstr(status, pk_b) != NULL && strstr(status, "Secret Key: ****\n") != NULL);
+        strstr(status, "Secret Key: ****\n") != NULL);
   valdori_agent_status_free(status);
   CHECK_CODE(0, valdori_agent_cancel_udp_bindings(agent_a));
 

@@ -48,20 +48,5 @@ TEST(AppliedStatus, TextForm) {
             display(list) + " (Error: rebuild failed)");
 }
 
-TEST(NetworkHealth, DebugForm) {
-  struct Case {
-    NetworkHealth health;
-    std::string debug;
-  };
-  const Case cases[] = {
-      {{NetworkHealth::Initializing{}}, "Initializing"},
-      {{NetworkHealth::Pending{}}, "Pending"},
-      {{NetworkHealth::RetrieveConfigError{"a \"b\"\\\nc\td\x01"}},
-       "RetrieveConfigError(\"a \\\"b\\\"\\\\\\nc\\td\\u{1}\")"},
-      {{NetworkHealth::NotAMemberError{}}, "NotAMemberError"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(debug(c.health), c.debug);
-}
-
 }  // namespace
 }  // namespace valdori::network

@@ -19,22 +19,25 @@ TEST(Ipv4Header, RefusesWhatIsNotAWholeIpv4Header) {
     const char* name;
     Bytes packet;
     Ipv4HeaderError error;
+    const char* text;
   };
   Bytes version6 = ipv4_packet(40);
   version6[0] = 0x65;
   const Case cases[] = {
-      {"19 bytes", ipv4_packet(19), Ipv4HeaderError::PacketTooShort},
-      {"empty", {}, Ipv4HeaderError::PacketTooShort},
-      {"version 6", version6, Ipv4HeaderError::NotIpv4},
-      {"IHL 4", ipv4_packet(40, 4), Ipv4HeaderError::HeaderLengthTooSmall},
-      {"IHL 6 in 20 bytes", ipv4_packet(20, 6), Ipv4HeaderError::HeaderBeyondPacket},
-      {"IHL 15 in 40 bytes", ipv4_packet(40, 15), Ipv4HeaderError::HeaderBeyondPacket},
+      {"19 bytes", ipv4_packet(19), Ipv4HeaderError::PacketTooShort, "packet shorter than an IPv4 header"},
+      {"empty", {}, Ipv4HeaderError::PacketTooShort, "packet shorter than an IPv4 header"},
+      {"version 6", version6, Ipv4HeaderError::NotIpv4, "not an IPv4 packet"},
+      {"IHL 4", ipv4_packet(40, 4), Ipv4HeaderError::HeaderLengthTooSmall, "IPv4 header length below 20 bytes"},
+      {"IHL 6 in 20 bytes", ipv4_packet(20, 6), Ipv4HeaderError::HeaderBeyondPacket,
+       "IPv4 header longer than the packet"},
+      {"IHL 15 in 40 bytes", ipv4_packet(40, 15), Ipv4HeaderError::HeaderBeyondPacket,
+       "IPv4 header longer than the packet"},
   };
   for (const Case& c : cases) {
     const auto header = parse_ipv4_header(c.packet);
     ASSERT_FALSE(header.has_value()) << c.name;
     EXPECT_EQ(header.error(), c.error) << c.name;
-    EXPECT_FALSE(to_string(header.error()).empty()) << c.name;
+    EXPECT_EQ(to_string(header.error()), c.text) << c.name;
   }
 }
 

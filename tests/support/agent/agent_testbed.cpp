@@ -15,8 +15,6 @@
 namespace valdori::agent::testing {
 namespace {
 
-constexpr std::array<std::uint8_t, 4> kIpv4Family = {0, 0, 0, 2};
-
 template <class Result>
 auto must(Result&& result, const char* what) {
   if (!result) throw std::runtime_error(std::string("test setup failed: ") + what);
@@ -27,11 +25,11 @@ auto must(Result&& result, const char* what) {
 
 p2p::Identity test_identity() { return must(p2p::Identity::generate(kTestDifficulty), "identity"); }
 
-TunPair::TunPair(const boost::asio::any_io_executor& executor, platform::TunFraming framing) : framing_(framing) {
+TunPair::TunPair(const boost::asio::any_io_executor& executor) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) throw std::runtime_error("socketpair");
   kernel_fd_ = fds[1];
-  device_ = must(platform::TunDevice::from_fd(executor, fds[0], framing), "tun device");
+  device_ = must(platform::TunDevice::from_fd(executor, fds[0], platform::TunFraming::Bare), "tun device");
 }
 
 TunPair::~TunPair() { close_kernel_side(); }
@@ -42,10 +40,7 @@ void TunPair::close_kernel_side() {
 }
 
 void TunPair::inject(std::span<const std::uint8_t> packet) {
-  Bytes framed;
-  if (framing_ == platform::TunFraming::ProtocolFamilyPrefix) framed.assign(kIpv4Family.begin(), kIpv4Family.end());
-  framed.insert(framed.end(), packet.begin(), packet.end());
-  if (::send(kernel_fd_, framed.data(), framed.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(framed.size())) {
+  if (::send(kernel_fd_, packet.data(), packet.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(packet.size())) {
     throw std::runtime_error("inject: send failed");
   }
 }
@@ -57,11 +52,27 @@ std::optional<Bytes> TunPair::receive(std::chrono::milliseconds timeout) {
   const ssize_t n = ::recv(kernel_fd_, buffer.data(), buffer.size(), 0);
   if (n <= 0) return std::nullopt;
   buffer.resize(static_cast<std::size_t>(n));
-  if (framing_ == platform::TunFraming::ProtocolFamilyPrefix) {
-    if (buffer.size() < kIpv4Family.size()) throw std::runtime_error("receive: packet without its prefix");
-    buffer.erase(buffer.begin(), buffer.begin() + kIpv4Family.size());
-  }
   return buffer;
+}
+
+void NetworkChangeLog::record(NetworkChange change) {
+  const std::lock_guard lock(mutex_);
+  changes_.push_back(std::move(change));
+}
+
+std::vector<NetworkChange> NetworkChangeLog::all() const {
+  const std::lock_guard lock(mutex_);
+  return changes_;
+}
+
+std::optional<NetworkChange> NetworkChangeLog::last() const {
+  const std::lock_guard lock(mutex_);
+  if (changes_.empty()) return std::nullopt;
+  return changes_.back();
+}
+
+PlatformDependent reporting_to(std::shared_ptr<NetworkChangeLog> log, std::shared_ptr<platform::TunDevice> tun) {
+  return {std::move(tun), [log = std::move(log)](NetworkChange change) { log->record(std::move(change)); }};
 }
 
 AgentTestbed::AgentTestbed() : runtime_(4) {

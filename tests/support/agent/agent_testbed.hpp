@@ -9,12 +9,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "agent/agent/agent.hpp"
 #include "agent/agent/inner/agent_inner.hpp"
+#include "agent/agent/network_listener/network_change.hpp"
 #include "platform/tun/tun_device.hpp"
 #include "tests/support/env_guard.hpp"
 #include "tests/support/wait_until.hpp"
@@ -39,16 +41,15 @@ using valdori::testing::wait_until;
 // send and reads the packets the agent delivers.
 class TunPair {
  public:
-  explicit TunPair(const boost::asio::any_io_executor& executor,
-                   platform::TunFraming framing = platform::TunFraming::Bare);
+  explicit TunPair(const boost::asio::any_io_executor& executor);
   ~TunPair();
   TunPair(const TunPair&) = delete;
   TunPair& operator=(const TunPair&) = delete;
 
   const std::shared_ptr<platform::TunDevice>& device() const { return device_; }
-  // Sends one packet towards the agent (with the 4-byte prefix in prefix mode).
+  // Sends one packet towards the agent.
   void inject(std::span<const std::uint8_t> packet);
-  // The next packet the agent wrote (prefix removed); none when nothing came within `timeout`.
+  // The next packet the agent wrote; none when nothing came within `timeout`.
   std::optional<Bytes> receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
   // Closes the kernel's side: the agent's next read fails.
   void close_kernel_side();
@@ -56,8 +57,24 @@ class TunPair {
  private:
   std::shared_ptr<platform::TunDevice> device_;
   int kernel_fd_ = -1;
-  platform::TunFraming framing_;
 };
+
+// Every record a host callback was given, in order.
+class NetworkChangeLog {
+ public:
+  void record(NetworkChange change);
+  std::vector<NetworkChange> all() const;
+  // The latest record, when there is one.
+  std::optional<NetworkChange> last() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<NetworkChange> changes_;
+};
+
+// A host that records its network changes in `log`, over `tun` if given.
+PlatformDependent reporting_to(std::shared_ptr<NetworkChangeLog> log,
+                               std::shared_ptr<platform::TunDevice> tun = nullptr);
 
 class AgentTestbed {
  public:

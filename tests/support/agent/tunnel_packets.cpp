@@ -119,17 +119,4 @@ std::span<const std::uint8_t> udp_payload(std::span<const std::uint8_t> packet) 
   return ip_payload(packet).subspan(kUdpHeaderLen);
 }
 
-bool ipv4_checksum_ok(std::span<const std::uint8_t> packet) {
-  return packet::internet_checksum(packet.first(header_len(packet))) == 0;
-}
-
-bool icmp_checksum_ok(std::span<const std::uint8_t> packet) {
-  return packet::internet_checksum(ip_payload(packet)) == 0;
-}
-
-bool udp_checksum_ok(std::span<const std::uint8_t> packet) {
-  const auto datagram = ip_payload(packet);
-  return load16(datagram, 6) != 0 && udp_sum(source(packet), destination(packet), datagram) == 0;
-}
-
 }  // namespace valdori::agent::testing

@@ -1,5 +1,5 @@
 // IPv4 packets as applications put them into a tunnel, built by hand so that the agent's own
-// header code is not checked against itself, and the checks of the packets the agent writes.
+// header code is not checked against itself, and readers of the packets the agent writes.
 #pragma once
 
 #include <cstddef>
@@ -43,11 +43,5 @@ std::uint16_t load16(std::span<const std::uint8_t> bytes, std::size_t offset);
 // What follows the IPv4 header (and, for the UDP payload, the UDP header).
 std::span<const std::uint8_t> ip_payload(std::span<const std::uint8_t> packet);
 std::span<const std::uint8_t> udp_payload(std::span<const std::uint8_t> packet);
-
-// The checksums as a receiving kernel verifies them: the header, the ICMP message, and the UDP
-// datagram with its pseudo-header (a zero UDP checksum would mean none and fails here).
-bool ipv4_checksum_ok(std::span<const std::uint8_t> packet);
-bool icmp_checksum_ok(std::span<const std::uint8_t> packet);
-bool udp_checksum_ok(std::span<const std::uint8_t> packet);
 
 }  // namespace valdori::agent::testing

@@ -17,27 +17,6 @@ std::string node_entry(const p2p::Identity& identity, Ipv4Addr address, const ch
 
 }  // namespace
 
-void NetworkChangeLog::record(NetworkChange change) {
-  const std::lock_guard lock(mutex_);
-  changes_.push_back(std::move(change));
-}
-
-std::vector<NetworkChange> NetworkChangeLog::all() const {
-  const std::lock_guard lock(mutex_);
-  return changes_;
-}
-
-std::size_t NetworkChangeLog::size() const {
-  const std::lock_guard lock(mutex_);
-  return changes_.size();
-}
-
-std::optional<NetworkChange> NetworkChangeLog::last() const {
-  const std::lock_guard lock(mutex_);
-  if (changes_.empty()) return std::nullopt;
-  return changes_.back();
-}
-
 TwoAgents::TwoAgents(TwoAgentsOptions options)
     : a_{.identity = test_identity()}, b_{.identity = test_identity()}, c_(test_identity()), d_(test_identity()) {
   const std::string document =
@@ -56,8 +35,8 @@ TwoAgents::TwoAgents(TwoAgentsOptions options)
     env_.push_back(
         std::make_unique<valdori::testing::EnvGuard>("VALDORI_HELLO_TIMEOUT", std::to_string(5 * interval->count())));
   }
-  a_.tun = std::make_unique<TunPair>(testbed_.executor(), options.framing);
-  b_.tun = std::make_unique<TunPair>(testbed_.executor(), options.framing);
+  a_.tun = std::make_unique<TunPair>(testbed_.executor());
+  b_.tun = std::make_unique<TunPair>(testbed_.executor());
   start(a_, "a.toml", std::nullopt);
   start(b_, "b.toml", options.mtu_b);
 }
@@ -77,10 +56,8 @@ void TwoAgents::start(Member& member, const char* config_name, std::optional<std
   if (!url) throw std::runtime_error("test setup failed: network URL " + network_url_);
   config.networks.emplace(*url, std::move(network));
 
-  PlatformDependent platform;
-  platform.tun = member.tun->device();
-  platform.callback = [changes = member.changes](NetworkChange change) { changes->record(std::move(change)); };
-  member.agent.emplace(testbed_.start(std::move(config), std::move(platform), dir_ / config_name));
+  member.agent.emplace(
+      testbed_.start(std::move(config), reporting_to(member.changes, member.tun->device()), dir_ / config_name));
 }
 
 bool TwoAgents::wait_until_ready() {

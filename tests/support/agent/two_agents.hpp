@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -33,22 +32,7 @@ struct OverlayPlan {
   Ipv4Addr behind_b = ip("192.168.77.5");
 };
 
-// Every record a host callback was given, in order.
-class NetworkChangeLog {
- public:
-  void record(NetworkChange change);
-  std::vector<NetworkChange> all() const;
-  std::size_t size() const;
-  // The latest record, when there is one.
-  std::optional<NetworkChange> last() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<NetworkChange> changes_;
-};
-
 struct TwoAgentsOptions {
-  platform::TunFraming framing = platform::TunFraming::Bare;
   std::optional<std::uint16_t> mtu_b{};  // B's configured MTU; the default when absent
   // The overlay nodes' housekeeping period in place of the testbed's quick one (the greeting
   // timeout follows it); for tests that want the nodes to keep quiet.

@@ -12,22 +12,23 @@
 #include <boost/asio/use_future.hpp>
 
 #include "dns_samples.hpp"
+#include "tests/support/agent/agent_testbed.hpp"
 #include "tests/support/log_capture.hpp"
-#include "tunnel_end.hpp"
 
 namespace valdori::agent::dns {
 namespace {
 
+using agent::testing::TunPair;
 using testing::addr;
 using testing::Bytes;
 using testing::from_wire;
 using testing::HostnameEntries;
 using testing::kClient;
+using testing::kNoWait;
 using testing::kResponder;
 using testing::networks;
 using testing::parse_reply;
 using testing::query_wire;
-using testing::TunnelEnd;
 
 std::shared_ptr<const DnsCatalog> catalog_of(const std::vector<std::optional<HostnameEntries>>& lists) {
   return std::make_shared<const DnsCatalog>(build_catalog(networks(lists)));
@@ -60,7 +61,7 @@ class AgentDnsTest : public ::testing::Test {
   }
 
   util::Runtime runtime_{1};
-  TunnelEnd tunnel_{runtime_};
+  TunPair tunnel_{runtime_.executor()};
   AgentDns dns_;
 };
 
@@ -69,9 +70,9 @@ TEST_F(AgentDnsTest, AnswersAQueryWithOnePacketBackToTheClient) {
   valdori::testing::LogCapture capture;
   on_packet(query_wire("web-01.valdori.", LDNS_RR_TYPE_A));
 
-  const auto packet = tunnel_.take_packet();
+  const auto packet = tunnel_.receive(kNoWait);
   ASSERT_TRUE(packet.has_value());
-  EXPECT_FALSE(tunnel_.take_packet().has_value());
+  EXPECT_FALSE(tunnel_.receive(kNoWait).has_value());
   const auto reply = parse_reply(*packet);
   EXPECT_EQ(reply.from, kResponder);
   EXPECT_EQ(reply.to, kClient);
@@ -109,7 +110,7 @@ TEST_F(AgentDnsTest, DropsWhatIsNoQueryWithoutAnswering) {
   for (const Case& c : cases) {
     valdori::testing::LogCapture capture;
     on_packet(c.message);
-    EXPECT_FALSE(tunnel_.take_packet().has_value()) << c.name;
+    EXPECT_FALSE(tunnel_.receive(kNoWait).has_value()) << c.name;
     EXPECT_TRUE(capture.has_containing(c.level, c.line)) << c.name;
     EXPECT_TRUE(capture.has(log::Level::trace, "DNS packet processing completed")) << c.name;
   }
@@ -117,7 +118,7 @@ TEST_F(AgentDnsTest, DropsWhatIsNoQueryWithoutAnswering) {
 
 TEST_F(AgentDnsTest, FailedAnswerWriteIsLogged) {
   dns_.replace_catalog(catalog_of({HostnameEntries{{"10.0.0.2", "web-01"}}}));
-  tunnel_.close_peer();
+  tunnel_.close_kernel_side();
   valdori::testing::LogCapture capture;
   on_packet(query_wire("web-01.valdori.", LDNS_RR_TYPE_A));
   EXPECT_TRUE(capture.has_containing(log::Level::warn, "Failed to send DNS response: "));
@@ -129,7 +130,7 @@ TEST(AgentDnsConcurrency, EachAnswerComesFromOneCatalogue) {
   constexpr int kTasks = 4;
   constexpr int kQueriesPerTask = 40;
   util::Runtime runtime(4);
-  TunnelEnd tunnel(runtime);
+  TunPair tunnel(runtime.executor());
   AgentDns dns;
   const auto first = catalog_of({HostnameEntries{{"10.0.0.1", "a"}, {"10.0.0.2", "a"}}});
   const auto second = catalog_of({HostnameEntries{{"10.0.1.1", "a"}, {"10.0.1.2", "a"}}});
@@ -142,7 +143,7 @@ TEST(AgentDnsConcurrency, EachAnswerComesFromOneCatalogue) {
   std::vector<Bytes> packets;
   std::thread reader([&] {
     while (packets.size() < kTasks * kQueriesPerTask) {
-      auto packet = tunnel.wait_packet();
+      auto packet = tunnel.receive();
       if (!packet) break;
       packets.push_back(std::move(*packet));
     }

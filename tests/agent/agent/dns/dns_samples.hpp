@@ -1,6 +1,7 @@
 // Queries, catalogues and reply checks shared by the DNS responder tests.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,8 @@
 #include "agent/agent/config.hpp"
 #include "agent/agent/dns/catalog.hpp"
 #include "agent/agent/dns/ldns_handles.hpp"
+#include "agent/packet/udp_header.hpp"
+#include "tests/support/agent/tunnel_packets.hpp"
 #include "util/url/url.hpp"
 
 namespace valdori::agent::dns::testing {
@@ -94,6 +97,30 @@ inline NetworkMap networks(const std::vector<std::optional<HostnameEntries>>& li
     map.emplace(*util::Url::parse(network.config_url), std::move(network));
   }
   return map;
+}
+
+inline const packet::UdpEndpoint kResponder{addr("10.0.0.254"), 53};
+inline const packet::UdpEndpoint kClient{addr("10.0.0.7"), 40001};
+inline constexpr std::chrono::milliseconds kNoWait{0};
+
+struct Reply {
+  packet::UdpEndpoint from;
+  packet::UdpEndpoint to;
+  Bytes message;  // the DNS payload
+};
+
+// The addresses and DNS payload of a reply packet the responder wrote.
+inline Reply parse_reply(const Bytes& packet) {
+  namespace p = agent::testing;
+  if (packet.size() < 28 || p::protocol(packet) != p::kProtocolUdp) {
+    ADD_FAILURE() << "no UDP packet of the responder: " << packet.size() << " bytes";
+    return {};
+  }
+  const auto datagram = p::ip_payload(packet);
+  const auto message = p::udp_payload(packet);
+  return {{p::source(packet), p::load16(datagram, 0)},
+          {p::destination(packet), p::load16(datagram, 2)},
+          Bytes(message.begin(), message.end())};
 }
 
 }  // namespace valdori::agent::dns::testing

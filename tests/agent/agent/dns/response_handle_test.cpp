@@ -4,19 +4,20 @@
 
 #include "agent/agent/dns/request_handler.hpp"
 #include "dns_samples.hpp"
+#include "tests/support/agent/agent_testbed.hpp"
 #include "tests/support/log_capture.hpp"
-#include "tunnel_end.hpp"
 
 namespace valdori::agent::dns {
 namespace {
 
+using agent::testing::TunPair;
 using testing::from_wire;
 using testing::kClient;
+using testing::kNoWait;
 using testing::kResponder;
 using testing::parse_reply;
 using testing::query_pkt;
 using testing::QueryOptions;
-using testing::TunnelEnd;
 
 // An answer with `count` A records for one name.
 LdnsPkt answer_with_records(int count, const QueryOptions& options = {}) {
@@ -30,7 +31,7 @@ LdnsPkt answer_with_records(int count, const QueryOptions& options = {}) {
 
 TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
   util::Runtime runtime(1);
-  TunnelEnd tunnel(runtime);
+  TunPair tunnel(runtime.executor());
   const ResponseHandle handle{kResponder, kClient, tunnel.device()};
   struct Case {
     const char* name;
@@ -46,7 +47,7 @@ TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
   for (const Case& c : cases) {
     valdori::testing::LogCapture capture;
     ASSERT_TRUE(runtime.block_on(handle.send_response(answer_with_records(100, c.options))).has_value()) << c.name;
-    const auto packet = tunnel.take_packet();
+    const auto packet = tunnel.receive(kNoWait);
     ASSERT_TRUE(packet.has_value()) << c.name;
     const auto reply = parse_reply(*packet);
     EXPECT_LE(reply.message.size(), c.limit) << c.name;
@@ -72,14 +73,14 @@ TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
 // A malformed query can carry hundreds of questions, and an error reply echoes them.
 TEST(ResponseHandle, EchoedQuestionsAreTruncatedToo) {
   util::Runtime runtime(1);
-  TunnelEnd tunnel(runtime);
+  TunPair tunnel(runtime.executor());
   const ResponseHandle handle{kResponder, kClient, tunnel.device()};
   const LdnsPkt query = query_pkt("a-rather-long-name-for-a-question.valdori.", LDNS_RR_TYPE_A);
   const ldns_rr* question = ldns_rr_list_rr(ldns_pkt_question(query.get()), 0);
   for (int i = 0; i < 119; ++i) ldns_pkt_push_rr(query.get(), LDNS_SECTION_QUESTION, ldns_rr_clone(question));
   const DnsCatalog catalog = build_catalog(testing::networks({}));
   ASSERT_TRUE(runtime.block_on(handle.send_response(answer_query(catalog, *query))).has_value());
-  const auto packet = tunnel.take_packet();
+  const auto packet = tunnel.receive(kNoWait);
   ASSERT_TRUE(packet.has_value());
   const auto reply = parse_reply(*packet);
   EXPECT_LE(reply.message.size(), 512u);

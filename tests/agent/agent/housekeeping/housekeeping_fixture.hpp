@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,25 +28,6 @@ inline const std::string kControllerUrl = "controller://0b6f1c2e-8a61-4bde-9c1a-
 inline const std::string kPeerKey(64, 'b');
 
 inline Ipv4Net net(const char* text) { return *Ipv4Net::parse(text); }
-
-// Every record the host was given, in order.
-class ChangeRecorder {
- public:
-  PlatformDependent platform() {
-    return {nullptr, [this](NetworkChange change) {
-              std::lock_guard lock(mutex_);
-              changes_.push_back(std::move(change));
-            }};
-  }
-  std::vector<NetworkChange> changes() const {
-    std::lock_guard lock(mutex_);
-    return changes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<NetworkChange> changes_;
-};
 
 // The network 10.44.0.0/24: this node at .1 when `member`, a peer at .2 that is the gateway to
 // 192.168.50.0/24, and a policy that lets every node talk to every other.
@@ -79,7 +59,7 @@ class HousekeepingTest : public ::testing::Test {
   std::filesystem::path config_path() const { return dir_ / "agent.toml"; }
   const std::filesystem::path& dir() const { return dir_.path(); }
   valdori::testing::LogCapture& logs() { return logs_; }
-  std::vector<NetworkChange> changes() const { return recorder_.changes(); }
+  std::vector<NetworkChange> changes() const { return changes_->all(); }
 
   // Joins a network in the configuration the next inner() starts from.
   Network& join(const std::string& config_url, bool disabled = false, std::optional<std::string> name = {}) {
@@ -96,7 +76,9 @@ class HousekeepingTest : public ::testing::Test {
     return "file://" + (dir_ / file_name).string();
   }
 
-  std::shared_ptr<AgentInner> inner() { return bed_.make_inner(config_.clone(), recorder_.platform(), config_path()); }
+  std::shared_ptr<AgentInner> inner() {
+    return bed_.make_inner(config_.clone(), agent::testing::reporting_to(changes_), config_path());
+  }
 
   void run_pass(const std::shared_ptr<AgentInner>& inner) { bed_.runtime().block_on(AgentInner::housekeeping(inner)); }
 
@@ -135,7 +117,7 @@ class HousekeepingTest : public ::testing::Test {
   agent::testing::AgentTestbed bed_;
   valdori::testing::LogCapture logs_;
   valdori::testing::TempDir dir_;
-  ChangeRecorder recorder_;
+  std::shared_ptr<agent::testing::NetworkChangeLog> changes_ = std::make_shared<agent::testing::NetworkChangeLog>();
   AgentConfig config_;
   p2p::PubKey me_;
 };

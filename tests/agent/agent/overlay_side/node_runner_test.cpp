@@ -40,13 +40,8 @@ TEST_F(NodeRunnerTest, StartsTheConfiguredWorkersAndStopsWithTheAgentToken) {
     int expected_senders;
     int expected_writers;
   };
-  const Case cases[] = {
-      {std::nullopt, std::nullopt, 3, 3},
-      {"+2", "2 ", 2, 3},
-      {"abc", "-1", 3, 0},
-      {"-1", "abc", 0, 3},
-      {"0", "1", 0, 1},
-  };
+  // How the variables read: the environment helper's tests.
+  const Case cases[] = {{std::nullopt, std::nullopt, 3, 3}, {"0", "1", 0, 1}};
   for (const auto& c : cases) {
     const std::string name = c.senders.value_or("unset") + "/" + c.writers.value_or("unset");
     EnvGuard senders("VALDORI_C2D_THREADS", c.senders);

@@ -35,21 +35,12 @@ class OverlayToTunTest : public PacketPathTest {
 TEST_F(OverlayToTunTest, DropsWhatDoesNotDecodeWithTheReason) {
   auto inner = make_inner();
   start_worker(inner);
-  const auto valid = [] { return udp_packet("10.1.0.5", 1, "10.0.0.7", 2, Bytes(12, 0)); };
-  Bytes ipv6 = valid();
+  // The reasons are the header parser's texts (its own tests).
+  Bytes ipv6 = udp_packet("10.1.0.5", 1, "10.0.0.7", 2, Bytes(12, 0));
   ipv6[0] = 0x65;
-  Bytes ihl_4 = valid();
-  ihl_4[0] = 0x44;
-  Bytes ihl_6 = valid();
-  ihl_6[0] = 0x46;
-  ihl_6.resize(20);
-  Bytes short_read = valid();
-  short_read.resize(19);
   const std::pair<Bytes, std::string> cases[] = {
-      {short_read, "packet shorter than an IPv4 header"},
+      {Bytes(19, 0x45), "packet shorter than an IPv4 header"},
       {ipv6, "not an IPv4 packet"},
-      {ihl_4, "IPv4 header length below 20 bytes"},
-      {ihl_6, "IPv4 header longer than the packet"},
   };
   for (const auto& [payload, reason] : cases) deliver(*inner, peer_, payload);
 

@@ -17,6 +17,7 @@
 #include "agent/agent/firewall/tries.hpp"
 #include "agent/agent/inner/agent_inner.hpp"
 #include "tests/support/agent/agent_testbed.hpp"
+#include "tests/support/agent/tunnel_packets.hpp"
 #include "tests/support/log_capture.hpp"
 #include "util/runtime/race.hpp"
 #include "util/runtime/task_set.hpp"
@@ -29,55 +30,21 @@ using util::net::Ipv4Net;
 inline constexpr std::string_view kNetifTarget = "valdori_agent::agent::netif";
 inline constexpr std::string_view kNodeTarget = "valdori_agent::agent::node";
 inline constexpr std::uint8_t kTcp = 6;
-inline constexpr std::uint8_t kUdp = 17;
 
-inline Ipv4Addr ip(const char* text) { return *util::net::parse_ipv4_addr(text); }
 inline Ipv4Net net(const char* text) { return *Ipv4Net::parse(text); }
 
-// An IPv4 packet (no options) from `src` to `dst` around `payload`; the fields the path does
-// not read stay zero.
+// Packets as the path's tests write them: addresses as text, Don't Fragment clear.
 inline Bytes ipv4_packet(const char* src, const char* dst, std::uint8_t protocol,
                          std::span<const std::uint8_t> payload) {
-  Bytes packet(20);
-  packet[0] = 0x45;
-  const std::size_t total = packet.size() + payload.size();
-  packet[2] = static_cast<std::uint8_t>(total >> 8);
-  packet[3] = static_cast<std::uint8_t>(total);
-  packet[8] = 64;
-  packet[9] = protocol;
-  const auto s = ip(src).to_bytes();
-  const auto d = ip(dst).to_bytes();
-  std::copy(s.begin(), s.end(), packet.begin() + 12);
-  std::copy(d.begin(), d.end(), packet.begin() + 16);
-  packet.insert(packet.end(), payload.begin(), payload.end());
-  return packet;
+  return ipv4_packet(ip(src), ip(dst), protocol, payload, false);
 }
-
-// A UDP header (checksum zero: none) and its payload.
-inline Bytes udp_datagram(std::uint16_t src_port, std::uint16_t dst_port, std::span<const std::uint8_t> payload) {
-  const std::size_t length = 8 + payload.size();
-  Bytes datagram{static_cast<std::uint8_t>(src_port >> 8),
-                 static_cast<std::uint8_t>(src_port),
-                 static_cast<std::uint8_t>(dst_port >> 8),
-                 static_cast<std::uint8_t>(dst_port),
-                 static_cast<std::uint8_t>(length >> 8),
-                 static_cast<std::uint8_t>(length),
-                 0,
-                 0};
-  datagram.insert(datagram.end(), payload.begin(), payload.end());
-  return datagram;
-}
-
 inline Bytes udp_packet(const char* src, std::uint16_t src_port, const char* dst, std::uint16_t dst_port,
                         std::span<const std::uint8_t> payload) {
-  return ipv4_packet(src, dst, kUdp, udp_datagram(src_port, dst_port, payload));
+  return udp_packet(ip(src), src_port, ip(dst), dst_port, payload, false);
 }
-
 // A UDP packet of exactly `size` bytes.
 inline Bytes udp_packet_of_size(const char* src, const char* dst, std::size_t size, bool dont_fragment = false) {
-  Bytes packet = udp_packet(src, 40000, dst, 9000, Bytes(size - 28, 0x5A));
-  if (dont_fragment) packet[6] = 0x40;
-  return packet;
+  return udp_packet(ip(src), 40000, ip(dst), 9000, size - 28, dont_fragment);
 }
 
 // The payload that marks the overlay's own control traffic.

@@ -53,15 +53,11 @@ TEST_F(TunToOverlayTest, DropsWhatIsNoIpv4PacketWithoutALine) {
   inner->tx_trie.store(two_level_trie(TxRoutes{{"0.0.0.0/0", "0.0.0.0/0", send_handle(*inner, new_key())}}));
   start_worker(inner);
 
+  // Every reason the header parser gives (its own tests) ends the same way.
   Bytes ipv6(40, 0);
   ipv6[0] = 0x60;
-  Bytes ihl_4 = udp_packet_of_size("10.0.0.1", "10.0.0.2", 40);
-  ihl_4[0] = 0x44;
-  Bytes ihl_15 = udp_packet_of_size("10.0.0.1", "10.0.0.2", 40);
-  ihl_15[0] = 0x4F;
-  Bytes short_read = udp_packet_of_size("10.0.0.1", "10.0.0.2", 40);
-  short_read.resize(19);
-  for (const Bytes& packet : {short_read, ipv6, ihl_4, ihl_15}) tun_.inject(packet);
+  tun_.inject(Bytes(19, 0x45));
+  tun_.inject(ipv6);
 
   EXPECT_TRUE(settle().empty());
   const auto queued = drain(*inner);
@@ -193,10 +189,12 @@ TEST_F(TunToOverlayTest, OnlyUdpToPort53OfTheResponderIsAQuery) {
   auto inner = make_inner();
   inner->dns->store_server_ip(ip("10.0.0.254"));
   start_worker(inner);
+  Bytes tcp_to_53 = udp_packet("10.0.0.7", 40001, "10.0.0.254", 53, kDnsQuery);
+  tcp_to_53[9] = kTcp;
   const Bytes cases[] = {
-      ipv4_packet("10.0.0.7", "10.0.0.254", kTcp, udp_datagram(40001, 53, kDnsQuery)),
+      tcp_to_53,
       udp_packet("10.0.0.7", 40001, "10.0.0.254", 5353, kDnsQuery),
-      ipv4_packet("10.0.0.7", "10.0.0.254", kUdp, Bytes{0x9C, 0x41, 0, 53, 0, 7, 0}),  // 7 bytes of UDP header
+      ipv4_packet("10.0.0.7", "10.0.0.254", kProtocolUdp, Bytes{0x9C, 0x41, 0, 53, 0, 7, 0}),  // 7 bytes of UDP header
       udp_packet("10.0.0.7", 40001, "10.0.0.253", 53, kDnsQuery),
   };
   for (const auto& packet : cases) tun_.inject(packet);
@@ -270,7 +268,8 @@ TEST_F(TunRunnerTest, ARunnerStartsTunThreadsWorkers) {
     std::optional<std::string> option;
     int workers;
   };
-  const Case cases[] = {{std::nullopt, 3}, {"", 3}, {"abc", 3}, {"2 ", 3}, {"+2", 2}, {"0", 0}, {"-2", 0}};
+  // How the variable reads: the environment helper's tests.
+  const Case cases[] = {{std::nullopt, 3}, {"2", 2}, {"0", 0}};
   auto inner = make_inner();
   for (const auto& c : cases) {
     const std::string name = c.option.value_or("unset");
