@@ -24,12 +24,6 @@
 #include "util/log/log.hpp"
 #include "util/mem/buffer_pool.hpp"
 
-// GCC 12 takes the frames of the coroutines send_burst awaits for a mismatched new/delete pair (a
-// false positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 namespace valdori::node {
 namespace {
 

@@ -22,13 +22,6 @@ asio::awaitable<void> record_connection_status(const std::shared_ptr<AgentInner>
 
 }  // namespace
 
-// GCC 12 takes the frame of this coroutine for a mismatched new/delete pair (a false positive:
-// Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_controller_networks(
     std::shared_ptr<AgentInner> inner, std::string secret) {
   using Failure = error::Error;
@@ -74,10 +67,6 @@ asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_con
   VLOG_TRACE(housekeeping_logger(), "Finished fetching controller networks: {} networks found", listed.size());
   co_return listed;
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 asio::awaitable<std::optional<std::string>> copy_shared_secret(std::shared_ptr<AgentInner> inner) {
   auto guard = co_await inner->state_lock.read();

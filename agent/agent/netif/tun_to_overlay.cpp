@@ -36,12 +36,6 @@
 #include "util/runtime/race.hpp"
 #include "util/system/env.hpp"
 
-// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
-// positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 namespace valdori::agent::netif {
 namespace {
 
