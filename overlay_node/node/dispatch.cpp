@@ -8,14 +8,11 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "overlay_node/node/link_writer.hpp"
-#include "p2p_core/message/ack_message.hpp"
 #include "p2p_core/message/app_message.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/message/long_header.hpp"
 #include "p2p_core/message/short_header.hpp"
-#include "p2p_core/message/short_id.hpp"
-#include "p2p_core/message/unite_message.hpp"
 #include "p2p_core/peer/peer.hpp"
 #include "util/log/log.hpp"
 

@@ -16,7 +16,7 @@
 #include "overlay_node/node/node.hpp"
 #include "overlay_node/node/span_log.hpp"
 #include "overlay_node/util/lookup_host.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "util/runtime/race.hpp"
 #include "util/runtime/strand.hpp"
 

@@ -6,7 +6,7 @@
 
 #include "overlay_node/node/link_writer.hpp"
 #include "overlay_node/node/span_log.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/peer/path_pairing.hpp"
 
 namespace valdori::peer {

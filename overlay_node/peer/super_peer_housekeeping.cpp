@@ -10,7 +10,7 @@
 #include "overlay_node/node/span_log.hpp"
 #include "overlay_node/node/tcp.hpp"
 #include "overlay_node/util/lookup_host.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/node/guards.hpp"
 #include "p2p_core/peer/path_pairing.hpp"
 

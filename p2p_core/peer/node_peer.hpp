@@ -28,7 +28,7 @@
 #include "p2p_core/concurrent/snapshot_map.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
-#include "p2p_core/message/short_id.hpp"
+#include "p2p_core/message/short_header.hpp"
 #include "p2p_core/peer/error.hpp"
 #include "p2p_core/peer/hello_times.hpp"
 #include "p2p_core/peer/peer_path.hpp"
