@@ -8,7 +8,7 @@
 
 #include "agent/agent/dns/catalog.hpp"
 #include "util/log/log.hpp"
-#include "util/text/debug_optional.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent::dns {
 namespace {

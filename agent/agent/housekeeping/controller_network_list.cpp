@@ -4,7 +4,6 @@
 
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
 #include "agent/controller/client.hpp"
-#include "util/text/debug_optional.hpp"
 #include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 

@@ -8,7 +8,7 @@
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/network/config/list_text.hpp"
 #include "util/log/log.hpp"
-#include "util/text/debug_optional.hpp"
+#include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent {
