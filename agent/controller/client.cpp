@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "agent/network/config/network_config_reader.hpp"
-#include "agent/toml/read_error.hpp"
+#include "agent/toml/document.hpp"
 #include "p2p_core/crypto/base64.hpp"
 #include "p2p_core/crypto/hash.hpp"
 #include "p2p_core/crypto/hex.hpp"
