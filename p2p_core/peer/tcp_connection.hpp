@@ -16,7 +16,7 @@ namespace valdori::p2p::peer {
 class TcpConnection {
  public:
   // `token` is a child of the node token, so a stopping node ends the link.
-  explicit TcpConnection(util::CancellationToken token) : token_(std::move(token)) {}
+  explicit TcpConnection(const util::CancellationToken& token) : token_(token) {}
 
   const util::CancellationToken& token() const { return token_; }
   const PeerPath& path() const { return path_; }

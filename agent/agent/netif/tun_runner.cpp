@@ -30,7 +30,7 @@ asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::sha
   if (!device) co_return;
   RunnerResult ran = boost::system::in_place_value;
   try {
-    ran = co_await tun_runner(inner, std::move(device), std::move(token));
+    ran = co_await tun_runner(inner, std::move(device), token);
   } catch (const std::exception& e) {
     ran = RunnerResult(boost::system::in_place_error, e.what());
   } catch (...) {
