@@ -14,10 +14,7 @@ namespace {
 
 namespace asio = boost::asio;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent">(); }
 
 }  // namespace
 

@@ -25,10 +25,7 @@ namespace asio = boost::asio;
 using error::Error;
 using error::Kind;
 
-spdlog::logger& client_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::controller::client");
-  return logger;
-}
+spdlog::logger& client_logger() { return log::module_logger<"valdori_agent::controller::client">(); }
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

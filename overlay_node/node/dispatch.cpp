@@ -25,10 +25,7 @@ namespace message = p2p::message;
 using p2p::node::NodeInner;
 using DispatchResult = boost::system::result<Replies, error::Error>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::dispatch");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::dispatch">(); }
 
 std::optional<p2p::PubKey> short_id_owner(const NodeInner& node, std::span<const std::uint8_t> bytes) {
   if (bytes.size() < message::kShortIdLen) return std::nullopt;

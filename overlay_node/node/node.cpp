@@ -30,10 +30,7 @@ using p2p::net::SocketAddr;
 using p2p::node::NodeOpts;
 using p2p::node::UdpBindings;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::node");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::node">(); }
 
 // The socket address as the field of a binding's log line.
 #define ADDR_FIELD(addr) (log::Fields{{"addr", p2p::net::to_string(addr)}})

@@ -34,10 +34,7 @@ namespace error = p2p::node::error;
 constexpr std::size_t kMaxSegments = 64;
 constexpr std::size_t kMaxSegmentedBytes = 65000;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::send_handle");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::send_handle">(); }
 
 // The events of one send carry the recipient, as the fields of its span.
 #define SEND_LOG(level, handle, ...) \

@@ -27,10 +27,7 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 using p2p::node::NodeInner;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::tcp");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::tcp">(); }
 
 // Resolves `addr` and tries its addresses in order, each for at most `limit`, so that one
 // address that swallows the connect does not hold up the others; the last failure is the answer.

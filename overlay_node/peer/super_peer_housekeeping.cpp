@@ -24,10 +24,7 @@ using p2p::node::NodeInner;
 using p2p::peer::SuperPeer;
 using Result = boost::system::result<void, p2p::node::error::Error>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::peer::super_peer");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::peer::super_peer">(); }
 
 void open_tcp_if_needed(const std::shared_ptr<NodeInner>& node, SuperPeer& super_peer, std::uint64_t now,
                         const SpanLog& span) {

@@ -13,10 +13,7 @@
 namespace valdori::agent::dns {
 namespace {
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::dns::mobile");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::dns::mobile">(); }
 
 std::string debug(const std::optional<Ipv4Addr>& address) {
   return util::text::debug_optional(address, [](const Ipv4Addr& a) { return a.to_string(); });

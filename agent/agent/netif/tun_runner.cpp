@@ -13,15 +13,9 @@ namespace {
 namespace asio = boost::asio;
 using RunnerResult = boost::system::result<void, std::string>;
 
-spdlog::logger& runner_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif");
-  return logger;
-}
+spdlog::logger& runner_logger() { return log::module_logger<"valdori_agent::agent::netif">(); }
 
-spdlog::logger& supervisor_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif::mobile");
-  return logger;
-}
+spdlog::logger& supervisor_logger() { return log::module_logger<"valdori_agent::agent::netif::mobile">(); }
 
 }  // namespace
 
