@@ -9,8 +9,8 @@
 #include <benchmark/benchmark.h>
 
 #include "p2p_core/crypto/nonce.hpp"
-#include "p2p_core/crypto/random.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
+#include "p2p_core/crypto/sodium.hpp"
 #include "p2p_core/message/app_message.hpp"
 #include "p2p_core/message/arming.hpp"
 #include "p2p_core/message/short_header.hpp"

@@ -14,19 +14,22 @@ if(CMAKE_SCRIPT_MODE_FILE)
     file(READ ${cert} text)
     string(APPEND pem "${text}")
   endforeach()
-  # Split into literals below the compilers' per-literal limits; adjacent literals join.
+  # Split into literals below the compilers' limit on one literal (adjacent literals would join
+  # into one above it); they are joined once, on first use.
   string(LENGTH "${pem}" length)
   set(body "")
   set(offset 0)
   while(offset LESS length)
     string(SUBSTRING "${pem}" ${offset} 8000 chunk)
-    string(APPEND body "R\"PEM(${chunk})PEM\"\n")
+    string(APPEND body "      R\"PEM(${chunk})PEM\",\n")
     math(EXPR offset "${offset} + 8000")
   endwhile()
   file(WRITE ${OUT}.tmp "// Generated from ${VALDORI_ROOTS_DIR} at build time; do not edit.\n"
-       "#include \"agent/http/web_pki_roots.hpp\"\n\nnamespace valdori::http {\n\n"
-       "std::string_view web_pki_roots_pem() {\n  static constexpr char kPem[] =\n${body};\n"
-       "  return {kPem, sizeof(kPem) - 1};\n}\n\n}  // namespace valdori::http\n")
+       "#include \"agent/http/web_pki_roots.hpp\"\n\n#include <initializer_list>\n#include <string>\n\n"
+       "namespace valdori::http {\n\n"
+       "std::string_view web_pki_roots_pem() {\n  static const std::string pem = [] {\n    std::string joined;\n"
+       "    for (std::string_view chunk : std::initializer_list<std::string_view>{\n${body}    })\n"
+       "      joined += chunk;\n    return joined;\n  }();\n  return pem;\n}\n\n}  // namespace valdori::http\n")
   file(RENAME ${OUT}.tmp ${OUT})
   return()
 endif()

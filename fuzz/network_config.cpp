@@ -11,7 +11,7 @@
 #include "agent/network/config/list_text.hpp"
 #include "agent/network/config/network_config.hpp"
 #include "agent/network/config/network_config_reader.hpp"
-#include "agent/toml/read_error.hpp"
+#include "agent/toml/document.hpp"
 #include "fuzz/fuzz_input.hpp"
 #include "util/text/utf8.hpp"
 

@@ -34,7 +34,7 @@
 #include "overlay_node/node/dispatch.hpp"
 #include "p2p_core/identity/identity.hpp"
 #include "p2p_core/identity/pow.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/message/long_message.hpp"
 #include "p2p_core/message/short_header.hpp"

@@ -14,19 +14,9 @@ namespace {
 
 namespace asio = boost::asio;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent">(); }
 
 }  // namespace
-
-// GCC 12 takes the frames of the coroutines start awaits for a mismatched new/delete pair (a false
-// positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
 
 asio::awaitable<boost::system::result<Agent, error::Error>> Agent::start(asio::any_io_executor executor,
                                                                          AgentConfig config,
@@ -49,10 +39,6 @@ asio::awaitable<boost::system::result<Agent, error::Error>> Agent::start(asio::a
   VLOG_INFO(lg(), "Agent started.");
   co_return Agent(std::move(inner));
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 Agent::~Agent() {
   if (inner_) VLOG_TRACE(lg(), "Drop agent.");

@@ -39,7 +39,7 @@ struct AgentConfig {
   std::optional<ControllerConfig> controller;
 
   // No networks and no options set.
-  explicit AgentConfig(p2p::Identity id) : identity(std::move(id)) {}
+  explicit AgentConfig(p2p::Identity id) : identity(id) {}
 
   static boost::system::result<AgentConfig, error::Error> load(const std::filesystem::path& path);
   // Loads the file, or when there is none, generates a new identity and writes a new file.

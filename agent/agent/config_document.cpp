@@ -8,7 +8,7 @@
 
 #include "agent/toml/field.hpp"
 #include "agent/toml/identity_values.hpp"
-#include "agent/toml/super_peer_values.hpp"
+#include "agent/toml/network_values.hpp"
 
 namespace valdori::agent {
 namespace {

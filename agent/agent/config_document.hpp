@@ -14,7 +14,7 @@
 #include <boost/system/result.hpp>
 
 #include "agent/agent/config.hpp"
-#include "agent/toml/read_error.hpp"
+#include "agent/toml/document.hpp"
 #include "agent/toml/writer.hpp"
 
 namespace valdori::agent {

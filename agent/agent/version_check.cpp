@@ -76,7 +76,7 @@ std::strong_ordering compare_lists(const std::vector<std::string_view>& a, const
   for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
     const bool da = all_digits(a[i]), db = all_digits(b[i]);
     std::strong_ordering order = da && db ? numeric(a[i], b[i]) : (da || db) ? (db <=> da) : (a[i] <=> b[i]);
-    if (order != 0) return order;
+    if (std::is_neq(order)) return order;
   }
   return a.size() <=> b.size();
 }
@@ -85,17 +85,17 @@ std::strong_ordering compare_lists(const std::vector<std::string_view>& a, const
 std::strong_ordering digits_by_value(std::string_view a, std::string_view b) {
   const auto strip = [](std::string_view s) { return s.substr(std::min(s.find_first_not_of('0'), s.size())); };
   const std::string_view va = strip(a), vb = strip(b);
-  if (auto order = va.size() <=> vb.size(); order != 0) return order;
-  if (auto order = va <=> vb; order != 0) return order;
+  if (auto order = va.size() <=> vb.size(); std::is_neq(order)) return order;
+  if (auto order = va <=> vb; std::is_neq(order)) return order;
   return a.size() <=> b.size();
 }
 
 std::strong_ordering compare(const Version& a, const Version& b) {
-  if (auto order = std::tie(a.major, a.minor, a.patch) <=> std::tie(b.major, b.minor, b.patch); order != 0) {
+  if (auto order = std::tie(a.major, a.minor, a.patch) <=> std::tie(b.major, b.minor, b.patch); std::is_neq(order)) {
     return order;
   }
   if (a.pre.empty() != b.pre.empty()) return a.pre.empty() ? std::strong_ordering::greater : std::strong_ordering::less;
-  if (auto order = compare_lists(a.pre, b.pre, digits_by_value); order != 0) return order;
+  if (auto order = compare_lists(a.pre, b.pre, digits_by_value); std::is_neq(order)) return order;
   if (a.build.empty() != b.build.empty())
     return a.build.empty() ? std::strong_ordering::less : std::strong_ordering::greater;
   return compare_lists(a.build, b.build, digits_by_value);

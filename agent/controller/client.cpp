@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "agent/network/config/network_config_reader.hpp"
-#include "agent/toml/read_error.hpp"
+#include "agent/toml/document.hpp"
 #include "p2p_core/crypto/base64.hpp"
 #include "p2p_core/crypto/hash.hpp"
 #include "p2p_core/crypto/hex.hpp"
@@ -11,12 +11,10 @@
 #include "util/text/utf8.hpp"
 #include "util/url/mask_url.hpp"
 
-// GCC 12 takes the coroutine frames here for mismatched new/delete pairs and the results they
-// carry for uninitialised reads (false positives: Asio's frames allocate and free through their
-// own operators; every result is constructed before it is read).
+// GCC 12 takes the results the coroutines here carry for uninitialised reads (a false positive:
+// every result is constructed before it is read).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
@@ -27,10 +25,7 @@ namespace asio = boost::asio;
 using error::Error;
 using error::Kind;
 
-spdlog::logger& client_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::controller::client");
-  return logger;
-}
+spdlog::logger& client_logger() { return log::module_logger<"valdori_agent::controller::client">(); }
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "util/text/debug_optional.hpp"
 #include "util/text/debug_string.hpp"
 
 namespace valdori::controller::models {

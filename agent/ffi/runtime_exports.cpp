@@ -12,10 +12,7 @@
 
 namespace valdori::ffi {
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::ffi");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::ffi">(); }
 
 std::optional<std::string_view> utf8_arg(const char* text) {
   const std::string_view view(text);

@@ -18,12 +18,10 @@
 #include "agent/http/web_pki_roots.hpp"
 #include "util/fs/read_file.hpp"
 
-// GCC 12 takes the coroutine frames here for mismatched new/delete pairs and the results they
-// carry for uninitialised reads (false positives: Asio's frames allocate and free through their
-// own operators; every result is constructed before it is read).
+// GCC 12 takes the results the coroutines here carry for uninitialised reads (a false positive:
+// every result is constructed before it is read).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 

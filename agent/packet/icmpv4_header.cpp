@@ -1,7 +1,7 @@
 #include "agent/packet/icmpv4_header.hpp"
 
 #include "agent/packet/checksum.hpp"
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::packet {
 

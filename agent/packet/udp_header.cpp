@@ -6,7 +6,7 @@
 #include <boost/system/errc.hpp>
 
 #include "agent/packet/checksum.hpp"
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::packet {
 namespace {

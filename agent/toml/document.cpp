@@ -1,8 +1,87 @@
 #include "agent/toml/document.hpp"
 
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 
+#include <fmt/format.h>
+#include <boost/throw_exception.hpp>
+
+#include "agent/toml/string_literal.hpp"
+
 namespace valdori::agent::toml_doc {
+namespace {
+
+std::optional<::toml::source_position> position_of(const ::toml::node& node) {
+  const ::toml::source_position begin = node.source().begin;
+  if (!begin) return std::nullopt;
+  return begin;
+}
+
+// How a value shows up in a message: its TOML type, and the value itself when it is short.
+std::string describe(const ::toml::node& value) {
+  switch (value.type()) {
+    case ::toml::node_type::string: return "string " + string_literal(value.as_string()->get()).value_or("\"\"");
+    case ::toml::node_type::integer: return fmt::format("integer `{}`", value.as_integer()->get());
+    case ::toml::node_type::floating_point: {
+      std::string number = fmt::format("{}", value.as_floating_point()->get());
+      // Shown as a float even when whole: "1.0", not "1".
+      if (number.find_first_not_of("-0123456789") == std::string::npos) number += ".0";
+      return fmt::format("floating point `{}`", number);
+    }
+    case ::toml::node_type::boolean: return fmt::format("boolean `{}`", value.as_boolean()->get());
+    case ::toml::node_type::table: return "table";
+    case ::toml::node_type::array: return "array";
+    case ::toml::node_type::date:
+    case ::toml::node_type::time:
+    case ::toml::node_type::date_time: return "datetime";
+    case ::toml::node_type::none: break;
+  }
+  return "nothing";
+}
+
+std::string_view line_of(std::string_view source, std::size_t line_number) {
+  std::size_t start = 0;
+  for (std::size_t line = 1; line < line_number; ++line) {
+    const std::size_t newline = source.find('\n', start);
+    if (newline == std::string_view::npos) return {};
+    start = newline + 1;
+  }
+  std::string_view line = source.substr(start);
+  line = line.substr(0, line.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+}  // namespace
+
+void throw_exception_from_error(const ReadError& error, const boost::source_location& location) {
+  boost::throw_exception(std::runtime_error(error.message), location);
+}
+
+ReadError missing_field(const ::toml::node& table, std::string_view key) {
+  return {fmt::format("missing field `{}`", key), position_of(table)};
+}
+
+ReadError invalid_type(const ::toml::node& value, std::string_view expected) {
+  return {fmt::format("invalid type: {}, expected {}", describe(value), expected), position_of(value)};
+}
+
+ReadError invalid_value(const ::toml::node& value, std::string_view expected) {
+  return {fmt::format("invalid value: {}, expected {}", describe(value), expected), position_of(value)};
+}
+
+ReadError error_at(const ::toml::node& value, std::string message) { return {std::move(message), position_of(value)}; }
+
+std::string render(const ReadError& error, std::string_view source) {
+  if (!error.position) return error.message;
+  const std::size_t line = error.position->line;
+  const std::size_t column = error.position->column;
+  const std::string number = std::to_string(line);
+  const std::string gutter(number.size(), ' ');
+  return fmt::format("TOML parse error at line {}, column {}\n{} |\n{} | {}\n{} | {:>{}}\n{}", line, column, gutter,
+                     number, line_of(source, line), gutter, "^", column, error.message);
+}
 
 ReadResult<::toml::table> parse_document(std::string_view text) {
   try {

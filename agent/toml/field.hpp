@@ -17,7 +17,7 @@
 #include <fmt/format.h>
 #include <toml++/toml.h>
 
-#include "agent/toml/read_error.hpp"
+#include "agent/toml/document.hpp"
 
 namespace valdori::agent::toml_doc {
 

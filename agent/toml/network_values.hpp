@@ -1,5 +1,6 @@
-// Readers of the address, network, public-key and UUID values of network documents: each is a
-// TOML string in its text form; text that does not parse is an invalid value at its position.
+// Readers of the address, network, public-key, UUID and super-peer values of network documents:
+// each is a TOML string in its text form; text that does not parse is an invalid value at its
+// position, and a rejected super-peer URL carries the URL parser's message.
 #pragma once
 
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include "agent/toml/field.hpp"
 #include "p2p_core/crypto/error.hpp"
 #include "p2p_core/identity/keys.hpp"
+#include "p2p_core/identity/super_peer_url.hpp"
 #include "util/net/ipv4_net.hpp"
 
 namespace valdori::agent::toml_doc {
@@ -61,6 +63,18 @@ struct ValueReader<boost::uuids::uuid> {
     } catch (const std::runtime_error&) {
       return invalid_value(node, "a UUID");
     }
+  }
+};
+
+// A super peer: its URL text.
+template <>
+struct ValueReader<p2p::SuperPeerUrl> {
+  static ReadResult<p2p::SuperPeerUrl> read(const ::toml::node& node) {
+    auto text = read_value<std::string>(node);
+    if (!text) return text.error();
+    auto url = p2p::SuperPeerUrl::try_from(*text);
+    if (!url) return error_at(node, p2p::display(url.error()));
+    return *url;
   }
 };
 

@@ -8,14 +8,11 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "overlay_node/node/link_writer.hpp"
-#include "p2p_core/message/ack_message.hpp"
 #include "p2p_core/message/app_message.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/message/long_header.hpp"
 #include "p2p_core/message/short_header.hpp"
-#include "p2p_core/message/short_id.hpp"
-#include "p2p_core/message/unite_message.hpp"
 #include "p2p_core/peer/peer.hpp"
 #include "util/log/log.hpp"
 
@@ -28,10 +25,7 @@ namespace message = p2p::message;
 using p2p::node::NodeInner;
 using DispatchResult = boost::system::result<Replies, error::Error>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::dispatch");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::dispatch">(); }
 
 std::optional<p2p::PubKey> short_id_owner(const NodeInner& node, std::span<const std::uint8_t> bytes) {
   if (bytes.size() < message::kShortIdLen) return std::nullopt;

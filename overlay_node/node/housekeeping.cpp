@@ -22,10 +22,7 @@ namespace asio = boost::asio;
 using p2p::node::NodeInner;
 using Result = boost::system::result<void, p2p::node::error::Error>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::housekeeping");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::housekeeping">(); }
 
 std::chrono::milliseconds period_of(const NodeInner& node) {
   const std::uint64_t interval = node.opts().housekeeping_interval;

@@ -20,10 +20,7 @@ namespace {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::link_writer");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::link_writer">(); }
 
 std::error_code frame_error_code(const p2p::message::FrameError& e) {
   return std::make_error_code(e.kind == p2p::message::FrameError::Kind::TooLong ? std::errc::message_size

@@ -30,10 +30,7 @@ using p2p::net::SocketAddr;
 using p2p::node::NodeOpts;
 using p2p::node::UdpBindings;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::node");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::node">(); }
 
 // The socket address as the field of a binding's log line.
 #define ADDR_FIELD(addr) (log::Fields{{"addr", p2p::net::to_string(addr)}})
@@ -102,13 +99,6 @@ asio::awaitable<void> wait_cancelled(util::CancellationToken token) { co_await t
 
 }  // namespace
 
-// GCC 12 takes the frames of the coroutines bind awaits for a mismatched new/delete pair (a false
-// positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(
     asio::any_io_executor executor, NodeOpts opts, std::optional<asio::any_io_executor> packet_executor) {
   const asio::any_io_executor io_executor = packet_executor.value_or(executor);
@@ -158,10 +148,6 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(
   asio::co_spawn(util::make_task_strand(executor), monitor(std::move(tasks), token, lg()), asio::detached);
   co_return Node(std::move(inner));
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 boost::system::result<std::vector<InterfaceAddr>, error::Error> Node::my_addrs(const NodeOpts& opts) {
   if (!opts.udp_addrs.empty()) {

@@ -24,12 +24,6 @@
 #include "util/log/log.hpp"
 #include "util/mem/buffer_pool.hpp"
 
-// GCC 12 takes the frames of the coroutines the burst sender awaits for a mismatched new/delete pair (a
-// false positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 namespace valdori::node {
 namespace {
 
@@ -40,10 +34,7 @@ namespace error = p2p::node::error;
 constexpr std::size_t kMaxSegments = 64;
 constexpr std::size_t kMaxSegmentedBytes = 65000;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::send_handle");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::send_handle">(); }
 
 // The events of one send carry the recipient, as the fields of its span.
 #define SEND_LOG(level, handle, ...) \

@@ -16,7 +16,7 @@
 #include "overlay_node/node/node.hpp"
 #include "overlay_node/node/span_log.hpp"
 #include "overlay_node/util/lookup_host.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "util/runtime/race.hpp"
 #include "util/runtime/strand.hpp"
 
@@ -27,10 +27,7 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 using p2p::node::NodeInner;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::tcp");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::tcp">(); }
 
 // Resolves `addr` and tries its addresses in order, each for at most `limit`, so that one
 // address that swallows the connect does not hold up the others; the last failure is the answer.

@@ -30,12 +30,6 @@
 #include "util/log/log.hpp"
 #include "util/runtime/strand.hpp"
 
-// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
-// positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 namespace valdori::node {
 namespace {
 
@@ -44,10 +38,7 @@ using p2p::node::NodeInner;
 using p2p::node::UdpBinding;
 using p2p::node::UdpSocket;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::udp");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::udp">(); }
 
 // Wakes the reader out of its receive once the binding is cancelled. Runs on the reader's
 // strand; the reader checks the token before every receive, so a cancellation that comes while

@@ -6,7 +6,7 @@
 
 #include "overlay_node/node/link_writer.hpp"
 #include "overlay_node/node/span_log.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/peer/path_pairing.hpp"
 
 namespace valdori::peer {
@@ -20,10 +20,7 @@ using p2p::peer::NodePeer;
 using Result = boost::system::result<void, p2p::node::error::Error>;
 using Hello = boost::system::result<std::vector<std::uint8_t>, p2p::message::error::Error>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::peer::node_peer");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::peer::node_peer">(); }
 
 // Built anew for every path: the short id is read afresh each time, and each HELLO carries a time
 // of its own (hello_times.hpp), which the path records as sent.

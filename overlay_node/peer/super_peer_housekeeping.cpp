@@ -10,7 +10,7 @@
 #include "overlay_node/node/span_log.hpp"
 #include "overlay_node/node/tcp.hpp"
 #include "overlay_node/util/lookup_host.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/node/guards.hpp"
 #include "p2p_core/peer/path_pairing.hpp"
 
@@ -24,10 +24,7 @@ using p2p::node::NodeInner;
 using p2p::peer::SuperPeer;
 using Result = boost::system::result<void, p2p::node::error::Error>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::peer::super_peer");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::peer::super_peer">(); }
 
 void open_tcp_if_needed(const std::shared_ptr<NodeInner>& node, SuperPeer& super_peer, std::uint64_t now,
                         const SpanLog& span) {

@@ -30,10 +30,7 @@ using Resolved = boost::system::result<Addrs, std::string>;
 using LookupResult = boost::system::result<Addrs, p2p::peer::error::Error>;
 using Answer = asio::experimental::concurrent_channel<void(boost::system::error_code, Resolved)>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::peer::super_peer");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_p2p::peer::super_peer">(); }
 
 struct HostPort {
   std::string host;

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <limits>
 
-#include "p2p_core/crypto/random.hpp"
+#include "p2p_core/crypto/sodium.hpp"
 
 namespace valdori::p2p::crypto {
 namespace {

@@ -11,4 +11,9 @@ void ensure_sodium() {
   if (!initialised) std::abort();
 }
 
+void random_bytes(std::span<std::uint8_t> out) {
+  ensure_sodium();
+  randombytes_buf(out.data(), out.size());
+}
+
 }  // namespace valdori::p2p::crypto

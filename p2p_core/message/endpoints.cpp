@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::p2p::message {
 namespace {

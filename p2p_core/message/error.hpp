@@ -8,7 +8,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include "p2p_core/error/enumeration.hpp"
-#include "p2p_core/message/magic_number.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::p2p::message::error {
 

@@ -16,8 +16,10 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace valdori::p2p::message {
 
@@ -40,5 +42,54 @@ inline constexpr std::size_t kShortIdLen = 4;
 inline constexpr std::size_t kDefaultMaxMessageLen = 1200;
 
 using NetworkId = std::array<std::uint8_t, 4>;
+
+// The four bytes that open every long-header message.
+struct MagicNumber {
+  std::array<std::uint8_t, 4> bytes;
+
+  bool operator==(const MagicNumber&) const = default;
+};
+
+inline constexpr MagicNumber kMagicNumber{{0x1E, 0x3F, 0x50, 0x01}};
+
+// "MagicNumber([30, 63, 80, 1])".
+std::string debug(const MagicNumber& magic);
+
+// The type byte of a long-header message. Any byte value can arrive; only four are known.
+struct MessageType {
+  std::uint8_t value;
+
+  static const MessageType ACK;
+  static const MessageType APP;
+  static const MessageType HELLO;
+  static const MessageType UNITE;
+
+  bool operator==(const MessageType&) const = default;
+};
+
+inline constexpr MessageType MessageType::ACK{0};
+inline constexpr MessageType MessageType::APP{1};
+inline constexpr MessageType MessageType::HELLO{2};
+inline constexpr MessageType MessageType::UNITE{3};
+
+// "MessageType(3)".
+std::string debug(MessageType type);
+
+// Unsigned integers in network byte order, read from and written to byte buffers whose length the
+// caller has checked.
+template <std::unsigned_integral T>
+constexpr T load_big_endian(const std::uint8_t* p) {
+  T value = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) value = static_cast<T>(value << 8 | p[i]);
+  return value;
+}
+
+template <std::unsigned_integral T>
+constexpr void store_big_endian(std::uint8_t* p, T value) {
+  for (std::size_t i = sizeof(T); i-- > 0;) {
+    p[i] = static_cast<std::uint8_t>(value);
+    value = static_cast<T>(value >> 8);
+  }
+}
 
 }  // namespace valdori::p2p::message

@@ -11,7 +11,6 @@
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/message/error.hpp"
 #include "p2p_core/message/layout.hpp"
-#include "p2p_core/message/message_type.hpp"
 
 namespace valdori::p2p::message {
 

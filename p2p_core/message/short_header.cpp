@@ -4,10 +4,24 @@
 
 #include <fmt/format.h>
 
+#include "p2p_core/crypto/hex.hpp"
+#include "p2p_core/crypto/sodium.hpp"
 #include "p2p_core/message/arming.hpp"
 #include "p2p_core/message/layout.hpp"
 
 namespace valdori::p2p::message {
+
+ShortId ShortId::random() {
+  ShortId id;
+  do crypto::random_bytes(id.bytes);
+  while (!id.is_valid());
+  return id;
+}
+
+bool ShortId::is_valid() const { return *this != ShortId{} && bytes != kMagicNumber.bytes; }
+
+std::string ShortId::to_string() const { return crypto::hex_encode(bytes); }
+
 namespace {
 
 std::size_t message_len(std::size_t data_len, bool armed) {

@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 
 #include "p2p_core/error/debug_form.hpp"
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 #include "util/overloaded.hpp"
 
 namespace valdori::p2p::node::error {

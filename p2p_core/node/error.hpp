@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "p2p_core/crypto/error.hpp"
@@ -11,10 +12,21 @@
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/message/error.hpp"
 #include "p2p_core/message/layout.hpp"
-#include "p2p_core/message/message_type.hpp"
 #include "p2p_core/net/socket_addr.hpp"
-#include "p2p_core/node/transport_prot.hpp"
 #include "p2p_core/peer/error.hpp"
+
+namespace valdori::p2p::node {
+
+// The transport of a failed send.
+enum class TransportProt : std::uint8_t {
+  TCP = 0,
+  UDP = 1,
+};
+
+// "TCP" or "UDP".
+constexpr std::string_view debug(TransportProt prot) { return prot == TransportProt::TCP ? "TCP" : "UDP"; }
+
+}  // namespace valdori::p2p::node
 
 namespace valdori::p2p::node::error {
 

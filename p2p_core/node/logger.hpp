@@ -5,9 +5,6 @@
 
 namespace valdori::p2p::node {
 
-inline spdlog::logger& node_logger() {
-  static spdlog::logger& logger = log::logger("valdori_p2p::node::inner");
-  return logger;
-}
+inline spdlog::logger& node_logger() { return log::module_logger<"valdori_p2p::node::inner">(); }
 
 }  // namespace valdori::p2p::node

@@ -29,12 +29,10 @@
 
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
 #include "p2p_core/concurrent/snapshot_map.hpp"
-#include "p2p_core/message/ack_message.hpp"
 #include "p2p_core/message/app_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/frame_codec.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
 #include "p2p_core/message/long_header.hpp"
-#include "p2p_core/message/unite_message.hpp"
 #include "p2p_core/net/get_addrs.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "p2p_core/node/error.hpp"

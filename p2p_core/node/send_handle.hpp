@@ -13,7 +13,7 @@
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
-#include "p2p_core/message/short_id.hpp"
+#include "p2p_core/message/short_header.hpp"
 #include "p2p_core/net/socket_addr.hpp"
 #include "p2p_core/node/udp_binding.hpp"
 #include "p2p_core/peer/link_writer.hpp"

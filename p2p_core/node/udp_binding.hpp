@@ -34,11 +34,11 @@ class UdpBinding {
   // Stops this binding's reader; the node token and the other bindings go on.
   void cancel_binding() const { token_.cancel(); }
 
-  UdpBinding(util::CancellationToken token, SharedUdpSocket socket, net::SocketAddr local_addr,
+  UdpBinding(const util::CancellationToken& token, SharedUdpSocket socket, net::SocketAddr local_addr,
              std::string interface_name)
-      : token_(std::move(token)),
+      : token_(token),
         socket_(std::move(socket)),
-        local_addr_(local_addr),
+        local_addr_(std::move(local_addr)),
         interface_name_(std::move(interface_name)) {}
 
  private:

@@ -28,6 +28,15 @@ message::ShortId unpack_short_id(std::uint32_t packed) {
 
 }  // namespace
 
+std::string_view debug(PowStatus status) {
+  switch (status) {
+    case PowStatus::Unknw: return "Unknw";
+    case PowStatus::Ok: return "Ok";
+    case PowStatus::Nok: return "Nok";
+  }
+  return "Unknw";
+}
+
 boost::system::result<std::shared_ptr<NodePeer>, error::Error> NodePeer::create(
     const PubKey& key, Pow pow, const std::optional<AgreementKeys>& own_keys, std::uint64_t now,
     const PubKey& default_route) {

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include <boost/system/result.hpp>
@@ -28,11 +29,10 @@
 #include "p2p_core/concurrent/snapshot_map.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
-#include "p2p_core/message/short_id.hpp"
+#include "p2p_core/message/short_header.hpp"
 #include "p2p_core/peer/error.hpp"
 #include "p2p_core/peer/hello_times.hpp"
 #include "p2p_core/peer/peer_path.hpp"
-#include "p2p_core/peer/pow_status.hpp"
 #include "p2p_core/peer/session_keys.hpp"
 
 namespace valdori::p2p::peer {
@@ -40,6 +40,16 @@ namespace valdori::p2p::peer {
 // More direct paths than this per peer are refused: every UNITE and every HELLO from a new
 // address would otherwise add one without bound.
 inline constexpr std::size_t kMaxDirectPaths = 64;
+
+// A node peer's cached proof-of-work verdict.
+enum class PowStatus : std::uint8_t {
+  Unknw = 0,  // not checked yet
+  Ok = 1,
+  Nok = 2,
+};
+
+// "Unknw", "Ok" or "Nok".
+std::string_view debug(PowStatus status);
 
 using RelayPathMap = concurrent::SnapshotMap<PubKey, std::shared_ptr<PeerPath>>;
 using AppTxCell = std::shared_ptr<std::atomic<std::uint64_t>>;

@@ -18,7 +18,7 @@
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
 #include "p2p_core/concurrent/sharded_map.hpp"
 #include "p2p_core/identity/keys.hpp"
-#include "p2p_core/message/short_id.hpp"
+#include "p2p_core/message/short_header.hpp"
 #include "p2p_core/peer/peer.hpp"
 
 namespace valdori::p2p::peer {

@@ -16,7 +16,7 @@ namespace valdori::p2p::peer {
 class TcpConnection {
  public:
   // `token` is a child of the node token, so a stopping node ends the link.
-  explicit TcpConnection(util::CancellationToken token) : token_(std::move(token)) {}
+  explicit TcpConnection(const util::CancellationToken& token) : token_(token) {}
 
   const util::CancellationToken& token() const { return token_; }
   const PeerPath& path() const { return path_; }
@@ -30,7 +30,11 @@ class TcpConnection {
 
   // Ends the link: its read loop stops on the token, and the writer is withdrawn and closed at
   // once so that no sender picks the dying link any more, not even through an older send state.
-  void cancel_connection();
+  void cancel_connection() {
+    token_.cancel();
+    if (const auto writer = writer_.load()) writer->close();
+    writer_.store(nullptr);
+  }
 
  private:
   util::CancellationToken token_;

@@ -22,10 +22,7 @@ namespace {
 namespace asio = boost::asio;
 using boost::system::error_code;
 
-spdlog::logger& tun_logger() {
-  static spdlog::logger& logger = log::logger("valdori_platform::tun");
-  return logger;
-}
+spdlog::logger& tun_logger() { return log::module_logger<"valdori_platform::tun">(); }
 
 // AF_INET as the 32-bit big-endian protocol family that precedes each packet.
 constexpr std::array<std::uint8_t, 4> kIpv4FamilyPrefix = {0x00, 0x00, 0x00, 0x02};

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "p2p_core/message/app_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/message/short_header.hpp"
-#include "p2p_core/message/unite_message.hpp"
 #include "tests/overlay_node/node_task_fixture.hpp"
 
 namespace valdori::node_test {

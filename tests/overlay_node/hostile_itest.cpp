@@ -11,7 +11,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "p2p_core/crypto/key_conversion.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "tests/overlay_node/node_fixture.hpp"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "tests/overlay_node/node_task_fixture.hpp"
 
 namespace valdori::node_test {

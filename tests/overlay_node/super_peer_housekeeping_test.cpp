@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/endpoints.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
 #include "tests/overlay_node/node_task_fixture.hpp"
 
 namespace valdori::node_test {

@@ -14,9 +14,8 @@
 #include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
 
-#include "p2p_core/message/ack_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/frame_codec.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
 #include "tests/overlay_node/node_task_fixture.hpp"
 
 namespace valdori::node_test {

@@ -9,7 +9,6 @@
 
 #include "tests/support/env_guard.hpp"
 #include "tests/support/log_capture.hpp"
-#include "util/system/udp_port_option.hpp"
 
 namespace valdori::util::system {
 namespace {

@@ -12,7 +12,7 @@ namespace valdori::util::fs {
 
 // Documents the library reads (configuration, network documents) are small; a larger file is
 // refused rather than read into memory.
-inline constexpr std::size_t kMaxDocumentBytes = 4 * 1024 * 1024;
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{4} * 1024 * 1024;
 
 // Reads a regular file of at most `max_bytes`. A folder is refused with EISDIR, anything else
 // that is not a regular file (a FIFO, a device) with EINVAL, without blocking; a larger file

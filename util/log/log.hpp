@@ -8,7 +8,10 @@
 // as " key=value" pairs.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
@@ -26,6 +29,20 @@ using Level = spdlog::level::level_enum;
 
 // The logger of one module target; created on first use and kept for the process lifetime.
 spdlog::logger& logger(std::string_view target);
+
+// A module target as a template argument: `module_logger<"valdori_agent::agent">()`.
+template <std::size_t N>
+struct Target {
+  constexpr Target(const char (&name)[N]) { std::copy_n(name, N, text.begin()); }  // NOLINT: from the literal
+  std::array<char, N> text{};
+};
+
+// The logger of one module target, looked up once per target rather than on every event.
+template <Target T>
+spdlog::logger& module_logger() {
+  static spdlog::logger& cached = logger(std::string_view(T.text.data(), T.text.size() - 1));
+  return cached;
+}
 
 // Sets the level of every logger, present and future. The default is INFO.
 void set_level(Level level);

@@ -75,13 +75,6 @@ OnExecutor<Executor, Op> on_executor(Executor ex, Op op) {
   return OnExecutor<Executor, Op>(std::move(ex), std::move(op));
 }
 
-// GCC 12 takes the frame of this coroutine for a mismatched new/delete pair (a false positive:
-// Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 // Runs `task` and `stopper` side by side; the first to finish wins and the other is cancelled.
 template <typename T>
 boost::asio::awaitable<RaceResult<T>> race(boost::asio::awaitable<T> task, boost::asio::awaitable<void> stopper) {
@@ -102,10 +95,6 @@ boost::asio::awaitable<RaceResult<T>> race(boost::asio::awaitable<T> task, boost
   }
   co_return RaceResult<T>{};
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 inline boost::asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
   boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor, d);

@@ -48,7 +48,7 @@ Runtime::Runtime(std::size_t threads)
   for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run_thread(io_); });
 }
 
-Runtime::~Runtime() {
+Runtime::~Runtime() {  // NOLINT(bugprone-exception-escape): see the declaration
   shutdown();
   for (auto& lane : lanes_) {
     if (lane) lane->io.destroy_handlers();

@@ -99,8 +99,8 @@ class Runtime {
   Runtime();
   // `threads` threads; throws std::invalid_argument for 0.
   explicit Runtime(std::size_t threads);
-  // Shuts down. Must not run on one of the runtime's own threads.
-  ~Runtime();
+  // Shuts down. Must not run on one of the runtime's own threads (that ends the program).
+  ~Runtime();  // NOLINT(bugprone-exception-escape)
   Runtime(const Runtime&) = delete;
   Runtime& operator=(const Runtime&) = delete;
 

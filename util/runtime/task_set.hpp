@@ -190,7 +190,7 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
                       [signal = member.signal] { signal->emit(boost::asio::cancellation_type::terminal); });
   }
 
-  void finished(TaskId id, std::exception_ptr error, boxed_t<T> result) {
+  void finished(TaskId id, const std::exception_ptr& error, boxed_t<T> result) {
     Outcome outcome;
     outcome.id = id;
     std::vector<std::shared_ptr<WaitOp>> wake;
@@ -202,7 +202,7 @@ class TaskSetState : public std::enable_shared_from_this<TaskSetState<T>> {
       if (error) {
         outcome.status = aborted ? TaskStatus::aborted : TaskStatus::failed;
         outcome.message = exception_message(error);
-        outcome.error = std::move(error);
+        outcome.error = error;
       } else {
         outcome.status = TaskStatus::returned;
         if constexpr (!std::is_void_v<T>) outcome.value = std::move(result);
@@ -240,6 +240,7 @@ class TaskSet {
 
   explicit TaskSet(boost::asio::any_io_executor executor)
       : executor_(std::move(executor)), state_(std::make_shared<detail::TaskSetState<T>>()) {}
+  // NOLINTNEXTLINE(bugprone-exception-escape): a lock that fails here ends the program.
   ~TaskSet() { state_->close(); }
   TaskSet(const TaskSet&) = delete;
   TaskSet& operator=(const TaskSet&) = delete;

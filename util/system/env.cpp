@@ -23,4 +23,9 @@ std::int32_t get_task_count(std::string_view name, std::int32_t default_value) {
   return get_env_at_most<std::int32_t>(name, default_value, kMaxTaskCount);
 }
 
+std::optional<std::uint16_t> udp_port_option() {
+  // Blank text fails the number parse, so it needs no case of its own.
+  return parse_option<std::uint16_t>(get_env<std::string>("UDP_PORT", ""));
+}
+
 }  // namespace valdori::util::system

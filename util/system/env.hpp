@@ -77,4 +77,8 @@ T get_env_at_most(std::string_view name, T default_value, T max) {
 // it is: the caller knows what that disables.
 std::int32_t get_task_count(std::string_view name, std::int32_t default_value);
 
+// The fixed UDP port of the overlay node, from VALDORI_UDP_PORT: the whole text, untrimmed, as a
+// port number with one optional "+"; unset, empty, blank or unreadable text gives no fixed port.
+std::optional<std::uint16_t> udp_port_option();
+
 }  // namespace valdori::util::system

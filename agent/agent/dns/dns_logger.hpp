@@ -5,9 +5,6 @@
 
 namespace valdori::agent::dns {
 
-inline spdlog::logger& dns_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::dns::shared");
-  return logger;
-}
+inline spdlog::logger& dns_logger() { return log::module_logger<"valdori_agent::agent::dns::shared">(); }
 
 }  // namespace valdori::agent::dns

@@ -8,15 +8,12 @@
 
 #include "agent/agent/dns/catalog.hpp"
 #include "util/log/log.hpp"
-#include "util/text/debug_optional.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent::dns {
 namespace {
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::dns::mobile");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::dns::mobile">(); }
 
 std::string debug(const std::optional<Ipv4Addr>& address) {
   return util::text::debug_optional(address, [](const Ipv4Addr& a) { return a.to_string(); });

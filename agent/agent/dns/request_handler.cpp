@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::agent::dns {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "agent/agent/dns/dns_logger.hpp"
 #include "agent/agent/dns/message_text.hpp"
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::agent::dns {
 namespace {

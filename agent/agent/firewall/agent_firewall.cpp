@@ -21,10 +21,7 @@ using util::net::TwoLevelPrefixMapBuilder;
 using util::text::debug_string;
 using SendHandlePtr = std::shared_ptr<p2p::node::SendHandle>;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::firewall");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::firewall">(); }
 
 // The map's own order is unspecified and may change as networks come and go; sorting by URL
 // makes the winner of an overlap the same on every rebuild.

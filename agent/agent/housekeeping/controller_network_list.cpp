@@ -4,7 +4,6 @@
 
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
 #include "agent/controller/client.hpp"
-#include "util/text/debug_optional.hpp"
 #include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 
@@ -21,13 +20,6 @@ asio::awaitable<void> record_connection_status(const std::shared_ptr<AgentInner>
 }
 
 }  // namespace
-
-// GCC 12 takes the frame of this coroutine for a mismatched new/delete pair (a false positive:
-// Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
 
 asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_controller_networks(
     std::shared_ptr<AgentInner> inner, std::string secret) {
@@ -74,10 +66,6 @@ asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_con
   VLOG_TRACE(housekeeping_logger(), "Finished fetching controller networks: {} networks found", listed.size());
   co_return listed;
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 asio::awaitable<std::optional<std::string>> copy_shared_secret(std::shared_ptr<AgentInner> inner) {
   auto guard = co_await inner->state_lock.read();

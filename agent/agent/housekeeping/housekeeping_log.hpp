@@ -5,9 +5,6 @@
 
 namespace valdori::agent::housekeeping {
 
-inline spdlog::logger& housekeeping_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::housekeeping");
-  return logger;
-}
+inline spdlog::logger& housekeeping_logger() { return log::module_logger<"valdori_agent::agent::housekeeping">(); }
 
 }  // namespace valdori::agent::housekeeping

@@ -9,7 +9,6 @@
 #include "agent/agent/housekeeping/retrieve_network_config.hpp"
 #include "agent/network/config/derived_lists.hpp"
 #include "util/runtime/race.hpp"
-#include "util/text/debug_optional.hpp"
 #include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 

@@ -17,7 +17,6 @@
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
 #include "agent/agent/housekeeping/housekeeping_network.hpp"
 #include "agent/agent/housekeeping/send_metrics.hpp"
-#include "agent/agent/housekeeping/time_deviation.hpp"
 #include "agent/agent/inner/agent_inner.hpp"
 
 namespace valdori::agent {
@@ -52,6 +51,15 @@ asio::awaitable<void> housekeep_networks(const std::shared_ptr<AgentInner>& inne
   VLOG_TRACE(housekeeping_logger(), "Finished housekeeping");
 }
 
+// No time server can be asked on this platform, so the clock deviation the status report shows is
+// recorded as unknown.
+asio::awaitable<void> check_and_update_time_deviation(const std::shared_ptr<AgentInner>& inner) {
+  VLOG_TRACE(housekeeping_logger(), "SNTP synchronization not supported on this platform");
+  VLOG_TRACE(housekeeping_logger(), "SNTP synchronization failed, unable to determine time deviation");
+  auto guard = co_await inner->state_lock.write();
+  inner->state.time_deviation.reset();
+}
+
 }  // namespace
 
 asio::awaitable<void> AgentInner::housekeeping(std::shared_ptr<AgentInner> inner) {
@@ -68,7 +76,7 @@ asio::awaitable<void> AgentInner::housekeeping(std::shared_ptr<AgentInner> inner
   co_await housekeep_networks(inner, cached);
   return_freed_memory();
   co_await notify_on_network_change(inner);
-  co_await housekeeping::check_and_update_time_deviation(inner);
+  co_await check_and_update_time_deviation(inner);
   if (secret) co_await housekeeping::send_metrics(inner, std::move(*secret), std::move(ui_version));
 }
 

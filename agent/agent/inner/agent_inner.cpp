@@ -15,10 +15,7 @@ namespace asio = boost::asio;
 
 constexpr std::uint16_t kMinIpv4Mtu = 68;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent">(); }
 
 // The connection status a controller section starts with: signed in only when both the login
 // e-mail and the shared secret are known.

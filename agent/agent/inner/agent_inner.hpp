@@ -82,12 +82,12 @@ class AgentInner {
   util::RwLock state_lock;
   State state;  // guarded by state_lock
 
-  AgentInner(util::CancellationToken agent_token, std::shared_ptr<valdori::node::Node> bound_node,
+  AgentInner(const util::CancellationToken& agent_token, std::shared_ptr<valdori::node::Node> bound_node,
              std::shared_ptr<InboundQueue> inbound_queue, std::shared_ptr<const PlatformDependent> platform_dependent,
              std::unique_ptr<dns::AgentDns> agent_dns, std::shared_ptr<OutboundQueue> outbound_queue,
              std::filesystem::path path, p2p::Identity id, std::uint16_t packet_mtu,
              boost::asio::any_io_executor runtime, util::DirectionLanes direction_lanes, AgentConfig config)
-      : token(std::move(agent_token)),
+      : token(agent_token),
         node(std::move(bound_node)),
         inbound(std::move(inbound_queue)),
         netif(platform_dependent->tun),
@@ -97,7 +97,7 @@ class AgentInner {
         outbound(std::move(outbound_queue)),
         config_path(std::move(path)),
         platform(std::move(platform_dependent)),
-        identity(std::move(id)),
+        identity(id),
         mtu(packet_mtu),
         executor(std::move(runtime)),
         lanes(std::move(direction_lanes)),

@@ -6,8 +6,7 @@ namespace valdori::agent {
 
 void ChannelSink::accept(const p2p::PubKey& sender, std::vector<std::uint8_t> message) {
   if (const auto refused = queue_->try_push(InboundItem{sender, std::move(message)})) {
-    static spdlog::logger& logger = log::logger("valdori_agent::agent");
-    VLOG_WARN_LIMITED(logger, "Received APP dropped: {}", *refused);
+    VLOG_WARN_LIMITED(log::module_logger<"valdori_agent::agent">(), "Received APP dropped: {}", *refused);
   }
 }
 

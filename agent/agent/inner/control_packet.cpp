@@ -4,7 +4,7 @@
 
 #include "agent/packet/ipv4_header.hpp"
 #include "agent/packet/udp_header.hpp"
-#include "p2p_core/message/magic_number.hpp"
+#include "p2p_core/message/layout.hpp"
 
 namespace valdori::agent {
 

@@ -6,10 +6,7 @@
 namespace valdori::agent {
 namespace {
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::inner");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::inner">(); }
 
 }  // namespace
 

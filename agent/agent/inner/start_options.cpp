@@ -3,7 +3,6 @@
 #include <array>
 
 #include "util/system/env.hpp"
-#include "util/system/udp_port_option.hpp"
 
 namespace valdori::agent {
 namespace {

@@ -13,8 +13,8 @@ boost::asio::awaitable<controller::models::UpdateNodeMetricsRequest> build_metri
   if (auto addrs = p2p::net::get_addrs()) {
     for (const auto& addr : *addrs) request.ips.push_back(addr.addr.to_string());
   } else {
-    static spdlog::logger& logger = log::logger("valdori_agent::agent::metrics");
-    VLOG_TRACE(logger, "Failed to get physical network interface IPs: {}", addrs.error().message());
+    VLOG_TRACE(log::module_logger<"valdori_agent::agent::metrics">(),
+               "Failed to get physical network interface IPs: {}", addrs.error().message());
   }
   OsFacts facts = co_await os_facts(runner);
   request.os = std::move(facts.os);

@@ -14,10 +14,7 @@ namespace {
 
 namespace asio = boost::asio;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif::mobile");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::netif::mobile">(); }
 
 // The supervisor catches whatever its runner throws, so nothing is lost by not joining it. The
 // tunnel token in the slot marks the supervisor as started; it is never removed, so the

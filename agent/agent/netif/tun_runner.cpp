@@ -13,15 +13,9 @@ namespace {
 namespace asio = boost::asio;
 using RunnerResult = boost::system::result<void, std::string>;
 
-spdlog::logger& runner_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif");
-  return logger;
-}
+spdlog::logger& runner_logger() { return log::module_logger<"valdori_agent::agent::netif">(); }
 
-spdlog::logger& supervisor_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif::mobile");
-  return logger;
-}
+spdlog::logger& supervisor_logger() { return log::module_logger<"valdori_agent::agent::netif::mobile">(); }
 
 }  // namespace
 
@@ -30,7 +24,7 @@ asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::sha
   if (!device) co_return;
   RunnerResult ran = boost::system::in_place_value;
   try {
-    ran = co_await tun_runner(inner, std::move(device), std::move(token));
+    ran = co_await tun_runner(inner, std::move(device), token);
   } catch (const std::exception& e) {
     ran = RunnerResult(boost::system::in_place_error, e.what());
   } catch (...) {

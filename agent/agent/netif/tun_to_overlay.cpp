@@ -36,12 +36,6 @@
 #include "util/runtime/race.hpp"
 #include "util/system/env.hpp"
 
-// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
-// positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 namespace valdori::agent::netif {
 namespace {
 
@@ -60,10 +54,7 @@ constexpr std::chrono::seconds kGiveUpAfter{30};
 // Packets a worker reads in a row before it lets the queue's consumers run.
 constexpr std::size_t kBurst = 32;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::netif");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::netif">(); }
 
 // The events about one packet carry its addresses.
 #define PACKET_LOG(level, header, ...)                                                                           \

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "util/text/debug_optional.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent {
 

@@ -8,7 +8,7 @@
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/network/config/list_text.hpp"
 #include "util/log/log.hpp"
-#include "util/text/debug_optional.hpp"
+#include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent {
@@ -17,10 +17,7 @@ namespace {
 using util::net::Ipv4Net;
 using util::text::debug_optional;
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::network_listener");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::network_listener">(); }
 
 std::string debug_list(const std::vector<Ipv4Net>& networks) { return fmt::format("[{}]", fmt::join(networks, ", ")); }
 

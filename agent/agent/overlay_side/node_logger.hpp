@@ -5,9 +5,6 @@
 
 namespace valdori::agent {
 
-inline spdlog::logger& node_logger() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::node");
-  return logger;
-}
+inline spdlog::logger& node_logger() { return log::module_logger<"valdori_agent::agent::node">(); }
 
 }  // namespace valdori::agent

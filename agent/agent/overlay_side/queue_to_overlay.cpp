@@ -11,12 +11,6 @@
 #include "util/mem/buffer_pool.hpp"
 #include "util/runtime/race.hpp"
 
-// GCC 12 takes the frames of the coroutines awaited here for a mismatched new/delete pair (a false
-// positive: Asio's awaitable frames allocate and free through their own operators).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 namespace valdori::agent {
 namespace {
 

@@ -7,10 +7,7 @@
 namespace valdori::agent::router {
 namespace {
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::router::mobile");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::router::mobile">(); }
 
 }  // namespace
 

@@ -14,10 +14,7 @@
 namespace valdori::agent::status {
 namespace {
 
-spdlog::logger& lg() {
-  static spdlog::logger& logger = log::logger("valdori_agent::agent::status");
-  return logger;
-}
+spdlog::logger& lg() { return log::module_logger<"valdori_agent::agent::status">(); }
 
 constexpr std::uint64_t kMicrosPerMilli = 1000;
 // The window within which a node peer counts as reachable in the report, in milliseconds.

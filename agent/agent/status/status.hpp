@@ -20,10 +20,10 @@
 #include "agent/network/agent_state.hpp"
 #include "agent/network/network_health.hpp"
 #include "agent/version/version_info.hpp"
-#include "p2p_core/message/short_id.hpp"
+#include "p2p_core/message/short_header.hpp"
 #include "p2p_core/node/opts.hpp"
+#include "p2p_core/peer/node_peer.hpp"
 #include "p2p_core/peer/peer_path.hpp"
-#include "p2p_core/peer/pow_status.hpp"
 
 namespace valdori::agent {
 class AgentInner;

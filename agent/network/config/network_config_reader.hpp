@@ -9,7 +9,7 @@
 #include <toml++/toml.h>
 
 #include "agent/network/config/network_config.hpp"
-#include "agent/toml/read_error.hpp"
+#include "agent/toml/document.hpp"
 
 namespace valdori::network::config {
 

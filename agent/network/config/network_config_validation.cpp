@@ -6,7 +6,6 @@
 #include "agent/network/config/network_config_reader.hpp"
 #include "agent/network/config/reserved_address.hpp"
 #include "agent/toml/document.hpp"
-#include "agent/toml/read_error.hpp"
 
 namespace valdori::network::config {
 namespace {

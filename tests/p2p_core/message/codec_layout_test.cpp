@@ -5,14 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "codec_fixtures.hpp"
-#include "p2p_core/message/ack_message.hpp"
 #include "p2p_core/message/app_message.hpp"
 #include "p2p_core/message/arming.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/endpoints.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
 #include "p2p_core/message/short_header.hpp"
-#include "p2p_core/message/unite_message.hpp"
 
 namespace valdori::p2p::message {
 namespace {

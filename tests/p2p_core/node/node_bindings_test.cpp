@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "node_fixture.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/endpoints.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
 #include "p2p_core/net/get_addrs.hpp"
 #include "p2p_core/node/guards.hpp"
 

@@ -16,8 +16,7 @@
 
 #include "p2p_core/identity/identity.hpp"
 #include "p2p_core/identity/pow.hpp"
-#include "p2p_core/message/ack_message.hpp"
-#include "p2p_core/message/hello_node_peer_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/long_header.hpp"
 #include "p2p_core/node/node_inner.hpp"
 #include "p2p_core/node/opts_builder.hpp"

@@ -3,7 +3,7 @@
 
 #include "node_fixture.hpp"
 #include "p2p_core/message/app_message.hpp"
-#include "p2p_core/message/unite_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 
 namespace valdori::p2p::node_test {
 namespace {

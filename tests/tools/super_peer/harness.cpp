@@ -7,13 +7,11 @@
 #include <stdexcept>
 
 #include "p2p_core/crypto/key_conversion.hpp"
-#include "p2p_core/message/ack_message.hpp"
 #include "p2p_core/message/app_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/endpoints.hpp"
 #include "p2p_core/message/frame_codec.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
 #include "p2p_core/message/long_header.hpp"
-#include "p2p_core/message/unite_message.hpp"
 
 namespace valdori::super_peer::testing {
 namespace {

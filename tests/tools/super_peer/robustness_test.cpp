@@ -5,7 +5,7 @@
 #include <string>
 
 #include "p2p_core/identity/pow.hpp"
-#include "p2p_core/message/big_endian.hpp"
+#include "p2p_core/message/layout.hpp"
 #include "tests/tools/super_peer/harness.hpp"
 #include "tools/super_peer/server/dispatcher.hpp"
 

@@ -3,11 +3,8 @@
 #include <fmt/format.h>
 
 #include "p2p_core/identity/pow.hpp"
-#include "p2p_core/message/ack_message.hpp"
-#include "p2p_core/message/big_endian.hpp"
-#include "p2p_core/message/hello_super_peer_message.hpp"
-#include "p2p_core/message/message_type.hpp"
-#include "p2p_core/message/unite_message.hpp"
+#include "p2p_core/message/control_messages.hpp"
+#include "p2p_core/message/layout.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "tools/super_peer/server/tcp_link.hpp"
 #include "util/log/log.hpp"
