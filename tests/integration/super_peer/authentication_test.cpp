@@ -142,6 +142,8 @@ TEST_F(SuperPeerTest, AnAcceptFailingForWantOfDescriptorsIsLoggedOnce) {
   EXPECT_TRUE(valdori::testing::wait_until([&] { return logs.has(log::Level::info, "Accepting TCP links again"); }));
   const auto warnings = logs.texts(log::Level::warn);
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), failing), 1);
+  TcpNode node(io_, url());
+  greet(node);
 }
 
 }  // namespace

@@ -77,10 +77,10 @@ TEST_F(NodeTaskTest, AFailureAbortsTheMembersLeft) {
   const util::CancellationToken node_token;
   auto tasks = std::make_shared<util::TaskSet<void>>(io.get_executor());
   bool aborted = false;
-  tasks->spawn([](bool& aborted) -> asio::awaitable<void> {
+  tasks->spawn([](bool& aborted_flag) -> asio::awaitable<void> {
     asio::steady_timer later(co_await asio::this_coro::executor, std::chrono::hours(1));
     const auto [error] = co_await later.async_wait(asio::as_tuple(asio::use_awaitable));
-    aborted = error == asio::error::operation_aborted;
+    aborted_flag = error == asio::error::operation_aborted;
   }(aborted));
   tasks->spawn([]() -> asio::awaitable<void> {
     throw std::runtime_error("pass broke");

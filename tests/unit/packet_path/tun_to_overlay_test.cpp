@@ -282,7 +282,7 @@ class RefusingTunnel {
     socklen_t length = sizeof address;
     const int tunnel = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     feeder_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const auto* any = reinterpret_cast<sockaddr*>(&address);
+    auto* any = reinterpret_cast<sockaddr*>(&address);
     if (::bind(tunnel, any, length) != 0 || ::getsockname(tunnel, any, &length) != 0)
       throw std::runtime_error("tunnel");
     tunnel_address_ = address;
