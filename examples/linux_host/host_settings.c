@@ -69,12 +69,11 @@ static bool cidr_list_split(struct cidr_list* list, const char* text) {
   return true;
 }
 
-/* "10.1.0.7/24" as its network "10.1.0.0/24" into out (at least 19 bytes); false when the text
- * is not a CIDR. */
-static bool network_of(const char* cidr, char out[19]) {
-  char address[16];
+/* "10.1.0.7/24" as its network "10.1.0.0/24" into network (at least 19 bytes) and its address
+ * "10.1.0.7" into address (at least 16 bytes); false when the text is not a CIDR. */
+static bool network_of(const char* cidr, char network[19], char address[16]) {
   const char* slash = strchr(cidr, '/');
-  if (slash == NULL || (size_t)(slash - cidr) >= sizeof address) return false;
+  if (slash == NULL || (size_t)(slash - cidr) >= 16) return false;
   memcpy(address, cidr, (size_t)(slash - cidr));
   address[slash - cidr] = '\0';
   char* end;
@@ -83,29 +82,46 @@ static bool network_of(const char* cidr, char out[19]) {
   if (*end != '\0' || prefix < 0 || prefix > 32 || inet_pton(AF_INET, address, &addr) != 1) return false;
   const uint32_t mask = prefix == 0 ? 0 : ~(uint32_t)0 << (32 - prefix);
   addr.s_addr = htonl(ntohl(addr.s_addr) & mask);
-  char network[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &addr, network, sizeof network);
-  snprintf(out, 19, "%s/%ld", network, prefix);
+  char first[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &addr, first, sizeof first);
+  snprintf(network, 19, "%s/%ld", first, prefix);
   return true;
 }
 
-/* The routes the interface needs: the agent's routes and one to each overlay network. */
-static bool routes_of(const struct host_change* change, struct cidr_list* routes) {
-  struct cidr_list ips = {0};
-  bool ok = change == NULL || (cidr_list_split(routes, change->routes) && cidr_list_split(&ips, change->ips));
+/* The routes the interface needs: one to each overlay network, from the host's own address on
+ * it (with several networks the kernel would otherwise send from the first address, which the
+ * other networks' peers refuse), and the agent's routes, from the kernel's choice. sources holds
+ * the source address of each route, "" for the kernel's choice. */
+static bool routes_of(const struct host_change* change, struct cidr_list* routes, struct cidr_list* sources) {
+  struct cidr_list ips = {0}, extra = {0};
+  bool ok = change == NULL || (cidr_list_split(&extra, change->routes) && cidr_list_split(&ips, change->ips));
   for (size_t i = 0; ok && i < ips.count; ++i) {
-    char network[19];
-    if (network_of(ips.items[i], network) && !cidr_list_contains(routes, network)) {
-      ok = cidr_list_add(routes, network, strlen(network));
+    char network[19], address[16];
+    if (network_of(ips.items[i], network, address) && !cidr_list_contains(routes, network)) {
+      ok = cidr_list_add(routes, network, strlen(network)) && cidr_list_add(sources, address, strlen(address));
+    }
+  }
+  for (size_t i = 0; ok && i < extra.count; ++i) {
+    if (!cidr_list_contains(routes, extra.items[i])) {
+      ok = cidr_list_add(routes, extra.items[i], strlen(extra.items[i])) && cidr_list_add(sources, "", 0);
     }
   }
   cidr_list_free(&ips);
+  cidr_list_free(&extra);
   return ok;
 }
 
 static bool ip_dev(const struct host_settings* settings, const char* object, const char* verb, const char* cidr) {
   char* argv[] = {"ip",        "-n",  (char*)settings->netns,     (char*)object, (char*)verb,
                   (char*)cidr, "dev", (char*)settings->interface, NULL};
+  return run_command(argv);
+}
+
+static bool ip_route_replace(const struct host_settings* settings, const char* cidr, const char* source) {
+  char* argv[] = {"ip",        "-n",  (char*)settings->netns,     "route", "replace",
+                  (char*)cidr, "dev", (char*)settings->interface, "src",   (char*)source,
+                  NULL};
+  if (*source == '\0') argv[8] = NULL;
   return run_command(argv);
 }
 
@@ -122,8 +138,8 @@ static bool write_dns_file(const struct host_settings* settings, const char* dns
 }
 
 void host_settings_apply(struct host_settings* settings, struct host_change* change) {
-  struct cidr_list routes = {0}, old_routes = {0}, ips = {0}, old_ips = {0};
-  bool ok = routes_of(change, &routes) && routes_of(settings->applied, &old_routes) &&
+  struct cidr_list routes = {0}, sources = {0}, old_routes = {0}, old_sources = {0}, ips = {0}, old_ips = {0};
+  bool ok = routes_of(change, &routes, &sources) && routes_of(settings->applied, &old_routes, &old_sources) &&
             cidr_list_split(&ips, change->ips) &&
             (settings->applied == NULL || cidr_list_split(&old_ips, settings->applied->ips));
   for (size_t i = 0; ok && i < old_routes.count; ++i) {
@@ -134,10 +150,12 @@ void host_settings_apply(struct host_settings* settings, struct host_change* cha
     if (!cidr_list_contains(&ips, old_ips.items[i])) ok &= ip_dev(settings, "addr", "del", old_ips.items[i]);
   }
   for (size_t i = 0; ok && i < ips.count; ++i) ok &= ip_dev(settings, "addr", "replace", ips.items[i]);
-  for (size_t i = 0; ok && i < routes.count; ++i) ok &= ip_dev(settings, "route", "replace", routes.items[i]);
+  for (size_t i = 0; ok && i < routes.count; ++i) ok &= ip_route_replace(settings, routes.items[i], sources.items[i]);
   ok = ok && write_dns_file(settings, change->dns_server);
   cidr_list_free(&routes);
+  cidr_list_free(&sources);
   cidr_list_free(&old_routes);
+  cidr_list_free(&old_sources);
   cidr_list_free(&ips);
   cidr_list_free(&old_ips);
 

@@ -129,10 +129,10 @@ wait_for_line "$work/a.log" "^applied ips=10.77.0.1/24,10.78.0.1/24,10.79.0.1/24
 wait_for_line "$work/b.log" "^applied ips=10.77.0.2/24,10.78.0.2/24,10.79.0.2/24 " 30 "$PID_B" ||
   { echo "agent B did not apply its three networks"; exit 1; }
 
-# Each ping names its source: an interface with several overlay addresses leaves the kernel's
-# choice to the host's routes, and an agent drops a packet whose source is not on its network.
-check "ping from A to B over the controller's network" in_a ping -q -c 3 -i 0.2 -w 15 -I 10.77.0.1 10.77.0.2
-check "ping from B to A over the fetched network" in_b ping -q -c 3 -i 0.2 -w 15 -I 10.78.0.2 10.78.0.1
+# No ping names its source: with several overlay addresses on one interface, the host's route to
+# each network has to pick that network's address, or the agent drops the packet.
+check "ping from A to B over the controller's network" in_a ping -q -c 3 -i 0.2 -w 15 10.77.0.2
+check "ping from B to A over the fetched network" in_b ping -q -c 3 -i 0.2 -w 15 10.78.0.1
 
 every_request_signed() {
   python3 - "$work/requests.jsonl" <<'PY'
@@ -177,10 +177,8 @@ PID_SERVER=
 check "A's controller connection fails" \
   wait_for_line "$work/a.log" "Failed to get controller networks: .*, continuing with empty list" 25 "$PID_A"
 sleep 1
-check "ping from A to B over the controller's network without the controller" in_a ping -q -c 3 -i 0.2 -w 10 \
-  -I 10.77.0.1 10.77.0.2
-check "ping from A to B over the fetched network without its server" in_a ping -q -c 3 -i 0.2 -w 10 \
-  -I 10.78.0.1 10.78.0.2
+check "ping from A to B over the controller's network without the controller" in_a ping -q -c 3 -i 0.2 -w 10 10.77.0.2
+check "ping from A to B over the fetched network without its server" in_a ping -q -c 3 -i 0.2 -w 10 10.78.0.2
 
 check "both hosts shut down cleanly" two_agents_stop_hosts
 no_secret_logged() { ! grep -F -e "$secret" -e "$password" "$work/a.log" "$work/b.log"; }

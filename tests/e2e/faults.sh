@@ -112,14 +112,15 @@ goes_direct() {
   return 1
 }
 check "A and B find each other and ping over the direct path" goes_direct
-# Found on the interfaces: the underlay address only, neither loopback nor the agent's tunnel.
+# Found on the interfaces: the underlay address only, neither loopback nor the agent's tunnel, on
+# the port A's key gives (22528 plus its first two bytes modulo 43008).
 binds_underlay_only() {
-  local bound
+  local bound port=$((22528 + 16#${PK_A:0:4} % 43008))
   bound=$(in_a ss -Hlun | awk '{print $4}')
-  grep -q "^$UNDERLAY_A:" <<<"$bound" && ! grep -qE "^($IP_A|127\.0\.0\.1|\[::1\]):" <<<"$bound" ||
-    { echo "$bound"; return 1; }
+  grep -qx "$UNDERLAY_A:$port" <<<"$bound" && ! grep -qE "^($IP_A|127\.0\.0\.1|\[::1\]):" <<<"$bound" ||
+    { echo "$bound (port $port expected)"; return 1; }
 }
-check "A's node binds its underlay address, not loopback or its tunnel" binds_underlay_only
+check "A's node binds its underlay address on its key's port, not loopback or its tunnel" binds_underlay_only
 
 # 1. The super peer killed during the ping and restarted on the same address.
 super_peer_restart() {

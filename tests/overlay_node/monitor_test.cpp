@@ -8,7 +8,11 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
 
 #include "tests/overlay_node/node_task_fixture.hpp"
 #include "util/log/log.hpp"
@@ -66,6 +70,27 @@ INSTANTIATE_TEST_SUITE_P(
                           {"Monitoring task cancelled."},
                           {}}),
     [](const ::testing::TestParamInfo<MonitorCase>& param) { return param.param.name; });
+
+// A member that would outlast the node (it waits on something other than the token) is aborted
+// once another fails: the monitor does not wait for it, and nothing is left running.
+TEST_F(NodeTaskTest, AFailureAbortsTheMembersLeft) {
+  const util::CancellationToken node_token;
+  auto tasks = std::make_shared<util::TaskSet<void>>(io.get_executor());
+  bool aborted = false;
+  tasks->spawn([](bool& aborted_flag) -> asio::awaitable<void> {
+    asio::steady_timer later(co_await asio::this_coro::executor, std::chrono::hours(1));
+    const auto [error] = co_await later.async_wait(asio::as_tuple(asio::use_awaitable));
+    aborted_flag = error == asio::error::operation_aborted;
+  }(aborted));
+  tasks->spawn([]() -> asio::awaitable<void> {
+    throw std::runtime_error("pass broke");
+    co_return;
+  }());
+  bool done = false;
+  asio::co_spawn(io, node::monitor(std::move(tasks), node_token, log::logger("valdori_p2p::node::node")),
+                 [&](std::exception_ptr) { done = true; });
+  EXPECT_TRUE(run_until([&] { return done && aborted; }));
+}
 
 }  // namespace
 }  // namespace valdori::node_test

@@ -20,11 +20,11 @@ spdlog::logger& supervisor_logger() { return log::module_logger<"valdori_agent::
 }  // namespace
 
 asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
-                                     util::CancellationToken token) {
+                                     util::CancellationToken token, ReadClock clock) {
   if (!device) co_return;
   RunnerResult ran = boost::system::in_place_value;
   try {
-    ran = co_await tun_runner(inner, std::move(device), token);
+    ran = co_await tun_runner(inner, std::move(device), token, std::move(clock));
   } catch (const std::exception& e) {
     ran = RunnerResult(boost::system::in_place_error, e.what());
   } catch (...) {
@@ -39,7 +39,7 @@ asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::sha
 }
 
 asio::awaitable<RunnerResult> tun_runner(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
-                                         util::CancellationToken token) {
+                                         util::CancellationToken token, ReadClock clock) {
   const std::int32_t count = tun_threads();
   // The workers read the device as an I/O object of the outbound lane, so that a read completes
   // on the thread that queues the packet and sends it.
@@ -47,7 +47,7 @@ asio::awaitable<RunnerResult> tun_runner(std::shared_ptr<AgentInner> inner, std:
   if (!on_lane) co_return RunnerResult(boost::system::in_place_error, "TUN device: " + on_lane.error().message());
   // Leaving the runner destroys the set, which aborts the workers still running.
   util::TaskSet<void> tasks(inner->lanes.outbound);
-  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, *on_lane, token, i, count));
+  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, *on_lane, token, i, count, clock));
   // The workers end through the token; one that breaks down ends the whole tunnel direction.
   while (const auto outcome = co_await tasks.join_next()) {
     if (!outcome->returned()) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/agent/netif/tun_to_overlay.hpp"
 #include "platform/tun/tun_device.hpp"
 #include "util/runtime/cancellation_token.hpp"
 
@@ -18,15 +19,16 @@ namespace valdori::agent::netif {
 
 // Runs the tunnel runner over `device` until `token` is cancelled; without a device it ends at
 // once. A runner that fails or throws is logged ("TUN runner failed: ") and cancels the agent
-// token. Started once per agent.
+// token. Started once per agent; `clock` goes to the workers.
 boost::asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner,
-                                            std::shared_ptr<platform::TunDevice> device, util::CancellationToken token);
+                                            std::shared_ptr<platform::TunDevice> device, util::CancellationToken token,
+                                            ReadClock clock = std::chrono::steady_clock::now);
 
 // VALDORI_TUN_THREADS tunnel-to-overlay tasks over `device`, on the outbound lane. Succeeds once
 // they have all ended through `token`; fails with "TUN task failed: " and the description when
 // one ends abnormally (a device gone for good among them).
-boost::asio::awaitable<boost::system::result<void, std::string>> tun_runner(std::shared_ptr<AgentInner> inner,
-                                                                            std::shared_ptr<platform::TunDevice> device,
-                                                                            util::CancellationToken token);
+boost::asio::awaitable<boost::system::result<void, std::string>> tun_runner(
+    std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device, util::CancellationToken token,
+    ReadClock clock = std::chrono::steady_clock::now);
 
 }  // namespace valdori::agent::netif

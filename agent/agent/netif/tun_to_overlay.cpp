@@ -164,7 +164,8 @@ void answer_oversized(platform::TunDevice& device, std::span<const std::uint8_t>
 }
 
 asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
-                                   util::CancellationToken token, std::int32_t index, std::int32_t count) {
+                                   util::CancellationToken token, std::int32_t index, std::int32_t count,
+                                   ReadClock clock) {
   VLOG_TRACE(lg(), "tun -> Valdori packet processing task started ({}/{}).", index + 1, count);
   const std::size_t mtu = inner->mtu;
   // One byte more than a packet may have, so that a longer one shows instead of arriving cut.
@@ -185,7 +186,7 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
     if (token.is_cancelled()) co_return;
     if (!read) {
       if (read.error() == asio::error::operation_aborted) co_return;  // the worker is being torn down
-      const auto pause = failures.next(read.error(), Clock::now());
+      const auto pause = failures.next(read.error(), clock());
       if (!pause) {
         // The worker fails, and with it the runner: the supervisor then stops the agent.
         VLOG_ERROR(lg(), "Failed to receive packet from TUN device. Cancel token: {}", read.error().message());
@@ -257,8 +258,10 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
 std::int32_t tun_threads() { return util::system::get_task_count("TUN_THREADS", kDefaultTunThreads); }
 
 asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
-                                     util::CancellationToken token, std::int32_t index, std::int32_t count) {
-  co_await util::until_cancelled(token, read_packets(std::move(inner), std::move(device), token, index, count));
+                                     util::CancellationToken token, std::int32_t index, std::int32_t count,
+                                     ReadClock clock) {
+  co_await util::until_cancelled(
+      token, read_packets(std::move(inner), std::move(device), token, index, count, std::move(clock)));
   VLOG_TRACE(lg(), "Token cancelled. Exiting tun -> Valdori packet processing task ({}/{}).", index + 1, count);
 }
 

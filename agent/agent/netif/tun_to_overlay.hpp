@@ -3,7 +3,9 @@
 // and reflect packets this node sends to one of its own addresses.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <boost/asio/awaitable.hpp>
@@ -21,11 +23,15 @@ namespace valdori::agent::netif {
 // overlay; 3 when unset or not a number.
 std::int32_t tun_threads();
 
+// The time by which a worker judges how long its reads have been failing; tests turn their own.
+using ReadClock = std::function<std::chrono::steady_clock::time_point()>;
+
 // Worker `index` of `count` reading `device`, until `token` (the tunnel token) is cancelled. A
 // failed read is logged and retried after a growing pause; when the device is gone for good
-// (EBADF, ENODEV, end of file, or failures for 30 seconds) the worker fails.
+// (EBADF, ENODEV, end of file, or failures for 30 seconds by `clock`) the worker fails.
 boost::asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner,
                                             std::shared_ptr<platform::TunDevice> device, util::CancellationToken token,
-                                            std::int32_t index, std::int32_t count);
+                                            std::int32_t index, std::int32_t count,
+                                            ReadClock clock = std::chrono::steady_clock::now);
 
 }  // namespace valdori::agent::netif

@@ -107,13 +107,16 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
   // every retry.
   static asio::awaitable<void> accept_links(std::shared_ptr<Server> self, SuperPeerOptions options) {
     bool failing = false;
+    // Made before any failure: the first timer of the runtime needs a descriptor, which a full
+    // file table would refuse.
+    asio::steady_timer pause(self->strand_);
     while (!self->stopped_) {
       auto [ec, socket] = co_await self->acceptor_.async_accept(asio::as_tuple(asio::use_awaitable));
       if (ec) {
         if (ec == asio::error::operation_aborted || self->stopped_) break;
         if (!failing) VLOG_WARN(lg(), "Error accepting TCP link: {}", ec.message());
         failing = true;
-        asio::steady_timer pause(self->strand_, kAcceptRetryDelay);
+        pause.expires_after(kAcceptRetryDelay);
         co_await pause.async_wait(asio::as_tuple(asio::use_awaitable));
         continue;
       }

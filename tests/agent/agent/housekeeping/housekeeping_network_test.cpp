@@ -184,6 +184,20 @@ TEST_F(HousekeepingTest, MemberNetworkIsAppliedAndHealthy) {
   }
 }
 
+TEST_F(HousekeepingTest, AMemberWhoseStateIsNotFullyAppliedIsPending) {
+  // This node is the gateway of the route, which the host cannot forward for.
+  std::string document = network_document(me(), true, "office");
+  const std::string peer_gateway = "gw = \"" + kPeerKey + "\"";
+  document.replace(document.find(peer_gateway), peer_gateway.size(), "gw = \"" + me().to_string() + "\"");
+  const std::string url = write_file("gateway.toml", document);
+  join(url);
+  auto inner = this->inner();
+
+  block_on(housekeeping_network(inner, *util::Url::parse(url), std::make_shared<ControllerNetworks>()));
+
+  EXPECT_EQ(network(inner, url).health, NetworkHealth{NetworkHealth::Pending{}});
+}
+
 TEST_F(HousekeepingTest, FileUrlsReadAbsoluteAndRelativePaths) {
   const std::string absolute = write_file("member.toml", network_document(me(), true, {}));
   ASSERT_TRUE(absolute.starts_with("file:///"));

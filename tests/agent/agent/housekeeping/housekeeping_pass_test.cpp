@@ -1,4 +1,16 @@
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <vector>
+
 #include "tests/agent/agent/housekeeping/housekeeping_fixture.hpp"
+
+#if defined(__GLIBC__)
+// glibc's own allocator, which the sanitizers leave in place beside theirs.
+extern "C" void* __libc_malloc(std::size_t size);
+extern "C" void __libc_free(void* pointer);
+#endif
 
 namespace valdori::agent::housekeeping::testing {
 namespace {
@@ -144,6 +156,33 @@ TEST_F(HousekeepingTest, APassAfterShutdownAppliesAndSavesNothing) {
   EXPECT_EQ(untouched.desired_state, AgentState{});
   EXPECT_TRUE(changes().empty());
 }
+
+#if defined(__GLIBC__)
+std::size_t resident_bytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t size = 0;
+  std::size_t resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(HousekeepingTest, APassGivesLargeHeldFreeMemoryBackToTheSystem) {
+  // 64 MiB freed but held by the allocator: a block still in use above them keeps free() from
+  // shrinking the heap itself.
+  constexpr std::size_t kBlock = 4096;
+  std::vector<void*> blocks(16384);
+  for (auto& block : blocks) std::memset(block = __libc_malloc(kBlock), 1, kBlock);
+  void* const in_use = __libc_malloc(64);
+  for (void* block : blocks) __libc_free(block);
+  auto inner = this->inner();
+  const std::size_t held = resident_bytes();
+
+  run_pass(inner);
+
+  EXPECT_LT(resident_bytes() + 48 * 1024 * 1024, held);
+  __libc_free(in_use);
+}
+#endif
 
 }  // namespace
 }  // namespace valdori::agent::housekeeping::testing

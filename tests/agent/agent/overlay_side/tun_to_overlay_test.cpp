@@ -1,6 +1,11 @@
 #include "agent/agent/netif/tun_to_overlay.hpp"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "agent/agent/netif/tun_runner.hpp"
 #include "packet_path_fixture.hpp"
@@ -262,6 +267,79 @@ TEST_F(TunToOverlayTest, AFullOutboundQueueCostsOnePacket) {
 }
 
 class TunRunnerTest : public TunToOverlayTest {};
+
+// A tunnel over a UDP socket on loopback, connected to a feeder socket that refuses what the
+// tunnel sends (the feeder is connected to itself): each refused datagram makes the next read
+// fail with "Connection refused", a transient error from the kernel.
+class RefusingTunnel {
+ public:
+  explicit RefusingTunnel(const boost::asio::any_io_executor& executor) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const int tunnel = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    feeder_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(tunnel, any, length) != 0 || ::getsockname(tunnel, any, &length) != 0)
+      throw std::runtime_error("tunnel");
+    tunnel_address_ = address;
+    address.sin_port = 0;
+    if (::bind(feeder_, any, length) != 0 || ::getsockname(feeder_, any, &length) != 0 ||
+        ::connect(feeder_, any, length) != 0 || ::connect(tunnel, any, length) != 0 || (sender_ = ::dup(tunnel)) < 0)
+      throw std::runtime_error("feeder");
+    device_ = platform::TunDevice::from_fd(executor, tunnel, platform::TunFraming::Bare).value();
+  }
+  ~RefusingTunnel() {
+    ::close(feeder_);
+    ::close(sender_);
+  }
+  RefusingTunnel(const RefusingTunnel&) = delete;
+  RefusingTunnel& operator=(const RefusingTunnel&) = delete;
+
+  const std::shared_ptr<platform::TunDevice>& device() const { return device_; }
+  void inject(const Bytes& packet) {
+    ::sendto(feeder_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&tunnel_address_),
+             sizeof tunnel_address_);
+  }
+  void fail_next_read() { ::send(sender_, "x", 1, 0); }
+
+ private:
+  std::shared_ptr<platform::TunDevice> device_;
+  sockaddr_in tunnel_address_{};
+  int feeder_ = -1;
+  int sender_ = -1;
+};
+
+TEST_F(TunRunnerTest, FailedReadsAreRetriedAndFailuresLasting30SecondsStopTheAgent) {
+  EnvGuard threads("VALDORI_TUN_THREADS", "1");
+  auto inner = make_inner();
+  inner->tx_trie.store(two_level_trie(TxRoutes{{"10.1.0.0/16", "10.0.0.0/24", send_handle(*inner, new_key())}}));
+  RefusingTunnel tunnel(bed_.executor());
+  const auto ahead = std::make_shared<std::atomic<int>>(0);  // seconds the workers' clock is ahead
+  spawn(netif::tun_supervisor(inner, tunnel.device(), inner->token.child_token(), [ahead] {
+    return std::chrono::steady_clock::now() + std::chrono::seconds(ahead->load());
+  }));
+  EXPECT_TRUE(wait_log(log::Level::trace, "tun -> Valdori packet processing task started (1/1)."));
+
+  const std::string failed = "Failed to receive packet from TUN device: Connection refused. Retrying in ";
+  for (const int pause : {10, 20, 40}) {
+    tunnel.fail_next_read();
+    EXPECT_TRUE(wait_log(log::Level::err, failed + std::to_string(pause) + " ms")) << pause;
+  }
+  const Bytes packet = udp_packet("10.0.0.7", 1, "10.1.0.1", 1, Bytes{1});
+  tunnel.inject(packet);
+  const auto queued = pop(*inner->outbound);
+  ASSERT_TRUE(queued);
+  EXPECT_EQ(queued->packet, packet);
+  // A good read starts the count afresh; failures that have lasted 30 seconds give up.
+  tunnel.fail_next_read();
+  EXPECT_TRUE(wait_until([&] { return count_logs(log::Level::err, failed + "10 ms") == 2; }));
+  EXPECT_FALSE(inner->token.is_cancelled());
+  ahead->store(30);
+  tunnel.fail_next_read();
+  EXPECT_TRUE(wait_until([&] { return inner->token.is_cancelled(); }));
+}
 
 TEST_F(TunRunnerTest, ARunnerStartsTunThreadsWorkers) {
   struct Case {
