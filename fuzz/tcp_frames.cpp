@@ -73,8 +73,6 @@ asio::awaitable<void> read_all(node::FrameReader& reader, std::span<const std::u
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  static const bool quiet = (quiet_logging(), true);
-  (void)quiet;
   FuzzInput input(data, size);
   const std::size_t max = 1 + 5 * std::size_t{input.byte()};
   const auto stream = input.bytes(size);
