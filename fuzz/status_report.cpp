@@ -35,8 +35,8 @@ constexpr std::string_view kUrlUser = "url-user-5a2f61";
 constexpr std::string_view kUrlPassword = "url-password-3b9e47";
 
 p2p::Identity identity() {
-  p2p::SecKey::Bytes seed;
-  seed.fill(0x5e);
+  p2p::SecKey::Bytes seed;  // unlike any key of the harness (one byte repeated)
+  for (std::size_t i = 0; i < seed.size(); ++i) seed[i] = static_cast<std::uint8_t>(0x40 + 3 * i);
   return p2p::Identity(p2p::SecKey(seed), p2p::Pow::from(7));
 }
 
