@@ -75,15 +75,31 @@ function(valdori_test_pch)
   target_precompile_headers(valdori_test_pch PRIVATE ${PROJECT_SOURCE_DIR}/util/pch.hpp <gtest/gtest.h>)
 endfunction()
 
-# valdori_test(NAME DIR LABEL [CONCURRENT] [DEPS ...]): one GoogleTest program of every .cpp in
-# DIR, its tests registered one by one with CTest under LABEL. A ThreadSanitizer build makes only
-# the CONCURRENT programs.
-function(valdori_test name dir label)
-  cmake_parse_arguments(ARG "CONCURRENT" "" "DEPS" ${ARGN})
+# valdori_test(NAME DIRS LABEL [CONCURRENT] [FILES glob...] [DEPS ...]): one GoogleTest program of
+# the .cpp files in the folders DIRS (a list) that match FILES (default: all), its tests registered
+# one by one with CTest under LABEL. Where programs share a folder, a file belongs to the first
+# program that takes it, so the folder's general program comes last. A ThreadSanitizer build makes
+# only the CONCURRENT programs.
+function(valdori_test name dirs label)
+  cmake_parse_arguments(ARG "CONCURRENT" "" "FILES;DEPS" ${ARGN})
+  if(NOT ARG_FILES)
+    set(ARG_FILES *.cpp)
+  endif()
+  set(sources "")
+  foreach(dir IN LISTS dirs)
+    foreach(pattern IN LISTS ARG_FILES)
+      file(GLOB found CONFIGURE_DEPENDS "${dir}/${pattern}")
+      list(APPEND sources ${found})
+    endforeach()
+  endforeach()
+  get_property(taken GLOBAL PROPERTY VALDORI_TEST_SOURCES_TAKEN)
+  if(taken AND sources)
+    list(REMOVE_ITEM sources ${taken})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY VALDORI_TEST_SOURCES_TAKEN ${sources})
   if(VALDORI_SANITIZE STREQUAL "thread" AND NOT ARG_CONCURRENT)
     return()
   endif()
-  file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
   if(NOT sources)  # a suite whose first test has not been written yet
     return()
   endif()

@@ -1,0 +1,215 @@
+#include "agent/agent/config.hpp"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/env_guard.hpp"
+#include "tests/support/log_capture.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace valdori::agent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::EnvGuard;
+using testing::LogCapture;
+using testing::TempDir;
+
+const std::string kSk(64, '2');
+const std::string kIdentity = "[identity]\nsk = \"" + kSk + "\"\npow = 9\n";
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_text(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+unsigned mode_of(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mode & 07777;
+}
+
+std::vector<std::string> entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Generation in tests needs a trivial proof of work.
+class AgentConfigFile : public ::testing::Test {
+ protected:
+  TempDir dir;
+  EnvGuard difficulty{"VALDORI_MIN_POW_DIFFICULTY", "1"};
+};
+
+TEST_F(AgentConfigFile, UnreadableFilesAreIoErrors) {
+  write_text(dir / "latin1.toml", kIdentity + "# caf\xe9\n");
+  const std::pair<fs::path, std::string> cases[] = {
+      {dir / "missing.toml", "I/O error: No such file or directory"},
+      {dir / "latin1.toml", "I/O error: stream did not contain valid UTF-8"},
+  };
+  for (const auto& [path, text] : cases) {
+    auto config = AgentConfig::load(path);
+    ASSERT_FALSE(config.has_value()) << path;
+    EXPECT_EQ(config.error().to_string(), text);
+    EXPECT_EQ(config.error().code(), -105);
+  }
+  // Generation writes no folder of its own.
+  auto generated = AgentConfig::load_or_generate(dir / "no" / "agent.toml");
+  ASSERT_FALSE(generated.has_value());
+  EXPECT_EQ(generated.error().to_string(), "I/O error: No such file or directory");
+  EXPECT_FALSE(fs::exists(dir / "no"));
+}
+
+TEST_F(AgentConfigFile, LoadOrGenerateWritesAnOwnerOnlyFileWithTheNewIdentity) {
+  const fs::path path = dir / "agent.toml";
+  LogCapture logs;
+  auto config = AgentConfig::load_or_generate(path);
+  ASSERT_TRUE(config.has_value()) << config.error().to_string();
+  EXPECT_TRUE(config->networks.empty());
+  EXPECT_FALSE(config->mtu || config->super_peers || config->update_check || config->auto_connect || config->dns ||
+               config->controller);
+  EXPECT_EQ(mode_of(path), 0600u);
+  EXPECT_EQ(read_text(path), "network = []\n\n[identity]\nsk = \"" + config->identity.sk().to_string() +
+                                 "\"\npow = " + std::to_string(config->identity.pow().value()) + "\n");
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+
+  EXPECT_TRUE(logs.has(log::Level::trace, "Using min PoW difficulty: 1"));
+  EXPECT_TRUE(logs.has(log::Level::info,
+                       "Config file does not exist, generating new one (this might take some time due to the PoW)"));
+  EXPECT_TRUE(
+      logs.has(log::Level::trace, "Generated new identity with public key: " + config->identity.pk().to_string()));
+  EXPECT_TRUE(logs.has(log::Level::trace, "Config loaded successfully"));
+
+  auto again = AgentConfig::load_or_generate(path);
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->identity, config->identity);
+}
+
+TEST_F(AgentConfigFile, LoadOrGenerateLeavesABadFileAloneAndGeneratesNothing) {
+  const fs::path path = dir / "agent.toml";
+  const std::string bad = "\nmtu = 70000\n" + kIdentity;
+  write_text(path, bad);
+  LogCapture logs;
+  auto config = AgentConfig::load_or_generate(path);
+  ASSERT_FALSE(config.has_value());
+  EXPECT_EQ(config.error().code(), -106);
+  EXPECT_TRUE(config.error().to_string().starts_with("TOML error: TOML parse error at line 2, column 7\n"));
+  EXPECT_EQ(read_text(path), bad);
+  EXPECT_FALSE(logs.has_containing(log::Level::info, "generating"));
+}
+
+TEST_F(AgentConfigFile, OnlyAMissingFileLeadsToGeneration) {
+  // A difficulty that generation refuses: reaching generation would give the Identity error.
+  EnvGuard impossible("VALDORI_MIN_POW_DIFFICULTY", "255");
+  write_text(dir / "plain", "x");
+  auto not_a_directory = AgentConfig::load_or_generate(dir / "plain" / "agent.toml");
+  ASSERT_FALSE(not_a_directory.has_value());
+  EXPECT_EQ(not_a_directory.error().kind(), error::Kind::Io);
+  EXPECT_EQ(not_a_directory.error().to_string(), "I/O error: Not a directory");
+
+  auto refused = AgentConfig::load_or_generate(dir / "agent.toml");
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().kind(), error::Kind::Identity);
+  EXPECT_EQ(refused.error().code(), -110);
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"plain"});
+}
+
+TEST_F(AgentConfigFile, LoadReadsEveryPartAndLogsItsSteps) {
+  const fs::path path = dir / "agent.toml";
+  write_text(path, "mtu = 1400\n" + kIdentity + "[[network]]\nconfig_url = \"https://example.com/n\"\n");
+  LogCapture logs;
+  auto config = AgentConfig::load(path);
+  ASSERT_TRUE(config.has_value()) << config.error().to_string();
+  EXPECT_EQ(config->mtu, 1400);
+  EXPECT_EQ(config->networks.size(), 1u);
+  EXPECT_EQ(logs.texts(log::Level::trace),
+            (std::vector<std::string>{"Loading agent config from " + path.string(), "Successfully read config file",
+                                      "Successfully parsed config file"}));
+}
+
+TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
+  AgentConfig config = AgentConfig::load_or_generate(dir / "first.toml").value();
+  const fs::path fresh = dir / "fresh.toml";
+  ASSERT_TRUE(config.save(fresh).has_value());
+  EXPECT_EQ(mode_of(fresh), 0600u);
+
+  const fs::path shared = dir / "shared.toml";
+  write_text(shared, "old contents that are longer than the new ones will be, by quite a margin indeed\n");
+  fs::permissions(shared, static_cast<fs::perms>(0644));
+  config.mtu = 1280;
+  LogCapture logs;
+  ASSERT_TRUE(config.save(shared).has_value());
+  EXPECT_EQ(mode_of(shared), 0644u);
+  const std::string first_line = "network = []\n";
+  EXPECT_EQ(read_text(shared), first_line + "mtu = 1280\n" + read_text(fresh).substr(first_line.size()));
+  EXPECT_EQ(logs.texts(log::Level::trace),
+            (std::vector<std::string>{"Saving agent config to " + shared.string(), "Successfully serialized config",
+                                      "Successfully wrote config file"}));
+  EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"first.toml", "fresh.toml", "shared.toml"}));
+}
+
+TEST_F(AgentConfigFile, AFailedSaveLeavesTheOldFileAndNoLeftovers) {
+  AgentConfig config = AgentConfig::load_or_generate(dir / "agent.toml").value();
+  const std::string before = read_text(dir / "agent.toml");
+
+  network::Network bad;
+  bad.config_url = "https://example.com/n";
+  bad.name = std::string("\xff");
+  config.networks.emplace(util::Url::parse(bad.config_url).value(), bad);
+  auto unserialisable = config.save(dir / "agent.toml");
+  ASSERT_FALSE(unserialisable.has_value());
+  EXPECT_EQ(unserialisable.error().to_string(), "TOML serialization error: value of `name` is not valid UTF-8");
+  EXPECT_EQ(unserialisable.error().code(), -112);
+  EXPECT_EQ(read_text(dir / "agent.toml"), before);
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+  // How a failed write leaves the file system: tests/util/replace_file_test.cpp.
+}
+
+TEST_F(AgentConfigFile, RuntimeStateIsNeverSaved) {
+  AgentConfig config = AgentConfig::load_or_generate(dir / "agent.toml").value();
+  config.controller = ControllerConfig{};
+  config.controller->connection_status = {ControllerConnectionStatus::Ok{}};
+  network::Network n;
+  n.config_url = "https://example.com/n";
+  n.health = {network::NetworkHealth::Ok{}};
+  config.networks.emplace(util::Url::parse(n.config_url).value(), n);
+
+  ASSERT_TRUE(config.save(dir / "agent.toml").has_value());
+  const AgentConfig back = AgentConfig::load(dir / "agent.toml").value();
+  EXPECT_EQ(back.controller->connection_status, ControllerConnectionStatus{});
+  EXPECT_EQ(back.networks.begin()->second.health, network::NetworkHealth{});
+}
+
+TEST(AgentConfigMtu, DefaultFollowsMessageArming) {
+  struct Case {
+    std::optional<std::string> arm;
+    std::uint16_t mtu;
+  };
+  const Case cases[] = {{std::nullopt, 1073}, {"true", 1073}, {"false", 1121}, {"no", 1073}, {"False", 1073}};
+  for (const Case& c : cases) {
+    EnvGuard arm("VALDORI_ARM_MESSAGES", c.arm);
+    EXPECT_EQ(AgentConfig::default_mtu(), c.mtu) << c.arm.value_or("<unset>");
+  }
+}
+
+TEST(ControllerConnectionStatus, TextForms) {
+  EXPECT_EQ(to_string({ControllerConnectionStatus::Initializing{}}), "Initializing");
+  EXPECT_EQ(to_string({ControllerConnectionStatus::LoggedOut{}}), "LoggedOut");
+  EXPECT_EQ(to_string({ControllerConnectionStatus::Ok{}}), "Ok");
+  EXPECT_EQ(to_string({ControllerConnectionStatus::Err{"timed out"}}), "Err: timed out");
+}
+
+}  // namespace
+}  // namespace valdori::agent

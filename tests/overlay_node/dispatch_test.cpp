@@ -1,0 +1,173 @@
+// Dispatch of one received message: a sender is stored only once its message authenticated;
+// short-header delivery, and the peer limit.
+#include "overlay_node/node/dispatch.hpp"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "p2p_core/message/app_message.hpp"
+#include "p2p_core/message/layout.hpp"
+#include "p2p_core/message/short_header.hpp"
+#include "p2p_core/message/unite_message.hpp"
+#include "tests/overlay_node/node_task_fixture.hpp"
+
+namespace valdori::node_test {
+namespace {
+
+using log::Level;
+using p2p::node_test::weak_pow;
+
+const p2p::net::SocketAddr kSource = addr("127.0.0.1", 5000);
+const Bytes kPayload{0x45, 0x00, 0x00, 0x14, 1, 2, 3};
+
+class Dispatch : public NodeTaskTest {
+ public:
+  Bytes app_from(const p2p::Identity& from, const p2p::PubKey& recipient = self_id().pk(),
+                 const p2p::message::NetworkId& network_id = kNetworkId) const {
+    return must(
+        p2p::message::AppMessage::build(network_id, from.pk(), from.pow(), key_to_node(from), recipient, kPayload));
+  }
+
+  Bytes unite_from(const p2p::Identity& from, const p2p::PubKey& about, const p2p::net::SocketAddr& at) const {
+    const std::vector<p2p::net::SocketAddr> endpoints{at};
+    return must(p2p::message::UniteMessage::build(kNetworkId, from.pk(), from.pow(), key_to_node(from), self_id().pk(),
+                                                  about, endpoints));
+  }
+
+  Bytes stale_hello() const {
+    return hello_from(other_id(), kStart - p2p::node_test::kHelloMaxAge - 1, p2p::message::ShortId::random());
+  }
+
+  static constexpr p2p::message::NetworkId kNodeNetwork = kNetworkId;
+
+ protected:
+  boost::system::result<node::Replies, p2p::node::error::Error> dispatch(Bytes& message) {
+    return node::on_packet(*node, message, kSource, binding.get(), std::nullopt);
+  }
+
+  static std::string debug_of(const p2p::node::error::Error& e) { return p2p::node::error::debug(e); }
+};
+
+struct RefusalCase {
+  std::string name;
+  std::function<Bytes(const Dispatch&)> message;
+  std::string error;  // the start of the error's debug form
+};
+
+class DispatchRefusal : public Dispatch, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(DispatchRefusal, RefusesWithTheKindAndStoresNoSender) {
+  make_node();
+  Bytes message = GetParam().message(*this);
+  const auto result = dispatch(message);
+  ASSERT_FALSE(result);
+  EXPECT_TRUE(debug_of(result.error()).starts_with(GetParam().error)) << debug_of(result.error());
+  EXPECT_FALSE(node->peers().find(other_id().pk()).has_value());
+  EXPECT_TRUE(sink->messages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DispatchRefusal,
+    ::testing::Values(
+        RefusalCase{"ThreeBytes",
+                    [](const Dispatch&) {
+                      return Bytes{0x1E, 0x3F, 0x50};
+                    },
+                    "MessageError("},
+        RefusalCase{"OtherNetwork",
+                    [](const Dispatch& test) {
+                      return test.app_from(other_id(), self_id().pk(), {0, 0, 0, 8});
+                    },
+                    "NetworkIdInvalid([0, 0, 0, 8])"},
+        RefusalCase{"OtherRecipient", [](const Dispatch& test) { return test.app_from(other_id(), super_id().pk()); },
+                    "MessageInvalidRecipient"},
+        RefusalCase{"StrangerWithWeakProofOfWork",
+                    [](const Dispatch& test) {
+                      Bytes message = test.app_from(other_id());
+                      const auto pow = static_cast<std::uint32_t>(weak_pow(other_id().pk()).value());
+                      for (int i = 0; i < 4; ++i)
+                        message[p2p::message::kPowOffset + i] = static_cast<std::uint8_t>(pow >> (24 - 8 * i));
+                      return message;
+                    },
+                    "PowInvalid"},
+        RefusalCase{"AppFromTheSuperPeer", [](const Dispatch& test) { return test.app_from(super_id()); },
+                    "MessageTypeUnexpected(MessageType(1))"},
+        RefusalCase{"UniteFromANodePeer",
+                    [](const Dispatch& test) { return test.unite_from(other_id(), super_id().pk(), kSource); },
+                    "MessageTypeUnexpected(MessageType(3))"},
+        RefusalCase{"UnknownType",
+                    [](const Dispatch& test) {
+                      Bytes message = test.app_from(other_id());
+                      message[p2p::message::kTypeOffset] = 200;
+                      return message;
+                    },
+                    "MessageTypeInvalid"},
+        RefusalCase{"UnarmedToAnArmedNode",
+                    [](const Dispatch&) {
+                      return must(p2p::message::AppMessage::build(Dispatch::kNodeNetwork, other_id().pk(),
+                                                                  other_id().pow(), std::nullopt, self_id().pk(),
+                                                                  kPayload));
+                    },
+                    "MessageError("},
+        RefusalCase{"StaleHelloOfAStranger", [](const Dispatch& test) { return test.stale_hello(); }, "HelloTooOld("}),
+    [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
+
+TEST_F(Dispatch, ShortHeaderDataOfAKnownPeerIsDelivered) {
+  make_node();
+  const auto peer = admit_other();
+  Bytes message = must(p2p::message::ShortHeader::build(peer->rx_short_id(), key_to_node(other_id()), kPayload));
+  const auto result = dispatch(message);
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->udp.empty() && result->tcp.empty());
+  ASSERT_EQ(sink->messages().size(), 1u);
+  EXPECT_EQ(sink->messages()[0], std::pair(other_id().pk(), kPayload));
+  EXPECT_EQ(peer->app_rx_time(), node->cached_time());
+}
+
+// A short id whose entry names a key that has no node peer (gone, or a super peer's).
+TEST_F(Dispatch, ShortIdsThatMatchNoNodePeerAreDropped) {
+  make_node();
+  for (const auto& key : {other_id().pk(), super_id().pk()}) {
+    logs.clear();
+    const auto stray = must(p2p::peer::NodePeer::create(key, other_id().pow(), own_keys, now, super_id().pk()));
+    const auto id = node->peers().assign_rx_short_id(*stray);
+    Bytes message = must(p2p::message::ShortHeader::build(id, std::nullopt, kPayload));
+    const auto result = dispatch(message);
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().is<p2p::node::error::ShortIdOutdated>());
+    EXPECT_TRUE(logs.has(Level::warn, "Drop package with short header we no longer can match to a peer"));
+  }
+  EXPECT_TRUE(sink->messages().empty());
+}
+
+TEST_F(Dispatch, AKnownPeersProofOfWorkIsCheckedOnEveryMessage) {
+  make_node();
+  admit_other();
+  Bytes weak = must(p2p::message::AppMessage::build(kNetworkId, other_id().pk(), weak_pow(other_id().pk()),
+                                                    key_to_node(other_id()), self_id().pk(), kPayload));
+  const auto refused = dispatch(weak);
+  ASSERT_FALSE(refused);
+  EXPECT_TRUE(refused.error().is<p2p::node::error::PowInvalid>());
+  Bytes good = app_from(other_id());
+  ASSERT_TRUE(dispatch(good));
+  EXPECT_EQ(sink->messages().size(), 1u);
+}
+
+TEST_F(Dispatch, ThePeerLimitCountsTheSuperPeers) {
+  make_node({.max_peers = 2});
+  Bytes first = app_from(other_id());
+  ASSERT_TRUE(dispatch(first));
+  const auto third = must(p2p::Identity::generate(p2p::node_test::kDifficulty));
+  Bytes refused = app_from(third);
+  const auto result = dispatch(refused);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(debug_of(result.error()), "PeersListCapacityExceeded(2)");
+  EXPECT_FALSE(node->peers().find(third.pk()));
+}
+
+}  // namespace
+}  // namespace valdori::node_test

@@ -1,0 +1,111 @@
+#include "tests/overlay_node/node_fixture.hpp"
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include <fmt/format.h>
+#include <boost/asio/ip/address.hpp>
+
+#include "overlay_node/node/send.hpp"
+#include "p2p_core/node/clock.hpp"
+#include "p2p_core/node/opts_builder.hpp"
+#include "util/log/log.hpp"
+
+namespace valdori::node::testing {
+
+p2p::Identity test_identity() { return must(p2p::Identity::generate(kTestDifficulty)); }
+
+Bytes payload(char tag, std::size_t index, std::size_t length) {
+  Bytes bytes(length);
+  const std::string head = fmt::format("{}{}:", tag, index);
+  for (std::size_t i = 0; i < length; ++i)
+    bytes[i] = i < head.size() ? static_cast<std::uint8_t>(head[i]) : static_cast<std::uint8_t>(i * 31 + index);
+  return bytes;
+}
+
+void CollectingSink::accept(const p2p::PubKey& sender, Bytes message) {
+  std::lock_guard lock(mutex_);
+  messages_.emplace_back(sender, std::move(message));
+}
+
+std::vector<std::pair<p2p::PubKey, Bytes>> CollectingSink::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+std::size_t CollectingSink::count() const {
+  std::lock_guard lock(mutex_);
+  return messages_.size();
+}
+
+// The tests log at every level into a capture; the console would drown in it.
+NodeTest::NodeTest() { log::remove_console_sink(); }
+
+super_peer::SuperPeerOptions NodeTest::default_super_peer_options() {
+  super_peer::SuperPeerOptions options;
+  options.network_id = kNetworkId;
+  options.min_pow_difficulty = kTestDifficulty;
+  return options;
+}
+
+void NodeTest::start_super_peer(const super_peer::SuperPeerOptions& options) {
+  super_peer_ = must(super_peer::SuperPeer::start(runtime_.executor(), test_identity(), options));
+}
+
+p2p::node::NodeOpts NodeTest::node_opts(const p2p::Identity& identity, std::shared_ptr<CollectingSink> sink,
+                                        const NodeSetup& setup) const {
+  return must(p2p::node::NodeOptsBuilder()
+                  .id(identity)
+                  .arm_messages(setup.arm_messages)
+                  .udp_addrs({boost::asio::ip::address_v4::loopback()})
+                  .udp_port(0)
+                  .udp_sockets(setup.udp_sockets)
+                  .min_pow_difficulty(kTestDifficulty)
+                  .hello_timeout(kHelloTimeout)
+                  .process_unites(setup.process_unites)
+                  .housekeeping_interval(kHousekeepingInterval)
+                  .enforce_tcp(setup.enforce_tcp)
+                  .super_peers({super_peer_->url()})
+                  .message_sink(std::move(sink))
+                  .build());
+}
+
+Node NodeTest::bind(p2p::node::NodeOpts opts) {
+  return must(runtime_.block_on(Node::bind(runtime_.executor(), std::move(opts))));
+}
+
+boost::system::result<void, p2p::node::error::Error> NodeTest::send(const p2p::node::SendHandle& handle,
+                                                                    const Bytes& data) {
+  return runtime_.block_on(node::send(handle, data));
+}
+
+bool NodeTest::super_peer_reachable(const Node& node) const {
+  const auto super_peer = node.inner()->peers().find_super_peer(super_peer_->url().pk());
+  return super_peer && super_peer->is_reachable(p2p::node::system_time_ms(), kHelloTimeout);
+}
+
+bool Traffic::send_next() { return send(payload(tag_, sent_.size(), 1 + sent_.size() * 37 % 900)); }
+
+bool Traffic::send(Bytes data) {
+  const bool sent = test_.send(*handle_, data).has_value();
+  if (sent) sent_.push_back(std::move(data));
+  return sent;
+}
+
+void Traffic::expect_delivered_to(const CollectingSink& sink, const p2p::PubKey& sender) const {
+  const auto received_from_sender = [&] {
+    std::vector<Bytes> out;
+    for (const auto& [key, message] : sink.messages())
+      if (key == sender) out.push_back(message);
+    return out;
+  };
+  ASSERT_TRUE(wait_until([&] { return received_from_sender().size() >= sent_.size(); }));
+  auto received = received_from_sender();
+  auto sent = sent_;
+  std::ranges::sort(received);
+  std::ranges::sort(sent);
+  EXPECT_EQ(received, sent);
+}
+
+}  // namespace valdori::node::testing

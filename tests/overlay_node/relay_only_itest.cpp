@@ -1,0 +1,78 @@
+// Two nodes that never go direct, because their super peer introduces nobody or because they
+// ignore its introductions: their traffic stays relayed, and intact.
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "p2p_core/node/clock.hpp"
+#include "tests/overlay_node/node_fixture.hpp"
+#include "tests/support/log_capture.hpp"
+
+namespace valdori::node::testing {
+namespace {
+
+// The node has greeted `peer` through the super peer and heard back that way.
+bool relay_path_confirmed(const Node& node, const p2p::PubKey& peer, const p2p::PubKey& super_peer) {
+  const auto node_peer = node.inner()->peers().find_node_peer(peer);
+  const auto path = node_peer ? node_peer->relay_paths().find(super_peer) : std::nullopt;
+  return path && (*path)->is_reachable(p2p::node::system_time_ms(), kHelloTimeout);
+}
+
+bool has_direct_path(const Node& node, const p2p::PubKey& peer) {
+  const auto node_peer = node.inner()->peers().find_node_peer(peer);
+  return node_peer && !node_peer->paths().snapshot()->empty();
+}
+
+enum class NoUnites { SentBySuperPeer, ProcessedByNodes };
+
+class RelayOnly : public NodeTest, public ::testing::WithParamInterface<std::tuple<bool, NoUnites>> {};
+
+TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
+  const auto [armed, no_unites] = GetParam();
+  valdori::testing::LogCapture capture;
+  auto options = default_super_peer_options();
+  options.unite_enabled = no_unites != NoUnites::SentBySuperPeer;
+  options.arm_messages = armed;
+  start_super_peer(options);
+  const NodeSetup setup{.arm_messages = armed, .process_unites = no_unites != NoUnites::ProcessedByNodes};
+  const auto id_a = test_identity();
+  const auto id_b = test_identity();
+  const auto sink_a = std::make_shared<CollectingSink>();
+  const auto sink_b = std::make_shared<CollectingSink>();
+  const Node a = bind(node_opts(id_a, sink_a, setup));
+  const Node b = bind(node_opts(id_b, sink_b, setup));
+  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+
+  Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
+  Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
+  const auto super_peer = super_peer_->url().pk();
+  // Traffic makes both nodes greet each other, through the super peer only.
+  ASSERT_TRUE(wait_until([&] {
+    a_to_b.send_next();
+    b_to_a.send_next();
+    return relay_path_confirmed(a, id_b.pk(), super_peer) && relay_path_confirmed(b, id_a.pk(), super_peer);
+  }));
+  EXPECT_FALSE(has_direct_path(a, id_b.pk()));
+  EXPECT_FALSE(has_direct_path(b, id_a.pk()));
+  EXPECT_FALSE(a_to_b.handle().state()->best_direct_path);
+  EXPECT_EQ(capture.has(log::Level::trace, "Ignoring unite message"), no_unites == NoUnites::ProcessedByNodes);
+
+  a_to_b.expect_delivered_to(*sink_b, id_a.pk());
+  b_to_a.expect_delivered_to(*sink_a, id_b.pk());
+}
+
+std::string case_name(const ::testing::TestParamInfo<std::tuple<bool, NoUnites>>& info) {
+  const auto [armed, no_unites] = info.param;
+  return std::string(armed ? "Armed" : "Unarmed") +
+         (no_unites == NoUnites::SentBySuperPeer ? "NoneSent" : "NoneProcessed");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RelayOnly,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(NoUnites::SentBySuperPeer, NoUnites::ProcessedByNodes)),
+                         case_name);
+
+}  // namespace
+}  // namespace valdori::node::testing
