@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 #include <string>
 
@@ -47,5 +48,10 @@ class FuzzInput {
  private:
   std::span<const std::uint8_t> bytes_;
 };
+
+// Stops the run where an invariant does not hold: a finding, or a broken harness.
+inline void check(bool holds) {
+  if (!holds) std::abort();
+}
 
 }  // namespace valdori::fuzz

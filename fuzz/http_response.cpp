@@ -34,10 +34,6 @@ namespace {
 namespace asio = boost::asio;
 using Socket = asio::local::stream_protocol::socket;
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
-
 asio::awaitable<void> serve(Socket server, std::span<const std::uint8_t> response, std::size_t piece) {
   while (!response.empty()) {
     const auto part = response.first(std::min(piece, response.size()));
@@ -88,16 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto response = input.bytes(size);
 
   std::array<int, 2> fds{-1, -1};
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) != 0) std::abort();
+  check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) == 0);
   asio::io_context io;
   Socket client(io, asio::local::stream_protocol(), fds[0]);
   Socket server(io, asio::local::stream_protocol(), fds[1]);
   bool done = false;
-  asio::co_spawn(io, serve(std::move(server), response, piece), [](std::exception_ptr error) {
-    if (error) std::abort();
-  });
+  asio::co_spawn(io, serve(std::move(server), response, piece), [](std::exception_ptr error) { check(!error); });
   asio::co_spawn(io, read(std::move(client)), [&](std::exception_ptr error) {
-    if (error) std::abort();
+    check(!error);
     done = true;
   });
   io.run();

@@ -16,6 +16,14 @@
 
 #include "agent/http/http_client.hpp"
 
+// GCC 12 takes the coroutine frames of the templates below for uninitialised reads of the results
+// they carry (false positives: every result is constructed before it is read).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace valdori::http {
 
 class ResponseReader {
@@ -57,3 +65,7 @@ class ResponseReader {
 };
 
 }  // namespace valdori::http
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
