@@ -16,8 +16,8 @@
 
 #include "agent/http/http_client.hpp"
 
-// GCC 12 takes the coroutine frames of the templates below for uninitialised reads of the results
-// they carry (false positives: every result is constructed before it is read).
+// GCC 12 takes the coroutine frames of the templates below for mismatched new/delete pairs and the
+// results they carry for uninitialised reads (false positives, as in the client).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
