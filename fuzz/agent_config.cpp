@@ -38,8 +38,6 @@ std::optional<std::string> read_and_write(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  static const bool quiet = (quiet_logging(), true);
-  (void)quiet;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!valdori::util::text::is_valid_utf8(text)) return 0;
   const auto written = read_and_write(text);

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
-
-#include "util/log/log.hpp"
+#include <string>
 
 namespace valdori::fuzz {
 
@@ -27,6 +27,11 @@ class FuzzInput {
     const std::uint8_t high = byte();  // in two statements: the order of the reads is fixed
     return static_cast<std::uint16_t>(high << 8 | byte());
   }
+  std::uint64_t u64() {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 4; ++i) value = value << 16 | u16();
+    return value;
+  }
   // The next `count` bytes, or as many as are left.
   std::span<const std::uint8_t> bytes(std::size_t count) {
     const auto taken = bytes_.first(std::min(count, bytes_.size()));
@@ -35,16 +40,18 @@ class FuzzInput {
   }
   // A field of a 2-byte length and that many bytes.
   std::span<const std::uint8_t> record() { return bytes(u16()); }
+  std::string text() {
+    const auto field = record();
+    return {field.begin(), field.end()};
+  }
 
  private:
   std::span<const std::uint8_t> bytes_;
 };
 
-// Every log line is formatted, so that the formatting of hostile values runs too, but none is
-// written anywhere.
-inline void quiet_logging() {
-  log::remove_console_sink();
-  log::set_level(log::Level::trace);
+// Stops the run where an invariant does not hold: a finding, or a broken harness.
+inline void check(bool holds) {
+  if (!holds) std::abort();
 }
 
 }  // namespace valdori::fuzz

@@ -87,7 +87,6 @@ std::array<Identity, 4> fixed_identities() {
 
 struct World {
   World() {
-    quiet_logging();
     for (std::size_t i = 0; i < kSelf; ++i) {
       const auto keys = must(peer::AgreementKeys::from_identity(ids[i]));
       tx_keys[i] = must(peer::session_keys_for(keys, ids[kSelf].pk()))->tx;

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
@@ -28,6 +29,7 @@ bool replay(const std::filesystem::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  LLVMFuzzerInitialize(&argc, &argv);
   std::size_t replayed = 0;
   for (int i = 1; i < argc; ++i) {
     std::error_code ec;

@@ -29,10 +29,6 @@ namespace {
 namespace asio = boost::asio;
 using p2p::message::FrameCodec;
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
-
 std::size_t prefix_at(std::span<const std::uint8_t> stream, std::size_t at) {
   return std::size_t{stream[at]} << 24 | std::size_t{stream[at + 1]} << 16 | std::size_t{stream[at + 2]} << 8 |
          stream[at + 3];
@@ -73,14 +69,12 @@ asio::awaitable<void> read_all(node::FrameReader& reader, std::span<const std::u
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  static const bool quiet = (quiet_logging(), true);
-  (void)quiet;
   FuzzInput input(data, size);
   const std::size_t max = 1 + 5 * std::size_t{input.byte()};
   const auto stream = input.bytes(size);
 
   std::array<int, 2> fds{-1, -1};
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) != 0) std::abort();
+  check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) == 0);
   // The whole stream, then its end; a socket buffer holds far more than an input.
   std::size_t written = 0;
   while (written < stream.size()) {
@@ -96,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   valdori::node::FrameReader reader(std::move(socket), FrameCodec(max));
   bool done = false;
   asio::co_spawn(io, read_all(reader, stream, max), [&](std::exception_ptr error) {
-    if (error) std::abort();
+    check(!error);
     done = true;
   });
   io.run();

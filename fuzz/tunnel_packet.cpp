@@ -96,10 +96,7 @@ void from_peer(const Firewall& firewall, const p2p::PubKey& sender, std::span<co
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  static DnsResponder& responder = *[] {
-    quiet_logging();
-    return new DnsResponder();
-  }();
+  static DnsResponder& responder = *new DnsResponder();
   static const Firewall firewall;
   FuzzInput input(data, size);
   const std::uint8_t choice = input.byte();

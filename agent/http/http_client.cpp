@@ -15,6 +15,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include "agent/http/response_reader.hpp"
 #include "agent/http/web_pki_roots.hpp"
 #include "util/fs/read_file.hpp"
 
@@ -35,7 +36,6 @@ namespace ssl = boost::asio::ssl;
 using boost::system::error_code;
 using tcp = asio::ip::tcp;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
-using Parser = bhttp::response_parser<bhttp::string_body>;
 
 // Adds every certificate of a PEM text to the context's trust store.
 void trust_pem(ssl::context& context, std::string_view pem) {
@@ -65,8 +65,6 @@ ssl::context make_tls_context(const ClientOptions& options) {
   return context;
 }
 
-std::string body_limit_text() { return fmt::format("the body exceeds the limit of {} bytes", kBodyLimit); }
-
 HttpError request_failed(std::string_view step, const error_code& ec) {
   return {Stage::Request, fmt::format("{}: {}", step, ec.message())};
 }
@@ -75,9 +73,7 @@ HttpError request_failed(std::string_view step, const error_code& ec) {
 class Exchange final : public Response {
  public:
   Exchange(asio::any_io_executor executor, ssl::context& context, bool tls)
-      : stream_(beast::tcp_stream(std::move(executor)), context), tls_(tls) {
-    parser_.body_limit(kBodyLimit);
-  }
+      : stream_(beast::tcp_stream(std::move(executor)), context), tls_(tls) {}
 
   beast::tcp_stream& tcp() { return stream_.next_layer(); }
 
@@ -128,47 +124,23 @@ class Exchange final : public Response {
     }
     if (ec) co_return request_failed("send", ec);
 
-    if (tls_) {
-      co_await bhttp::async_read_header(stream_, buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
-    } else {
-      co_await bhttp::async_read_header(tcp(), buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
-    }
-    // A body announced above the cap fails as a body would.
-    if (ec == bhttp::error::body_limit) co_return HttpError{Stage::Body, body_limit_text()};
-    if (ec) co_return request_failed("response head", ec);
-    co_return boost::system::result<void, HttpError>{};
+    if (tls_) co_return co_await reader_.read_head(stream_);
+    co_return co_await reader_.read_head(tcp());
   }
 
-  unsigned status() const override { return parser_.get().result_int(); }
+  unsigned status() const override { return reader_.status(); }
 
-  std::optional<std::string> header(std::string_view name) const override {
-    const auto& fields = parser_.get();
-    const auto found = fields.find(name);
-    if (found == fields.end()) return std::nullopt;
-    return std::string(found->value());
-  }
+  std::optional<std::string> header(std::string_view name) const override { return reader_.header(name); }
 
   asio::awaitable<boost::system::result<std::string, HttpError>> read_body() override {
-    error_code ec;
-    if (!parser_.is_done()) {
-      if (tls_) {
-        co_await bhttp::async_read(stream_, buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
-      } else {
-        co_await bhttp::async_read(tcp(), buffer_, parser_, asio::redirect_error(asio::use_awaitable, ec));
-      }
-    }
-    if (ec) {
-      const std::string message = ec == bhttp::error::body_limit ? body_limit_text() : ec.message();
-      co_return HttpError{Stage::Body, message};
-    }
-    co_return std::move(parser_.get().body());
+    if (tls_) co_return co_await reader_.read_body(stream_);
+    co_return co_await reader_.read_body(tcp());
   }
 
  private:
   TlsStream stream_;
   bool tls_;
-  beast::flat_buffer buffer_;
-  Parser parser_;
+  ResponseReader reader_;
 };
 
 }  // namespace

@@ -21,6 +21,29 @@ asio::awaitable<void> record_connection_status(const std::shared_ptr<AgentInner>
 
 }  // namespace
 
+boost::system::result<ControllerNetworks, error::Error> list_controller_networks(
+    network::config::MultiNetworkConfig document) {
+  using Failure = error::Error;
+  ControllerNetworks listed;
+  for (auto& entry : document.network) {
+    if (!entry.id) {
+      VLOG_TRACE(housekeeping_logger(), "Network config missing id");
+      return Failure(error::Kind::ConfigParse, "Network config missing id");
+    }
+    auto url = util::Url::parse("controller://" + boost::uuids::to_string(*entry.id));
+    if (!url) {
+      VLOG_TRACE(housekeeping_logger(), "Failed to parse network URL: {}", url.error().message);
+      return Failure(error::Kind::ConfigParse, "Failed to parse network URL: " + url.error().message);
+    }
+    VLOG_TRACE(housekeeping_logger(), "Network: {} (subnet: {}) -> {}",
+               util::text::debug_optional(entry.name, [](const std::string& t) { return util::text::debug_string(t); }),
+               entry.network, *url);
+    listed.insert_or_assign(std::move(*url), std::move(entry));
+  }
+  VLOG_TRACE(housekeeping_logger(), "Successfully processed {} controller networks", listed.size());
+  return listed;
+}
+
 asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_controller_networks(
     std::shared_ptr<AgentInner> inner, std::string secret) {
   using Failure = error::Error;
@@ -46,24 +69,10 @@ asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_con
     co_return Failure(error::Kind::HttpClient, document.error().to_string());
   }
   VLOG_TRACE(housekeeping_logger(), "get_networks_config_toml response: {} networks", document->network.size());
-  ControllerNetworks listed;
-  for (auto& entry : document->network) {
-    if (!entry.id) {
-      VLOG_TRACE(housekeeping_logger(), "Network config missing id");
-      co_return Failure(error::Kind::ConfigParse, "Network config missing id");
-    }
-    auto url = util::Url::parse("controller://" + boost::uuids::to_string(*entry.id));
-    if (!url) {
-      VLOG_TRACE(housekeeping_logger(), "Failed to parse network URL: {}", url.error().message);
-      co_return Failure(error::Kind::ConfigParse, "Failed to parse network URL: " + url.error().message);
-    }
-    VLOG_TRACE(housekeeping_logger(), "Network: {} (subnet: {}) -> {}",
-               util::text::debug_optional(entry.name, [](const std::string& t) { return util::text::debug_string(t); }),
-               entry.network, *url);
-    listed.insert_or_assign(std::move(*url), std::move(entry));
+  auto listed = list_controller_networks(std::move(*document));
+  if (listed) {
+    VLOG_TRACE(housekeeping_logger(), "Finished fetching controller networks: {} networks found", listed->size());
   }
-  VLOG_TRACE(housekeeping_logger(), "Successfully processed {} controller networks", listed.size());
-  VLOG_TRACE(housekeeping_logger(), "Finished fetching controller networks: {} networks found", listed.size());
   co_return listed;
 }
 

@@ -13,6 +13,11 @@
 
 namespace valdori::agent::housekeeping {
 
+// The networks of the controller's document, each under "controller://" and its id; an entry
+// without an id fails the list.
+boost::system::result<ControllerNetworks, error::Error> list_controller_networks(
+    network::config::MultiNetworkConfig document);
+
 // The controller's list of this node's networks, each under "controller://" and its id, asked
 // of the controller named in the configuration file (read anew) with a request signed with
 // `secret`. A failed request, an unreadable file or an entry without an id fails the call.
