@@ -34,11 +34,6 @@ msg::NetworkId network_id_bytes(std::uint32_t network_id) {
   return bytes;
 }
 
-p2p::net::SocketAddr source_of(const Route& arrival) {
-  if (const auto* source = std::get_if<p2p::net::SocketAddr>(&arrival)) return *source;
-  return std::get<std::shared_ptr<TcpLink>>(arrival)->remote();
-}
-
 std::string_view verdict_text(p2p::peer::HelloVerdict verdict) {
   switch (verdict) {
     case p2p::peer::HelloVerdict::TooOld: return "too old";
@@ -114,18 +109,17 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   auto hello = msg::HelloSuperPeerMessage::parse(parsed.body, header, rx_key);
   if (!hello) return drop_malformed(arrival, msg::error::display(hello.error()));
   // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route.
-  const p2p::net::SocketAddr source = source_of(arrival);
   const std::uint64_t wall_now = p2p::node::system_time_ms();
-  p2p::peer::HelloFreshness first_contact;
-  auto& freshness = known ? known->hello_freshness : first_contact;
-  const auto verdict = freshness.accept(hello->time(), source, wall_now, kHelloMaxAge.count());
+  p2p::peer::HelloTimes first_contact;
+  auto& times = known ? known->hello_times : first_contact;
+  const auto verdict = times.accept(hello->time(), wall_now, kHelloMaxAge.count(), kHelloTimesPerNode);
   if (verdict != p2p::peer::HelloVerdict::Fresh)
     return drop_malformed(arrival, fmt::format("HELLO of {} is {}", sender, verdict_text(verdict)));
   auto ack = msg::AckMessage::build(network_id_, identity_.pk(), identity_.pow(), reply_key, sender, hello->time());
   if (!ack) return drop_malformed(arrival, msg::error::display(ack.error()));
 
   RegisteredNode& node = registry_.record(sender, now);
-  if (!known) node.hello_freshness.accept(hello->time(), source, wall_now, kHelloMaxAge.count());
+  if (!known) node.hello_times = std::move(first_contact);
   node.pow = header.pow();
   node.session_keys = keys;
   node.arms_messages = header.armed();

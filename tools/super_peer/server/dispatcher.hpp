@@ -32,6 +32,8 @@ class Dispatcher {
   static constexpr std::uint8_t kMaxHops = 3;
   // A HELLO whose time is further than this from the super peer's clock is refused.
   static constexpr std::chrono::milliseconds kHelloMaxAge{60'000};
+  // HELLO times remembered per node against replays.
+  static constexpr std::size_t kHelloTimesPerNode = p2p::peer::HelloReplayWindow::kTimesPerSender;
 
   // Fails only when the identity's secret key has no key-agreement form.
   static boost::system::result<Dispatcher, p2p::crypto::error::Error> create(const p2p::Identity& identity,

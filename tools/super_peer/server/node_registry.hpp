@@ -35,8 +35,8 @@ struct RegisteredNode {
   std::optional<p2p::crypto::SessionKeys> session_keys;
   // Whether the node armed its last HELLO: messages to it are armed alike.
   bool arms_messages = false;
-  // The newest HELLO time taken from the node, against replays.
-  p2p::peer::HelloFreshness hello_freshness;
+  // The HELLO times taken from the node, against replays.
+  p2p::peer::HelloTimes hello_times;
   // UDP sources its HELLOs came from, in the order they first authenticated.
   std::vector<ObservedSource> observed;
   // The endpoint candidates of its last HELLO.
