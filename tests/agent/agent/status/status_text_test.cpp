@@ -282,6 +282,16 @@ TEST_F(StatusText, Verdicts) {
          s.super_peers.begin()->second.udp_paths[0].second.latencies = {5, 1, 3};
        },
        "Latencies: 0.005 ms, 0.001 ms, 0.003 ms\n            Median Latency: 0.003 ms\n", true},
+      {"sub-millisecond latencies",
+       [](Status& s) {
+         s.super_peers.begin()->second.udp_paths[0].second.latencies = {350, 1250};
+       },
+       "Latencies: 0.350 ms, 1.250 ms\n            Median Latency: 0.800 ms\n", true},
+      {"no address resolved yet", [](Status& s) { s.super_peers.begin()->second.resolved_addrs.reset(); },
+       "    Resolved Addresses: None\n    TCP:\n", true},
+      {"an empty resolved list has the heading alone",
+       [](Status& s) { s.super_peers.begin()->second.resolved_addrs.emplace(); }, "    Resolved Addresses:\n    TCP:\n",
+       true},
       {"derived port", [](Status& s) { s.node_opts.udp_port.reset(); },
        "    Port: " + derived + " (derived from own public key)\n", true},
       {"configured port", [](Status& s) { s.node_opts.udp_port = 4000; }, "    Port: 4000\n", true},
