@@ -3,14 +3,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include <boost/asio/any_io_executor.hpp>
+
 #include "p2p_core/identity/keys.hpp"
 
+namespace valdori::http {
+class HttpClient;
+}
+
 namespace valdori::controller::auth {
+
+// The controller client's HTTP client (ControllerClient::create_client), for the authorization
+// server's endpoints.
+std::shared_ptr<http::HttpClient> create_auth_client(boost::asio::any_io_executor executor);
 
 // The endpoint under the server's origin (the base's own path, query and fragment are
 // replaced); for a base that is no URL, the base without trailing "/" followed by the path.

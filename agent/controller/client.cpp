@@ -38,6 +38,10 @@ bool valid_header_value(std::string_view value) {
 
 }  // namespace
 
+std::shared_ptr<http::HttpClient> ControllerClient::create_client(asio::any_io_executor executor) {
+  return std::make_shared<http::HttpClient>(std::move(executor));
+}
+
 Result<std::string> ControllerClient::build_hmac_auth_header(std::string_view shared_secret, std::int64_t ts,
                                                              std::string_view body) {
   const auto key = p2p::crypto::base64_decode(shared_secret, p2p::crypto::Base64Variant::UrlSafeNoPadding);

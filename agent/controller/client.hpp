@@ -46,6 +46,10 @@ class ControllerClient {
         public_key_(std::move(public_key)),
         time_limit_(time_limit) {}
 
+  // The HTTP client for controller requests: http and https, servers verified against the
+  // built-in web PKI roots. Making it cannot fail.
+  static std::shared_ptr<http::HttpClient> create_client(boost::asio::any_io_executor executor);
+
   // "HMAC-Auth " + ts + ":" + hex HMAC-SHA-256 over the decimal ts followed by the SHA-256 of
   // the body, keyed by the decoded secret. A secret that does not decode fails (Authentication).
   static Result<std::string> build_hmac_auth_header(std::string_view shared_secret, std::int64_t ts,

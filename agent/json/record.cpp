@@ -1,0 +1,24 @@
+#include "agent/json/record.hpp"
+
+namespace valdori::agent::json_doc {
+
+void fail(std::string message) { throw DecodeError(message); }
+
+std::string describe(nlohmann::json::value_t type, std::string_view literal) {
+  using Type = nlohmann::json::value_t;
+  switch (type) {
+    case Type::string: return literal.empty() ? "string" : fmt::format("string {}", literal);
+    case Type::number_integer:
+    case Type::number_unsigned: return fmt::format("integer `{}`", literal);
+    case Type::number_float: return fmt::format("floating point `{}`", literal);
+    case Type::boolean: return fmt::format("boolean `{}`", literal);
+    case Type::object: return "object";
+    case Type::array: return "array";
+    case Type::null: return "null";
+    case Type::binary:
+    case Type::discarded: break;
+  }
+  return "nothing";
+}
+
+}  // namespace valdori::agent::json_doc
