@@ -82,12 +82,6 @@ std::map<std::string, NetworkStatus> network_statuses(const NetworkMap& networks
   return statuses;
 }
 
-// Keeps nothing it is given: the node options of a snapshot need a sink, not a receiver.
-class StatusMessageSink final : public p2p::node::MessageSink {
- public:
-  void accept(const p2p::PubKey& /*sender*/, std::vector<std::uint8_t> /*message*/) override {}
-};
-
 }  // namespace
 
 PathStatus PathStatus::of(const p2p::peer::PeerPathInner& path) {

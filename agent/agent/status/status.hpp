@@ -97,6 +97,12 @@ struct NetworkStatus {
   static bool is_controller_managed(const util::Url& url);
 };
 
+// Keeps nothing it is given: the node options of a snapshot need a sink, not a receiver.
+class StatusMessageSink final : public p2p::node::MessageSink {
+ public:
+  void accept(const p2p::PubKey& /*sender*/, std::vector<std::uint8_t> /*message*/) override {}
+};
+
 struct Status {
   explicit Status(p2p::node::NodeOpts opts) : node_opts(std::move(opts)) {}
 

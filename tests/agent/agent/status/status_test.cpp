@@ -2,22 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
-#include <boost/asio/ip/address.hpp>
 
-#include "agent/agent/status/status.hpp"
+#include "tests/agent/agent/status/status_fixture.hpp"
 
 namespace valdori::agent::status {
 namespace {
 
-constexpr std::uint64_t kStartMs = 1'796'601'600'000;
+using namespace test;
 
-p2p::PubKey key(std::uint8_t fill) {
-  p2p::PubKey::Bytes bytes;
-  bytes.fill(fill);
-  return p2p::PubKey(bytes);
-}
-
-p2p::net::SocketAddr addr(const char* ip, std::uint16_t port) { return {boost::asio::ip::make_address(ip), port}; }
+constexpr std::uint64_t kStartMs = kNow / 1000;
 
 TEST(StatusRecords, PathTimesInMicrosecondsAndLatenciesAsMeasured) {
   p2p::peer::PeerPath path;
