@@ -37,36 +37,39 @@ void decode_into(const Json& object, const Label& label, const std::tuple<F...>&
   std::apply([&](const auto&... each) { (decode_field(object, label, each, out), ...); }, fields);
 }
 
-// An enum whose variants carry nothing, by the variant's name; the names in the order of the
-// enumerators' values 0, 1, ...
+// An enum whose variants carry nothing, as the variant's name. Codec<E> names the enum (`kName`)
+// and its variants in the order of the enumerators' values 0, 1, ... (`kVariants`).
 template <class E>
-E decode_unit_enum(const Json& value, std::string_view name, std::span<const std::string_view> variants) {
-  if (!value.is_string()) invalid_type(value, fmt::format("enum {}", name));
-  const auto& text = value.get_ref<const std::string&>();
-  const auto found = std::ranges::find(variants, text);
-  if (found == variants.end()) fail(fmt::format("enum {}: unknown variant `{}`", name, text));
-  return static_cast<E>(found - variants.begin());
-}
+struct UnitEnumCodec {
+  static E decode(const Json& value) {
+    if (!value.is_string()) invalid_type(value, fmt::format("enum {}", Codec<E>::kName));
+    const auto& text = value.get_ref<const std::string&>();
+    const auto found = std::ranges::find(Codec<E>::kVariants, text);
+    if (found == Codec<E>::kVariants.end()) fail(fmt::format("enum {}: unknown variant `{}`", Codec<E>::kName, text));
+    return static_cast<E>(found - Codec<E>::kVariants.begin());
+  }
+  template <class J>
+  static J encode(E value) {
+    return std::string(Codec<E>::kVariants[static_cast<std::size_t>(value)]);
+  }
+};
 
-template <class E>
-Json encode_unit_enum(E value, std::span<const std::string_view> variants) {
-  return std::string(variants[static_cast<std::size_t>(value)]);
-}
-
-// A std::variant of empty structs and structs holding a `message`, externally tagged: the name of
-// an empty one, {"Name": "message"} for the others. The names in the alternatives' order.
-template <class V>
-struct TaggedEnum {
-  std::string_view name;
-  std::span<const std::string_view> variants;
+// A record whose `kind` is a std::variant of empty structs and structs holding a `message`,
+// externally tagged: the name of an empty one, {"Name": "message"} for the others. Codec<T> names
+// the enum and the alternatives in their order, as UnitEnumCodec.
+template <class T>
+struct TaggedEnumCodec {
+  using Variant = decltype(T::kind);
 
   template <std::size_t I>
-  V alternative(const Json* body) const {
-    using Alt = std::variant_alternative_t<I, V>;
-    const std::string_view variant = variants[I];
+  static Variant alternative(const Json* body) {
+    using Alt = std::variant_alternative_t<I, Variant>;
+    const std::string_view name = Codec<T>::kName;
+    const std::string_view variant = Codec<T>::kVariants[I];
     if constexpr (requires(Alt alt) { alt.message; }) {
-      if (body == nullptr)
+      if (body == nullptr) {
         fail(fmt::format("invalid type: unit variant, expected newtype variant {}::{}", name, variant));
+      }
       return Alt{within([&] { return Codec<std::string>::decode(*body); },
                         [&] { return fmt::format("enum {}: variant `{}`", name, variant); })};
     } else {
@@ -76,13 +79,13 @@ struct TaggedEnum {
   }
 
   template <std::size_t... I>
-  V alternative_at(std::size_t index, const Json* body, std::index_sequence<I...>) const {
-    V out;
+  static Variant alternative_at(std::size_t index, const Json* body, std::index_sequence<I...>) {
+    Variant out;
     (void)((index == I ? (out = alternative<I>(body), true) : false) || ...);
     return out;
   }
 
-  V decode(const Json& value) const {
+  static T decode(const Json& value) {
     const Json* body = nullptr;
     std::string tag;
     if (value.is_string()) {
@@ -91,100 +94,79 @@ struct TaggedEnum {
       tag = value.begin().key();
       body = &value.begin().value();
     } else {
-      invalid_type(value, fmt::format("enum {}", name));
+      invalid_type(value, fmt::format("enum {}", Codec<T>::kName));
     }
+    const auto& variants = Codec<T>::kVariants;
     const auto found = std::ranges::find(variants, tag);
-    if (found == variants.end()) fail(fmt::format("enum {}: unknown variant `{}`", name, tag));
-    return alternative_at(found - variants.begin(), body, std::make_index_sequence<std::variant_size_v<V>>());
+    if (found == variants.end()) fail(fmt::format("enum {}: unknown variant `{}`", Codec<T>::kName, tag));
+    return T{alternative_at(found - variants.begin(), body, std::make_index_sequence<std::variant_size_v<Variant>>())};
   }
 
-  Json encode(const V& value) const {
-    const std::string variant(variants[value.index()]);
+  template <class J>
+  static J encode(const T& value) {
+    const std::string variant(Codec<T>::kVariants[value.kind.index()]);
     return std::visit(
         [&](const auto& alt) {
           if constexpr (requires { alt.message; }) {
-            return Json::object({{variant, alt.message}});
+            return J::object({{variant, alt.message}});
           } else {
-            return Json(variant);
+            return J(variant);
           }
         },
-        value);
+        value.kind);
   }
 };
 
-constexpr std::array<std::string_view, 2> kAgentStatusNames = {"CONNECTED", "DISCONNECTED"};
-constexpr std::array<std::string_view, 3> kPowStatusNames = {"Unknw", "Ok", "Nok"};
-constexpr std::array<std::string_view, 2> kDirectionNames = {"IN", "OUT"};
-constexpr std::array<std::string_view, 2> kActionNames = {"Allow", "Deny"};
-constexpr std::array<std::string_view, 6> kHealthNames = {"Initializing",        "Disabled",       "Ok", "Pending",
-                                                          "RetrieveConfigError", "NotAMemberError"};
-constexpr std::array<std::string_view, 4> kConnectionNames = {"Initializing", "LoggedOut", "Ok", "Err"};
-constexpr TaggedEnum<decltype(network::NetworkHealth::kind)> kHealth{"NetworkHealth", kHealthNames};
-constexpr TaggedEnum<decltype(ControllerConnectionStatus::kind)> kConnection{"ControllerConnectionStatus",
-                                                                             kConnectionNames};
+// A record read and written member by member: Codec<T> names it (`kName`) and lists its fields
+// (`kFields`).
+template <class T>
+struct FieldsCodec {
+  static T decode(const Json& value) {
+    return decode_fields<T>(value, Label{"struct", Codec<T>::kName}, Codec<T>::kFields);
+  }
+  template <class J>
+  static J encode(const T& record) {
+    return encode_fields<J>(record, Codec<T>::kFields);
+  }
+};
 
 }  // namespace
 
 template <>
-struct Codec<agent::status::AgentStatus> {
-  static agent::status::AgentStatus decode(const Json& value) {
-    return decode_unit_enum<agent::status::AgentStatus>(value, "AgentStatus", kAgentStatusNames);
-  }
-  template <class J>
-  static J encode(agent::status::AgentStatus value) {
-    return encode_unit_enum(value, kAgentStatusNames);
-  }
+struct Codec<agent::status::AgentStatus> : UnitEnumCodec<agent::status::AgentStatus> {
+  static constexpr std::string_view kName = "AgentStatus";
+  static constexpr std::array<std::string_view, 2> kVariants = {"CONNECTED", "DISCONNECTED"};
 };
 
 template <>
-struct Codec<p2p::peer::PowStatus> {
-  static p2p::peer::PowStatus decode(const Json& value) {
-    return decode_unit_enum<p2p::peer::PowStatus>(value, "PowStatus", kPowStatusNames);
-  }
-  template <class J>
-  static J encode(p2p::peer::PowStatus value) {
-    return encode_unit_enum(value, kPowStatusNames);
-  }
+struct Codec<p2p::peer::PowStatus> : UnitEnumCodec<p2p::peer::PowStatus> {
+  static constexpr std::string_view kName = "PowStatus";
+  static constexpr std::array<std::string_view, 3> kVariants = {"Unknw", "Ok", "Nok"};
 };
 
 template <>
-struct Codec<network::config::Direction> {
-  static network::config::Direction decode(const Json& value) {
-    return decode_unit_enum<network::config::Direction>(value, "Direction", kDirectionNames);
-  }
-  template <class J>
-  static J encode(network::config::Direction value) {
-    return encode_unit_enum(value, kDirectionNames);
-  }
+struct Codec<network::config::Direction> : UnitEnumCodec<network::config::Direction> {
+  static constexpr std::string_view kName = "Direction";
+  static constexpr std::array<std::string_view, 2> kVariants = {"IN", "OUT"};
 };
 
 template <>
-struct Codec<network::config::Action> {
-  static network::config::Action decode(const Json& value) {
-    return decode_unit_enum<network::config::Action>(value, "Action", kActionNames);
-  }
-  template <class J>
-  static J encode(network::config::Action value) {
-    return encode_unit_enum(value, kActionNames);
-  }
+struct Codec<network::config::Action> : UnitEnumCodec<network::config::Action> {
+  static constexpr std::string_view kName = "Action";
+  static constexpr std::array<std::string_view, 2> kVariants = {"Allow", "Deny"};
 };
 
 template <>
-struct Codec<network::NetworkHealth> {
-  static network::NetworkHealth decode(const Json& value) { return {kHealth.decode(value)}; }
-  template <class J>
-  static J encode(const network::NetworkHealth& health) {
-    return kHealth.encode(health.kind);
-  }
+struct Codec<network::NetworkHealth> : TaggedEnumCodec<network::NetworkHealth> {
+  static constexpr std::string_view kName = "NetworkHealth";
+  static constexpr std::array<std::string_view, 6> kVariants = {
+      "Initializing", "Disabled", "Ok", "Pending", "RetrieveConfigError", "NotAMemberError"};
 };
 
 template <>
-struct Codec<ControllerConnectionStatus> {
-  static ControllerConnectionStatus decode(const Json& value) { return {kConnection.decode(value)}; }
-  template <class J>
-  static J encode(const ControllerConnectionStatus& status) {
-    return kConnection.encode(status.kind);
-  }
+struct Codec<ControllerConnectionStatus> : TaggedEnumCodec<ControllerConnectionStatus> {
+  static constexpr std::string_view kName = "ControllerConnectionStatus";
+  static constexpr std::array<std::string_view, 4> kVariants = {"Initializing", "LoggedOut", "Ok", "Err"};
 };
 
 // A signed duration: whole seconds (rounded down) and the nanoseconds above them.
@@ -281,43 +263,29 @@ struct Codec<p2p::node::NodeOpts> {
 };
 
 template <>
-struct Codec<version::VersionInfo> {
+struct Codec<version::VersionInfo> : FieldsCodec<version::VersionInfo> {
   using T = version::VersionInfo;
+  static constexpr std::string_view kName = "VersionInfo";
   static constexpr auto kFields =
       std::tuple{field("version", &T::version),         field("git_commit", &T::git_commit),
                  field("git_dirty", &T::git_dirty),     field("build_timestamp", &T::build_timestamp),
                  field("debug_build", &T::debug_build), field("features", &T::features)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "VersionInfo"}, kFields); }
-  template <class J>
-  static J encode(const T& info) {
-    return encode_fields<J>(info, kFields);
-  }
 };
 
 // The lists of a network's state, each entry sorted as the status report lists them.
 template <>
-struct Codec<network::config::EffectiveAccessRule> {
+struct Codec<network::config::EffectiveAccessRule> : FieldsCodec<network::config::EffectiveAccessRule> {
   using T = network::config::EffectiveAccessRule;
+  static constexpr std::string_view kName = "EffectiveAccessRule";
   static constexpr auto kFields = std::tuple{field("direction", &T::direction), field("source", &T::source),
                                              field("dest", &T::dest), field("pk", &T::pk), field("action", &T::action)};
-  static T decode(const Json& value) {
-    return decode_fields<T>(value, Label{"struct", "EffectiveAccessRule"}, kFields);
-  }
-  template <class J>
-  static J encode(const T& rule) {
-    return encode_fields<J>(rule, kFields);
-  }
 };
 
 template <>
-struct Codec<network::config::EffectiveRoute> {
+struct Codec<network::config::EffectiveRoute> : FieldsCodec<network::config::EffectiveRoute> {
   using T = network::config::EffectiveRoute;
+  static constexpr std::string_view kName = "EffectiveRoute";
   static constexpr auto kFields = std::tuple{field("dest", &T::dest), field("gw", &T::gw)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "EffectiveRoute"}, kFields); }
-  template <class J>
-  static J encode(const T& route) {
-    return encode_fields<J>(route, kFields);
-  }
 };
 
 // A list whose map holds each entry under a key of its own: an array of the entries.
@@ -399,74 +367,53 @@ struct Codec<network::config::HostnameList> {
 };
 
 template <class T>
-struct Codec<network::AppliedStatus<T>> {
+struct Codec<network::AppliedStatus<T>> : FieldsCodec<network::AppliedStatus<T>> {
+  static constexpr std::string_view kName = "AppliedStatus";
   static constexpr auto kFields = std::tuple{field("applied", &network::AppliedStatus<T>::applied),
                                              field("error", &network::AppliedStatus<T>::error)};
-  static network::AppliedStatus<T> decode(const Json& value) {
-    return decode_fields<network::AppliedStatus<T>>(value, Label{"struct", "AppliedStatus"}, kFields);
-  }
-  template <class J>
-  static J encode(const network::AppliedStatus<T>& status) {
-    return encode_fields<J>(status, kFields);
-  }
 };
 
 template <>
-struct Codec<network::AgentState> {
+struct Codec<network::AgentState> : FieldsCodec<network::AgentState> {
   using T = network::AgentState;
+  static constexpr std::string_view kName = "AgentState";
   static constexpr auto kFields =
       std::tuple{field("ip", &T::ip), field("access_rules", &T::access_rules), field("routes", &T::routes),
                  field("forwardings", &T::forwardings), field("hostnames", &T::hostnames)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "AgentState"}, kFields); }
-  template <class J>
-  static J encode(const T& state) {
-    return encode_fields<J>(state, kFields);
-  }
 };
 
 // The status records.
 template <>
-struct Codec<agent::status::PathStatus> {
+struct Codec<agent::status::PathStatus> : FieldsCodec<agent::status::PathStatus> {
   using T = agent::status::PathStatus;
+  static constexpr std::string_view kName = "PathStatus";
   static constexpr auto kFields = std::tuple{field("hello", &T::hello), field("latencies", &T::latencies),
                                              field("last_ack_src", &T::last_ack_src), field("last_ack", &T::last_ack)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "PathStatus"}, kFields); }
-  template <class J>
-  static J encode(const T& path) {
-    return encode_fields<J>(path, kFields);
-  }
 };
 
 template <>
-struct Codec<agent::status::ControllerStatus> {
+struct Codec<agent::status::ControllerStatus> : FieldsCodec<agent::status::ControllerStatus> {
   using T = agent::status::ControllerStatus;
+  static constexpr std::string_view kName = "ControllerStatus";
   static constexpr auto kFields = std::tuple{
       field("url", &T::url), field("auth_url", &T::auth_url), field("display_login_email", &T::display_login_email),
       field("shared_secret", &T::shared_secret), field("connection_status", &T::connection_status)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "ControllerStatus"}, kFields); }
-  template <class J>
-  static J encode(const T& status) {
-    return encode_fields<J>(status, kFields);
-  }
 };
 
 template <>
-struct Codec<agent::status::SuperPeerStatus> {
+struct Codec<agent::status::SuperPeerStatus> : FieldsCodec<agent::status::SuperPeerStatus> {
   using T = agent::status::SuperPeerStatus;
+  static constexpr std::string_view kName = "SuperPeerStatus";
   static constexpr auto kFields = std::tuple{
       field("address", &T::address),    field("resolved_addrs", &T::resolved_addrs), field("tcp_port", &T::tcp_port),
       field("tcp_path", &T::tcp_path),  field("best_udp_path", &T::best_udp_path),   field("udp_paths", &T::udp_paths),
       field("reachable", &T::reachable)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "SuperPeerStatus"}, kFields); }
-  template <class J>
-  static J encode(const T& status) {
-    return encode_fields<J>(status, kFields);
-  }
 };
 
 template <>
-struct Codec<agent::status::NodePeerStatus> {
+struct Codec<agent::status::NodePeerStatus> : FieldsCodec<agent::status::NodePeerStatus> {
   using T = agent::status::NodePeerStatus;
+  static constexpr std::string_view kName = "NodePeerStatus";
   static constexpr auto kFields = std::tuple{field("pow", &T::pow),
                                              field("created_at", &T::created_at),
                                              field("app_tx", &T::app_tx),
@@ -478,24 +425,15 @@ struct Codec<agent::status::NodePeerStatus> {
                                              field("tx_short_id", &T::tx_short_id),
                                              field("rx_short_id", &T::rx_short_id),
                                              field("reachable", &T::reachable)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "NodePeerStatus"}, kFields); }
-  template <class J>
-  static J encode(const T& status) {
-    return encode_fields<J>(status, kFields);
-  }
 };
 
 template <>
-struct Codec<agent::status::NetworkStatus> {
+struct Codec<agent::status::NetworkStatus> : FieldsCodec<agent::status::NetworkStatus> {
   using T = agent::status::NetworkStatus;
+  static constexpr std::string_view kName = "NetworkStatus";
   static constexpr auto kFields =
       std::tuple{field("name", &T::name), field("disabled", &T::disabled), field("health", &T::health),
                  field("current", &T::current), field("desired", &T::desired)};
-  static T decode(const Json& value) { return decode_fields<T>(value, Label{"struct", "NetworkStatus"}, kFields); }
-  template <class J>
-  static J encode(const T& status) {
-    return encode_fields<J>(status, kFields);
-  }
 };
 
 template <>
