@@ -124,14 +124,6 @@ Result<network::config::MultiNetworkConfig> decode_toml_reply(std::string_view b
   return std::move(*document);
 }
 
-Result<nlohmann::ordered_json> decode_json_reply(std::string_view body) {
-  try {
-    return nlohmann::ordered_json::parse(body);
-  } catch (const nlohmann::json::exception& e) {
-    return Error(Kind::BodyParse, std::string("Failed to parse response as JSON: ") + e.what());
-  }
-}
-
 asio::awaitable<Result<network::config::MultiNetworkConfig>> ControllerClient::get_networks_config_toml() const {
   if (!public_key_) {
     co_return Error(Kind::RequestBuild, "get_networks_config_toml requires node public key to be set");
