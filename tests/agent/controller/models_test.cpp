@@ -169,14 +169,12 @@ TEST(ModelDecoding, AuthorizationServerDocumentsFromTheStandards) {
   EXPECT_EQ(nulls.expires_in, std::nullopt);
   EXPECT_EQ(nulls.scope, std::nullopt);
 
-  // RFC 6749, 5.2, and a device still waiting for its user (RFC 8628, 3.5).
-  EXPECT_EQ(Json::parse(R"({"error":"invalid_request"})").get<TokenError>().error, "invalid_request");
-  const auto pending = Json::parse(R"({"error":"authorization_pending","error_description":"waiting",)"
-                                   R"("error_uri":"https://a.test/e"})")
-                           .get<TokenError>();
+  // RFC 6749, 5.2: a device still waiting for its user (RFC 8628, 3.5).
+  const auto pending =
+      Json::parse(R"({"error":"authorization_pending","error_description":"waiting"})").get<TokenError>();
   EXPECT_EQ(pending.error, "authorization_pending");
   EXPECT_EQ(pending.error_description, "waiting");
-  EXPECT_EQ(pending.error_uri, "https://a.test/e");
+  EXPECT_EQ(pending.error_uri, std::nullopt);
 
   // OpenID Connect Core 1.0, 5.3.2.
   const auto user = Json::parse(R"({
