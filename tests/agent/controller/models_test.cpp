@@ -250,7 +250,7 @@ TEST(ModelDecoding, TheIssuedChallengeIsSignedAsItCame) {
 // Encodes `value`, decodes that and encodes it again: the two documents are the same.
 template <class T>
 Json round_trip(const T& value) {
-  const Json sent = value;
+  Json sent = value;
   const Json again = sent.get<T>();
   EXPECT_EQ(again, sent);
   return sent;
