@@ -6,7 +6,6 @@
 #include <boost/url/parse.hpp>
 #include <boost/url/url.hpp>
 
-#include "agent/controller/client.hpp"
 #include "p2p_core/crypto/base64.hpp"
 #include "p2p_core/crypto/signature.hpp"
 
@@ -48,10 +47,6 @@ NodeLinkRequest build_link_request(NodeLinkChallengePayload challenge, const p2p
   return {std::move(challenge),
           {"Ed25519", p2p::crypto::base64_encode(signature, p2p::crypto::Base64Variant::UrlSafeNoPadding)},
           std::move(extra)};
-}
-
-std::shared_ptr<http::HttpClient> create_auth_client(boost::asio::any_io_executor executor) {
-  return ControllerClient::create_client(std::move(executor));
 }
 
 }  // namespace valdori::controller::auth

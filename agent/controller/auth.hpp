@@ -19,10 +19,6 @@ class HttpClient;
 
 namespace valdori::controller::auth {
 
-// The controller client's HTTP client (ControllerClient::create_client), for the authorization
-// server's endpoints.
-std::shared_ptr<http::HttpClient> create_auth_client(boost::asio::any_io_executor executor);
-
 // The endpoint under the server's origin (the base's own path, query and fragment are
 // replaced); for a base that is no URL, the base without trailing "/" followed by the path.
 std::string token_endpoint(std::string_view base);
@@ -73,5 +69,9 @@ struct NodeLinkRequest {
 // followed by `extra` when present.
 NodeLinkRequest build_link_request(NodeLinkChallengePayload challenge, const p2p::SecKey& key,
                                    std::optional<std::string> extra);
+
+// The controller client's HTTP client (ControllerClient::create_client), for the authorization
+// server's endpoints.
+std::shared_ptr<http::HttpClient> create_auth_client(boost::asio::any_io_executor executor);
 
 }  // namespace valdori::controller::auth

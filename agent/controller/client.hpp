@@ -79,8 +79,16 @@ class ControllerClient {
 
 // The reply of a GET with Accept "application/toml", as the controller's network document.
 Result<network::config::MultiNetworkConfig> decode_toml_reply(std::string_view body);
-// The reply of a GET without Accept, as a JSON document. (With any other Accept the reply is
+// The reply of a GET without Accept, as a JSON document or as a record of the controller or the
+// authorization server (api_models.hpp, auth_models.hpp). (With any other Accept the reply is
 // taken as text, as `get` gives it.)
-Result<nlohmann::ordered_json> decode_json_reply(std::string_view body);
+template <class T = nlohmann::ordered_json>
+Result<T> decode_json_reply(std::string_view body) {
+  try {
+    return nlohmann::ordered_json::parse(body).get<T>();
+  } catch (const nlohmann::json::exception& e) {  // a record's refusals too
+    return error::Error(error::Kind::BodyParse, std::string("Failed to parse response as JSON: ") + e.what());
+  }
+}
 
 }  // namespace valdori::controller

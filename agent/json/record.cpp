@@ -2,7 +2,7 @@
 
 namespace valdori::agent::json_doc {
 
-void fail(std::string message) { throw DecodeError(message); }
+void fail(const std::string& message) { throw DecodeError(message); }
 
 std::string describe(nlohmann::json::value_t type, std::string_view literal) {
   using Type = nlohmann::json::value_t;

@@ -40,7 +40,7 @@ class DecodeError : public nlohmann::json::exception {
   explicit DecodeError(const std::string& message) : exception(302, message.c_str()) {}
 };
 
-[[noreturn]] void fail(std::string message);
+[[noreturn]] void fail(const std::string& message);
 
 // How a value shows up in a message: its JSON type, and the value itself when it is short.
 std::string describe(nlohmann::json::value_t type, std::string_view literal);

@@ -8,6 +8,7 @@
 
 #include "agent/controller/api_models.hpp"
 #include "agent/controller/auth_models.hpp"
+#include "agent/controller/client.hpp"
 #include "p2p_core/identity/identity.hpp"
 
 namespace valdori::controller::models {
@@ -168,14 +169,12 @@ TEST(ModelDecoding, AuthorizationServerDocumentsFromTheStandards) {
   EXPECT_EQ(nulls.expires_in, std::nullopt);
   EXPECT_EQ(nulls.scope, std::nullopt);
 
-  // RFC 6749, 5.2, and a device still waiting for its user (RFC 8628, 3.5).
-  EXPECT_EQ(Json::parse(R"({"error":"invalid_request"})").get<TokenError>().error, "invalid_request");
-  const auto pending = Json::parse(R"({"error":"authorization_pending","error_description":"waiting",)"
-                                   R"("error_uri":"https://a.test/e"})")
-                           .get<TokenError>();
+  // RFC 6749, 5.2: a device still waiting for its user (RFC 8628, 3.5).
+  const auto pending =
+      Json::parse(R"({"error":"authorization_pending","error_description":"waiting"})").get<TokenError>();
   EXPECT_EQ(pending.error, "authorization_pending");
   EXPECT_EQ(pending.error_description, "waiting");
-  EXPECT_EQ(pending.error_uri, "https://a.test/e");
+  EXPECT_EQ(pending.error_uri, std::nullopt);
 
   // OpenID Connect Core 1.0, 5.3.2.
   const auto user = Json::parse(R"({
@@ -221,25 +220,21 @@ TEST(ModelDecoding, ControllerResponses) {
   EXPECT_EQ(route.gateway.to_string(), kOtherKey);
   EXPECT_TRUE(route.groups.empty());
 
-  const auto policy = Json::parse(R"({"id":"0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a46","source_groups":["a"],)"
-                                  R"("destination_groups":["b","c"]})")
-                          .get<NetworkPolicyResponse>();
-  EXPECT_EQ(policy.source_groups, Groups{"a"});
-  EXPECT_EQ(policy.destination_groups, (Groups{"b", "c"}));
-
   const auto member = Json::parse(R"({"user_id":"248289761001","email":"janedoe@example.com","role":"owner"})")
                           .get<NetworkMemberResponse>();
-  EXPECT_EQ(member.user_id, "248289761001");
   EXPECT_EQ(member.name, std::nullopt);
   EXPECT_EQ(member.email, "janedoe@example.com");
   EXPECT_EQ(member.role, "owner");
-  EXPECT_EQ(Json::parse(R"({"name":"admins"})").get<NetworkGroupResponse>().name, "admins");
+}
 
-  const auto linked =
-      Json::parse(std::string(R"({"node_public_key":")") + kKey + R"(","user_id":"248289761001","linked_at":-1})")
-          .get<NodeLinkResponse>();
-  EXPECT_EQ(linked.node_public_key.to_string(), kKey);
-  EXPECT_EQ(linked.linked_at, -1);
+TEST(ModelDecoding, ARefusedReplyIsABodyParseError) {
+  EXPECT_EQ(decode_json_reply<TokenError>(R"({"error":"slow_down"})")->error, "slow_down");
+  const auto refused = decode_json_reply<TokenSuccess>(R"({"token_type":"Bearer"})");
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().kind(), error::Kind::BodyParse);
+  EXPECT_EQ(refused.error().to_string(),
+            "Failed to parse response body as JSON: Failed to parse response as JSON: struct TokenSuccess: missing "
+            "field `access_token`");
 }
 
 TEST(ModelDecoding, TheIssuedChallengeIsSignedAsItCame) {
@@ -255,7 +250,7 @@ TEST(ModelDecoding, TheIssuedChallengeIsSignedAsItCame) {
 // Encodes `value`, decodes that and encodes it again: the two documents are the same.
 template <class T>
 Json round_trip(const T& value) {
-  const Json sent = value;
+  Json sent = value;
   const Json again = sent.get<T>();
   EXPECT_EQ(again, sent);
   return sent;
