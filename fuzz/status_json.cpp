@@ -1,0 +1,46 @@
+// A status record read from JSON, as a host would read a snapshot it kept. Input: one byte
+// choosing the record (modulo their count), then the document. A record that decodes must encode
+// to a document that decodes to a record encoding to the same document.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <tuple>
+
+#include "agent/agent/status/status_json.hpp"
+
+namespace valdori::fuzz {
+namespace {
+
+using namespace agent::status;
+using Json = nlohmann::ordered_json;
+
+using Records = std::tuple<Status, ControllerStatus, SuperPeerStatus, NodePeerStatus, NetworkStatus, AgentStatus>;
+
+template <class T>
+void read(std::string_view text) {
+  const Json document = Json::parse(text, nullptr, false);
+  if (document.is_discarded()) return;
+  try {
+    const Json encoded = document.get<T>();
+    if (Json(encoded.get<T>()) != encoded) std::abort();
+  } catch (const nlohmann::json::exception&) {
+  }
+}
+
+template <std::size_t... I>
+void read_as(std::size_t choice, std::string_view text, std::index_sequence<I...>) {
+  ((choice == I ? read<std::tuple_element_t<I, Records>>(text) : void()), ...);
+}
+
+}  // namespace
+}  // namespace valdori::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace valdori::fuzz;
+  if (size == 0) return 0;
+  constexpr std::size_t kCount = std::tuple_size_v<Records>;
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  read_as(data[0] % kCount, text, std::make_index_sequence<kCount>{});
+  return 0;
+}
