@@ -11,6 +11,7 @@
 #include "agent/controller/api_models.hpp"
 #include "agent/controller/auth_models.hpp"
 #include "agent/controller/client.hpp"
+#include "agent/controller/models.hpp"
 
 namespace valdori::fuzz {
 namespace {
@@ -24,7 +25,8 @@ using Records =
                NetworkGroupResponse, NetworkMemberResponse, NetworkNodeResponse, NetworkPolicyResponse,
                NetworkRouteResponse, NodeAuthChallengeResponse, NodeLinkResponse, AddNetworkNodesRequest,
                NetworkNodePayload, CreateNetworkRequest, NetworkGroupPayload, NetworkPolicyPayload, NetworkRoutePayload,
-               NodeAuthChallengePayload, NodeLinkRequest, NodeLinkSignature, NodeLinkChallengePayload>;
+               NodeAuthChallengePayload, NodeLinkRequest, NodeLinkSignature, NodeLinkChallengePayload,
+               UpdateNodeMetricsRequest, SuperPeerMetrics, NetworkTrafficMetrics>;
 
 template <class T>
 void read(std::string_view body) {

@@ -4,6 +4,11 @@ namespace valdori::agent::json_doc {
 
 void fail(const std::string& message) { throw DecodeError(message); }
 
+std::string member_context(const std::string& key) {
+  if (key.size() > kShownLength) return "a member";
+  return "member " + nlohmann::json(key).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
 std::string describe(nlohmann::json::value_t type, std::string_view literal) {
   using Type = nlohmann::json::value_t;
   switch (type) {

@@ -20,6 +20,7 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,17 +43,22 @@ class DecodeError : public nlohmann::json::exception {
 
 [[noreturn]] void fail(const std::string& message);
 
+// Longer texts are not repeated in messages.
+inline constexpr std::size_t kShownLength = 64;
+
 // How a value shows up in a message: its JSON type, and the value itself when it is short.
 std::string describe(nlohmann::json::value_t type, std::string_view literal);
 template <class J>
 std::string describe(const J& value) {
-  constexpr std::size_t kShown = 64;
   if (!value.is_primitive() || value.is_null()) return describe(value.type(), {});
-  if (value.is_string() && value.template get_ref<const typename J::string_t&>().size() > kShown) {
+  if (value.is_string() && value.template get_ref<const typename J::string_t&>().size() > kShownLength) {
     return describe(value.type(), {});
   }
   return describe(value.type(), value.dump(-1, ' ', true, J::error_handler_t::replace));
 }
+
+// "member \"eth0\"" (a long key is not shown).
+std::string member_context(const std::string& key);
 
 // "invalid type: integer `5`, expected a string"
 template <class J>
@@ -156,6 +162,27 @@ struct Codec<std::vector<T>> {
   static J encode(const std::vector<T>& elements) {
     J out = J::array();
     for (const T& element : elements) out.push_back(Codec<T>::template encode<J>(element));
+    return out;
+  }
+};
+
+// An object whose members are all of one type, in key order.
+template <class T>
+struct Codec<std::map<std::string, T>> {
+  template <class J>
+  static std::map<std::string, T> decode(const J& value) {
+    if (!value.is_object()) invalid_type(value, "an object");
+    std::map<std::string, T> out;
+    for (auto member = value.begin(); member != value.end(); ++member) {
+      out.insert_or_assign(member.key(), within([&] { return Codec<T>::decode(member.value()); },
+                                                [&] { return member_context(member.key()); }));
+    }
+    return out;
+  }
+  template <class J>
+  static J encode(const std::map<std::string, T>& members) {
+    J out = J::object();
+    for (const auto& [key, member] : members) out[key] = Codec<T>::template encode<J>(member);
     return out;
   }
 };

@@ -9,6 +9,7 @@
 #include "agent/controller/api_models.hpp"
 #include "agent/controller/auth_models.hpp"
 #include "agent/controller/client.hpp"
+#include "agent/controller/models.hpp"
 #include "p2p_core/identity/identity.hpp"
 
 namespace valdori::controller::models {
@@ -48,6 +49,9 @@ const std::map<std::string, std::function<void(const Json&)>> kDecoders = {
     {"NodeLinkRequest", decode<NodeLinkRequest>},
     {"NodeLinkSignature", decode<NodeLinkSignature>},
     {"NodeLinkChallengePayload", decode<NodeLinkChallengePayload>},
+    {"UpdateNodeMetricsRequest", decode<UpdateNodeMetricsRequest>},
+    {"SuperPeerMetrics", decode<SuperPeerMetrics>},
+    {"NetworkTrafficMetrics", decode<NetworkTrafficMetrics>},
 };
 
 std::string refusal(const std::string& type, const Json& json) {
@@ -121,6 +125,11 @@ TEST(ModelDecoding, RefusalsNameTheTypeTheFieldAndWhatWasExpected) {
        "struct NodeLinkRequest: field `challenge`: struct NodeLinkChallengePayload: missing field `challenge_id`"},
       {"NodeLinkRequest", R"({"challenge":)" + challenge + R"(,"signature":null})",
        "struct NodeLinkRequest: field `signature`: invalid type: null, expected struct NodeLinkSignature"},
+      {"UpdateNodeMetricsRequest", R"({"os":"Debian","ips":[],"super_peers":{"sp":{"connected":1}}})",
+       R"(struct UpdateNodeMetricsRequest: field `super_peers`: member "sp": struct SuperPeerMetrics: field )"
+       "`connected`: invalid type: integer `1`, expected a boolean"},
+      {"UpdateNodeMetricsRequest", R"({"os":"Debian","ips":[],"super_peers":{},"networks":[]})",
+       "struct UpdateNodeMetricsRequest: field `networks`: invalid type: array, expected an object"},
   };
   for (const Case& c : cases) EXPECT_EQ(refusal(c.type, Json::parse(c.json)), c.refusal) << c.json;
 }
@@ -272,6 +281,18 @@ TEST(ModelEncoding, RequestsComeBackAsTheyWereSent) {
   EXPECT_EQ(round_trip(NetworkRoutePayload{util::net::Ipv4Net::parse("192.168.1.0/24").value(), gateway, {"a"}}).dump(),
             std::string(R"({"destination":"192.168.1.0/24","gateway":")") + kOtherKey + R"(","groups":["a"]})");
   EXPECT_EQ(round_trip(NodeAuthChallengePayload{key}).dump(), std::string(R"({"node_public_key":")") + kKey + "\"}");
+
+  UpdateNodeMetricsRequest metrics{"Debian",
+                                   "12",
+                                   std::nullopt,
+                                   std::nullopt,
+                                   {"10.0.0.2"},
+                                   "1.0.0",
+                                   std::nullopt,
+                                   {{"sp", {true, 12, true, false}}},
+                                   {{"net", {1, 2, true}}},
+                                   "x"};
+  EXPECT_EQ(round_trip(metrics).dump(), to_json(metrics));
 
   const auto identity = *p2p::Identity::generate(0);
   for (const std::optional<std::string>& extra : {std::optional<std::string>(), std::optional<std::string>("x")}) {
