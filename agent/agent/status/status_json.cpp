@@ -9,7 +9,6 @@
 #include <utility>
 #include <variant>
 
-#include "agent/json/collections.hpp"
 #include "agent/json/network_values.hpp"
 #include "agent/json/overlay_values.hpp"
 #include "agent/json/record.hpp"

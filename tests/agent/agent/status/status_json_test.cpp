@@ -119,15 +119,15 @@ TEST(StatusJson, RefusalsNameTheRecord) {
       {[] { (void)Json("UP").get<AgentStatus>(); }, "enum AgentStatus: unknown variant `UP`"},
       {[&] { (void)without("node_opts").get<Status>(); }, "struct Status: missing field `node_opts`"},
       {[&] { (void)with((sp + "/tcp_port").c_str(), 70000).get<Status>(); },
-       "struct Status: field `super_peers`: key `" + key(0x11).to_string() +
-           "`: struct SuperPeerStatus: field `tcp_port`: invalid value: integer `70000`, expected an integer from 0 "
+       "struct Status: field `super_peers`: member \"" + key(0x11).to_string() +
+           "\": struct SuperPeerStatus: field `tcp_port`: invalid value: integer `70000`, expected an integer from 0 "
            "to 65535"},
       {[&] { (void)with((sp + "/resolved_addrs/0").c_str(), "::1:80").get<Status>(); },
-       "struct Status: field `super_peers`: key `" + key(0x11).to_string() +
-           "`: struct SuperPeerStatus: field `resolved_addrs`: element 0: invalid value: string \"::1:80\", expected "
+       "struct Status: field `super_peers`: member \"" + key(0x11).to_string() +
+           "\": struct SuperPeerStatus: field `resolved_addrs`: element 0: invalid value: string \"::1:80\", expected "
            "a socket address such as 192.0.2.1:4000"},
       {[&] { (void)with("/networks/file:~1~1~1tmp~1b.toml/health", Json::parse(R"({"Pending": 1})")).get<Status>(); },
-       "struct Status: field `networks`: key `file:///tmp/b.toml`: struct NetworkStatus: field `health`: invalid "
+       "struct Status: field `networks`: member \"file:///tmp/b.toml\": struct NetworkStatus: field `health`: invalid "
        "type: integer `1`, expected unit variant NetworkHealth::Pending"},
       {[&] { (void)with("/agent_status", "UP").get<Status>(); },
        "struct Status: field `agent_status`: enum AgentStatus: unknown variant `UP`"},
