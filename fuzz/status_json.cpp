@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "agent/agent/status/status_json.hpp"
+#include "fuzz/record_choice.hpp"
 
 namespace valdori::fuzz {
 namespace {
@@ -28,19 +29,12 @@ void read(std::string_view text) {
   }
 }
 
-template <std::size_t... I>
-void read_as(std::size_t choice, std::string_view text, std::index_sequence<I...>) {
-  ((choice == I ? read<std::tuple_element_t<I, Records>>(text) : void()), ...);
-}
-
 }  // namespace
 }  // namespace valdori::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  if (size == 0) return 0;
-  constexpr std::size_t kCount = std::tuple_size_v<Records>;
-  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  read_as(data[0] % kCount, text, std::make_index_sequence<kCount>{});
+  read_chosen_record<Records>(
+      data, size, [](auto type, std::string_view document) { read<typename decltype(type)::type>(document); });
   return 0;
 }
