@@ -10,7 +10,7 @@
 // types exactly (no number stands in for a text, no float for an integer, integers must fit),
 // ignores members it does not know, reads an absent or null member as an empty optional (or as
 // the member's default, for a `defaulted` field), and refuses anything else with a DecodeError
-// whose text starts with the expected type:
+// whose text names the expected type (and the field, and the element or member, on the way):
 //   "invalid type: array, expected struct CreateNetworkRequest"
 //   "struct CreateNetworkRequest: missing field `name`"
 //   "struct CreateNetworkRequest: field `network`: invalid value: string \"10.0.0.0\", expected an IPv4 network ..."
