@@ -37,7 +37,8 @@ class Dispatcher {
   static boost::system::result<Dispatcher, p2p::crypto::error::Error> create(const p2p::Identity& identity,
                                                                              const SuperPeerOptions& options);
 
-  // The messages to send for `message`, which came by `arrival` (and is changed in place).
+  // The messages to send for `message`, which came by `arrival` (and is changed in place); none
+  // when it is dropped.
   std::vector<Outgoing> dispatch(std::span<std::uint8_t> message, const Route& arrival, Clock::time_point now);
 
  private:
