@@ -76,8 +76,8 @@ std::size_t link_cap(std::size_t configured) {
 
 class SuperPeer::Server : public std::enable_shared_from_this<Server> {
  public:
-  Server(Strand strand, udp::socket udp, tcp::acceptor acceptor, Dispatcher dispatcher, p2p::SuperPeerUrl url,
-         const SuperPeerOptions& options)
+  Server(Strand strand, udp::socket udp, tcp::acceptor acceptor, std::unique_ptr<Dispatcher> dispatcher,
+         p2p::SuperPeerUrl url, const SuperPeerOptions& options)
       : strand_(std::move(strand)),
         udp_(std::move(udp)),
         acceptor_(std::move(acceptor)),
@@ -114,7 +114,7 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
         VLOG_WARN_LIMITED(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, kMaxMessageLen);
         continue;
       }
-      self->deliver(self->dispatcher_.dispatch(std::span(buffer).first(n), Route{source}, Clock::now()));
+      self->deliver(self->dispatcher_->dispatch(std::span(buffer).first(n), Route{source}, Clock::now()));
     }
   }
 
@@ -174,7 +174,7 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
 
   static asio::awaitable<void> serve_link(std::shared_ptr<Server> self, std::shared_ptr<TcpLink> link) {
     co_await link->read_frames([&self, &link](std::span<std::uint8_t> message) {
-      const auto outgoing = self->dispatcher_.dispatch(message, Route{link}, Clock::now());
+      const auto outgoing = self->dispatcher_->dispatch(message, Route{link}, Clock::now());
       if (outgoing.empty()) return false;
       self->links_.prove(*link);
       self->deliver(outgoing);
@@ -211,7 +211,7 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
   Strand strand_;
   udp::socket udp_;
   tcp::acceptor acceptor_;
-  Dispatcher dispatcher_;
+  std::unique_ptr<Dispatcher> dispatcher_;
   p2p::SuperPeerUrl url_;
   // Links still being read; the rest of the state belongs to the strand alone as well.
   LinkTable links_;
