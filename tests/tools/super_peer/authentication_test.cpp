@@ -40,15 +40,18 @@ TEST_F(SuperPeerTest, AnswersOnlyHellosThatAuthenticate) {
   }
 }
 
-// An impostor sends A's key from a socket of its own: a plain HELLO, and A's armed HELLO captured
-// and replayed. Neither is answered, while A is served after its clock steps back; relays for A
-// still reach A, and so do they after A greets from a second source of its own, since the first
-// still answers.
+// An impostor sends A's key from a socket of its own: a plain HELLO, and A's last two armed
+// HELLOs captured and replayed. None is answered, while A is served after its clock steps back;
+// relays for A still reach A, and so do they after A greets from a second source of its own,
+// since the first still answers.
 TEST_F(SuperPeerTest, HijackAndReplayAreRefusedAndTheFirstSourceStays) {
   start();
   UdpNode a(io_, url());
   UdpNode b(io_, url());
   greet(b);
+  const Bytes captured_earlier = a.hello(++next_time_, {});
+  a.send(captured_earlier);
+  ASSERT_TRUE(a.receive());
   const std::uint64_t time = ++next_time_;
   const Bytes captured = a.hello(time, {});
   a.send(captured);
@@ -57,7 +60,7 @@ TEST_F(SuperPeerTest, HijackAndReplayAreRefusedAndTheFirstSourceStays) {
   EXPECT_EQ(a.ack_time(*ack), time);
 
   UdpNode impostor(io_, url());
-  for (const Bytes& attack : {captured, a.hello(time + 1, {}, false)}) {
+  for (const Bytes& attack : {captured, captured_earlier, a.hello(time + 1, {}, false)}) {
     impostor.send(attack);
     EXPECT_FALSE(impostor.receive(kSilence));
   }

@@ -15,7 +15,6 @@
 #include "tests/support/log_capture.hpp"
 #include "tests/support/wait_until.hpp"
 #include "tests/tools/super_peer/harness.hpp"
-#include "tools/super_peer/server/address_group.hpp"
 
 namespace valdori::super_peer::testing {
 namespace {
@@ -77,19 +76,6 @@ TEST_F(SuperPeerTest, AtTheLinkCapNewcomersDisplaceLinksThatDispatchedNothing) {
   greet(first);
   greet(second);
   greet(third);
-}
-
-TEST(AddressGroup, IsTheIpv4AddressOrTheIpv6SlashSixtyFour) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"192.0.2.7", "192.0.2.7"},
-      {"::ffff:192.0.2.7", "192.0.2.7"},
-      {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::"},
-      {"2001:db8:1:2::", "2001:db8:1:2::"},
-      {"::1", "::"},
-  };
-  for (const auto& [address, group] : cases) {
-    EXPECT_EQ(address_group(asio::ip::make_address(address)), asio::ip::make_address(group)) << address;
-  }
 }
 
 TEST_F(SuperPeerTest, LinksAreCountedPerIpv6SlashSixtyFour) {

@@ -66,6 +66,24 @@ TEST_F(SuperPeerTest, AFloodThatEvictsANodeLetsNoReplayOfItsHelloThrough) {
   EXPECT_FALSE(replayer.receive(kSilence));
 }
 
+// Messages relayed to a silent node are no sign of its life: a newcomer takes its place.
+TEST_F(SuperPeerTest, ANodeThatOnlyReceivesRelaysMakesRoom) {
+  SuperPeerOptions options = default_options();
+  options.max_nodes = 2;
+  options.hello_interval = 50ms;
+  options.unite_enabled = false;
+  start(options);
+  UdpNode silent(io_, url());
+  greet(silent);
+  std::this_thread::sleep_for(150ms);
+  UdpNode talker(io_, url());
+  greet(talker);
+  talker.send(talker.app_to(silent.pk(), kPayload));
+  ASSERT_TRUE(silent.receive());
+  UdpNode newcomer(io_, url());
+  greet(newcomer);
+}
+
 // Two nodes are registered; a third is refused, for the reason of the case, while the two keep
 // relaying to each other and greeting.
 TEST_F(SuperPeerTest, NewcomersAreRefusedWhileRegisteredNodesKeepRelaying) {

@@ -1,6 +1,6 @@
 #include "tools/super_peer/server/link_table.hpp"
 
-#include "tools/super_peer/server/address_group.hpp"
+#include "p2p_core/net/source_rate_limiter.hpp"
 #include "tools/super_peer/server/tcp_link.hpp"
 
 namespace valdori::super_peer {
@@ -9,7 +9,7 @@ LinkTable::LinkTable(std::size_t max_links, std::size_t max_links_per_group)
     : max_links_(max_links), max_links_per_group_(max_links_per_group) {}
 
 LinkTable::Admission LinkTable::admit(const std::shared_ptr<TcpLink>& link) {
-  const auto group = address_group(link->remote().address());
+  const auto group = p2p::net::source_group(link->remote().address());
   const auto same_group = per_group_.find(group);
   if (same_group != per_group_.end() && same_group->second >= max_links_per_group_) return {Verdict::GroupFull, {}};
   std::shared_ptr<TcpLink> displaced;
