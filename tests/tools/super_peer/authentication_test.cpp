@@ -50,14 +50,10 @@ TEST_F(SuperPeerTest, HijackAndReplayAreRefusedAndTheFirstSourceStays) {
   UdpNode b(io_, url());
   greet(b);
   const Bytes captured_earlier = a.hello(++next_time_, {});
-  a.send(captured_earlier);
-  ASSERT_TRUE(a.receive());
+  expect_acked(a, captured_earlier, next_time_);
   const std::uint64_t time = ++next_time_;
   const Bytes captured = a.hello(time, {});
-  a.send(captured);
-  auto ack = a.receive();
-  ASSERT_TRUE(ack);
-  EXPECT_EQ(a.ack_time(*ack), time);
+  expect_acked(a, captured, time);
 
   UdpNode impostor(io_, url());
   for (const Bytes& attack : {captured, captured_earlier, a.hello(time + 1, {}, false)}) {
@@ -65,18 +61,11 @@ TEST_F(SuperPeerTest, HijackAndReplayAreRefusedAndTheFirstSourceStays) {
     EXPECT_FALSE(impostor.receive(kSilence));
   }
   // A's clock steps back a second: its next HELLO is served all the same.
-  const Bytes stepped_back = a.hello(time - 1000, {});
-  a.send(stepped_back);
-  ack = a.receive();
-  ASSERT_TRUE(ack);
-  EXPECT_EQ(a.ack_time(*ack), time - 1000);
+  expect_acked(a, a.hello(time - 1000, {}), time - 1000);
   UdpNode a_elsewhere(io_, url(), a.identity());
   greet(a_elsewhere);
 
-  b.send(b.app_to(a.pk(), kPayload));
-  auto relayed = a.receive();
-  ASSERT_TRUE(relayed);
-  EXPECT_EQ(a.app_from(b.pk(), *relayed), kPayload);
+  expect_relayed(b, a, kPayload);
   EXPECT_FALSE(impostor.receive(kSilence));
   EXPECT_FALSE(a_elsewhere.receive(kSilence));
 }

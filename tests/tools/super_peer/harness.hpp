@@ -117,8 +117,10 @@ bool in_new_network_namespace(const std::function<void()>& body);
 
 // A super peer on its own runtime, with the nodes' io_context beside it.
 class SuperPeerTest : public ::testing::Test {
- protected:
+ public:
   static SuperPeerOptions default_options();
+
+ protected:
   void start(const SuperPeerOptions& options = default_options());
   const p2p::SuperPeerUrl& url() const { return super_peer_->url(); }
 
@@ -126,10 +128,25 @@ class SuperPeerTest : public ::testing::Test {
   template <class Node>
   void greet(Node& node, std::span<const SocketAddr> candidates = {}) {
     const std::uint64_t time = ++next_time_;
-    node.send(node.hello(time, candidates));
+    expect_acked(node, node.hello(time, candidates), time);
+  }
+
+  // Sends `hello`, of `time`, and checks that the super peer's first answer is its ACK.
+  template <class Node>
+  void expect_acked(Node& node, std::span<const std::uint8_t> hello, std::uint64_t time) {
+    node.send(hello);
     auto answer = node.receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(node.ack_time(*answer), time);
+  }
+
+  // `from` sends `payload` to `to`, and the super peer relays it to `to` intact.
+  template <class From, class To>
+  void expect_relayed(From& from, To& to, const Bytes& payload) {
+    from.send(from.app_to(to.pk(), payload));
+    auto relayed = to.receive();
+    ASSERT_TRUE(relayed);
+    EXPECT_EQ(to.app_from(from.pk(), *relayed), payload);
   }
 
   boost::asio::io_context io_;

@@ -18,6 +18,16 @@ using namespace std::chrono_literals;
 
 const Bytes kPayload{0x45, 0x00, 0x00, 0x1c, 0xde, 0xad, 0xbe, 0xef};
 
+// A registry of `max_nodes` where a node is live for 100 ms after its HELLO, and traffic stays
+// relayed.
+SuperPeerOptions small_registry(std::size_t max_nodes) {
+  SuperPeerOptions options = SuperPeerTest::default_options();
+  options.max_nodes = max_nodes;
+  options.hello_interval = 50ms;
+  options.unite_enabled = false;
+  return options;
+}
+
 std::vector<std::unique_ptr<UdpNode>> udp_nodes(boost::asio::io_context& io, const p2p::SuperPeerUrl& url,
                                                 std::size_t count) {
   std::vector<std::unique_ptr<UdpNode>> nodes;
@@ -29,21 +39,14 @@ std::vector<std::unique_ptr<UdpNode>> udp_nodes(boost::asio::io_context& io, con
 // HELLO, replayed from another address or from its own, is refused, and relays for A reach
 // neither; A's next HELLO registers it again where it is.
 TEST_F(SuperPeerTest, AFloodThatEvictsANodeLetsNoReplayOfItsHelloThrough) {
-  SuperPeerOptions options = default_options();
-  options.max_nodes = 4;
-  options.hello_interval = 50ms;
-  options.unite_enabled = false;
-  start(options);
+  constexpr std::size_t kMaxNodes = 4;
+  start(small_registry(kMaxNodes));
   UdpNode a(io_, url());
-  const std::uint64_t captured_time = ++next_time_;
-  const Bytes captured = a.hello(captured_time, {});
-  a.send(captured);
-  auto ack = a.receive();
-  ASSERT_TRUE(ack);
-  EXPECT_EQ(a.ack_time(*ack), captured_time);
+  const Bytes captured = a.hello(++next_time_, {});
+  expect_acked(a, captured, next_time_);
   std::this_thread::sleep_for(150ms);  // A is no longer live
 
-  const auto flood = udp_nodes(io_, url(), options.max_nodes);
+  const auto flood = udp_nodes(io_, url(), kMaxNodes);
   for (const auto& node : flood) greet(*node);
   UdpNode& sender = *flood.back();  // the flood member that is forgotten last
   sender.send(sender.app_to(a.pk(), kPayload));
@@ -59,20 +62,13 @@ TEST_F(SuperPeerTest, AFloodThatEvictsANodeLetsNoReplayOfItsHelloThrough) {
 
   std::this_thread::sleep_for(150ms);  // the flood is no longer live either
   greet(a);
-  sender.send(sender.app_to(a.pk(), kPayload));
-  auto relayed = a.receive();
-  ASSERT_TRUE(relayed);
-  EXPECT_EQ(a.app_from(sender.pk(), *relayed), kPayload);
+  expect_relayed(sender, a, kPayload);
   EXPECT_FALSE(replayer.receive(kSilence));
 }
 
 // Messages relayed to a silent node are no sign of its life: a newcomer takes its place.
 TEST_F(SuperPeerTest, ANodeThatOnlyReceivesRelaysMakesRoom) {
-  SuperPeerOptions options = default_options();
-  options.max_nodes = 2;
-  options.hello_interval = 50ms;
-  options.unite_enabled = false;
-  start(options);
+  start(small_registry(2));
   UdpNode silent(io_, url());
   greet(silent);
   std::this_thread::sleep_for(150ms);
@@ -115,11 +111,7 @@ TEST_F(SuperPeerTest, NewcomersAreRefusedWhileRegisteredNodesKeepRelaying) {
     EXPECT_FALSE(newcomer.receive(kSilence));
     EXPECT_TRUE(logs.has_containing(log::Level::warn, c.logged));
     for (std::uint8_t round = 0; round < 3; ++round) {
-      const Bytes payload{round};
-      a.send(a.app_to(b.pk(), payload));
-      auto relayed = b.receive();
-      ASSERT_TRUE(relayed);
-      EXPECT_EQ(b.app_from(a.pk(), *relayed), payload);
+      expect_relayed(a, b, Bytes{round});
       greet(a);
       greet(b);
     }
