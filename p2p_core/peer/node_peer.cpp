@@ -37,14 +37,6 @@ std::string_view debug(PowStatus status) {
   return "Unknw";
 }
 
-boost::system::result<std::shared_ptr<NodePeer>, error::Error> NodePeer::create(
-    const PubKey& key, Pow pow, const std::optional<AgreementKeys>& own_keys, std::uint64_t now,
-    const PubKey& default_route) {
-  auto session_keys = session_keys_for(own_keys, key);
-  if (!session_keys) return session_keys.error();
-  return std::make_shared<NodePeer>(key, pow, *session_keys, now, default_route);
-}
-
 NodePeer::NodePeer(const PubKey& key, Pow pow, std::optional<crypto::SessionKeys> session_keys, std::uint64_t now,
                    const PubKey& default_route)
     : key_(key),

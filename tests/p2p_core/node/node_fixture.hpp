@@ -70,6 +70,8 @@ inline net::SocketAddr addr(const char* ip, std::uint16_t port) { return {boost:
 // Where the super peers of the fixture live; nothing listens there.
 inline const net::SocketAddr kSuperPeerAddr = addr("127.0.0.1", 9);
 inline const net::SocketAddr kSecondSuperPeerAddr = addr("127.0.0.1", 10);
+// Where the messages of the other identity come from.
+inline const boost::asio::ip::address kOtherSource = boost::asio::ip::make_address("127.0.0.1");
 
 inline SuperPeerUrl super_peer_url(const PubKey& key, const net::SocketAddr& at) {
   return must(SuperPeerUrl::try_from(fmt::format("udp://{}?publicKey={}&networkId=7&tcpPort=9", at, key.to_string())));
@@ -196,7 +198,7 @@ class NodeFixture : public ::testing::Test {
   // The other identity, admitted as a node peer.
   std::shared_ptr<peer::NodePeer> admit_other() {
     const Received hello(hello_from(other_id(), now, message::ShortId::random()));
-    return must(node->store_node_peer(must(node->node_peer_candidate(hello.header()))));
+    return must(node->store_node_peer(must(node->node_peer_candidate(hello.header(), kOtherSource))));
   }
 
   static constexpr message::NetworkId kNetworkId{0, 0, 0, 7};
