@@ -3,7 +3,6 @@
 #include <algorithm>
 
 namespace valdori::p2p::net {
-namespace {
 
 boost::asio::ip::address source_group(const boost::asio::ip::address& source) {
   if (!source.is_v6()) return source;
@@ -13,8 +12,6 @@ boost::asio::ip::address source_group(const boost::asio::ip::address& source) {
   std::fill(bytes.begin() + 8, bytes.end(), 0);
   return boost::asio::ip::address_v6(bytes);
 }
-
-}  // namespace
 
 SourceRateLimiter::SourceRateLimiter(std::uint64_t interval_ms, std::uint32_t burst, std::size_t max_sources)
     : interval_ms_(interval_ms),

@@ -17,6 +17,10 @@
 
 namespace valdori::p2p::net {
 
+// The unit sources are counted in: the IPv4 address (also when mapped into IPv6), else the
+// IPv6 /64 with the interface bits cleared.
+boost::asio::ip::address source_group(const boost::asio::ip::address& source);
+
 class SourceRateLimiter {
  public:
   // Each source may take `burst` at once, then one every `interval_ms`.

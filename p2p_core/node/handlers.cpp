@@ -104,7 +104,7 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
   }
   if (!path) return {};
   const bool was_reachable = direct && peer.is_reachable(now, opts_.hello_timeout);
-  path->ack_rx(now, ack.time(), source);
+  path->ack_rx(current_time_us(), ack.time(), source);
   // Sends to the peer take the direct path from its first answer on, rather than going through
   // the super peer until the next housekeeping pass.
   if (direct && !was_reachable) refresh_send_handle(peer.key(), now);
@@ -127,7 +127,7 @@ void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBindin
     VLOG_TRACE(node_logger(), "Ignoring ACK from super peer {} on no known path", super_peer.key());
     return;
   }
-  path->ack_rx(now, ack.time(), source);
+  path->ack_rx(current_time_us(), ack.time(), source);
 }
 
 boost::system::result<void, error::Error> NodeInner::on_unite(const message::UniteMessage& unite, std::uint64_t now,
@@ -157,7 +157,7 @@ boost::system::result<std::vector<std::uint8_t>, error::Error> NodeInner::hello_
   auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer.tx_key(), peer.key(), hello_time,
                                                     peer.rx_short_id());
   if (!hello) return error::MessageError{hello.error()};
-  path.hello_tx(hello_time);
+  path.hello_tx(hello_time, current_time_us());
   return std::move(*hello);
 }
 

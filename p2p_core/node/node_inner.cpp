@@ -31,7 +31,7 @@ NodeInner::NodeInner(NodeInit init)
       token_(std::move(init.token)),
       executor_(std::move(init.executor)),
       clock_(std::move(init.clock)),
-      cached_time_(clock_()),
+      cached_time_(clock_() / 1000),
       peers_(opts_.max_peers),
       bindings_(std::move(init.bindings)),
       port_(init.port),
@@ -47,7 +47,7 @@ NodeInner::NodeInner(NodeInit init)
 }
 
 std::uint64_t NodeInner::current_time() {
-  const std::uint64_t now = clock_();
+  const std::uint64_t now = clock_() / 1000;
   cached_time_.store(now, std::memory_order_relaxed);
   return now;
 }

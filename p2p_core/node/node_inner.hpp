@@ -74,7 +74,7 @@ struct NodeInit {
   std::uint16_t port = 0;  // the bindings' port; 0 until a socket got one
   util::CancellationToken token;
   boost::asio::any_io_executor executor;  // where sockets bound later live
-  Clock clock = system_time_ms;
+  Clock clock = system_time_us;
 };
 
 class NodeInner : public std::enable_shared_from_this<NodeInner> {
@@ -97,8 +97,10 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // The configured super peers, one per key; they stay for the node's life.
   const std::vector<std::shared_ptr<peer::SuperPeer>>& super_peers() const { return super_peers_; }
 
-  // Reads the node clock and keeps the value for cached_time().
+  // Reads the node clock in milliseconds and keeps the value for cached_time().
   std::uint64_t current_time();
+  // Reads the node clock in microseconds, for measuring latencies.
+  std::uint64_t current_time_us() const { return clock_(); }
   std::uint64_t cached_time() const { return cached_time_.load(std::memory_order_relaxed); }
 
   std::shared_ptr<const UdpBindings> udp_bindings() const { return bindings_.load(); }

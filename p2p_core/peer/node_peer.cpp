@@ -86,6 +86,13 @@ bool NodePeer::has_app_traffic(std::uint64_t now, std::uint64_t window) const {
   return last != 0 && node::elapsed_ms(now, last) <= window;
 }
 
+void NodePeer::app_tx(std::uint64_t time) {
+  std::uint64_t recorded = app_tx_->load(std::memory_order_relaxed);
+  while (recorded < time) {
+    if (app_tx_->compare_exchange_weak(recorded, time, std::memory_order_relaxed)) return;
+  }
+}
+
 void NodePeer::clear_app_tx_rx() {
   app_rx_.store(0, std::memory_order_relaxed);
   app_tx_->store(0, std::memory_order_relaxed);

@@ -81,6 +81,8 @@ class NodePeer {
   void app_rx(std::uint64_t now) { app_rx_.store(now, std::memory_order_relaxed); }
   std::uint64_t app_rx_time() const { return app_rx_.load(std::memory_order_relaxed); }
   std::uint64_t app_tx_time() const { return app_tx_->load(std::memory_order_relaxed); }
+  // Records an APP message sent at `time` unless a later one is recorded.
+  void app_tx(std::uint64_t time);
   // The APP send time cell, shared with the send states of this peer's send handles.
   const AppTxCell& app_tx_cell() const { return app_tx_; }
   bool has_app_traffic(std::uint64_t now, std::uint64_t window) const;

@@ -37,6 +37,12 @@ class LruMap {
     return &found->second->second;
   }
 
+  // The value under `key`, without counting as use; null when absent.
+  V* peek(const K& key) {
+    const auto found = index_.find(key);
+    return found == index_.end() ? nullptr : &found->second->second;
+  }
+
   // The value under `key`, made by `make()` when absent; now the most recently used. A full map
   // first hands its least recently used entry to `evicted` and forgets it.
   template <class Make, class Evicted>

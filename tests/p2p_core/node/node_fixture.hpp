@@ -29,6 +29,8 @@ inline constexpr std::uint8_t kDifficulty = 8;
 inline constexpr std::uint64_t kStart = 1'700'000'000'000;  // ms
 inline constexpr std::uint64_t kHelloTimeout = 30'000;
 inline constexpr std::uint64_t kHelloMaxAge = 60'000;
+// The node clock's microseconds at a time in milliseconds.
+constexpr std::uint64_t us(std::uint64_t ms) { return ms * 1000; }
 
 template <class Result>
 auto must(Result&& result) {
@@ -168,7 +170,7 @@ class NodeFixture : public ::testing::Test {
                        .port = setup.bound ? binding->local_addr().port() : std::uint16_t{0},
                        .token = token,
                        .executor = io.get_executor(),
-                       .clock = [this] { return now.load(); }});
+                       .clock = [this] { return us(now.load()); }});
   }
 
   // The key that arms what `from` sends to the node; none when the node arms nothing.

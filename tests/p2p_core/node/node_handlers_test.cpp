@@ -179,7 +179,7 @@ TEST_F(NodeHandlers, AckMakesTheDirectPathReachableAndMeasuresIt) {
   const auto path = peer->paths().find({binding->local_addr(), kOtherAddr});
   ASSERT_TRUE(path);
   EXPECT_TRUE((*path)->is_reachable(now, kHelloTimeout));
-  EXPECT_EQ((*path)->inner()->latencies, std::vector<std::uint64_t>{40});
+  EXPECT_EQ((*path)->inner()->latencies, std::vector<std::uint64_t>{us(40)});
   EXPECT_EQ((*path)->inner()->last_ack_src, kOtherAddr);
   EXPECT_TRUE(peer->is_reachable(now, kHelloTimeout));
 }
