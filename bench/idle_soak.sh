@@ -21,8 +21,14 @@ support=tests/support/http
 
 work=$(mktemp -d)
 PID_SERVER=
+agent=
 finish() {
   [ -z "$PID_SERVER" ] || stop_process "$PID_SERVER" || true
+  # Under a wrapper the host is the wrapper's child: it gets the signal first.
+  if [ -n "$agent" ] && [ "$agent" != "$PID_A" ]; then
+    kill -TERM "$agent" 2>/dev/null || true
+    for _ in $(seq 40); do kill -0 "$agent" 2>/dev/null && sleep 0.5; done
+  fi
   two_agents_down
   rm -rf "$work"
 }
