@@ -6,7 +6,7 @@
 #        bench/path_profile.sh tunpipe TUNPIPE_C WORKLOAD [SECONDS] [OUT_DIR]
 #   WORKLOAD: tcp1 (one TCP stream A to B), udp64 (64-byte UDP datagrams at full rate), ping
 #   (100 pings 10 ms apart). Writes to OUT_DIR (default: a new temporary folder, printed):
-#   stat.csv (perf stat per thread: CPU time, context switches, system calls), trace.txt (perf
+#   stat.csv (perf stat per thread: CPU time, context switches, system calls, each kind counted), trace.txt (perf
 #   trace's system call summary per thread, from a second run of the workload), perf.data
 #   (perf record -g of a third run) and packets.txt (the TUN interfaces' counters over each run).
 # Needs root, perf, iperf3, gcc and libsodium-dev for tunpipe.
@@ -93,7 +93,9 @@ measure() {  # NAME COMMAND...: runs the workload under the command, counters ar
   { echo "$name after"; counters; } >>"$out/packets.txt"
 }
 measure stat perf stat --per-thread -x, -o "$out/stat.csv" -p "$pids" \
-  -e task-clock,context-switches,raw_syscalls:sys_enter
+  -e task-clock,context-switches,raw_syscalls:sys_enter,syscalls:sys_enter_epoll_wait \
+  -e syscalls:sys_enter_read,syscalls:sys_enter_readv,syscalls:sys_enter_write,syscalls:sys_enter_writev \
+  -e syscalls:sys_enter_recvmsg,syscalls:sys_enter_sendmsg,syscalls:sys_enter_sendto,syscalls:sys_enter_epoll_ctl
 measure trace perf trace -s -p "$pids" -o "$out/trace.txt"
 measure record perf record -F 1999 -g -o "$out/perf.data" -p "$pids"
 echo "$mode $workload: $out (load $(cut -d' ' -f1-3 /proc/loadavg))"

@@ -53,7 +53,10 @@ asio::awaitable<RunnerResult> tun_runner(std::shared_ptr<AgentInner> inner, std:
   if (!on_lane) co_return RunnerResult(boost::system::in_place_error, "TUN device: " + on_lane.error().message());
   // Leaving the runner destroys the set, which aborts the workers still running.
   util::TaskSet<void> tasks(inner->lanes.outbound);
-  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, *on_lane, token, i, count, clock));
+  const auto turns = std::make_shared<util::Turns>(inner->lanes.outbound);
+  for (std::int32_t i = 0; i < count; ++i) {
+    tasks.spawn(tun_to_overlay(inner, *on_lane, turns, token, i, count, clock));
+  }
   // The workers end through the token; one that breaks down ends the whole tunnel direction.
   while (const auto outcome = co_await tasks.join_next()) {
     if (!outcome->returned()) {
