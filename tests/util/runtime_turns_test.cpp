@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/util/runtime_support.hpp"
-#include "util/runtime/cancellation_token.hpp"
-#include "util/runtime/race.hpp"
 #include "util/runtime/runtime.hpp"
 #include "util/runtime/turns.hpp"
 
@@ -66,24 +64,6 @@ TEST_P(TurnsTest, OneHolderAtATimeInTheOrderAsked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, TurnsTest, ::testing::Values(1, 4));
-
-asio::awaitable<void> wait_for_turn(Turns& turns, CancellationToken token, std::atomic<bool>& cancelled) {
-  const auto took = co_await until_cancelled(token, turns.take());
-  cancelled = !took.has_value();
-}
-
-TEST(Turns, AWaitForTheTurnEndsWhenCancelledAndTheTurnStaysWithItsHolder) {
-  Runtime rt(2);
-  Turns turns(rt.executor());
-  EXPECT_TRUE(rt.block_on(turns.take()));
-  CancellationToken token;
-  std::atomic<bool> cancelled{false};
-  spawn_on_strand(rt.executor(), wait_for_turn(turns, token, cancelled));
-  token.cancel();
-  ASSERT_TRUE(wait_until([&] { return cancelled.load(); }));
-  turns.pass();
-  EXPECT_TRUE(rt.block_on(turns.take()));
-}
 
 }  // namespace
 }  // namespace valdori::util
