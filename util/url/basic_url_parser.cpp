@@ -76,20 +76,12 @@ void shorten_path(UrlRecord& url) {
   if (!url.path.empty()) url.path.pop_back();
 }
 
-std::u32string preprocess(std::string_view bytes) {
-  std::u32string input = decode_utf8(bytes);
-  const auto first = std::ranges::find_if_not(input, is_c0_control_or_space);
-  input.erase(input.begin(), first);
-  while (!input.empty() && is_c0_control_or_space(input.back())) input.pop_back();
-  std::erase_if(input, is_ascii_tab_or_newline);
-  return input;
-}
-
 ParseFailure host_failure(HostError error) { return {std::string(describe(error))}; }
 
 class BasicUrlParser {
  public:
-  BasicUrlParser(std::string_view input, const UrlRecord* base) : input_(preprocess(input)), base_(base) {}
+  BasicUrlParser(std::string_view input, const UrlRecord* base)
+      : input_(decode_utf8(remove_ignored_code_points(input))), base_(base) {}
 
   Result run() {
     for (;;) {
@@ -470,6 +462,16 @@ class BasicUrlParser {
 };
 
 }  // namespace
+
+// Every code point removed here is one byte in UTF-8, so the bytes can be worked on directly.
+std::string remove_ignored_code_points(std::string_view input) {
+  const auto ignored = [](char c) { return is_c0_control_or_space(static_cast<unsigned char>(c)); };
+  while (!input.empty() && ignored(input.front())) input.remove_prefix(1);
+  while (!input.empty() && ignored(input.back())) input.remove_suffix(1);
+  std::string out(input);
+  std::erase_if(out, [](char c) { return is_ascii_tab_or_newline(static_cast<unsigned char>(c)); });
+  return out;
+}
 
 Result basic_url_parse(std::string_view input, const UrlRecord* base) { return BasicUrlParser(input, base).run(); }
 

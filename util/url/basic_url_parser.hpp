@@ -16,6 +16,10 @@ struct ParseFailure {
   std::string message;
 };
 
+// `input` without leading and trailing C0 controls and spaces and without any tab or newline: what
+// the parser ignores before its first step.
+std::string remove_ignored_code_points(std::string_view input);
+
 // Parses UTF-8 `input` (ill-formed bytes read as U+FFFD) against `base`, which may be null.
 boost::system::result<UrlRecord, ParseFailure> basic_url_parse(std::string_view input, const UrlRecord* base);
 

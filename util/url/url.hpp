@@ -42,6 +42,7 @@ class Url {
   // Percent-encoded, as they stand in the URL; empty when absent.
   std::string_view username() const { return record_.username; }
   std::string_view password() const { return record_.password; }
+  bool includes_credentials() const { return record_.includes_credentials(); }
   // Nothing for URLs without an authority ("mailto:x"); an empty host for "file:///x".
   const std::optional<url::Host>& host() const { return record_.host; }
   // Nothing when the URL gives none or gives its scheme's default port.
