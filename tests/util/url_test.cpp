@@ -4,8 +4,12 @@
 
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "util/url/percent_encode.hpp"
 
 namespace valdori::util {
 namespace {
@@ -109,7 +113,7 @@ TEST(Url, HostsArePercentDecodedThenMapped) {
       {"http://%31%32%37.1/", "http://127.0.0.1/"},
       {"http://ex%25ample.com/", nullptr},  // "%" after decoding
       {"http://a%2Fb/", nullptr},
-      {"http://%ff.com/", nullptr},  // not UTF-8
+      {"http://%ff.com/", nullptr},          // not UTF-8
       {"x://ex%61mple/", "x://ex%61mple/"},  // opaque hosts are kept as written
   });
 }
@@ -167,9 +171,9 @@ TEST(Url, DomainsToAsciiByUts46) {
       {"http://-x-.com/", "http://-x-.com/"},
       {"http://a..b/", "http://a..b/"},
       {"http://XN--A.com/", "http://xn--a.com/"},  // ASCII is only lower-cased
-      {"http://xn--a.ä/", nullptr},   // invalid punycode
-      {"http://a\u200Db.com/", nullptr},  // a joiner out of context
-      {"http://\u00AD/", nullptr},   // empty after mapping
+      {"http://xn--a.ä/", nullptr},                // invalid punycode
+      {"http://a\u200Db.com/", nullptr},           // a joiner out of context
+      {"http://\u00AD/", nullptr},                 // empty after mapping
   });
 }
 
@@ -309,14 +313,10 @@ TEST(Url, Components) {
 
 TEST(Url, FailuresSayWhatFailed) {
   const std::pair<const char*, const char*> cases[] = {
-      {"example.com/net", "relative URL without a base"},
-      {"https://", "missing host"},
-      {"https://example.com:70000/", "port out of range"},
-      {"https://example.com:8o/x", "invalid port"},
-      {"https://[::1]x/", "invalid IPv6 address"},
-      {"https://exa mple.com/", "forbidden code point in host"},
-      {"http://1.2.3.4.5/", "invalid IPv4 address"},
-      {"http://xn--a.ä/", "invalid domain"},
+      {"example.com/net", "relative URL without a base"},  {"https://", "missing host"},
+      {"https://example.com:70000/", "port out of range"}, {"https://example.com:8o/x", "invalid port"},
+      {"https://[::1]x/", "invalid IPv6 address"},         {"https://exa mple.com/", "forbidden code point in host"},
+      {"http://1.2.3.4.5/", "invalid IPv4 address"},       {"http://xn--a.ä/", "invalid domain"},
       {"http://u@/", "credentials without a host"},
   };
   for (const auto& [text, message] : cases) {
@@ -324,6 +324,15 @@ TEST(Url, FailuresSayWhatFailed) {
     ASSERT_FALSE(url.has_value()) << text;
     EXPECT_EQ(url.error().message, message) << text;
   }
+}
+
+TEST(Url, PercentDecodingAndFormDecoding) {
+  EXPECT_EQ(url::percent_decode("%25%s%1G"), "%%s%1G");
+  EXPECT_EQ(url::percent_decode("\u203D%25%2E"), "\u203D%.");
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(url::parse_urlencoded("a=1&&b=x+y%21&c&=d&e=f=g"),
+            (Pairs{{"a", "1"}, {"b", "x y!"}, {"c", ""}, {"", "d"}, {"e", "f=g"}}));
+  EXPECT_EQ(url::parse_urlencoded(""), Pairs{});
 }
 
 // Network keys: texts that differ only by what parsing removes name one network.

@@ -56,8 +56,8 @@ bool starts_with_windows_drive_letter(std::u32string_view text) {
 }
 
 bool ascii_case_insensitive_equal(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lowercase(x) == ascii_lowercase(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return ascii_lowercase(x) == ascii_lowercase(y); });
 }
 
 // "." or "%2e" in any case.
@@ -116,6 +116,12 @@ class BasicUrlParser {
     url_.port = base_->port;
   }
 
+  // "Set state to ... and decrease pointer by 1": c is read again in the next state.
+  void reconsume_in(State next) {
+    state_ = next;
+    --pointer_;
+  }
+
   void start_query() {
     url_.query.emplace();
     state_ = State::Query;
@@ -123,6 +129,17 @@ class BasicUrlParser {
   void start_fragment() {
     url_.fragment.emplace();
     state_ = State::Fragment;
+  }
+  // A query on "?", a fragment on "#"; false for any other c.
+  bool started_query_or_fragment() {
+    if (c() == '?') {
+      start_query();
+    } else if (c() == '#') {
+      start_fragment();
+    } else {
+      return false;
+    }
+    return true;
   }
 
   std::optional<ParseFailure> parse_host_into_url() {
@@ -141,8 +158,7 @@ class BasicUrlParser {
           buffer_ += ascii_lowercase(c());
           state_ = State::Scheme;
         } else {
-          state_ = State::NoScheme;
-          --pointer_;
+          reconsume_in(State::NoScheme);
         }
         break;
 
@@ -182,8 +198,7 @@ class BasicUrlParser {
           url_.query = base_->query;
           start_fragment();
         } else {
-          state_ = base_->scheme != "file" ? State::Relative : State::File;
-          --pointer_;
+          reconsume_in(base_->scheme != "file" ? State::Relative : State::File);
         }
         break;
 
@@ -192,8 +207,7 @@ class BasicUrlParser {
           state_ = State::SpecialAuthorityIgnoreSlashes;
           ++pointer_;
         } else {
-          state_ = State::Relative;
-          --pointer_;
+          reconsume_in(State::Relative);
         }
         break;
 
@@ -201,8 +215,7 @@ class BasicUrlParser {
         if (c() == '/') {
           state_ = State::Authority;
         } else {
-          state_ = State::Path;
-          --pointer_;
+          reconsume_in(State::Path);
         }
         break;
 
@@ -214,15 +227,10 @@ class BasicUrlParser {
           copy_authority_from_base();
           url_.path = base_->path;
           url_.query = base_->query;
-          if (c() == '?') {
-            start_query();
-          } else if (c() == '#') {
-            start_fragment();
-          } else if (c() != kEof) {
+          if (!started_query_or_fragment() && c() != kEof) {
             url_.query.reset();
             shorten_path(url_);
-            state_ = State::Path;
-            --pointer_;
+            reconsume_in(State::Path);
           }
         }
         break;
@@ -234,8 +242,7 @@ class BasicUrlParser {
           state_ = State::Authority;
         } else {
           copy_authority_from_base();
-          state_ = State::Path;
-          --pointer_;
+          reconsume_in(State::Path);
         }
         break;
 
@@ -250,8 +257,7 @@ class BasicUrlParser {
 
       case State::SpecialAuthorityIgnoreSlashes:
         if (c() != '/' && c() != '\\') {
-          state_ = State::Authority;
-          --pointer_;
+          reconsume_in(State::Authority);
         }
         break;
 
@@ -312,8 +318,7 @@ class BasicUrlParser {
             }
             buffer_.clear();
           }
-          state_ = State::PathStart;
-          --pointer_;
+          reconsume_in(State::PathStart);
         } else {
           return ParseFailure{"invalid port"};
         }
@@ -328,23 +333,17 @@ class BasicUrlParser {
           url_.host = base_->host;
           url_.path = base_->path;
           url_.query = base_->query;
-          if (c() == '?') {
-            start_query();
-          } else if (c() == '#') {
-            start_fragment();
-          } else if (c() != kEof) {
+          if (!started_query_or_fragment() && c() != kEof) {
             url_.query.reset();
             if (!starts_with_windows_drive_letter(from_pointer())) {
               shorten_path(url_);
             } else {
               url_.path.clear();
             }
-            state_ = State::Path;
-            --pointer_;
+            reconsume_in(State::Path);
           }
         } else {
-          state_ = State::Path;
-          --pointer_;
+          reconsume_in(State::Path);
         }
         break;
 
@@ -359,8 +358,7 @@ class BasicUrlParser {
               url_.path.push_back(base_->path.front());
             }
           }
-          state_ = State::Path;
-          --pointer_;
+          reconsume_in(State::Path);
         }
         break;
 
@@ -389,11 +387,7 @@ class BasicUrlParser {
         if (special()) {
           state_ = State::Path;
           if (c() != '/' && c() != '\\') --pointer_;
-        } else if (c() == '?') {
-          start_query();
-        } else if (c() == '#') {
-          start_fragment();
-        } else if (c() != kEof) {
+        } else if (!started_query_or_fragment() && c() != kEof) {
           state_ = State::Path;
           if (c() != '/') --pointer_;
         }
@@ -412,19 +406,15 @@ class BasicUrlParser {
             url_.path.push_back(segment_);
           }
           segment_.clear();
-          if (c() == '?') start_query();
-          if (c() == '#') start_fragment();
+          started_query_or_fragment();
         } else {
           utf8_percent_encode(c(), EncodeSet::Path, segment_);
         }
         break;
 
       case State::OpaquePath:
-        if (c() == '?') {
-          start_query();
-        } else if (c() == '#') {
-          start_fragment();
-        } else if (c() == ' ') {
+        if (started_query_or_fragment()) break;
+        if (c() == ' ') {
           // A space just before the query or fragment is escaped: the serialization must keep it.
           const bool before_query_or_fragment = remaining().starts_with(U'?') || remaining().starts_with(U'#');
           url_.path.front() += before_query_or_fragment ? "%20" : " ";

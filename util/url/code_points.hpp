@@ -15,9 +15,7 @@ constexpr bool is_ascii_hex_digit(char32_t c) {
   return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 // The value of an ASCII hex digit.
-constexpr unsigned hex_value(char32_t c) {
-  return is_ascii_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10;
-}
+constexpr unsigned hex_value(char32_t c) { return is_ascii_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 constexpr char32_t ascii_lowercase(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 // Appends the UTF-8 encoding of a scalar value; gives the number of bytes written.

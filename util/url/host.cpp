@@ -10,8 +10,23 @@ namespace {
 
 constexpr bool is_forbidden_host_code_point(char32_t c) {
   switch (c) {
-    case 0x00: case '\t': case '\n': case '\r': case ' ': case '#': case '/': case ':': case '<': case '>':
-    case '?': case '@': case '[': case '\\': case ']': case '^': case '|': return true;
+    case 0x00:
+    case '\t':
+    case '\n':
+    case '\r':
+    case ' ':
+    case '#':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '|': return true;
     default: return false;
   }
 }
@@ -54,7 +69,8 @@ boost::system::result<Host, HostError> parse_host(std::u32string_view input, boo
   const std::string domain = encode_utf8(decode_utf8(percent_decode(encode_utf8(input))));
   auto ascii_domain = domain_to_ascii(domain);
   if (!ascii_domain || ascii_domain->empty()) return HostError::DomainInvalid;
-  if (std::ranges::any_of(*ascii_domain, [](char c) { return is_forbidden_domain_code_point(static_cast<unsigned char>(c)); })) {
+  if (std::ranges::any_of(*ascii_domain,
+                          [](char c) { return is_forbidden_domain_code_point(static_cast<unsigned char>(c)); })) {
     return HostError::ForbiddenCodePoint;
   }
   if (ends_in_a_number(*ascii_domain)) {

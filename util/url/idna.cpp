@@ -24,8 +24,8 @@ const UIDNA* uts46() {
 
 // ICU always checks hyphens and DNS lengths; the standard turns CheckHyphens and VerifyDnsLength off.
 constexpr std::uint32_t kIgnoredErrors = UIDNA_ERROR_LEADING_HYPHEN | UIDNA_ERROR_TRAILING_HYPHEN |
-                                         UIDNA_ERROR_HYPHEN_3_4 | UIDNA_ERROR_EMPTY_LABEL |
-                                         UIDNA_ERROR_LABEL_TOO_LONG | UIDNA_ERROR_DOMAIN_NAME_TOO_LONG;
+                                         UIDNA_ERROR_HYPHEN_3_4 | UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG |
+                                         UIDNA_ERROR_DOMAIN_NAME_TOO_LONG;
 
 }  // namespace
 

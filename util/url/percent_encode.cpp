@@ -1,5 +1,6 @@
 #include "util/url/percent_encode.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -52,6 +53,22 @@ std::string percent_decode(std::string_view input) {
     } else {
       output += input[i];
     }
+  }
+  return output;
+}
+
+std::vector<std::pair<std::string, std::string>> parse_urlencoded(std::string_view input) {
+  std::vector<std::pair<std::string, std::string>> output;
+  while (!input.empty()) {
+    const std::size_t end = std::min(input.find('&'), input.size());
+    std::string sequence(input.substr(0, end));
+    input.remove_prefix(std::min(end + 1, input.size()));
+    if (sequence.empty()) continue;
+    std::ranges::replace(sequence, '+', ' ');
+    const std::size_t equals = std::min(sequence.find('='), sequence.size());
+    const std::string_view whole(sequence);
+    output.emplace_back(percent_decode(whole.substr(0, equals)),
+                        percent_decode(whole.substr(std::min(equals + 1, whole.size()))));
   }
   return output;
 }

@@ -3,6 +3,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace valdori::util::url {
 
@@ -23,5 +25,9 @@ void utf8_percent_encode(char32_t code_point, EncodeSet set, std::string& out);
 
 // Every "%XX" with two hex digits becomes its byte; any other "%" stays as it is.
 std::string percent_decode(std::string_view input);
+
+// The application/x-www-form-urlencoded parser: "&"-separated "name=value" pairs, empty ones
+// skipped, "+" read as a space, then percent-decoded ("a=1&b=x+y%21" -> {a, 1}, {b, "x y!"}).
+std::vector<std::pair<std::string, std::string>> parse_urlencoded(std::string_view input);
 
 }  // namespace valdori::util::url
