@@ -16,6 +16,9 @@ TEST(AuthEndpoints, JoinedUnderTheOrigin) {
       {"https://auth.example/", "https://auth.example/oauth/v2/token"},
       {"https://u@auth.example:8443/base/x?q#f", "https://u@auth.example:8443/oauth/v2/token"},
       {"auth.example//", "auth.example/oauth/v2/token"},
+      {"HTTPS://Auth.Example:443", "https://auth.example/oauth/v2/token"},
+      {"http://auth.example:80/", "http://auth.example/oauth/v2/token"},
+      {"localhost:8080", "localhost:8080/oauth/v2/token"},  // a scheme "localhost" with an opaque path
   };
   for (const auto& [base, expected] : cases) EXPECT_EQ(token_endpoint(base), expected) << base;
   EXPECT_EQ(userinfo_endpoint("https://a.test"), "https://a.test/oidc/v1/userinfo");
