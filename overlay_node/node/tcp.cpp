@@ -96,9 +96,9 @@ asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, con
 }
 
 // Dispatches every frame until the link's token fires or the link fails. A frame the
-// dispatcher rejects (a stale HELLO, a message it cannot disarm, a full peer table) is dropped
-// like such a datagram: the super peer relays other nodes' messages over the link, and one bad
-// sender among them must not cut this node off. Only framing and transport failures end it.
+// dispatcher rejects (one too short for a header, empty ones included, a stale HELLO, a message
+// it cannot disarm, a full peer table) is dropped like such a datagram: the super peer relays other nodes' messages
+// over the link, and one bad sender among them must not cut this node off. Only framing and transport failures end it.
 asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog& span, const std::string& addr,
                                   p2p::peer::TcpConnection& link, const p2p::PubKey& super_peer,
                                   const p2p::net::SocketAddr& source, FrameReader& reader) {

@@ -131,10 +131,12 @@ TEST(AgentCreate, RefusesWhatCannotRun) {
     std::optional<std::string> udp_addrs;
     bool empty_super_peers;
     error::Kind expected;
+    std::string text_start;
   };
   const Case cases[] = {
-      {"address that is none", "127.0.0.1 not-an-address", false, error::Kind::ConfigParse},
-      {"no super peer to join", "127.0.0.1", true, error::Kind::Node},
+      {"address that is none", "127.0.0.1 not-an-address", false, error::Kind::ConfigParse,
+       "Configuration parse error: Invalid udp addresses: not-an-address"},
+      {"no super peer to join", "127.0.0.1", true, error::Kind::Node, "Node error: "},
   };
   AgentTestbed bed;
   for (const auto& c : cases) {
@@ -144,6 +146,7 @@ TEST(AgentCreate, RefusesWhatCannotRun) {
     auto inner = create(bed, std::move(config));
     ASSERT_FALSE(inner) << c.name;
     EXPECT_EQ(inner.error().kind(), c.expected) << c.name << ": " << inner.error().to_string();
+    EXPECT_TRUE(inner.error().to_string().starts_with(c.text_start)) << inner.error().to_string();
   }
 }
 
