@@ -11,6 +11,7 @@
 // work that does not suspend, for the events of other loggers inside it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,15 +49,14 @@ class SpanLog {
   }
 
   // Runs `work`, which must not suspend, inside the activities of this span and its enclosing ones.
-  template <typename Work>
-  void within(Work&& work) const {
+  void within(const std::function<void()>& work) const {
     const auto enter = [&] {
       if (!logger_.should_log(log::Level::info)) return work();
       const platform::ActivityScope activity{std::string(name_)};
-      return work();
+      work();
     };
     if (parent_ != nullptr) return parent_->within(enter);
-    return enter();
+    enter();
   }
 
  private:

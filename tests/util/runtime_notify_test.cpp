@@ -111,6 +111,7 @@ TEST(TaskHandle, JoinsAbortsAndAbortsWhenDropped) {
   const CancellationToken gate;
   std::atomic<bool> dropped_ended = false;
   { const TaskHandle dropped(runtime.executor(), until(gate, dropped_ended)); }
+  std::this_thread::sleep_for(50ms);  // the abort is delivered on the task's strand
   gate.cancel();
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(dropped_ended);
