@@ -3,12 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include <boost/asio/any_io_executor.hpp>
+
 #include "p2p_core/identity/keys.hpp"
+
+namespace valdori::http {
+class HttpClient;
+}
 
 namespace valdori::controller::auth {
 
@@ -62,5 +69,9 @@ struct NodeLinkRequest {
 // followed by `extra` when present.
 NodeLinkRequest build_link_request(NodeLinkChallengePayload challenge, const p2p::SecKey& key,
                                    std::optional<std::string> extra);
+
+// The controller client's HTTP client (ControllerClient::create_client), for the authorization
+// server's endpoints.
+std::shared_ptr<http::HttpClient> create_auth_client(boost::asio::any_io_executor executor);
 
 }  // namespace valdori::controller::auth

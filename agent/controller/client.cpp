@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "agent/controller/auth.hpp"
 #include "agent/network/config/network_config_reader.hpp"
 #include "agent/toml/document.hpp"
 #include "p2p_core/crypto/base64.hpp"
@@ -37,6 +38,14 @@ bool valid_header_value(std::string_view value) {
 }
 
 }  // namespace
+
+std::shared_ptr<http::HttpClient> ControllerClient::create_client(asio::any_io_executor executor) {
+  return std::make_shared<http::HttpClient>(std::move(executor));
+}
+
+std::shared_ptr<http::HttpClient> auth::create_auth_client(asio::any_io_executor executor) {
+  return ControllerClient::create_client(std::move(executor));
+}
 
 Result<std::string> ControllerClient::build_hmac_auth_header(std::string_view shared_secret, std::int64_t ts,
                                                              std::string_view body) {
@@ -118,14 +127,6 @@ Result<network::config::MultiNetworkConfig> decode_toml_reply(std::string_view b
     return Error(Kind::BodyParse, "Failed to parse TOML response: " + agent::toml_doc::render(document.error(), body));
   }
   return std::move(*document);
-}
-
-Result<nlohmann::ordered_json> decode_json_reply(std::string_view body) {
-  try {
-    return nlohmann::ordered_json::parse(body);
-  } catch (const nlohmann::json::exception& e) {
-    return Error(Kind::BodyParse, std::string("Failed to parse response as JSON: ") + e.what());
-  }
 }
 
 asio::awaitable<Result<network::config::MultiNetworkConfig>> ControllerClient::get_networks_config_toml() const {

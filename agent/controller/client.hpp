@@ -46,6 +46,10 @@ class ControllerClient {
         public_key_(std::move(public_key)),
         time_limit_(time_limit) {}
 
+  // The HTTP client for controller requests: http and https, servers verified against the
+  // built-in web PKI roots. Making it cannot fail.
+  static std::shared_ptr<http::HttpClient> create_client(boost::asio::any_io_executor executor);
+
   // "HMAC-Auth " + ts + ":" + hex HMAC-SHA-256 over the decimal ts followed by the SHA-256 of
   // the body, keyed by the decoded secret. A secret that does not decode fails (Authentication).
   static Result<std::string> build_hmac_auth_header(std::string_view shared_secret, std::int64_t ts,
@@ -75,8 +79,16 @@ class ControllerClient {
 
 // The reply of a GET with Accept "application/toml", as the controller's network document.
 Result<network::config::MultiNetworkConfig> decode_toml_reply(std::string_view body);
-// The reply of a GET without Accept, as a JSON document. (With any other Accept the reply is
+// The reply of a GET without Accept, as a JSON document or as a record of the controller or the
+// authorization server (api_models.hpp, auth_models.hpp). (With any other Accept the reply is
 // taken as text, as `get` gives it.)
-Result<nlohmann::ordered_json> decode_json_reply(std::string_view body);
+template <class T = nlohmann::ordered_json>
+Result<T> decode_json_reply(std::string_view body) {
+  try {
+    return nlohmann::ordered_json::parse(body).get<T>();
+  } catch (const nlohmann::json::exception& e) {  // a record's refusals too
+    return error::Error(error::Kind::BodyParse, std::string("Failed to parse response as JSON: ") + e.what());
+  }
+}
 
 }  // namespace valdori::controller

@@ -10,31 +10,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json optional_text(const std::optional<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
-
-Json document(const UpdateNodeMetricsRequest& request) {
-  Json super_peers = Json::object();
-  for (const auto& [key, peer] : request.super_peers) {
-    super_peers[key] = {{"connected", peer.connected}, {"ping", peer.ping}, {"ipv4", peer.ipv4}, {"ipv6", peer.ipv6}};
-  }
-  Json networks = Json::object();
-  for (const auto& [key, network] : request.networks) {
-    networks[key] = {{"rx", network.rx}, {"tx", network.tx}, {"enabled", network.enabled}};
-  }
-  Json json = Json::object();
-  json["os"] = request.os;
-  json["os_version"] = optional_text(request.os_version);
-  json["os_arch"] = optional_text(request.os_arch);
-  json["rust_version"] = optional_text(request.rust_version);
-  json["ips"] = request.ips;
-  json["valdori_agent_version"] = optional_text(request.valdori_agent_version);
-  json["valdori_ui_version"] = optional_text(request.valdori_ui_version);
-  json["super_peers"] = std::move(super_peers);
-  json["networks"] = std::move(networks);
-  json["error_logs"] = optional_text(request.error_logs);
-  return json;
-}
-
 std::string debug_opt(const std::optional<std::string>& text) {
   return util::text::debug_optional(text, [](const std::string& t) { return util::text::debug_string(t); });
 }
@@ -43,7 +18,7 @@ std::string debug_opt(const std::optional<std::string>& text) {
 
 std::string to_json(const UpdateNodeMetricsRequest& request) {
   // Invalid UTF-8 in a text (an odd interface name, say) is replaced rather than thrown.
-  return document(request).dump(-1, ' ', false, Json::error_handler_t::replace);
+  return Json(request).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string debug_text(const UpdateNodeMetricsRequest& request) {

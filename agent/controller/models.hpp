@@ -5,7 +5,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+#include "agent/json/record.hpp"
 
 namespace valdori::controller::models {
 
@@ -34,6 +37,29 @@ struct UpdateNodeMetricsRequest {
   std::map<std::string, NetworkTrafficMetrics> networks;
   std::optional<std::string> error_logs;
 };
+
+constexpr auto json_record(std::type_identity<SuperPeerMetrics>) {
+  using T = SuperPeerMetrics;
+  using namespace agent::json_doc;
+  return sent_record("SuperPeerMetrics", field("connected", &T::connected), field("ping", &T::ping),
+                     field("ipv4", &T::ipv4), field("ipv6", &T::ipv6));
+}
+
+constexpr auto json_record(std::type_identity<NetworkTrafficMetrics>) {
+  using T = NetworkTrafficMetrics;
+  using namespace agent::json_doc;
+  return sent_record("NetworkTrafficMetrics", field("rx", &T::rx), field("tx", &T::tx), field("enabled", &T::enabled));
+}
+
+constexpr auto json_record(std::type_identity<UpdateNodeMetricsRequest>) {
+  using T = UpdateNodeMetricsRequest;
+  using namespace agent::json_doc;
+  return sent_record("UpdateNodeMetricsRequest", field("os", &T::os), field("os_version", &T::os_version),
+                     field("os_arch", &T::os_arch), field("rust_version", &T::rust_version), field("ips", &T::ips),
+                     field("valdori_agent_version", &T::valdori_agent_version),
+                     field("valdori_ui_version", &T::valdori_ui_version), field("super_peers", &T::super_peers),
+                     field("networks", &T::networks), field("error_logs", &T::error_logs));
+}
 
 // The compact JSON document: every member in declaration order, absent values as null.
 std::string to_json(const UpdateNodeMetricsRequest& request);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/agent/housekeeping/fetch_with_redirects.hpp"
+#include "agent/controller/auth_models.hpp"
 #include "agent/controller/client.hpp"
 #include "tests/agent/agent/housekeeping/housekeeping_fixture.hpp"
 #include "tests/support/http/scripted_server.hpp"
@@ -95,6 +96,33 @@ TEST_F(HttpTest, ControllerRequestsAndTheirFailures) {
   EXPECT_EQ(block_on(client("/ok", "c2VjcmV0LWtleQ==").get_networks_config_toml()).error().kind(),
             Kind::Authentication);
   EXPECT_EQ(server.requests().size(), sent);  // nothing sent with a bad secret
+}
+
+// The authorization server's client is the controller's: it talks HTTP and verifies HTTPS servers
+// against the built-in roots only (the run's own CA is not among them).
+TEST_F(HttpTest, AuthClientSendsAndVerifiesServers) {
+  ScriptedServer plain(dir_.path());
+  ScriptedServer secure(dir_.path(), "server");
+  plain.set_routes({{"/oauth/v2/token", {{"body", R"({"error":"authorization_pending"})"}}}});
+  secure.set_routes({{"/oauth/v2/token", {{"body", "{}"}}}});
+  const auto client = controller::auth::create_auth_client(runtime_.executor());
+  const auto send_to = [&](const std::string& base) {
+    const auto url = util::Url::parse(controller::auth::token_endpoint(base));
+    return block_on(client->send(*url, Request{"PUT", {{"Connection", "close"}}, "grant_type=x"}));
+  };
+
+  auto answered = send_to(plain.origin());
+  ASSERT_TRUE(answered) << answered.error().message;
+  EXPECT_EQ((*answered)->status(), 200u);
+  const auto body = block_on((*answered)->read_body());
+  ASSERT_TRUE(body);
+  EXPECT_EQ(nlohmann::ordered_json::parse(*body).get<controller::auth::TokenError>().error, "authorization_pending");
+  EXPECT_EQ(plain.requests().at(0)["body"], "grant_type=x");
+
+  const auto refused = send_to(secure.origin());
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.error().message.find("certificate verify failed"), std::string::npos) << refused.error().message;
+  EXPECT_TRUE(secure.requests().empty());
 }
 
 TEST_F(HttpTest, DocumentFetchOverHttpAndHttps) {

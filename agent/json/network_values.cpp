@@ -1,0 +1,26 @@
+#include "agent/json/network_values.hpp"
+
+#include <stdexcept>
+
+#include <boost/uuid/string_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+namespace valdori::agent::json_doc {
+
+std::optional<p2p::PubKey> parse_pub_key(std::string_view text) {
+  auto key = p2p::PubKey::from_str(text);
+  if (!key) return std::nullopt;
+  return *key;
+}
+
+std::optional<boost::uuids::uuid> parse_uuid(std::string_view text) {
+  try {
+    return boost::uuids::string_generator{}(text.begin(), text.end());
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
+  }
+}
+
+std::string uuid_text(const boost::uuids::uuid& id) { return boost::uuids::to_string(id); }
+
+}  // namespace valdori::agent::json_doc

@@ -1,0 +1,59 @@
+// A JSON reply of the controller or the authorization server, read as one of their records with
+// `decode_json_reply`. Input: one byte choosing the record (modulo their count), then the body.
+// A record this system also sends must encode, and its document must decode to a record that
+// encodes to the same document.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <tuple>
+
+#include "agent/controller/api_models.hpp"
+#include "agent/controller/auth_models.hpp"
+#include "agent/controller/client.hpp"
+#include "agent/controller/models.hpp"
+
+namespace valdori::fuzz {
+namespace {
+
+using namespace controller::auth;
+using namespace controller::models;
+using Json = nlohmann::ordered_json;
+
+using Records =
+    std::tuple<DeviceAuthorizationResponse, TokenSuccess, UserInfo, TokenError, AuthServerError, NetworkResponse,
+               NetworkGroupResponse, NetworkMemberResponse, NetworkNodeResponse, NetworkPolicyResponse,
+               NetworkRouteResponse, NodeAuthChallengeResponse, NodeLinkResponse, AddNetworkNodesRequest,
+               NetworkNodePayload, CreateNetworkRequest, NetworkGroupPayload, NetworkPolicyPayload, NetworkRoutePayload,
+               NodeAuthChallengePayload, NodeLinkRequest, NodeLinkSignature, NodeLinkChallengePayload,
+               UpdateNodeMetricsRequest, SuperPeerMetrics, NetworkTrafficMetrics>;
+
+template <class T>
+void read(std::string_view body) {
+  auto record = controller::decode_json_reply<T>(body);
+  if (!record) {
+    (void)record.error().to_string();
+    return;
+  }
+  if constexpr (agent::json_doc::Sent<T>) {
+    const Json sent = *record;
+    if (Json(sent.get<T>()) != sent) std::abort();
+  }
+}
+
+template <std::size_t... I>
+void read_as(std::size_t choice, std::string_view body, std::index_sequence<I...>) {
+  ((choice == I ? read<std::tuple_element_t<I, Records>>(body) : void()), ...);
+}
+
+}  // namespace
+}  // namespace valdori::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace valdori::fuzz;
+  if (size == 0) return 0;
+  constexpr std::size_t kCount = std::tuple_size_v<Records>;
+  const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
+  read_as(data[0] % kCount, body, std::make_index_sequence<kCount>{});
+  return 0;
+}
