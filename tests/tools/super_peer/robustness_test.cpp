@@ -97,7 +97,7 @@ TEST_F(SuperPeerTest, DropsMalformedFramesAndKeepsTheLink) {
   start();
   TcpNode node(io_, url());
   greet(node);
-  node.send_raw({0, 0, 0, 0});  // an empty frame is well framed; its message is too short for a header
+  node.send_raw(Bytes{0, 0, 0, 0});  // an empty frame is well framed; its message is too short for a header
   greet(node);
   for (const auto& c : malformed_cases()) {
     if (!c.fits_a_frame) continue;
