@@ -12,6 +12,7 @@
 #include "agent/controller/auth_models.hpp"
 #include "agent/controller/client.hpp"
 #include "agent/controller/models.hpp"
+#include "fuzz/record_choice.hpp"
 
 namespace valdori::fuzz {
 namespace {
@@ -41,19 +42,12 @@ void read(std::string_view body) {
   }
 }
 
-template <std::size_t... I>
-void read_as(std::size_t choice, std::string_view body, std::index_sequence<I...>) {
-  ((choice == I ? read<std::tuple_element_t<I, Records>>(body) : void()), ...);
-}
-
 }  // namespace
 }  // namespace valdori::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  if (size == 0) return 0;
-  constexpr std::size_t kCount = std::tuple_size_v<Records>;
-  const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  read_as(data[0] % kCount, body, std::make_index_sequence<kCount>{});
+  read_chosen_record<Records>(
+      data, size, [](auto type, std::string_view document) { read<typename decltype(type)::type>(document); });
   return 0;
 }

@@ -120,7 +120,7 @@ struct World {
                                                                       .port = binding->local_addr().port(),
                                                                       .token = token,
                                                                       .executor = io.get_executor(),
-                                                                      .clock = [] { return kNow; }});
+                                                                      .clock = [] { return kNow * 1000; }});
   }
 
   std::optional<crypto::SessionKey> tx_key(Sender sender, bool armed) const {
@@ -177,7 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                           w.tx_key(kPeer, armed), w.ids[kSelf].pk(), kNow,
                                                           message::ShortId::random()));
   const auto header = must(message::LongHeader::parse(hello)).header;
-  const auto peer = must(node->store_node_peer(must(node->node_peer_candidate(header))));
+  const auto peer =
+      must(node->store_node_peer(must(node->node_peer_candidate(header, boost::asio::ip::address_v4::loopback()))));
 
   for (std::size_t i = 0; i < kMaxRecords && !input.empty(); ++i) {
     const std::uint8_t control = input.byte();

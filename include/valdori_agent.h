@@ -113,7 +113,8 @@ VALDORI_AGENT_API int32_t valdori_agent_config_networks(const char* path, Networ
 VALDORI_AGENT_API const char* valdori_agent_network_url(const NetworkInfo* networks, int32_t index);
 VALDORI_AGENT_API int32_t valdori_agent_network_disabled(const NetworkInfo* networks, int32_t index);
 VALDORI_AGENT_API const char* valdori_agent_network_name(const NetworkInfo* networks, int32_t index);
-/* Frees the array and its texts (the array knows its own size). NULL ignored. */
+/* Frees the array and its texts. A NULL array or a count below 1 does nothing; any other count
+ * frees the whole array (it knows its own size). */
 VALDORI_AGENT_API void valdori_agent_config_networks_free(NetworkInfo* networks, int32_t count);
 
 /* ---- the agent ---- */

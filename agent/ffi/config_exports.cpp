@@ -233,10 +233,11 @@ const char* valdori_agent_network_name(const NetworkInfo* networks, int32_t inde
   return record != nullptr ? record->name : nullptr;
 }
 
-void valdori_agent_config_networks_free(NetworkInfo* networks, int32_t /*count*/) {
-  // The array's own count decides: a host that passes another one frees neither too little nor
-  // memory that is not the array's.
-  if (networks == nullptr) return;
+void valdori_agent_config_networks_free(NetworkInfo* networks, int32_t count) {
+  // A count below 1 frees nothing, so that a host that later frees with the stored count does not
+  // free twice. Any other count defers to the array's own, so that a wrong one frees neither too
+  // little nor memory that is not the array's.
+  if (networks == nullptr || count < 1) return;
   guarded_void("valdori_agent_config_networks_free", [&] {
     valdori::ffi::ArrayHead* head = valdori::ffi::head_of(networks);
     valdori::ffi::free_records(networks, head->count);

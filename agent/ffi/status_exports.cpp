@@ -20,6 +20,15 @@ char* c_text(std::string_view text) {
   return copy;
 }
 
+// The status task: the snapshot, then its text with secrets masked. It logs as the export does.
+boost::asio::awaitable<std::string> report_without_secrets(std::shared_ptr<agent::AgentInner> inner) {
+  const agent::status::Status status = co_await agent::status::Status::from_agent(std::move(inner));
+  VLOG_TRACE(lg(), "Status generated");
+  std::string report = agent::status::to_string_with_secrets(status, false, std::chrono::system_clock::now());
+  VLOG_TRACE(lg(), "Status converted to string without secrets");
+  co_return report;
+}
+
 }  // namespace
 }  // namespace valdori::ffi
 
@@ -38,7 +47,7 @@ char* valdori_agent_status(const RuntimePtr* runtime, const AgentPtr* agent) {
     if (valdori::ffi::refuse_on_runtime_thread(rt, "valdori_agent_status")) {
       return c_text("Status not available: not allowed on a runtime thread");
     }
-    const std::string report = rt.block_on(valdori::agent::status::report_without_secrets(std::move(inner)));
+    const std::string report = rt.block_on(valdori::ffi::report_without_secrets(std::move(inner)));
     VLOG_TRACE(lg(), "FFI: Status request completed successfully");
     if (report.find('\0') != std::string::npos) return c_text("Status generation failed");
     return c_text(report);

@@ -166,24 +166,43 @@ struct Codec<std::vector<T>> {
   }
 };
 
-// An object whose members are all of one type, in key order.
-template <class T>
-struct Codec<std::map<std::string, T>> {
+// An object whose members are all of one type, in key order. The key's codec reads and writes
+// the member names as JSON strings (a text key is the name itself).
+template <class K, class T>
+struct Codec<std::map<K, T>> {
   template <class J>
-  static std::map<std::string, T> decode(const J& value) {
+  static std::map<K, T> decode(const J& value) {
     if (!value.is_object()) invalid_type(value, "an object");
-    std::map<std::string, T> out;
+    std::map<K, T> out;
     for (auto member = value.begin(); member != value.end(); ++member) {
-      out.insert_or_assign(member.key(), within([&] { return Codec<T>::decode(member.value()); },
-                                                [&] { return member_context(member.key()); }));
+      const auto context = [&] { return member_context(member.key()); };
+      K key = within([&] { return Codec<K>::decode(J(member.key())); }, context);
+      out.insert_or_assign(std::move(key), within([&] { return Codec<T>::decode(member.value()); }, context));
     }
     return out;
   }
   template <class J>
-  static J encode(const std::map<std::string, T>& members) {
+  static J encode(const std::map<K, T>& members) {
     J out = J::object();
-    for (const auto& [key, member] : members) out[key] = Codec<T>::template encode<J>(member);
+    for (const auto& [key, member] : members) {
+      out[Codec<K>::template encode<J>(key).template get<std::string>()] = Codec<T>::template encode<J>(member);
+    }
     return out;
+  }
+};
+
+// A pair as an array of its two values.
+template <class A, class B>
+struct Codec<std::pair<A, B>> {
+  template <class J>
+  static std::pair<A, B> decode(const J& value) {
+    if (!value.is_array() || value.size() != 2) invalid_type(value, "a tuple of 2 elements");
+    return {within([&] { return Codec<A>::decode(value[0]); }, [] { return "element 0"; }),
+            within([&] { return Codec<B>::decode(value[1]); }, [] { return "element 1"; })};
+  }
+  template <class J>
+  static J encode(const std::pair<A, B>& pair) {
+    return J::array({Codec<A>::template encode<J>(pair.first), Codec<B>::template encode<J>(pair.second)});
   }
 };
 

@@ -84,11 +84,8 @@ DispatchResult on_node_peer_message(NodeInner& node, const message::ParsedLongHe
     const auto hello = message::HelloNodePeerMessage::parse(parsed.body, header, sender.peer->rx_key());
     if (!hello) return error::MessageError{hello.error()};
     const std::uint64_t now = node.current_time();
-    // A stranger is stored only for a fresh HELLO; the handler takes its time again from the same
-    // source, which changes nothing.
-    if (!sender.stored) {
-      if (auto taken = node.take_hello_time(*sender.peer, hello->time(), source, now); !taken) return taken.error();
-    }
+    // A stranger is stored only for a fresh HELLO.
+    if (auto taken = node.take_hello_time(sender.peer->key(), hello->time(), now); !taken) return taken.error();
     if (auto stored = store(node, sender); !stored) return stored.error();
     const auto handled = node.on_node_peer_hello(source, binding, header, *sender.peer, *hello, arrival_link, now,
                                                  replies.udp, replies.tcp);
@@ -143,7 +140,7 @@ DispatchResult on_packet(NodeInner& node, std::span<std::uint8_t> bytes, const p
   const auto entry = node.peers().find(header.sender());
   if (!entry) {
     // A stranger: the peer limit, the proof of work and key agreement are checked first.
-    auto candidate = node.node_peer_candidate(header);
+    auto candidate = node.node_peer_candidate(header, source.address());
     if (!candidate) return candidate.error();
     return on_node_peer_message(node, *parsed, {std::move(*candidate), false}, source, binding, arrival_link);
   }

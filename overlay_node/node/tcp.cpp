@@ -173,13 +173,14 @@ asio::awaitable<void> tcp_stream_handler(tcp::socket stream, std::string addr, s
 
   const auto entry = node->peers().find_super_peer(super_peer);
   const std::uint64_t now = entry ? entry->hello_clock().next(node->current_time()) : node->current_time();
+  const std::uint64_t left_us = node->current_time_us();
   // Awaited into a variable first: GCC 12 miscompiles a negated co_await in a condition.
   const bool hello_sent = co_await send_first_hello(*node, span, addr, super_peer, tx_key, **writer, now);
   if (!hello_sent) co_return;
   // Only onto this attempt's own record: its token is the one this handler stops on, so the
   // writer never outlives the link it writes on.
   if (entry && entry->tcp_connection() == link) {
-    link->hello_tx(now);
+    link->hello_tx(now, left_us);
     link->set_stream(*writer);
   }
   co_await read_frames(node, span, addr, *link, super_peer, source, reader);

@@ -26,7 +26,7 @@ spdlog::logger& lg() { return log::module_logger<"valdori_p2p::peer::node_peer">
 // of its own (hello_times.hpp), which the path records as sent.
 Hello build_hello(const NodeInner& node, NodePeer& peer, std::uint64_t hello_time, p2p::peer::PeerPath& path) {
   const std::uint64_t time = peer.hello_clock().next(hello_time);
-  path.hello_tx(time);
+  path.hello_tx(time, node.current_time_us());
   return p2p::message::HelloNodePeerMessage::build(node.network_id(), node.pk(), node.pow(), peer.tx_key(), peer.key(),
                                                    time, peer.rx_short_id());
 }

@@ -89,7 +89,7 @@ asio::awaitable<Result> hello_over_udp(NodeInner& node, SuperPeer& super_peer, s
     const std::uint64_t time = super_peer.hello_clock().next(hello_time);
     auto hello = build_hello(node, super_peer, time, candidates);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
-    path->hello_tx(time);
+    path->hello_tx(time, node.current_time_us());
     const auto [ec, sent] =
         co_await socket->async_send_to(asio::buffer(*hello), key.remote, asio::as_tuple(asio::use_awaitable));
     if (ec) {

@@ -13,7 +13,7 @@
 namespace valdori::p2p::node::error {
 namespace {
 
-constexpr std::array<std::string_view, 38> kNames{"SendFailed",
+constexpr std::array<std::string_view, 39> kNames{"SendFailed",
                                                   "MessageError",
                                                   "PeerError",
                                                   "CryptoError",
@@ -50,7 +50,8 @@ constexpr std::array<std::string_view, 38> kNames{"SendFailed",
                                                   "RecipientIsSuperPeer",
                                                   "SendToSelf",
                                                   "HelloTimeIsInFuture",
-                                                  "HelloReplayed"};
+                                                  "HelloReplayed",
+                                                  "KeyAgreementsLimited"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::uint32_t network_id_value(const message::NetworkId& id) {
@@ -95,6 +96,7 @@ std::vector<std::string> payloads(const Error& e) {
       },
       [](const PeersListCapacityExceeded& k) -> List { return {std::to_string(k.max_peers)}; },
       [](const RecipientIsSuperPeer& k) -> List { return {debug_form::key(k.key)}; },
+      [](const KeyAgreementsLimited& k) -> List { return {debug_form::str(k.source.to_string())}; },
       [](const auto& k) -> List {
         static_assert(std::is_empty_v<std::remove_cvref_t<decltype(k)>>, "payload without a debug form");
         return {};
@@ -147,7 +149,7 @@ std::string display(const Error& e) {
       [](const MessageInvalidRecipient&) { return std::string("Message is addressed to another node"); },
       [](const HelloTooOld& k) { return fmt::format("HELLO too old: {} ms", k.age_ms); },
       [](const HelloTimeIsInFuture&) { return std::string("HELLO time is in the future"); },
-      [](const HelloReplayed&) { return std::string("HELLO replayed: not newer than one taken already"); },
+      [](const HelloReplayed&) { return std::string("HELLO replayed: its time was taken already"); },
       [](const AckTimeIsInFuture&) { return std::string("ACK time is in the future"); },
       [](const AckTooOld& k) { return fmt::format("ACK too old: {} ms", k.age_ms); },
       [](const RecvBufDisconnected&) { return std::string("Receive buffer disconnected"); },
@@ -179,6 +181,9 @@ std::string display(const Error& e) {
       [](const SendHandleClosed&) { return std::string("Send handle closed"); },
       [](const RecipientIsSuperPeer& k) { return fmt::format("Recipient {} is a super peer", k.key); },
       [](const SendToSelf&) { return std::string("Cannot send to self"); },
+      [](const KeyAgreementsLimited& k) {
+        return fmt::format("Too many key agreements with new senders from {}", k.source.to_string());
+      },
   });
 }
 

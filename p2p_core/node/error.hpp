@@ -1,4 +1,4 @@
-// Errors of the overlay node: every fallible node operation returns one of these 36 kinds.
+// Errors of the overlay node: every fallible node operation returns one of these kinds.
 #pragma once
 
 #include <cstddef>
@@ -132,6 +132,10 @@ struct RecipientIsSuperPeer {
   PubKey key;
 };
 struct SendToSelf {};
+// A source address asked for more key agreements with unknown senders than it may.
+struct KeyAgreementsLimited {
+  boost::asio::ip::address source;
+};
 
 class Error
     : public ErrorEnumeration<
@@ -141,7 +145,7 @@ class Error
           GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError, PeerNotPresent, TcpShutdownError,
           HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid, AppLenInvalid, PeersListCapacityExceeded,
           SuperPeerResolveWrongFamily, SendHandleAlreadyCreated, ShortIdOutdated, SendHandleClosed,
-          RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture, HelloReplayed> {
+          RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture, HelloReplayed, KeyAgreementsLimited> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };

@@ -30,9 +30,18 @@ void NodeInner::on_app(peer::NodePeer& peer, const message::AppMessage& app) {
   add_to_recv_buf(peer.key(), app.payload());
 }
 
-boost::system::result<void, error::Error> NodeInner::take_hello_time(peer::NodePeer& peer, std::uint64_t time,
-                                                                     const net::SocketAddr& source, std::uint64_t now) {
-  switch (peer.hello_freshness().accept(time, source, now, opts_.hello_max_age)) {
+boost::system::result<void, error::Error> NodeInner::take_hello_time(const PubKey& sender, std::uint64_t time,
+                                                                     std::uint64_t now) {
+  const auto verdict = hello_times_.accept(sender, time, now, opts_.hello_max_age);
+  if (verdict == peer::HelloVerdict::TooOld || verdict == peer::HelloVerdict::InFuture) {
+    // Only a clock set wrong here or there keeps a node peer's HELLOs this far off; the node
+    // whose clock is wrong learns it from this line, whichever of the two it is.
+    VLOG_WARN_LIMITED(node_logger(),
+                      "HELLO from node peer {} is {} s {} this node's clock (at most {} s taken): check the clocks",
+                      sender, (time < now ? now - time : time - now) / 1000, time < now ? "behind" : "ahead of",
+                      opts_.hello_max_age / 1000);
+  }
+  switch (verdict) {
     case peer::HelloVerdict::TooOld: return error::HelloTooOld{now - time};
     case peer::HelloVerdict::InFuture: return error::HelloTimeIsInFuture{};
     case peer::HelloVerdict::Replayed: return error::HelloReplayed{};
@@ -45,7 +54,6 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
     const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header, peer::NodePeer& peer,
     const message::HelloNodePeerMessage& hello, const std::optional<PubKey>& arrival_link, std::uint64_t now,
     UdpTransmits& udp_replies, TcpTransmits& tcp_replies) {
-  if (auto taken = take_hello_time(peer, hello.time(), source, now); !taken) return taken;
   peer.heard(now);
   const auto known_short_id = peer.tx_short_id();
   peer.set_tx_short_id(hello.short_id());
@@ -96,7 +104,7 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
   }
   if (!path) return {};
   const bool was_reachable = direct && peer.is_reachable(now, opts_.hello_timeout);
-  path->ack_rx(now, ack.time(), source);
+  path->ack_rx(current_time_us(), ack.time(), source);
   // Sends to the peer take the direct path from its first answer on, rather than going through
   // the super peer until the next housekeeping pass.
   if (direct && !was_reachable) refresh_send_handle(peer.key(), now);
@@ -119,7 +127,7 @@ void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBindin
     VLOG_TRACE(node_logger(), "Ignoring ACK from super peer {} on no known path", super_peer.key());
     return;
   }
-  path->ack_rx(now, ack.time(), source);
+  path->ack_rx(current_time_us(), ack.time(), source);
 }
 
 boost::system::result<void, error::Error> NodeInner::on_unite(const message::UniteMessage& unite, std::uint64_t now,
@@ -149,7 +157,7 @@ boost::system::result<std::vector<std::uint8_t>, error::Error> NodeInner::hello_
   auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer.tx_key(), peer.key(), hello_time,
                                                     peer.rx_short_id());
   if (!hello) return error::MessageError{hello.error()};
-  path.hello_tx(hello_time);
+  path.hello_tx(hello_time, current_time_us());
   return std::move(*hello);
 }
 

@@ -31,10 +31,13 @@ NodeInner::NodeInner(NodeInit init)
       token_(std::move(init.token)),
       executor_(std::move(init.executor)),
       clock_(std::move(init.clock)),
-      cached_time_(clock_()),
+      cached_time_(clock_() / 1000),
       peers_(opts_.max_peers),
       bindings_(std::move(init.bindings)),
-      port_(init.port) {
+      port_(init.port),
+      agreement_limiter_(kAgreementIntervalMs, kAgreementBurst, kAgreementSources),
+      hello_times_(kHelloSenders) {
+  if (agreement_keys_) agreements_.emplace(*agreement_keys_, kCachedAgreements);
   if (!init.super_peers.empty()) peers_.set_default_route(init.super_peers.front()->key());
   for (auto& super_peer : init.super_peers) {
     std::erase_if(super_peers_, [&](const auto& known) { return known->key() == super_peer->key(); });
@@ -44,7 +47,7 @@ NodeInner::NodeInner(NodeInit init)
 }
 
 std::uint64_t NodeInner::current_time() {
-  const std::uint64_t now = clock_();
+  const std::uint64_t now = clock_() / 1000;
   cached_time_.store(now, std::memory_order_relaxed);
   return now;
 }
@@ -79,14 +82,28 @@ void NodeInner::add_to_recv_buf(const PubKey& sender, std::span<const std::uint8
 }
 
 boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::node_peer_candidate(
-    const message::LongHeader& header) {
+    const message::LongHeader& header, const boost::asio::ip::address& source) {
   const PubKey sender = header.sender();
   if (sender == pk()) return error::SendToSelf{};
   if (is_full()) return error::PeersListCapacityExceeded{opts_.max_peers};
   if (!pow_meets_difficulty(sender, header.pow(), opts_.min_pow_difficulty)) return error::PowInvalid{};
-  auto created = peer::NodePeer::create(sender, header.pow(), agreement_keys_, cached_time(), peers_.default_route());
-  if (!created) return error::PeerError{created.error()};
-  return std::move(*created);
+  auto keys = session_keys_with(sender, source);
+  if (!keys) return keys.error();
+  return std::make_shared<peer::NodePeer>(sender, header.pow(), std::move(*keys), cached_time(),
+                                          peers_.default_route());
+}
+
+boost::system::result<std::optional<crypto::SessionKeys>, error::Error> NodeInner::session_keys_with(
+    const PubKey& sender, const boost::asio::ip::address& source) {
+  if (!agreements_) return std::optional<crypto::SessionKeys>();
+  auto agreed = agreements_->find(sender);
+  if (!agreed) {
+    if (!agreement_limiter_.allow(source, cached_time())) return error::KeyAgreementsLimited{source};
+    agreed = agreements_->agree(sender);
+  }
+  const auto keys = peer::keys_of(*agreed);
+  if (!keys) return error::PeerError{keys.error()};
+  return std::optional(*keys);
 }
 
 boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::store_node_peer(

@@ -34,17 +34,30 @@
 #include "p2p_core/message/frame_codec.hpp"
 #include "p2p_core/message/long_header.hpp"
 #include "p2p_core/net/get_addrs.hpp"
+#include "p2p_core/net/source_rate_limiter.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "p2p_core/node/error.hpp"
 #include "p2p_core/node/opts.hpp"
 #include "p2p_core/node/send_handle.hpp"
 #include "p2p_core/node/transmit.hpp"
 #include "p2p_core/node/udp_binding.hpp"
+#include "p2p_core/peer/agreement_cache.hpp"
+#include "p2p_core/peer/hello_times.hpp"
 #include "p2p_core/peer/peers_list.hpp"
 #include "p2p_core/peer/session_keys.hpp"
 #include "util/runtime/cancellation_token.hpp"
 
 namespace valdori::p2p::node {
+
+// Key agreements kept for senders not stored as peers (about 200 bytes each).
+inline constexpr std::size_t kCachedAgreements = 2048;
+// Key agreements with new senders that one source address may ask for: a burst, then one per
+// interval. One costs some 70 µs, so a source at this rate takes a few thousandths of a core.
+inline constexpr std::uint32_t kAgreementBurst = 32;
+inline constexpr std::uint64_t kAgreementIntervalMs = 20;
+inline constexpr std::size_t kAgreementSources = 1024;
+// Senders whose HELLO times are remembered against replays.
+inline constexpr std::size_t kHelloSenders = 8192;
 
 struct NodeInit {
   NodeOpts opts;
@@ -57,7 +70,7 @@ struct NodeInit {
   std::uint16_t port = 0;  // the bindings' port; 0 until a socket got one
   util::CancellationToken token;
   boost::asio::any_io_executor executor;  // where sockets bound later live
-  Clock clock = system_time_ms;
+  Clock clock = system_time_us;
 };
 
 class NodeInner : public std::enable_shared_from_this<NodeInner> {
@@ -80,8 +93,10 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // The configured super peers, one per key; they stay for the node's life.
   const std::vector<std::shared_ptr<peer::SuperPeer>>& super_peers() const { return super_peers_; }
 
-  // Reads the node clock and keeps the value for cached_time().
+  // Reads the node clock in milliseconds and keeps the value for cached_time().
   std::uint64_t current_time();
+  // Reads the node clock in microseconds, for measuring latencies.
+  std::uint64_t current_time_us() const { return clock_(); }
   std::uint64_t cached_time() const { return cached_time_.load(std::memory_order_relaxed); }
 
   std::shared_ptr<const UdpBindings> udp_bindings() const { return bindings_.load(); }
@@ -98,11 +113,13 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
 
   // Hands received application data to the message sink.
   void add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload);
-  // A node peer for the unknown sender of a long-header message, not stored yet: the sender must
-  // not be this node, the peers list must have room, the proof of work must meet the minimum and
-  // key agreement must work.
+  // A node peer for the unknown sender of a long-header message from `source`, not stored yet:
+  // the sender must not be this node, the peers list must have room, the proof of work must meet
+  // the minimum and key agreement must work. Agreements are cached per sender key (kept
+  // whether or not the message then authenticates), and those not cached are rate-limited per
+  // source address.
   boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> node_peer_candidate(
-      const message::LongHeader& header);
+      const message::LongHeader& header, const boost::asio::ip::address& source);
   // Stores `candidate` with its receive short id once its message has authenticated, while the
   // peers list has room. Returns the node peer stored under the key in the end (another task may
   // have stored one first).
@@ -112,13 +129,14 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // Message handlers. `binding` is the receiving UDP binding (none for a TCP frame),
   // `arrival_link` the super peer whose TCP link carried the message (none for UDP).
   void on_app(peer::NodePeer& peer, const message::AppMessage& app);
-  // Takes the time of a HELLO from `peer` at `source` when it is fresh (hello_times.hpp);
-  // otherwise the reason it is refused.
-  boost::system::result<void, error::Error> take_hello_time(peer::NodePeer& peer, std::uint64_t time,
-                                                            const net::SocketAddr& source, std::uint64_t now);
-  // Takes the HELLO when it is fresh, learns the peer's short id for this node
-  // and the direct path it came over, and queues the ACK back the way the HELLO came, and a
-  // HELLO of its own over a direct path that is new.
+  // Takes the time of a HELLO of `sender` when it is fresh (hello_times.hpp), once: taking it
+  // again refuses it as a replay. Otherwise the reason it is refused; a time further off this
+  // node's clock than the maximum age is logged, since one of the two clocks is wrong.
+  boost::system::result<void, error::Error> take_hello_time(const PubKey& sender, std::uint64_t time,
+                                                            std::uint64_t now);
+  // For a HELLO whose time was taken: learns the peer's short id for this node and the direct
+  // path it came over, and queues the ACK back the way the HELLO came, and a HELLO of its own
+  // over a direct path that is new.
   boost::system::result<void, error::Error> on_node_peer_hello(const net::SocketAddr& source, const UdpBinding* binding,
                                                                const message::LongHeader& header, peer::NodePeer& peer,
                                                                const message::HelloNodePeerMessage& hello,
@@ -177,6 +195,9 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   std::uint16_t bind_port(std::uint16_t bound);
   bool is_full() const { return opts_.max_peers != 0 && peers_.size() >= opts_.max_peers; }
 
+  boost::system::result<std::optional<crypto::SessionKeys>, error::Error> session_keys_with(
+      const PubKey& sender, const boost::asio::ip::address& source);
+
   const NodeOpts opts_;
   const message::NetworkId network_id_;
   const std::optional<peer::AgreementKeys> agreement_keys_;
@@ -189,6 +210,9 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   concurrent::AtomicSnapshot<UdpBindings> bindings_;
   std::atomic<std::uint16_t> port_;
   concurrent::SnapshotMap<PubKey, std::weak_ptr<SendHandle>> send_handles_;
+  std::optional<peer::AgreementCache> agreements_;  // present exactly when messages are armed
+  net::SourceRateLimiter agreement_limiter_;
+  peer::HelloReplayWindow hello_times_;
 };
 
 }  // namespace valdori::p2p::node

@@ -22,6 +22,8 @@ SendHandleState NodeInner::send_state_for(const SendHandle& handle, const RelayR
   state.app_tx = handle.state()->app_tx;
   const auto peer = peers_.find_node_peer(handle.recipient());
   if (!peer) return state;
+  // Sends made before the peer was known stamped the handle's own cell: the peer takes them over.
+  if (state.app_tx != peer->app_tx_cell()) peer->app_tx(state.app_tx->load(std::memory_order_acquire));
   state.app_tx = peer->app_tx_cell();
   state.tx_short_id = peer->tx_short_id();
   if (const auto best = peer->best_path(now, opts_.hello_timeout)) {

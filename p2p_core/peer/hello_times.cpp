@@ -5,30 +5,56 @@
 namespace valdori::p2p::peer {
 
 std::uint64_t HelloClock::next(std::uint64_t now) {
-  std::uint64_t latest = latest_.load(std::memory_order_relaxed);
+  std::uint64_t last = last_.load(std::memory_order_relaxed);
   std::uint64_t time = 0;
   do {
-    time = std::max(now, latest + 1);
-  } while (!latest_.compare_exchange_weak(latest, time, std::memory_order_relaxed));
+    time = last < now || last - now > kStepBackMs ? now : last + 1;
+  } while (!last_.compare_exchange_weak(last, time, std::memory_order_relaxed));
   return time;
 }
 
 bool HelloClock::is_in_future(std::uint64_t echoed, std::uint64_t now) const {
-  return echoed > std::max(now, latest_.load(std::memory_order_relaxed));
+  return echoed > std::max(now, last_.load(std::memory_order_relaxed));
 }
 
-HelloVerdict HelloFreshness::accept(std::uint64_t time, const net::SocketAddr& source, std::uint64_t now,
-                                    std::uint64_t max_age) {
+std::optional<HelloVerdict> hello_age_verdict(std::uint64_t time, std::uint64_t now, std::uint64_t max_age) {
   if (time < now && now - time > max_age) return HelloVerdict::TooOld;
   if (time > now && time - now > max_age) return HelloVerdict::InFuture;
-  bool replayed = false;
-  newest_.update([&](Newest& newest) {
-    replayed = newest.source && (time < newest.time || (time == newest.time && source != *newest.source));
-    if (replayed || (newest.source && time == newest.time)) return false;
-    newest = {time, source};
-    return true;
-  });
-  return replayed ? HelloVerdict::Replayed : HelloVerdict::Fresh;
+  return std::nullopt;
+}
+
+HelloVerdict HelloTimes::accept(std::uint64_t time, std::uint64_t now, std::uint64_t max_age, std::size_t capacity) {
+  if (const auto refused = hello_age_verdict(time, now, max_age)) return *refused;
+  while (!taken_.empty() && hello_age_verdict(taken_.front(), now, max_age) == HelloVerdict::TooOld) forget_oldest();
+  if (time <= floor_) return HelloVerdict::Replayed;
+  const auto at = std::ranges::lower_bound(taken_, time);
+  if (at != taken_.end() && *at == time) return HelloVerdict::Replayed;
+  taken_.insert(at, time);
+  if (taken_.size() > capacity) forget_oldest();
+  return HelloVerdict::Fresh;
+}
+
+void HelloTimes::forget_oldest() {
+  floor_ = taken_.front();
+  taken_.erase(taken_.begin());
+}
+
+HelloReplayWindow::HelloReplayWindow(std::size_t max_senders, std::size_t times_per_sender)
+    : times_per_sender_(times_per_sender), senders_(max_senders) {}
+
+HelloVerdict HelloReplayWindow::accept(const PubKey& sender, std::uint64_t time, std::uint64_t now,
+                                       std::uint64_t max_age) {
+  if (const auto refused = hello_age_verdict(time, now, max_age)) return *refused;
+  const std::lock_guard lock(mutex_);
+  // Records whose times have all left the window guard against nothing the age check misses.
+  while (const auto* oldest = senders_.oldest()) {
+    if (hello_age_verdict(oldest->second.newest(), now, max_age) != HelloVerdict::TooOld) break;
+    raise_floor(oldest->second.newest());
+    senders_.pop_oldest();
+  }
+  auto& times = senders_.get_or_insert(
+      sender, [&] { return HelloTimes(floor_); }, [&](const auto& evicted) { raise_floor(evicted.second.newest()); });
+  return times.accept(time, now, max_age, times_per_sender_);
 }
 
 }  // namespace valdori::p2p::peer

@@ -37,14 +37,6 @@ std::string_view debug(PowStatus status) {
   return "Unknw";
 }
 
-boost::system::result<std::shared_ptr<NodePeer>, error::Error> NodePeer::create(
-    const PubKey& key, Pow pow, const std::optional<AgreementKeys>& own_keys, std::uint64_t now,
-    const PubKey& default_route) {
-  auto session_keys = session_keys_for(own_keys, key);
-  if (!session_keys) return session_keys.error();
-  return std::make_shared<NodePeer>(key, pow, *session_keys, now, default_route);
-}
-
 NodePeer::NodePeer(const PubKey& key, Pow pow, std::optional<crypto::SessionKeys> session_keys, std::uint64_t now,
                    const PubKey& default_route)
     : key_(key),
@@ -92,6 +84,13 @@ void NodePeer::set_tx_short_id(const std::optional<message::ShortId>& id) {
 bool NodePeer::has_app_traffic(std::uint64_t now, std::uint64_t window) const {
   const std::uint64_t last = std::max(app_rx_time(), app_tx_time());
   return last != 0 && node::elapsed_ms(now, last) <= window;
+}
+
+void NodePeer::app_tx(std::uint64_t time) {
+  std::uint64_t recorded = app_tx_->load(std::memory_order_relaxed);
+  while (recorded < time) {
+    if (app_tx_->compare_exchange_weak(recorded, time, std::memory_order_relaxed)) return;
+  }
 }
 
 void NodePeer::clear_app_tx_rx() {

@@ -56,12 +56,9 @@ using AppTxCell = std::shared_ptr<std::atomic<std::uint64_t>>;
 
 class NodePeer {
  public:
-  // A peer whose proof of work `pow` has passed the node's check; its receive short id is
-  // assigned by the peers list before the peer is stored.
-  static boost::system::result<std::shared_ptr<NodePeer>, error::Error> create(
-      const PubKey& key, Pow pow, const std::optional<AgreementKeys>& own_keys, std::uint64_t now,
-      const PubKey& default_route);
-
+  // A peer whose proof of work `pow` has passed the node's check, with the session keys agreed
+  // with it (none when messages are not armed); its receive short id is assigned by the peers
+  // list before the peer is stored.
   NodePeer(const PubKey& key, Pow pow, std::optional<crypto::SessionKeys> session_keys, std::uint64_t now,
            const PubKey& default_route);
 
@@ -84,15 +81,16 @@ class NodePeer {
   void app_rx(std::uint64_t now) { app_rx_.store(now, std::memory_order_relaxed); }
   std::uint64_t app_rx_time() const { return app_rx_.load(std::memory_order_relaxed); }
   std::uint64_t app_tx_time() const { return app_tx_->load(std::memory_order_relaxed); }
+  // Records an APP message sent at `time` unless a later one is recorded.
+  void app_tx(std::uint64_t time);
   // The APP send time cell, shared with the send states of this peer's send handles.
   const AppTxCell& app_tx_cell() const { return app_tx_; }
   bool has_app_traffic(std::uint64_t now, std::uint64_t window) const;
   void clear_app_tx_rx();
 
-  // The times of the HELLOs this node sends the peer, and of those it took from it.
+  // The times of the HELLOs this node sends the peer.
   HelloClock& hello_clock() { return hello_clock_; }
   const HelloClock& hello_clock() const { return hello_clock_; }
-  HelloFreshness& hello_freshness() { return hello_freshness_; }
 
   // Something arrived from the peer (HELLO, ACK, APP).
   void heard(std::uint64_t now) { heard_.store(now, std::memory_order_relaxed); }
@@ -124,7 +122,6 @@ class NodePeer {
   AppTxCell app_tx_ = std::make_shared<std::atomic<std::uint64_t>>(0);
   std::atomic<std::uint64_t> heard_{0};
   HelloClock hello_clock_;
-  HelloFreshness hello_freshness_;
   PathMap paths_;
   RelayPathMap relay_paths_;
   concurrent::AtomicSnapshot<PubKey> best_sp_;

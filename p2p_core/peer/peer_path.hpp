@@ -5,8 +5,9 @@
 // - Stale: the oldest unanswered HELLO is more than `hello_timeout` old, i.e. the path was
 //   greeted and not answered in time. A path never greeted is not stale.
 // - A HELLO marks the path as awaiting an answer only when none is outstanding, so that HELLOs
-//   sent every pass do not push the deadline back. An ACK answers it and adds a latency sample:
-//   the time from the echoed HELLO time to the ACK's arrival.
+//   sent every pass do not push the deadline back. An ACK answers it and adds a latency sample in
+//   microseconds: from the moment the echoed HELLO left, when it is the latest one sent over the
+//   path, else from the echoed HELLO time, to the ACK's arrival.
 // - Ranking: reachable paths before the others; among reachable ones the lower median latency
 //   first (paths without samples after those with); ties and unreachable paths by key.
 #pragma once
@@ -50,9 +51,15 @@ struct PeerPathInner {
   // Absent: no HELLO sent yet; 0: none outstanding; otherwise when the oldest unanswered HELLO
   // was sent.
   std::optional<std::uint64_t> hello;
-  std::vector<std::uint64_t> latencies;  // milliseconds, oldest first
+  std::vector<std::uint64_t> latencies;  // microseconds, oldest first
   std::optional<net::SocketAddr> last_ack_src;
   std::uint64_t last_ack = 0;  // 0: never
+  // The latest HELLO sent: the time it carries and the moment it left, in µs.
+  struct SentHello {
+    std::uint64_t time = 0;
+    std::uint64_t left_us = 0;
+  };
+  std::optional<SentHello> latest_hello;
 
   // The middle sample; for an even count the integer mean of the two middle ones.
   std::optional<std::uint64_t> median_latency() const;
@@ -62,8 +69,10 @@ class PeerPath {
  public:
   std::shared_ptr<const PeerPathInner> inner() const { return inner_.load(); }
 
-  void hello_tx(std::uint64_t now);
-  void ack_rx(std::uint64_t now, std::uint64_t hello_time, const net::SocketAddr& source);
+  // A HELLO carrying `hello_time` (ms) leaves over the path at `now_us`.
+  void hello_tx(std::uint64_t hello_time, std::uint64_t now_us);
+  // An ACK echoing `hello_time` arrived at `now_us`.
+  void ack_rx(std::uint64_t now_us, std::uint64_t hello_time, const net::SocketAddr& source);
 
   bool is_reachable(std::uint64_t now, std::uint64_t hello_timeout) const;
   bool is_stale(std::uint64_t now, std::uint64_t hello_timeout) const;

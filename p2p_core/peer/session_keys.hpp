@@ -23,6 +23,15 @@ struct AgreementKeys {
   static boost::system::result<AgreementKeys, crypto::error::Error> from_identity(const Identity& id);
 };
 
+using Agreement = boost::system::result<crypto::SessionKeys, crypto::error::Error>;
+
+// Agrees on session keys with `peer`: fails for a peer key that gives no usable shared secret
+// (one that does not convert, or the node's own).
+Agreement agree(const AgreementKeys& own, const PubKey& peer);
+
+// The session keys `agreed` gave, or its failure as a Crypto peer error.
+boost::system::result<crypto::SessionKeys, error::Error> keys_of(const Agreement& agreed);
+
 // The session keys with `peer`; none when the node arms no messages (it has no agreement keys).
 // Fails with Crypto for a peer key that gives no usable shared secret, or that is the node's own.
 boost::system::result<std::optional<crypto::SessionKeys>, error::Error> session_keys_for(

@@ -22,7 +22,7 @@ class TcpConnection {
   const PeerPath& path() const { return path_; }
   PeerPath& path() { return path_; }
 
-  void hello_tx(std::uint64_t now) { path_.hello_tx(now); }
+  void hello_tx(std::uint64_t hello_time, std::uint64_t now_us) { path_.hello_tx(hello_time, now_us); }
 
   // The published writer; none while the link is being set up and after it was cancelled.
   std::shared_ptr<LinkWriter> stream() const { return writer_.load(); }

@@ -133,7 +133,8 @@ TEST_F(Dispatch, ShortIdsThatMatchNoNodePeerAreDropped) {
   make_node();
   for (const auto& key : {other_id().pk(), super_id().pk()}) {
     logs.clear();
-    const auto stray = must(p2p::peer::NodePeer::create(key, other_id().pow(), own_keys, now, super_id().pk()));
+    const auto stray = std::make_shared<p2p::peer::NodePeer>(
+        key, other_id().pow(), must(p2p::peer::session_keys_for(own_keys, key)), now, super_id().pk());
     const auto id = node->peers().assign_rx_short_id(*stray);
     Bytes message = must(p2p::message::ShortHeader::build(id, std::nullopt, kPayload));
     const auto result = dispatch(message);
@@ -167,6 +168,37 @@ TEST_F(Dispatch, ThePeerLimitCountsTheSuperPeers) {
   ASSERT_FALSE(result);
   EXPECT_EQ(debug_of(result.error()), "PeersListCapacityExceeded(2)");
   EXPECT_FALSE(node->peers().find(third.pk()));
+}
+
+// A stranger's datagrams that never authenticate cost one key agreement in all; agreements with
+// keys never seen are rate-limited per source address.
+TEST_F(Dispatch, KeyAgreementsAreKeptPerKeyAndLimitedPerSource) {
+  make_node({.min_pow_difficulty = 0});
+  const auto limited = [](const auto& result) {
+    return !result && result.error().template is<p2p::node::error::KeyAgreementsLimited>();
+  };
+  for (int i = 0; i < 100; ++i) {
+    Bytes forged = app_from(other_id());
+    forged.back() ^= 1;
+    const auto result = dispatch(forged);
+    ASSERT_FALSE(result);
+    ASSERT_TRUE(result.error().is<p2p::node::error::MessageError>()) << debug_of(result.error());
+  }
+  int refused = 0;
+  for (std::uint8_t n = 1; n <= 40; ++n) {
+    p2p::PubKey::Bytes bytes{};
+    bytes.fill(n);
+    Bytes message = app_from(other_id());
+    std::ranges::copy(bytes, message.begin() + p2p::message::kSenderOffset);
+    refused += limited(dispatch(message)) ? 1 : 0;
+  }
+  EXPECT_EQ(refused, 40 - static_cast<int>(p2p::node::kAgreementBurst - 1));
+  // Other sources are not held back, nor the stranger already agreed with.
+  Bytes elsewhere = app_from(p2p::node_test::second_super_id());
+  EXPECT_FALSE(limited(node::on_packet(*node, elsewhere, addr("127.0.0.2", 5000), binding.get(), std::nullopt)));
+  Bytes known = app_from(other_id());
+  EXPECT_TRUE(dispatch(known));
+  EXPECT_EQ(node->peers().size(), 3u);  // the super peer and the two that authenticated
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_F(NodePeerHousekeeping, TrafficGreetsEveryDirectPathWithTheReceiveShortId) 
 
 TEST_F(NodePeerHousekeeping, AReachableDirectPathClearsTheRelayPaths) {
   auto remote = remote_socket();
-  add_path(remote.local_endpoint())->ack_rx(now, now - 1, remote.local_endpoint());
+  add_path(remote.local_endpoint())->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
   peer->relay_paths().get_or_insert(super_id().pk(), [] { return std::make_shared<p2p::peer::PeerPath>(); });
   const auto tx_short_id = ShortId::random();
   peer->set_tx_short_id(tx_short_id);

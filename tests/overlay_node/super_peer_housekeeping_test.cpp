@@ -54,10 +54,10 @@ TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClos
     now = kStart;
     make_node({.enforce_tcp = c.enforce_tcp});
     if (c.udp == Udp::Unanswered) {
-      udp_path()->hello_tx(now);
+      udp_path()->hello_tx(now, p2p::node_test::us(now));
       now += kHelloTimeout + 1;
     }
-    if (c.udp == Udp::Reachable) udp_path()->ack_rx(now, now - 1, p2p::node_test::kSuperPeerAddr);
+    if (c.udp == Udp::Reachable) udp_path()->ack_rx(p2p::node_test::us(now), now - 1, p2p::node_test::kSuperPeerAddr);
     const auto link_before = c.link_before ? super_peer->new_tcp_path(token) : nullptr;
     logs.clear();
 
@@ -84,7 +84,7 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   const p2p::peer::PeerPathKey second{binding->local_addr(), remote.local_endpoint()};
   const auto second_path =
       *super_peer->udp_paths().get_or_insert(second, [] { return std::make_shared<p2p::peer::PeerPath>(); }).first;
-  second_path->ack_rx(now, now - 1, remote.local_endpoint());
+  second_path->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
   const auto writer = std::make_shared<RecordingLinkWriter>();
   super_peer->new_tcp_path(token)->set_stream(writer);
 

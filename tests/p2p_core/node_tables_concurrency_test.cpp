@@ -34,7 +34,7 @@ class NodeTablesConcurrency : public NodeFixture {
         const net::SocketAddr source = addr("127.0.0.1", static_cast<std::uint16_t>(6000 + index));
         const Received hello(must(message::HelloNodePeerMessage::build(
             kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent, message::ShortId::random())));
-        const auto candidate = node->node_peer_candidate(hello.header());
+        const auto candidate = node->node_peer_candidate(hello.header(), kOtherSource);
         ASSERT_TRUE(candidate);
         const auto stored = node->store_node_peer(*candidate);
         ASSERT_TRUE(stored);

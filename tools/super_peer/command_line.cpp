@@ -61,6 +61,10 @@ boost::system::result<CommandLine, std::string> parse_command_line(std::span<con
       auto difficulty = number<std::uint8_t>(flag, value);
       if (!difficulty) return difficulty.error();
       line.options.min_pow_difficulty = *difficulty;
+    } else if (flag == "--hello-interval") {
+      auto interval = number<std::uint32_t>(flag, value);
+      if (!interval) return interval.error();
+      line.options.hello_interval = std::chrono::milliseconds(*interval);
     } else if (flag == "--difficulty") {
       auto difficulty = number<std::uint8_t>(flag, value);
       if (!difficulty) return difficulty.error();
@@ -98,6 +102,8 @@ std::string usage(std::string_view program) {
       "  --pow N                   proof of work of that identity (default 0)\n"
       "  --difficulty N            proof-of-work difficulty of a generated identity (default 8)\n"
       "  --min-pow-difficulty N    least proof of work accepted from nodes (default 24)\n"
+      "  --hello-interval MS       how often nodes greet, their housekeeping interval (default 5000);\n"
+      "                            a full registry never forgets a node that greeted within two\n"
       "  --no-udp                  ignore UDP (the port stays bound)\n"
       "  --no-tcp                  refuse TCP links (the port stays bound)\n"
       "  --no-unite                never introduce nodes to each other\n"

@@ -1,10 +1,14 @@
 // valdori-super-peer: a super peer for tests and demonstrations (see usage()).
 #include <fmt/format.h>
 
+#include <sys/resource.h>
+
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +28,15 @@ boost::system::result<p2p::Identity, std::string> identity_of(const super_peer::
   return *generated;
 }
 
+// Every TCP link takes a descriptor: allow as many as the system lets this process have.
+void raise_descriptor_limit() {
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == files.rlim_max) return;
+  files.rlim_cur = files.rlim_max;
+  if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
+    fmt::print(stderr, "cannot raise the descriptor limit: {}\n", std::strerror(errno));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,6 +51,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   log::set_level(line->log_level);
+  raise_descriptor_limit();
   auto identity = identity_of(*line);
   if (!identity) {
     fmt::print(stderr, "cannot create an identity: {}\n", identity.error());

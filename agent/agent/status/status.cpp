@@ -27,10 +27,12 @@ std::vector<std::pair<Key, PathStatus>> copy_paths(const Map& paths) {
   return copies;
 }
 
-SuperPeerStatus super_peer_status(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout) {
+}  // namespace
+
+SuperPeerStatus SuperPeerStatus::of(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout) {
   SuperPeerStatus status;
   status.address = peer.addr();
-  if (const auto resolved = peer.resolved_addrs(); resolved && !resolved->empty()) status.resolved_addrs = *resolved;
+  if (const auto resolved = peer.resolved_addrs()) status.resolved_addrs = *resolved;
   status.tcp_port = peer.tcp_port();
   if (const auto connection = peer.tcp_connection()) status.tcp_path = PathStatus::of(*connection->path().inner());
   status.best_udp_path = peer.best_udp_path_key(now, hello_timeout);
@@ -39,7 +41,7 @@ SuperPeerStatus super_peer_status(const p2p::peer::SuperPeer& peer, std::uint64_
   return status;
 }
 
-NodePeerStatus node_peer_status(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout) {
+NodePeerStatus NodePeerStatus::of(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout) {
   NodePeerStatus status;
   status.pow = peer.pow();
   status.created_at = peer.created_at() * kMicrosPerMilli;
@@ -54,6 +56,8 @@ NodePeerStatus node_peer_status(const p2p::peer::NodePeer& peer, std::uint64_t n
   status.reachable = peer.is_reachable(now, kReachableWindowMs);
   return status;
 }
+
+namespace {
 
 // The controller section; a configuration without one reads as an empty, logged-out section.
 ControllerStatus controller_status(const std::optional<ControllerConfig>& controller) {
@@ -78,18 +82,12 @@ std::map<std::string, NetworkStatus> network_statuses(const NetworkMap& networks
   return statuses;
 }
 
-// Keeps nothing it is given: the node options of a snapshot need a sink, not a receiver.
-class StatusMessageSink final : public p2p::node::MessageSink {
- public:
-  void accept(const p2p::PubKey& /*sender*/, std::vector<std::uint8_t> /*message*/) override {}
-};
-
 }  // namespace
 
 PathStatus PathStatus::of(const p2p::peer::PeerPathInner& path) {
   PathStatus status;
   if (path.hello) status.hello = *path.hello * kMicrosPerMilli;
-  for (const std::uint64_t sample : path.latencies) status.latencies.push_back(sample * kMicrosPerMilli);
+  status.latencies = path.latencies;
   status.last_ack_src = path.last_ack_src;
   status.last_ack = path.last_ack * kMicrosPerMilli;
   return status;
@@ -105,9 +103,9 @@ boost::asio::awaitable<Status> Status::from_agent(std::shared_ptr<AgentInner> in
   const std::uint64_t hello_timeout = status.node_opts.hello_timeout;
   for (const auto& [key, peer] : node.peers().snapshot()) {
     if (const auto* super_peer = std::get_if<std::shared_ptr<p2p::peer::SuperPeer>>(&peer)) {
-      status.super_peers.emplace(key, super_peer_status(**super_peer, now, hello_timeout));
+      status.super_peers.emplace(key, SuperPeerStatus::of(**super_peer, now, hello_timeout));
     } else if (const auto* node_peer = std::get_if<std::shared_ptr<p2p::peer::NodePeer>>(&peer)) {
-      status.node_peers.emplace(key, node_peer_status(**node_peer, now, hello_timeout));
+      status.node_peers.emplace(key, NodePeerStatus::of(**node_peer, now, hello_timeout));
     }
   }
   status.tun_mtu = inner->mtu;
@@ -161,14 +159,6 @@ Status Status::from_config(const AgentConfig& config, const std::filesystem::pat
   status.config_path = config_path.string();
   status.agent_status = AgentStatus::DISCONNECTED;
   return status;
-}
-
-boost::asio::awaitable<std::string> report_without_secrets(std::shared_ptr<AgentInner> inner) {
-  const Status status = co_await Status::from_agent(std::move(inner));
-  VLOG_TRACE(lg(), "Status generated");
-  std::string report = to_string_with_secrets(status, false, std::chrono::system_clock::now());
-  VLOG_TRACE(lg(), "Status converted to string without secrets");
-  co_return report;
 }
 
 }  // namespace valdori::agent::status

@@ -24,6 +24,8 @@
 #include "p2p_core/node/opts.hpp"
 #include "p2p_core/peer/node_peer.hpp"
 #include "p2p_core/peer/peer_path.hpp"
+#include "p2p_core/peer/super_peer.hpp"
+#include "util/url/url.hpp"
 
 namespace valdori::agent {
 class AgentInner;
@@ -40,7 +42,7 @@ struct PathStatus {
   std::optional<p2p::net::SocketAddr> last_ack_src;
   std::uint64_t last_ack = 0;
 
-  static PathStatus of(const p2p::peer::PeerPathInner& path);  // the node's milliseconds as µs
+  static PathStatus of(const p2p::peer::PeerPathInner& path);  // the node's times in µs
 };
 
 struct ControllerStatus {
@@ -59,6 +61,9 @@ struct SuperPeerStatus {
   std::optional<p2p::peer::PeerPathKey> best_udp_path;
   std::vector<std::pair<p2p::peer::PeerPathKey, PathStatus>> udp_paths;
   bool reachable = false;
+
+  // `now` and `hello_timeout` in node-clock milliseconds.
+  static SuperPeerStatus of(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout);
 };
 
 struct NodePeerStatus {
@@ -73,6 +78,8 @@ struct NodePeerStatus {
   std::optional<p2p::message::ShortId> tx_short_id;
   p2p::message::ShortId rx_short_id;
   bool reachable = false;
+
+  static NodePeerStatus of(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout);
 };
 
 struct NetworkStatus {
@@ -81,6 +88,19 @@ struct NetworkStatus {
   network::NetworkHealth health;
   network::AgentState current;
   network::AgentState desired;
+
+  // The network's state in a few words: "Disabled", "Disabling..." or "Enabling..." while the
+  // flag and the health disagree, else the health's ("Initializing...", "Ok", "Pending",
+  // "Config Error - " and the message, "Error - Not a Member").
+  std::string status_text() const;
+  // A network whose configuration the controller's list provides ("controller" scheme).
+  static bool is_controller_managed(const util::Url& url);
+};
+
+// Keeps nothing it is given: the node options of a snapshot need a sink, not a receiver.
+class StatusMessageSink final : public p2p::node::MessageSink {
+ public:
+  void accept(const p2p::PubKey& /*sender*/, std::vector<std::uint8_t> /*message*/) override {}
 };
 
 struct Status {
@@ -106,9 +126,6 @@ struct Status {
   // A DISCONNECTED snapshot of a configuration, with the node options the environment gives.
   static Status from_config(const AgentConfig& config, const std::filesystem::path& config_path);
 };
-
-// The report of a running agent with secrets masked: what the status export hands out.
-boost::asio::awaitable<std::string> report_without_secrets(std::shared_ptr<AgentInner> inner);
 
 // The report text (status_text.cpp). `now` is the moment elapsed times and reachability are
 // measured from.

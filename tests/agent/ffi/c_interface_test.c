@@ -134,7 +134,13 @@ static void check_network_edits(const char* config) {
           valdori_agent_network_name(list, index) == NULL);
   }
   CHECK(valdori_agent_network_url(NULL, 0) == NULL && valdori_agent_network_disabled(NULL, 0) == -1);
-  valdori_agent_config_networks_free(list, 0); /* the array frees by its own count */
+  /* A count below 1 frees nothing: the array still reads and is freed once, by its own count
+   * whatever other count is given (a double or short free would end the test under ASan). */
+  valdori_agent_config_networks_free(list, 0);
+  valdori_agent_config_networks_free(list, -1);
+  CHECK(strcmp(valdori_agent_network_url(list, 0), "file:///tmp/net.toml") == 0 &&
+        valdori_agent_network_disabled(list, 0) == 1);
+  valdori_agent_config_networks_free(list, 7);
   CHECK_CODE(0, valdori_agent_config_network_enable(config, "file:///tmp/net.toml"));
   CHECK_CODE(0, valdori_agent_config_network_remove(config, "file:///tmp/net.toml"));
   CHECK_CODE(-4, valdori_agent_config_network_remove(config, "FILE:///tmp/a/../net.toml"));

@@ -29,6 +29,8 @@ inline constexpr std::uint8_t kDifficulty = 8;
 inline constexpr std::uint64_t kStart = 1'700'000'000'000;  // ms
 inline constexpr std::uint64_t kHelloTimeout = 30'000;
 inline constexpr std::uint64_t kHelloMaxAge = 60'000;
+// The node clock's microseconds at a time in milliseconds.
+constexpr std::uint64_t us(std::uint64_t ms) { return ms * 1000; }
 
 template <class Result>
 auto must(Result&& result) {
@@ -68,6 +70,8 @@ inline net::SocketAddr addr(const char* ip, std::uint16_t port) { return {boost:
 // Where the super peers of the fixture live; nothing listens there.
 inline const net::SocketAddr kSuperPeerAddr = addr("127.0.0.1", 9);
 inline const net::SocketAddr kSecondSuperPeerAddr = addr("127.0.0.1", 10);
+// Where the messages of the other identity come from.
+inline const boost::asio::ip::address kOtherSource = boost::asio::ip::make_address("127.0.0.1");
 
 inline SuperPeerUrl super_peer_url(const PubKey& key, const net::SocketAddr& at) {
   return must(SuperPeerUrl::try_from(fmt::format("udp://{}?publicKey={}&networkId=7&tcpPort=9", at, key.to_string())));
@@ -166,7 +170,7 @@ class NodeFixture : public ::testing::Test {
                        .port = setup.bound ? binding->local_addr().port() : std::uint16_t{0},
                        .token = token,
                        .executor = io.get_executor(),
-                       .clock = [this] { return now.load(); }});
+                       .clock = [this] { return us(now.load()); }});
   }
 
   // The key that arms what `from` sends to the node; none when the node arms nothing.
@@ -194,7 +198,7 @@ class NodeFixture : public ::testing::Test {
   // The other identity, admitted as a node peer.
   std::shared_ptr<peer::NodePeer> admit_other() {
     const Received hello(hello_from(other_id(), now, message::ShortId::random()));
-    return must(node->store_node_peer(must(node->node_peer_candidate(hello.header()))));
+    return must(node->store_node_peer(must(node->node_peer_candidate(hello.header(), kOtherSource))));
   }
 
   static constexpr message::NetworkId kNetworkId{0, 0, 0, 7};

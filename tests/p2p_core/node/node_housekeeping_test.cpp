@@ -42,7 +42,7 @@ TEST_F(NodeHousekeeping, DefaultRouteMovesOnlyWhenItsSuperPeerIsUnreachable) {
   node->default_route_housekeeping();  // none reachable: it stays on the first
   EXPECT_EQ(node->peers().default_route(), super_id().pk());
   const auto answer = [&](peer::SuperPeer& target, const net::SocketAddr& at) {
-    (*target.udp_paths().find({binding->local_addr(), at}))->ack_rx(now, now - 1, at);
+    (*target.udp_paths().find({binding->local_addr(), at}))->ack_rx(us(now), now - 1, at);
   };
   answer(*second_super_peer, kSecondSuperPeerAddr);
   node->default_route_housekeeping();

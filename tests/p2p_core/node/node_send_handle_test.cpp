@@ -52,7 +52,7 @@ TEST_F(NodeSendHandles, RefreshSwapsInTheReachableDirectPathAndShortId) {
   const auto peer = admit_other();
   const auto their_id = message::ShortId::random();
   peer->set_tx_short_id(their_id);
-  peer->add_path({binding->local_addr(), kOtherAddr}).first->ack_rx(now, now - 3, kOtherAddr);
+  peer->add_path({binding->local_addr(), kOtherAddr}).first->ack_rx(us(now), now - 3, kOtherAddr);
   const auto writer = std::make_shared<IdleLinkWriter>();
   super_peer->new_tcp_path(token)->set_stream(writer);
 
@@ -70,6 +70,31 @@ TEST_F(NodeSendHandles, RefreshSwapsInTheReachableDirectPathAndShortId) {
   now += kHelloTimeout + 1;  // the path's answer is too old now
   node->send_handles_housekeeping();
   EXPECT_FALSE(handle->state()->best_direct_path);
+}
+
+TEST_F(NodeSendHandles, ASendBeforeThePeerWasKnownIsRecordedOnThePeer) {
+  struct Case {
+    const char* name;
+    std::uint64_t sent_before;  // what the handle's sends stamped, 0: none
+    std::uint64_t peer_sent;    // what the peer holds when it is found
+    std::uint64_t recorded;
+  };
+  const Case cases[] = {
+      {"no send", 0, 0, 0},
+      {"a first send", kStart - 5, 0, kStart - 5},
+      {"the peer's later send stays", kStart - 5, kStart - 1, kStart - 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    make_node();
+    const auto handle = must(node->send_handle(other_id().pk()));
+    handle->state()->app_tx->store(c.sent_before);  // as a send stamps it
+    const auto peer = admit_other();
+    peer->app_tx_cell()->store(c.peer_sent);
+    node->send_handles_housekeeping();
+    EXPECT_EQ(peer->app_tx_time(), c.recorded);
+    EXPECT_EQ(handle->state()->app_tx, peer->app_tx_cell());
+  }
 }
 
 }  // namespace

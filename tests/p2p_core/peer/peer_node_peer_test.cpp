@@ -103,10 +103,10 @@ TEST(NodePeerRules, StalePathsGoReachableOnesStay) {
   auto peer = make_peer();
   const peer::PeerPathKey unanswered{addr("127.0.0.1", 1), addr("127.0.0.1", 2)};
   const peer::PeerPathKey answered{addr("127.0.0.1", 1), addr("127.0.0.1", 3)};
-  peer.add_path(unanswered).first->hello_tx(kStart);
+  peer.add_path(unanswered).first->hello_tx(kStart, us(kStart));
   const auto path = peer.add_path(answered).first;
-  path->hello_tx(kStart);
-  path->ack_rx(kStart + 5, kStart, answered.remote);
+  path->hello_tx(kStart, us(kStart));
+  path->ack_rx(us(kStart + 5), kStart, answered.remote);
   const std::uint64_t later = kStart + kHelloTimeout + 1;
   EXPECT_EQ(peer.remove_stale_paths(later, kHelloTimeout), std::vector<peer::PeerPathKey>{unanswered});
   EXPECT_EQ(peer.best_path_key(kStart + 10, kHelloTimeout), answered);
@@ -124,7 +124,7 @@ TEST(NodePeerRules, BestRelayIsTheReachableRelayElseTheDefaultRoute) {
       *peer.relay_paths().get_or_insert(other_super, [] { return std::make_shared<peer::PeerPath>(); }).first;
   peer.update_best_relay(kStart, kHelloTimeout, default_route);
   EXPECT_EQ(peer.best_sp(), default_route);  // a relay path never answered does not count
-  relay->ack_rx(kStart, kStart - 1, kSecondSuperPeerAddr);
+  relay->ack_rx(us(kStart), kStart - 1, kSecondSuperPeerAddr);
   peer.update_best_relay(kStart, kHelloTimeout, default_route);
   EXPECT_EQ(peer.best_sp(), other_super);
 }

@@ -44,9 +44,9 @@ TEST(PeerPathRules, ReachableAndStaleFollowHellosAndAcks) {
     PeerPath path;
     for (const auto& e : c.events) {
       if (e.kind == Event::Hello)
-        path.hello_tx(kStart + e.at);
+        path.hello_tx(kStart + e.at, us(kStart + e.at));
       else
-        path.ack_rx(kStart + e.at, kStart + e.hello_at, addr("127.0.0.1", 1));
+        path.ack_rx(us(kStart + e.at), kStart + e.hello_at, addr("127.0.0.1", 1));
     }
     EXPECT_EQ(path.is_reachable(kStart + c.check_at, t), c.reachable);
     EXPECT_EQ(path.is_stale(kStart + c.check_at, t), c.stale);
@@ -56,16 +56,45 @@ TEST(PeerPathRules, ReachableAndStaleFollowHellosAndAcks) {
 TEST(PeerPathRules, AckRecordsLatencyAndAnswersTheHello) {
   PeerPath path;
   EXPECT_FALSE(path.inner()->hello.has_value());
-  path.hello_tx(kStart);
+  path.hello_tx(kStart, us(kStart));
   EXPECT_EQ(path.inner()->hello, kStart);
   for (std::uint64_t i = 1; i <= peer::kMaxLatencySamples + 1; ++i)
-    path.ack_rx(kStart + i, kStart, addr("127.0.0.1", 1));
+    path.ack_rx(us(kStart + i), kStart, addr("127.0.0.1", 1));
   const auto inner = path.inner();
   EXPECT_EQ(inner->hello, 0u);
   ASSERT_EQ(inner->latencies.size(), peer::kMaxLatencySamples);
-  EXPECT_EQ(inner->latencies.front(), 2u);  // the oldest sample went
-  EXPECT_EQ(inner->latencies.back(), peer::kMaxLatencySamples + 1);
+  EXPECT_EQ(inner->latencies.front(), us(2));  // the oldest sample went
+  EXPECT_EQ(inner->latencies.back(), us(peer::kMaxLatencySamples + 1));
   EXPECT_EQ(inner->last_ack, kStart + peer::kMaxLatencySamples + 1);
+}
+
+TEST(PeerPathRules, LatencyIsMeasuredInMicroseconds) {
+  struct Sent {
+    std::uint64_t time;  // ms after kStart
+    std::uint64_t left;  // µs after kStart
+  };
+  struct Case {
+    const char* name;
+    std::vector<Sent> hellos;
+    std::uint64_t echoed;    // ms after kStart
+    std::uint64_t received;  // µs after kStart
+    std::uint64_t latency;   // µs
+  };
+  const Case cases[] = {
+      {"the latest HELLO, from the moment it left", {{0, 250}}, 0, 600, 350},
+      {"below a millisecond across a millisecond boundary", {{0, 900}}, 0, 1100, 200},
+      {"an earlier HELLO, from its time", {{0, 250}, {10, 10'250}}, 0, 12'400, 12'400},
+      {"a HELLO never recorded, from its time", {}, 3, 3'080, 80},
+      {"an echoed time ahead of the arrival", {}, 5, 4'000, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PeerPath path;
+    for (const auto& hello : c.hellos) path.hello_tx(kStart + hello.time, us(kStart) + hello.left);
+    path.ack_rx(us(kStart) + c.received, kStart + c.echoed, addr("127.0.0.1", 1));
+    EXPECT_EQ(path.inner()->latencies, std::vector<std::uint64_t>{c.latency});
+    EXPECT_EQ(path.inner()->last_ack, kStart + c.received / 1000);
+  }
 }
 
 TEST(PeerPathRules, MedianLatency) {
@@ -86,7 +115,7 @@ TEST(PeerPathRules, RankingPutsReachablePathsFirstByLatency) {
   const auto add = [&](std::uint16_t port, std::optional<std::uint64_t> latency) {
     const PeerPathKey key{addr("127.0.0.1", 1), addr("127.0.0.1", port)};
     auto path = std::make_shared<PeerPath>();
-    if (latency) path->ack_rx(kStart, kStart - *latency, key.remote);
+    if (latency) path->ack_rx(us(kStart), kStart - *latency, key.remote);
     paths.get_or_insert(key, [&] { return path; });
   };
   add(4, std::nullopt);  // never answered

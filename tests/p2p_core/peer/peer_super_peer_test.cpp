@@ -28,7 +28,7 @@ TEST(SuperPeerRules, PathsPairEveryBindingWithTheResolvedAddressesItReaches) {
   EXPECT_TRUE(super_peer->udp_paths().find({kLocal, kSuperPeerAddr}));
 
   const auto path = *super_peer->udp_paths().find({kLocal, kSuperPeerAddr});
-  path->hello_tx(kStart);
+  path->hello_tx(kStart, us(kStart));
   super_peer->add_paths_for_resolved_addrs({binding_at(kLocal)});
   EXPECT_EQ(*super_peer->udp_paths().find({kLocal, kSuperPeerAddr}), path);  // kept with its record
 }
@@ -37,9 +37,10 @@ TEST(SuperPeerRules, InvalidPathsAreThoseToAddressesNoLongerResolvedAndUnreachab
   const auto moved = addr("127.0.0.2", 9);
   const auto moved_but_answering = addr("127.0.0.3", 9);
   auto super_peer = make_super_peer(peer::ResolvedAddrs{kSuperPeerAddr, moved, moved_but_answering});
-  (*super_peer->udp_paths().find({kLocal, kSuperPeerAddr}))->hello_tx(kStart);  // unanswered, still resolved
+  (*super_peer->udp_paths().find({kLocal, kSuperPeerAddr}))
+      ->hello_tx(kStart, us(kStart));  // unanswered, still resolved
   const std::uint64_t later = kStart + kHelloTimeout + 1;
-  (*super_peer->udp_paths().find({kLocal, moved_but_answering}))->ack_rx(later, later - 1, moved_but_answering);
+  (*super_peer->udp_paths().find({kLocal, moved_but_answering}))->ack_rx(us(later), later - 1, moved_but_answering);
   super_peer->update_resolved_addrs({kSuperPeerAddr});
 
   const auto removed = super_peer->remove_invalid_udp_paths(later, kHelloTimeout);
@@ -69,9 +70,9 @@ TEST(SuperPeerRules, TcpIsOpenedOnceUdpHasFailed) {
     auto super_peer =
         make_super_peer(c.path == PathState::None ? peer::ResolvedAddrs{} : peer::ResolvedAddrs{kSuperPeerAddr});
     const auto path = super_peer->udp_paths().find({kLocal, kSuperPeerAddr}).value_or(nullptr);
-    if (c.path == PathState::Greeted) path->hello_tx(now - kHelloTimeout);
-    if (c.path == PathState::Overdue) path->hello_tx(now - kHelloTimeout - 1);
-    if (c.path == PathState::Reachable) path->ack_rx(now, now - 1, kSuperPeerAddr);
+    if (c.path == PathState::Greeted) path->hello_tx(now - kHelloTimeout, us(now - kHelloTimeout));
+    if (c.path == PathState::Overdue) path->hello_tx(now - kHelloTimeout - 1, us(now - kHelloTimeout - 1));
+    if (c.path == PathState::Reachable) path->ack_rx(us(now), now - 1, kSuperPeerAddr);
     if (c.link_exists) super_peer->new_tcp_path(util::CancellationToken());
     EXPECT_EQ(super_peer->establish_tcp_connection(now, kHelloTimeout, c.enforce), c.open);
   }
@@ -93,7 +94,7 @@ TEST(SuperPeerRules, ReleasingAnOldLinkRecordKeepsTheCurrentOne) {
 TEST(SuperPeerRules, ReachableOverAPublishedAnsweredLink) {
   auto super_peer = make_super_peer();
   const auto link = super_peer->new_tcp_path(util::CancellationToken());
-  link->path().ack_rx(kStart, kStart, kSuperPeerAddr);
+  link->path().ack_rx(us(kStart), kStart, kSuperPeerAddr);
   EXPECT_FALSE(super_peer->is_reachable(kStart, kHelloTimeout));  // not published yet
   link->set_stream(std::make_shared<IdleLinkWriter>());
   EXPECT_TRUE(super_peer->is_reachable(kStart, kHelloTimeout));

@@ -1,10 +1,13 @@
 #include "tests/tools/super_peer/harness.hpp"
 
 #include <poll.h>
+#include <sched.h>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
+#include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "p2p_core/crypto/key_conversion.hpp"
 #include "p2p_core/message/app_message.hpp"
@@ -97,9 +100,13 @@ std::optional<Bytes> UdpNode::receive(std::chrono::milliseconds limit) {
   return buffer;
 }
 
-TcpNode::TcpNode(asio::io_context& io, const p2p::SuperPeerUrl& super_peer)
+TcpNode::TcpNode(asio::io_context& io, const p2p::SuperPeerUrl& super_peer,
+                 std::optional<boost::asio::ip::address> local)
     : NodeSide(test_identity(), super_peer), socket_(io) {
-  socket_.connect({asio::ip::make_address(super_peer.host()), super_peer.tcp_port()});
+  const asio::ip::tcp::endpoint remote(asio::ip::make_address(super_peer.host()), super_peer.tcp_port());
+  socket_.open(remote.protocol());
+  if (local) socket_.bind({*local, 0});
+  socket_.connect(remote);
   socket_.set_option(asio::ip::tcp::no_delay(true));  // tests send frames back to back
 }
 
@@ -107,6 +114,13 @@ void TcpNode::send(std::span<const std::uint8_t> message) { send_raw(must(msg::F
 
 void TcpNode::send_raw(std::span<const std::uint8_t> bytes) {
   asio::write(socket_, asio::buffer(bytes.data(), bytes.size()));
+}
+
+bool TcpNode::try_send(std::span<const std::uint8_t> message) {
+  const auto frame = must(msg::FrameCodec().encode(message));
+  boost::system::error_code ec;
+  asio::write(socket_, asio::buffer(frame), ec);
+  return !ec;
 }
 
 std::optional<Bytes> TcpNode::receive(std::chrono::milliseconds limit) {
@@ -119,9 +133,9 @@ std::optional<Bytes> TcpNode::receive(std::chrono::milliseconds limit) {
   return message;
 }
 
-bool TcpNode::closed_by_super_peer() {
+bool TcpNode::closed_by_super_peer(std::chrono::milliseconds limit) {
   std::array<std::uint8_t, 1> byte;
-  return !read_exactly(byte, kAnswerLimit) && ended_;
+  return !read_exactly(byte, limit) && ended_;
 }
 
 bool TcpNode::read_exactly(std::span<std::uint8_t> out, std::chrono::milliseconds limit) {
@@ -136,6 +150,17 @@ bool TcpNode::read_exactly(std::span<std::uint8_t> out, std::chrono::millisecond
     }
   }
   return true;
+}
+
+bool in_new_network_namespace(const std::function<void()>& body) {
+  bool made = false;
+  // Namespaces belong to threads: the test's own threads stay where they are, while the sockets
+  // opened here keep the new namespace for their whole life.
+  std::thread([&] {
+    made = ::unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
+    if (made) body();
+  }).join();
+  return made;
 }
 
 SuperPeerOptions SuperPeerTest::default_options() {

@@ -9,6 +9,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -86,17 +87,21 @@ class UdpNode : public NodeSide {
   SocketAddr super_peer_endpoint_;
 };
 
-// A node that talks to the super peer over a TCP link, connected from the start.
+// A node that talks to the super peer over a TCP link, connected from the start (from `local`
+// when given).
 class TcpNode : public NodeSide {
  public:
-  TcpNode(boost::asio::io_context& io, const p2p::SuperPeerUrl& super_peer);
+  TcpNode(boost::asio::io_context& io, const p2p::SuperPeerUrl& super_peer,
+          std::optional<boost::asio::ip::address> local = std::nullopt);
 
   void send(std::span<const std::uint8_t> message);
   void send_raw(std::span<const std::uint8_t> bytes);
+  // As send, but false instead of an exception when the link is gone.
+  bool try_send(std::span<const std::uint8_t> message);
   // The next frame; nothing when the limit passes or the link ends.
   std::optional<Bytes> receive(std::chrono::milliseconds limit = kAnswerLimit);
   // True when the super peer closes the link within the limit.
-  bool closed_by_super_peer();
+  bool closed_by_super_peer(std::chrono::milliseconds limit = kAnswerLimit);
 
  private:
   bool read_exactly(std::span<std::uint8_t> out, std::chrono::milliseconds limit);
@@ -105,10 +110,17 @@ class TcpNode : public NodeSide {
   bool ended_ = false;
 };
 
+// Runs `body` on a thread of its own in a new network namespace whose loopback is up, so that the
+// sockets it opens may use addresses of their own; false when the namespace cannot be made (not
+// root).
+bool in_new_network_namespace(const std::function<void()>& body);
+
 // A super peer on its own runtime, with the nodes' io_context beside it.
 class SuperPeerTest : public ::testing::Test {
- protected:
+ public:
   static SuperPeerOptions default_options();
+
+ protected:
   void start(const SuperPeerOptions& options = default_options());
   const p2p::SuperPeerUrl& url() const { return super_peer_->url(); }
 
@@ -116,10 +128,25 @@ class SuperPeerTest : public ::testing::Test {
   template <class Node>
   void greet(Node& node, std::span<const SocketAddr> candidates = {}) {
     const std::uint64_t time = ++next_time_;
-    node.send(node.hello(time, candidates));
+    expect_acked(node, node.hello(time, candidates), time);
+  }
+
+  // Sends `hello`, of `time`, and checks that the super peer's first answer is its ACK.
+  template <class Node>
+  void expect_acked(Node& node, std::span<const std::uint8_t> hello, std::uint64_t time) {
+    node.send(hello);
     auto answer = node.receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(node.ack_time(*answer), time);
+  }
+
+  // `from` sends `payload` to `to`, and the super peer relays it to `to` intact.
+  template <class From, class To>
+  void expect_relayed(From& from, To& to, const Bytes& payload) {
+    from.send(from.app_to(to.pk(), payload));
+    auto relayed = to.receive();
+    ASSERT_TRUE(relayed);
+    EXPECT_EQ(to.app_from(from.pk(), *relayed), payload);
   }
 
   boost::asio::io_context io_;

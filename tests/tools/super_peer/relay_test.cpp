@@ -34,10 +34,7 @@ TEST_F(SuperPeerTest, RelaysArmedAppIntactAndUnitesBothNodesOnce) {
   ASSERT_TRUE(to_b);
   EXPECT_EQ(b.unite(*to_b), std::make_pair(a.pk(), std::vector{a.endpoint(), kElsewhere}));
 
-  b.send(b.app_to(a.pk(), kPayload));
-  auto back = a.receive();
-  ASSERT_TRUE(back);
-  EXPECT_EQ(a.app_from(b.pk(), *back), kPayload);
+  expect_relayed(b, a, kPayload);
   // A second introduction would reach each node before the answer to its next HELLO.
   greet(a);
   greet(b);

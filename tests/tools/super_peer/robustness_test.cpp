@@ -145,11 +145,7 @@ TEST_F(SuperPeerTest, DropsRelaysThatLoopOrComeFromUnregisteredNodes) {
   for (const auto& [name, send_bad] : cases) {
     SCOPED_TRACE(name);
     send_bad();
-    const Bytes good{++round};
-    a.send(a.app_to(b.pk(), good));
-    auto relayed = b.receive();
-    ASSERT_TRUE(relayed);
-    EXPECT_EQ(b.app_from(a.pk(), *relayed), good);
+    expect_relayed(a, b, Bytes{++round});
   }
 }
 

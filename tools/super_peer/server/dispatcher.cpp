@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "p2p_core/identity/pow.hpp"
 #include "p2p_core/message/control_messages.hpp"
 #include "p2p_core/message/layout.hpp"
@@ -56,24 +58,26 @@ std::optional<p2p::crypto::SessionKey> tx_key(const RegisteredNode& node) {
 
 }  // namespace
 
-boost::system::result<Dispatcher, p2p::crypto::error::Error> Dispatcher::create(const p2p::Identity& identity,
-                                                                                const SuperPeerOptions& options) {
-  auto kx_pk = p2p::crypto::convert_ed25519_pk_to_curve25519_pk(identity.pk());
-  if (!kx_pk) return kx_pk.error();
-  auto kx_sk = p2p::crypto::convert_ed25519_sk_to_curve25519_sk(identity.sk());
-  if (!kx_sk) return kx_sk.error();
-  return Dispatcher(identity, options, *kx_pk, *kx_sk);
+boost::system::result<std::unique_ptr<Dispatcher>, p2p::crypto::error::Error> Dispatcher::create(
+    const p2p::Identity& identity, const SuperPeerOptions& options) {
+  auto own = p2p::peer::AgreementKeys::from_identity(identity);
+  if (!own) return own.error();
+  return std::unique_ptr<Dispatcher>(new Dispatcher(identity, options, *own));
 }
 
 Dispatcher::Dispatcher(const p2p::Identity& identity, const SuperPeerOptions& options,
-                       p2p::crypto::X25519PubKey own_kx_pk, p2p::crypto::X25519SecKey own_kx_sk)
+                       const p2p::peer::AgreementKeys& own)
     : identity_(identity),
       network_id_(network_id_bytes(options.network_id)),
       min_pow_difficulty_(options.min_pow_difficulty),
       unite_enabled_(options.unite_enabled),
       arm_messages_(options.arm_messages),
-      own_kx_pk_(own_kx_pk),
-      own_kx_sk_(own_kx_sk) {}
+      agreements_(own, kCachedAgreements),
+      agreement_limiter_(kAgreementIntervalMs, kAgreementBurst, kCountedSources),
+      hello_times_(kHelloSendersPerNode * std::max<std::size_t>(options.max_nodes, 1)),
+      registry_(std::max<std::size_t>(options.max_nodes, 1), 2 * options.hello_interval),
+      registration_limiter_(static_cast<std::uint64_t>(options.registration_interval.count()),
+                            options.registration_burst, kCountedSources) {}
 
 std::vector<Outgoing> Dispatcher::dispatch(std::span<std::uint8_t> message, const Route& arrival,
                                            Clock::time_point now) {
@@ -99,33 +103,32 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   const msg::LongHeader& header = parsed.header;
   const p2p::PubKey sender = header.sender();
   if (arm_messages_ && !header.armed()) return drop_malformed(arrival, fmt::format("unarmed HELLO from {}", sender));
+  const std::uint64_t wall_now = p2p::node::system_time_ms();
   RegisteredNode* known = registry_.find(sender);
   std::optional<p2p::crypto::SessionKeys> keys = known ? known->session_keys : std::nullopt;
   if (header.armed() && !keys) {
-    auto agreed = session_keys_with(sender);
-    if (!agreed)
+    auto agreed = agreement_with(sender, arrival, wall_now);
+    if (!agreed) return {};
+    if (!*agreed)
       return drop_malformed(
-          arrival, fmt::format("no session keys with {}: {}", sender, p2p::crypto::error::display(agreed.error())));
-    keys = *agreed;
+          arrival, fmt::format("no session keys with {}: {}", sender, p2p::crypto::error::display(agreed->error())));
+    keys = **agreed;
   }
   const auto rx_key = header.armed() ? std::optional(keys->rx) : std::nullopt;
   const auto reply_key = header.armed() ? std::optional(keys->tx) : std::nullopt;
 
   auto hello = msg::HelloSuperPeerMessage::parse(parsed.body, header, rx_key);
   if (!hello) return drop_malformed(arrival, msg::error::display(hello.error()));
-  // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route.
-  const p2p::net::SocketAddr source = source_of(arrival);
-  const std::uint64_t wall_now = p2p::node::system_time_ms();
-  p2p::peer::HelloFreshness first_contact;
-  auto& freshness = known ? known->hello_freshness : first_contact;
-  const auto verdict = freshness.accept(hello->time(), source, wall_now, kHelloMaxAge.count());
+  // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route. Its time is
+  // taken even when the sender cannot register now, so that it cannot be replayed later.
+  const auto verdict = hello_times_.accept(sender, hello->time(), wall_now, kHelloMaxAge.count());
   if (verdict != p2p::peer::HelloVerdict::Fresh)
     return drop_malformed(arrival, fmt::format("HELLO of {} is {}", sender, verdict_text(verdict)));
+  if (!known && !may_register(sender, arrival, now, wall_now)) return {};
   auto ack = msg::AckMessage::build(network_id_, identity_.pk(), identity_.pow(), reply_key, sender, hello->time());
   if (!ack) return drop_malformed(arrival, msg::error::display(ack.error()));
 
   RegisteredNode& node = registry_.record(sender, now);
-  if (!known) node.hello_freshness.accept(hello->time(), source, wall_now, kHelloMaxAge.count());
   node.pow = header.pow();
   node.session_keys = keys;
   node.arms_messages = header.armed();
@@ -190,11 +193,28 @@ std::optional<Route> Dispatcher::route_to(const RegisteredNode& node, Clock::tim
   return std::nullopt;
 }
 
-boost::system::result<p2p::crypto::SessionKeys, p2p::crypto::error::Error> Dispatcher::session_keys_with(
-    const p2p::PubKey& pk) const {
-  auto kx_pk = p2p::crypto::convert_ed25519_pk_to_curve25519_pk(pk);
-  if (!kx_pk) return kx_pk.error();
-  return p2p::crypto::compute_kx_session_keys(own_kx_pk_, own_kx_sk_, *kx_pk);
+std::optional<p2p::peer::Agreement> Dispatcher::agreement_with(const p2p::PubKey& pk, const Route& arrival,
+                                                               std::uint64_t wall_now) {
+  if (auto cached = agreements_.find(pk)) return cached;
+  if (!agreement_limiter_.allow(source_of(arrival).address(), wall_now)) {
+    VLOG_WARN_LIMITED(lg(), "Dropped HELLO of {} from {}: too many new keys from that address", pk, describe(arrival));
+    return std::nullopt;
+  }
+  return agreements_.agree(pk);
+}
+
+bool Dispatcher::may_register(const p2p::PubKey& pk, const Route& arrival, Clock::time_point now,
+                              std::uint64_t wall_now) {
+  if (!registry_.has_room(now)) {
+    VLOG_WARN_LIMITED(lg(), "Refused to register {} from {}: all registered nodes are live", pk, describe(arrival));
+    return false;
+  }
+  if (!registration_limiter_.allow(source_of(arrival).address(), wall_now)) {
+    VLOG_WARN_LIMITED(lg(), "Refused to register {} from {}: too many registrations from that address", pk,
+                      describe(arrival));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace valdori::super_peer

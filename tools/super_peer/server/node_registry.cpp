@@ -45,17 +45,15 @@ void RegisteredNode::observe_link(const std::shared_ptr<TcpLink>& arrival) {
   if (!current || !current->is_open()) link = arrival;
 }
 
-RegisteredNode* NodeRegistry::find(const p2p::PubKey& pk) {
-  const auto it = nodes_.find(pk);
-  return it == nodes_.end() ? nullptr : &it->second;
+NodeRegistry::NodeRegistry(std::size_t capacity, Clock::duration live_for) : nodes_(capacity), live_for_(live_for) {}
+
+bool NodeRegistry::has_room(Clock::time_point now) const {
+  const auto* stalest = nodes_.oldest();
+  return nodes_.size() < nodes_.capacity() || now - stalest->second.last_seen >= live_for_;
 }
 
 RegisteredNode& NodeRegistry::record(const p2p::PubKey& pk, Clock::time_point now) {
-  if (nodes_.size() >= kCapacity && !nodes_.contains(pk)) {
-    const auto stalest = std::ranges::min_element(nodes_, {}, [](const auto& entry) { return entry.second.last_seen; });
-    nodes_.erase(stalest);
-  }
-  RegisteredNode& node = nodes_[pk];
+  RegisteredNode& node = nodes_.get_or_insert(pk, [] { return RegisteredNode{}; });
   node.last_seen = now;
   return node;
 }

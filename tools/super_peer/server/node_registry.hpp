@@ -1,18 +1,19 @@
 // The nodes a super peer serves, keyed by public key: what each node's last HELLO said and
 // where the node can be reached. A node is recorded only once its HELLO has authenticated.
+// What guards against replayed HELLOs is kept apart (the dispatcher's replay window), so that
+// forgetting a node here never lets an old HELLO of it through.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/net/socket_addr.hpp"
-#include "p2p_core/peer/hello_times.hpp"
+#include "util/container/lru_map.hpp"
 
 namespace valdori::super_peer {
 
@@ -35,8 +36,6 @@ struct RegisteredNode {
   std::optional<p2p::crypto::SessionKeys> session_keys;
   // Whether the node armed its last HELLO: messages to it are armed alike.
   bool arms_messages = false;
-  // The newest HELLO time taken from the node, against replays.
-  p2p::peer::HelloFreshness hello_freshness;
   // UDP sources its HELLOs came from, in the order they first authenticated.
   std::vector<ObservedSource> observed;
   // The endpoint candidates of its last HELLO.
@@ -56,20 +55,27 @@ struct RegisteredNode {
   void observe_link(const std::shared_ptr<TcpLink>& arrival);
 };
 
+// At most `capacity` nodes, which bounds the memory senders of valid HELLOs can take. A node
+// that greeted within `live_for` is live and never forgotten to make room: a registry full of
+// live nodes takes no newcomer until one of them falls silent.
 class NodeRegistry {
  public:
-  // Bounds the memory that senders of valid HELLOs can take.
-  static constexpr std::size_t kCapacity = 4096;
   // A node has one UDP source per local address it sends from; a few cover every real case.
   static constexpr std::size_t kMaxObserved = 4;
 
-  RegisteredNode* find(const p2p::PubKey& pk);
-  // The node's record, created when missing; a full registry first forgets the node heard from
-  // least recently.
+  NodeRegistry(std::size_t capacity, Clock::duration live_for);
+
+  // The node's record; looking it up is no sign of life.
+  RegisteredNode* find(const p2p::PubKey& pk) { return nodes_.peek(pk); }
+  // Whether a node not registered yet can be, now.
+  bool has_room(Clock::time_point now) const;
+  // The record of a node that has greeted at `now`, created when missing; a full registry first
+  // forgets the node heard from least recently (call has_room first).
   RegisteredNode& record(const p2p::PubKey& pk, Clock::time_point now);
 
  private:
-  std::unordered_map<p2p::PubKey, RegisteredNode> nodes_;
+  util::LruMap<p2p::PubKey, RegisteredNode> nodes_;  // heard from least recently first
+  Clock::duration live_for_;
 };
 
 }  // namespace valdori::super_peer

@@ -24,10 +24,20 @@ struct SuperPeerOptions {
   // Unarmed HELLOs and relays are refused: only arming shows that a HELLO comes from the key
   // it names. Off, unarmed nodes are served too, and anyone may take over their registration.
   bool arm_messages = true;
-  // A TCP link that brings no whole frame for this long is closed.
+  // How often nodes greet the super peer: their housekeeping interval. A node that greeted
+  // within two of these is live, and a full registry never forgets it to make room.
+  std::chrono::milliseconds hello_interval{5'000};
+  // Nodes registered at once (at least 1).
+  std::size_t max_nodes = 4096;
+  // New registrations from one IPv4 address or IPv6 /64: a burst, then one per interval.
+  std::uint32_t registration_burst = 64;
+  std::chrono::milliseconds registration_interval{250};
+  // A TCP link none of whose frames has dispatched for this long is closed.
   std::chrono::milliseconds tcp_idle_timeout{60'000};
-  // TCP links from one IP address at once; more are closed at once.
+  // TCP links from one IPv4 address or IPv6 /64 at once; more are closed at once.
   std::size_t max_tcp_links_per_address = 16;
+  // TCP links at once; lowered further to stay below the descriptor limit.
+  std::size_t max_tcp_links = 4096;
 };
 
 }  // namespace valdori::super_peer

@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -13,12 +12,14 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <chrono>
 #include <exception>
-#include <set>
 #include <span>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "p2p_core/message/layout.hpp"
 #include "tools/super_peer/server/dispatcher.hpp"
+#include "tools/super_peer/server/link_table.hpp"
 #include "tools/super_peer/server/tcp_link.hpp"
 #include "util/log/log.hpp"
 #include "util/overloaded.hpp"
@@ -34,6 +35,8 @@ using Strand = asio::strand<asio::any_io_executor>;
 constexpr std::size_t kMaxMessageLen = p2p::message::kDefaultMaxMessageLen;
 // Pause after a failed accept, so that running out of descriptors does not spin the loop.
 constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
+// Descriptors kept for all but TCP links: the two sockets, the runtime's own, log files.
+constexpr rlim_t kDescriptorReserve = 64;
 
 spdlog::logger& lg() { return log::logger("valdori_super_peer"); }
 
@@ -59,16 +62,28 @@ boost::system::result<p2p::SuperPeerUrl, std::string> url_of(const p2p::Identity
   return *url;
 }
 
+// The configured cap on TCP links, lowered to keep the descriptor reserve free.
+std::size_t link_cap(std::size_t configured) {
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return configured;
+  const rlim_t room = files.rlim_cur > kDescriptorReserve ? files.rlim_cur - kDescriptorReserve : 0;
+  if (room >= configured) return configured;
+  VLOG_INFO(lg(), "At most {} TCP links: {} descriptors allowed", room, files.rlim_cur);
+  return static_cast<std::size_t>(room);
+}
+
 }  // namespace
 
 class SuperPeer::Server : public std::enable_shared_from_this<Server> {
  public:
-  Server(Strand strand, udp::socket udp, tcp::acceptor acceptor, Dispatcher dispatcher, p2p::SuperPeerUrl url)
+  Server(Strand strand, udp::socket udp, tcp::acceptor acceptor, std::unique_ptr<Dispatcher> dispatcher,
+         p2p::SuperPeerUrl url, const SuperPeerOptions& options)
       : strand_(std::move(strand)),
         udp_(std::move(udp)),
         acceptor_(std::move(acceptor)),
         dispatcher_(std::move(dispatcher)),
-        url_(std::move(url)) {}
+        url_(std::move(url)),
+        links_(link_cap(options.max_tcp_links), options.max_tcp_links_per_address) {}
 
   const p2p::SuperPeerUrl& url() const { return url_; }
 
@@ -99,7 +114,7 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
         VLOG_WARN_LIMITED(lg(), "Dropped datagram from udp://{}: longer than {} bytes", source, kMaxMessageLen);
         continue;
       }
-      self->deliver(self->dispatcher_.dispatch(std::span(buffer).first(n), Route{source}, Clock::now()));
+      self->deliver(self->dispatcher_->dispatch(std::span(buffer).first(n), Route{source}, Clock::now()));
     }
   }
 
@@ -125,30 +140,47 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
       boost::system::error_code ignored;
       socket.set_option(tcp::no_delay(true), ignored);
       auto link = std::make_shared<TcpLink>(std::move(socket), kMaxMessageLen);
-      if (self->links_from(link->remote().address()) >= options.max_tcp_links_per_address) {
-        VLOG_WARN_LIMITED(lg(), "Refused TCP link from tcp://{}: {} links from that address already", link->remote(),
-                          options.max_tcp_links_per_address);
-        link->close();
-        continue;
-      }
-      VLOG_DEBUG(lg(), "TCP link from tcp://{}", link->remote());
-      self->links_.insert(link);
+      if (!self->admit(link, options)) continue;
       asio::co_spawn(self->strand_, link->write_frames(), log_failure("TCP link writer"));
       asio::co_spawn(self->strand_, link->close_when_idle(options.tcp_idle_timeout), log_failure("TCP link watch"));
       asio::co_spawn(self->strand_, serve_link(self, link), log_failure("TCP link reader"));
     }
   }
 
-  std::size_t links_from(const asio::ip::address& address) const {
-    return static_cast<std::size_t>(
-        std::ranges::count_if(links_, [&](const auto& link) { return link->remote().address() == address; }));
+  // Takes `link` into the table or closes it.
+  bool admit(const std::shared_ptr<TcpLink>& link, const SuperPeerOptions& options) {
+    auto admission = links_.admit(link);
+    switch (admission.verdict) {
+      case LinkTable::Verdict::GroupFull:
+        VLOG_WARN_LIMITED(lg(), "Refused TCP link from tcp://{}: {} links from that address already", link->remote(),
+                          options.max_tcp_links_per_address);
+        link->close();
+        return false;
+      case LinkTable::Verdict::TableFull:
+        VLOG_WARN_LIMITED(lg(), "Refused TCP link from tcp://{}: {} links in use already", link->remote(),
+                          links_.max_links());
+        link->close();
+        return false;
+      case LinkTable::Verdict::Admitted: break;
+    }
+    if (admission.displaced) {
+      VLOG_DEBUG(lg(), "Closing TCP link of tcp://{} that dispatched nothing, to make room",
+                 admission.displaced->remote());
+      admission.displaced->close();
+    }
+    VLOG_DEBUG(lg(), "TCP link from tcp://{}", link->remote());
+    return true;
   }
 
   static asio::awaitable<void> serve_link(std::shared_ptr<Server> self, std::shared_ptr<TcpLink> link) {
     co_await link->read_frames([&self, &link](std::span<std::uint8_t> message) {
-      self->deliver(self->dispatcher_.dispatch(message, Route{link}, Clock::now()));
+      const auto outgoing = self->dispatcher_->dispatch(message, Route{link}, Clock::now());
+      if (outgoing.empty()) return false;
+      self->links_.prove(*link);
+      self->deliver(outgoing);
+      return true;
     });
-    self->links_.erase(link);
+    self->links_.remove(*link);
   }
 
   void deliver(const std::vector<Outgoing>& outgoing) {
@@ -173,17 +205,16 @@ class SuperPeer::Server : public std::enable_shared_from_this<Server> {
     boost::system::error_code ignored;
     udp_.close(ignored);
     acceptor_.close(ignored);
-    for (const auto& link : links_) link->close();
-    links_.clear();
+    for (const auto& link : links_.release_all()) link->close();
   }
 
   Strand strand_;
   udp::socket udp_;
   tcp::acceptor acceptor_;
-  Dispatcher dispatcher_;
+  std::unique_ptr<Dispatcher> dispatcher_;
   p2p::SuperPeerUrl url_;
   // Links still being read; the rest of the state belongs to the strand alone as well.
-  std::set<std::shared_ptr<TcpLink>> links_;
+  LinkTable links_;
   bool stopped_ = false;
 };
 
@@ -218,7 +249,7 @@ boost::system::result<std::unique_ptr<SuperPeer>, std::string> SuperPeer::start(
   auto url = url_of(identity, options, udp_bound.port(), tcp_bound.port());
   if (!url) return url.error();
   auto server = std::make_shared<Server>(std::move(strand), std::move(udp), std::move(acceptor), std::move(*dispatcher),
-                                         std::move(*url));
+                                         std::move(*url), options);
   server->run(options);
   VLOG_INFO(lg(), "Super peer {} serving network {} on {}", identity.pk(), options.network_id,
             server->url().to_string());

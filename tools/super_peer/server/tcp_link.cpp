@@ -78,8 +78,7 @@ boost::asio::awaitable<void> TcpLink::read_frames(FrameHandler on_frame) {
       // The handler disarms in place, so it gets bytes of its own.
       std::vector<std::uint8_t> message((*frame)->message.begin(), (*frame)->message.end());
       consumed += (*frame)->consumed;
-      last_frame_ = std::chrono::steady_clock::now();
-      on_frame(message);
+      if (on_frame(message)) last_dispatched_ = std::chrono::steady_clock::now();
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(consumed));
   }
@@ -89,7 +88,7 @@ boost::asio::awaitable<void> TcpLink::read_frames(FrameHandler on_frame) {
 boost::asio::awaitable<void> TcpLink::close_when_idle(std::chrono::steady_clock::duration timeout) {
   auto self = shared_from_this();
   while (open_) {
-    const auto deadline = last_frame_ + timeout;
+    const auto deadline = last_dispatched_ + timeout;
     if (std::chrono::steady_clock::now() >= deadline) {
       VLOG_DEBUG(lg(), "Closing idle TCP link of tcp://{}", remote_);
       close();

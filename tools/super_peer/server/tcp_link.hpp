@@ -24,7 +24,8 @@ namespace valdori::super_peer {
 
 class TcpLink : public std::enable_shared_from_this<TcpLink> {
  public:
-  using FrameHandler = std::function<void(std::span<std::uint8_t> message)>;
+  // Whether the message dispatched (was answered or relayed) rather than dropped.
+  using FrameHandler = std::function<bool(std::span<std::uint8_t> message)>;
 
   TcpLink(boost::asio::ip::tcp::socket socket, std::size_t max_message_len);
 
@@ -41,8 +42,8 @@ class TcpLink : public std::enable_shared_from_this<TcpLink> {
   boost::asio::awaitable<void> read_frames(FrameHandler on_frame);
   // Writes the queued frames until the link closes; a failed write closes it.
   boost::asio::awaitable<void> write_frames();
-  // Closes the link once no whole frame has arrived for `timeout`: a silent or trickling peer
-  // must not hold a connection for ever.
+  // Closes the link once no frame has dispatched for `timeout`: a silent or trickling peer, or
+  // one sending junk, must not hold a connection for ever.
   boost::asio::awaitable<void> close_when_idle(std::chrono::steady_clock::duration timeout);
 
  private:
@@ -53,7 +54,7 @@ class TcpLink : public std::enable_shared_from_this<TcpLink> {
   p2p::message::FrameCodec codec_;
   Queue queue_;
   bool open_ = true;
-  std::chrono::steady_clock::time_point last_frame_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_dispatched_ = std::chrono::steady_clock::now();
   boost::asio::steady_timer idle_timer_;
 };
 

@@ -1,0 +1,86 @@
+// HELLO times against replays: a replay is refused whatever was forgotten, while a sender whose
+// clock stepped back is served at once.
+#include "p2p_core/peer/hello_times.hpp"
+
+#include <cstdint>
+
+#include <gtest/gtest.h>
+
+#include "p2p_core/identity/identity.hpp"
+
+namespace valdori::p2p::peer {
+namespace {
+
+constexpr std::uint64_t kNow = 1'700'000'000'000;
+constexpr std::uint64_t kMaxAge = 60'000;
+
+PubKey key(std::uint8_t n) {
+  std::array<std::uint8_t, 32> bytes{};
+  bytes[0] = n;
+  return PubKey(bytes);
+}
+
+// After a HELLO of time kNow - 100 was taken from key(1).
+TEST(HelloReplayWindow, RefusesReplaysAndTimesOutsideTheWindowButServesAClockThatSteppedBack) {
+  struct Case {
+    const char* name;
+    std::uint64_t time;
+    HelloVerdict verdict;
+  };
+  const Case cases[] = {
+      {"the same HELLO again", kNow - 100, HelloVerdict::Replayed},
+      {"older than the maximum age", kNow - kMaxAge - 1, HelloVerdict::TooOld},
+      {"too far ahead", kNow + kMaxAge + 1, HelloVerdict::InFuture},
+      {"older, unseen: the sender's clock stepped back", kNow - 50'000, HelloVerdict::Fresh},
+      {"newer", kNow - 99, HelloVerdict::Fresh},
+      {"at the edge of the window", kNow - kMaxAge, HelloVerdict::Fresh},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HelloReplayWindow window(16);
+    ASSERT_EQ(window.accept(key(1), kNow - 100, kNow, kMaxAge), HelloVerdict::Fresh);
+    EXPECT_EQ(window.accept(key(1), c.time, kNow, kMaxAge), c.verdict);
+    EXPECT_EQ(window.accept(key(2), kNow - 100, kNow, kMaxAge), HelloVerdict::Fresh);  // times are per sender
+  }
+}
+
+TEST(HelloReplayWindow, ForgettingASenderOrItsOldestTimesLetsNoReplayThrough) {
+  // Two senders, two times each.
+  HelloReplayWindow window(2, 2);
+  ASSERT_EQ(window.accept(key(1), kNow - 3000, kNow, kMaxAge), HelloVerdict::Fresh);
+  ASSERT_EQ(window.accept(key(1), kNow - 2000, kNow, kMaxAge), HelloVerdict::Fresh);
+  ASSERT_EQ(window.accept(key(1), kNow - 1000, kNow, kMaxAge), HelloVerdict::Fresh);
+  EXPECT_EQ(window.accept(key(1), kNow - 3000, kNow, kMaxAge), HelloVerdict::Replayed);  // forgotten time
+
+  // A flood of new senders pushes key(1) out.
+  for (std::uint8_t n = 10; n < 20; ++n)
+    ASSERT_EQ(window.accept(key(n), kNow + n, kNow + n, kMaxAge), HelloVerdict::Fresh);
+  for (const std::uint64_t replayed : {kNow - 3000, kNow - 2000, kNow - 1000})
+    EXPECT_EQ(window.accept(key(1), replayed, kNow, kMaxAge), HelloVerdict::Replayed);
+  // Its next HELLO, greeting with its own clock, is served.
+  EXPECT_EQ(window.accept(key(1), kNow + 5000, kNow + 5000, kMaxAge), HelloVerdict::Fresh);
+}
+
+TEST(HelloReplayWindow, SendersSilentForTheWholeWindowAreForgottenHarmlessly) {
+  HelloReplayWindow window(2);
+  ASSERT_EQ(window.accept(key(1), kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  const std::uint64_t later = kNow + kMaxAge + 1;
+  // key(1)'s record has left the window: a newcomer meets no floor above its own HELLO.
+  EXPECT_EQ(window.accept(key(2), later - kMaxAge, later, kMaxAge), HelloVerdict::Fresh);
+  EXPECT_EQ(window.accept(key(1), kNow, later, kMaxAge), HelloVerdict::TooOld);
+}
+
+TEST(HelloClock, CountsUpWithinOneMillisecondAndFollowsAClockThatSteppedBack) {
+  HelloClock clock;
+  EXPECT_EQ(clock.next(kNow), kNow);
+  EXPECT_EQ(clock.next(kNow), kNow + 1);  // several paths in one pass
+  EXPECT_EQ(clock.next(kNow + 1 - HelloClock::kStepBackMs), kNow + 2);
+  EXPECT_FALSE(clock.is_in_future(kNow + 2, kNow));
+  EXPECT_TRUE(clock.is_in_future(kNow + 3, kNow));
+  const std::uint64_t stepped_back = kNow - 30'000;
+  EXPECT_EQ(clock.next(stepped_back), stepped_back);
+  EXPECT_EQ(clock.next(stepped_back + 10), stepped_back + 10);
+}
+
+}  // namespace
+}  // namespace valdori::p2p::peer
