@@ -76,6 +76,12 @@ TEST(VersionCheck, NewerByVersionOrderElseByBytes) {
       {"1.0.0", "", true},
       {"1.0.0-01", "1.0.0-1", false},  // a leading zero makes it no version: byte order
       {"18446744073709551616.0.0", "2.0.0", false},
+      // Numeric pre-release identifiers beyond 64 bits are still numbers: by length, then digits.
+      {"1.0.0-99999999999999999999", "1.0.0", false},
+      {"1.0.0", "1.0.0-99999999999999999999", true},
+      {"1.0.0-100000000000000000000", "1.0.0-99999999999999999999", true},
+      {"1.0.0-rc.99999999999999999999", "1.0.0-rc.18446744073709551615", true},
+      {"1.0.0-99999999999999999999", "1.0.0-a", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(agent::version_check::is_newer_version(c.first, c.second), c.newer) << c.first << " vs " << c.second;

@@ -40,6 +40,35 @@ TEST(ControllerError, StatusTexts) {
   for (const auto& [status, text] : cases) EXPECT_EQ(error::Error::from_status(status).to_string(), text);
 }
 
+// The display repeats a step that the message names too; the summary names it once.
+TEST(ControllerError, SummaryNamesTheStepOnce) {
+  struct Case {
+    error::Error error;
+    std::string display;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {{error::Kind::RequestFailed, "HTTP request failed: connect to 127.0.0.1:9: Connection refused"},
+       "HTTP request failed: HTTP request failed: connect to 127.0.0.1:9: Connection refused",
+       "HTTP request failed: connect to 127.0.0.1:9: Connection refused"},
+      {{error::Kind::UriParse, "Failed to parse URI: relative URL without a base"},
+       "Failed to parse URI: Failed to parse URI: relative URL without a base",
+       "Failed to parse URI: relative URL without a base"},
+      {{error::Kind::BodyRead, "Failed to collect response body: end of stream"},
+       "Failed to read response body: Failed to collect response body: end of stream",
+       "Failed to read response body: Failed to collect response body: end of stream"},
+      {{error::Kind::RequestBuild, "upload_metrics requires HMAC authentication"},
+       "Failed to build HTTP request: upload_metrics requires HMAC authentication",
+       "Failed to build HTTP request: upload_metrics requires HMAC authentication"},
+      {error::Error::from_status(418), "Server returned error status 418 I'm a teapot",
+       "Server returned error status 418 I'm a teapot"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.error.to_string(), c.display);
+    EXPECT_EQ(c.error.summary(), c.summary);
+  }
+}
+
 TEST(ControllerReply, DocumentOrNestedParseError) {
   const auto listed = decode_toml_reply(
       "[[network]]\nid = \"0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a44\"\nnetwork = \"10.1.0.0/24\"\n[[network]]\n"

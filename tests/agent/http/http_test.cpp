@@ -34,7 +34,7 @@ class HttpTest : public ::testing::Test {
     return runtime_.block_on(std::move(task));
   }
   boost::system::result<std::string, agent::error::Error> fetch(const std::string& url) {
-    const valdori::node::SpanLog span(log::logger("test"), "network", url);
+    const valdori::node::SpanLog span(log::logger("test"), "fetch", "network", url);
     return block_on(agent::housekeeping::fetch_with_redirects(*client_, me_, url, span));
   }
   // The header names of a request after Host, as sent.
