@@ -1,6 +1,6 @@
 # Every outside library the project uses; all come from Debian packages (scripts/setup).
 find_package(Threads REQUIRED)
-find_package(Boost 1.81 REQUIRED COMPONENTS url)
+find_package(Boost 1.81 REQUIRED)
 find_package(OpenSSL 3 REQUIRED)
 find_package(fmt REQUIRED)
 find_package(spdlog REQUIRED)

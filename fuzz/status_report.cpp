@@ -16,7 +16,6 @@
 #include <string_view>
 
 #include <boost/asio/ip/address.hpp>
-#include <boost/url/url.hpp>
 
 #include "agent/agent/status/status.hpp"
 #include "fuzz/fuzz_input.hpp"
@@ -115,12 +114,13 @@ void add_network(Status& status, FuzzInput& in) {
   if (!url) return;
   std::string text(url->as_string());
   if ((flags & 1) != 0) {  // a network URL with credentials, as a configuration may hold one
-    boost::urls::url with_credentials(url->view());
-    with_credentials.set_user(kUrlUser);
-    with_credentials.set_password(kUrlPassword);
-    auto normal = util::Url::parse(with_credentials.buffer());
-    if (!normal) return;
-    text = normal->as_string();
+    // Only a URL with a host other than the empty one, and not a file URL, can carry them.
+    if (!url->host() || url->host()->serialized.empty() || url->scheme() == "file") return;
+    const std::size_t authority = url->scheme().size() + 3;  // past "scheme://"
+    auto with_credentials = util::Url::parse(text.substr(0, authority) + std::string(kUrlUser) + ":" +
+                                             std::string(kUrlPassword) + "@" + text.substr(authority));
+    if (!with_credentials) return;
+    text = with_credentials->as_string();
   }
   NetworkStatus& network = status.networks[text];
   if ((flags & 2) != 0) network.name = in.text();

@@ -48,7 +48,7 @@ asio::awaitable<void> read_all(node::FrameReader& reader, std::span<const std::u
       } else {
         check(stream.size() - at >= FrameCodec::kPrefixLen);
         const std::size_t length = prefix_at(stream, at);
-        check(length == 0 || length > max);
+        check(length > max);
       }
       co_return;
     }
@@ -58,7 +58,7 @@ asio::awaitable<void> read_all(node::FrameReader& reader, std::span<const std::u
     }
     const auto& message = **read;
     check(stream.size() - at >= FrameCodec::kPrefixLen + message.size());
-    check(prefix_at(stream, at) == message.size() && !message.empty() && message.size() <= max);
+    check(prefix_at(stream, at) == message.size() && message.size() <= max);
     check(std::equal(message.begin(), message.end(), stream.begin() + static_cast<std::ptrdiff_t>(at) + 4));
     at += FrameCodec::kPrefixLen + message.size();
   }

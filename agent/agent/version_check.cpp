@@ -22,8 +22,10 @@ bool all_digits(std::string_view s) {
   return !s.empty() && std::ranges::all_of(s, [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool leading_zero(std::string_view digits) { return digits.size() > 1 && digits[0] == '0'; }
+
 std::optional<std::uint64_t> number(std::string_view s) {
-  if (!all_digits(s) || (s.size() > 1 && s[0] == '0')) return std::nullopt;
+  if (!all_digits(s) || leading_zero(s)) return std::nullopt;
   std::uint64_t value = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
   if (ec != std::errc{}) return std::nullopt;
@@ -31,7 +33,7 @@ std::optional<std::uint64_t> number(std::string_view s) {
 }
 
 // Dot-separated identifiers of letters, digits and "-", none empty; numeric pre-release
-// identifiers without leading zeros.
+// identifiers without leading zeros, of any length (they compare by length, then digits).
 std::optional<std::vector<std::string_view>> identifiers(std::string_view text, bool pre_release) {
   std::vector<std::string_view> parts;
   boost::algorithm::split(parts, text, [](char c) { return c == '.'; });
@@ -39,7 +41,7 @@ std::optional<std::vector<std::string_view>> identifiers(std::string_view text, 
     const bool valid = !part.empty() && std::ranges::all_of(part, [](char c) {
       return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
     });
-    if (!valid || (pre_release && all_digits(part) && !number(part))) return std::nullopt;
+    if (!valid || (pre_release && all_digits(part) && leading_zero(part))) return std::nullopt;
   }
   return parts;
 }

@@ -3,19 +3,17 @@
 #include <array>
 
 #include <fmt/format.h>
-#include <boost/url/parse.hpp>
-#include <boost/url/url.hpp>
 
 #include "p2p_core/crypto/base64.hpp"
 #include "p2p_core/crypto/signature.hpp"
+#include "util/url/url.hpp"
 
 namespace valdori::controller::auth {
 namespace {
 
 std::string endpoint(std::string_view base, std::string_view path) {
-  if (auto url = boost::urls::parse_uri(base)) {
-    boost::urls::url joined;
-    if (boost::urls::resolve(*url, *boost::urls::parse_relative_ref(path), joined)) return std::string(joined.buffer());
+  if (auto url = util::Url::parse(base)) {
+    if (auto joined = util::Url::parse(path, *url)) return std::string(joined->as_string());
   }
   while (base.ends_with('/')) base.remove_suffix(1);
   return std::string(base) + std::string(path);

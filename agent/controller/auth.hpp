@@ -19,8 +19,10 @@ class HttpClient;
 
 namespace valdori::controller::auth {
 
-// The endpoint under the server's origin (the base's own path, query and fragment are
-// replaced); for a base that is no URL, the base without trailing "/" followed by the path.
+// The endpoint under the server's origin, parsed with the base as its base URL: scheme and host
+// in lower case, a default port dropped, the base's own path, query and fragment replaced. For a
+// base that cannot serve as one ("localhost:8080" has the scheme "localhost" and an opaque path),
+// the base without trailing "/" followed by the path.
 std::string token_endpoint(std::string_view base);
 std::string userinfo_endpoint(std::string_view base);
 std::string device_authorization_endpoint(std::string_view base);

@@ -27,28 +27,39 @@ Error Error::from_status(unsigned status) {
   }
 }
 
+namespace {
+
+constexpr std::array<std::string_view, 16> kTexts = {
+    "Failed to build HTTP client: ",
+    "Failed to parse URI: ",
+    "Failed to build HTTP request: ",
+    "HTTP request failed: ",
+    "Failed to read response body: ",
+    "Failed to parse response body as UTF-8: ",
+    "Failed to parse response body as JSON: ",
+    "Authentication failed: ",
+    "Server returned error status ",
+    "Unauthorized (401)",
+    "Forbidden (403)",
+    "Not found (404)",
+    "Internal server error (500)",
+    "Bad gateway (502)",
+    "Service unavailable (503)",
+    "Gateway timeout (504)",
+};
+
+}  // namespace
+
 std::string Error::to_string() const {
-  static constexpr std::array<std::string_view, 16> kTexts = {
-      "Failed to build HTTP client: ",
-      "Failed to parse URI: ",
-      "Failed to build HTTP request: ",
-      "HTTP request failed: ",
-      "Failed to read response body: ",
-      "Failed to parse response body as UTF-8: ",
-      "Failed to parse response body as JSON: ",
-      "Authentication failed: ",
-      "Server returned error status ",
-      "Unauthorized (401)",
-      "Forbidden (403)",
-      "Not found (404)",
-      "Internal server error (500)",
-      "Bad gateway (502)",
-      "Service unavailable (503)",
-      "Gateway timeout (504)",
-  };
   const std::string_view text = kTexts.at(static_cast<std::size_t>(kind_));
   if (kind_ == Kind::ErrorStatus) return std::string(text) + http::status_text(status_);
   return std::string(text) + message_;
+}
+
+std::string Error::summary() const {
+  const std::string_view text = kTexts.at(static_cast<std::size_t>(kind_));
+  if (kind_ != Kind::ErrorStatus && !text.empty() && message_.starts_with(text)) return message_;
+  return to_string();
 }
 
 void throw_exception_from_error(const Error& error, const boost::source_location& location) {

@@ -42,6 +42,10 @@ class Error {
   // "Not found (404)", "Server returned error status 418 I'm a teapot", or the kind's prefix
   // followed by the message.
   std::string to_string() const;
+  // The same with the step named once where the message repeats the kind's prefix, as the
+  // messages of URI, request and UTF-8 failures do: for texts of our own that carry the error on
+  // ("HTTP request failed: connect to ..." rather than the prefix twice).
+  std::string summary() const;
 
   bool operator==(const Error&) const = default;
 

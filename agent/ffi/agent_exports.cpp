@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "agent/agent/netif/tun_runner.hpp"
 #include "agent/ffi/handles.hpp"
 #include "util/log/log.hpp"
 
@@ -65,7 +66,8 @@ int32_t valdori_agent_tun_device_create(const RuntimePtr* runtime, int32_t fd, T
   return guarded("valdori_agent_tun_device_create", VALDORI_AGENT_ERR_GENERIC, [&] {
     if (refuse_on_runtime_thread(*runtime->runtime, "valdori_agent_tun_device_create"))
       return VALDORI_AGENT_ERR_GENERIC;
-    auto device = valdori::platform::TunDevice::from_fd(runtime->runtime->executor(), fd);
+    auto device = valdori::platform::TunDevice::from_fd(
+        valdori::agent::netif::tun_device_executor(runtime->runtime->executor()), fd);
     if (!device) {
       VLOG_TRACE(lg(), "Failed to create TUN device from file descriptor {}", fd);
       return VALDORI_AGENT_ERR_GENERIC;

@@ -65,6 +65,24 @@ ssl::context make_tls_context(const ClientOptions& options) {
   return context;
 }
 
+// The name or address to look up: an IPv6 address without its brackets.
+std::string lookup_name(const util::url::Host& host) {
+  if (host.kind != util::url::Host::Kind::Ipv6) return host.serialized;
+  return host.serialized.substr(1, host.serialized.size() - 2);
+}
+
+std::string request_target(const util::Url& url) {
+  std::string target = url.path();
+  if (const auto query = url.query()) target += "?" + std::string(*query);
+  return target;
+}
+
+std::string host_header(const util::Url& url) {
+  std::string host = url.host()->serialized;
+  if (const auto port = url.port()) host += ":" + std::to_string(*port);
+  return host;
+}
+
 HttpError request_failed(std::string_view step, const error_code& ec) {
   return {Stage::Request, fmt::format("{}: {}", step, ec.message())};
 }
@@ -78,10 +96,8 @@ class Exchange final : public Response {
   beast::tcp_stream& tcp() { return stream_.next_layer(); }
 
   asio::awaitable<boost::system::result<void, HttpError>> start(const util::Url& url, Request request) {
-    const auto view = url.view();
-    const std::string host(view.host_address());
-    std::string port(view.port());
-    if (port.empty()) port = tls_ ? "443" : "80";
+    const std::string host = lookup_name(*url.host());
+    const std::string port = std::to_string(url.port_or_default().value_or(0));
 
     error_code ec;
     tcp::resolver resolver(tcp().get_executor());
@@ -106,12 +122,9 @@ class Exchange final : public Response {
 
     bhttp::request<bhttp::string_body> head;
     head.method_string(request.method);
-    std::string target(view.encoded_path());
-    if (target.empty()) target = "/";
-    if (view.has_query()) target += "?" + std::string(view.encoded_query());
-    head.target(target);
+    head.target(request_target(url));
     head.version(11);
-    head.set(bhttp::field::host, view.encoded_host_and_port());
+    head.set(bhttp::field::host, host_header(url));
     for (auto& [name, value] : request.headers) head.insert(name, value);
     if (!request.body.empty() || request.method != "GET") {
       head.body() = std::move(request.body);
@@ -164,7 +177,7 @@ HttpClient::~HttpClient() = default;
 
 asio::awaitable<boost::system::result<std::unique_ptr<Response>, HttpError>> HttpClient::send(
     const util::Url& url, Request request, std::optional<std::chrono::steady_clock::duration> deadline) {
-  const std::string_view scheme = url.view().scheme();
+  const std::string_view scheme = url.scheme();
   if (scheme != "http" && scheme != "https") {
     co_return HttpError{Stage::Request, fmt::format("unsupported URL scheme '{}'", scheme)};
   }

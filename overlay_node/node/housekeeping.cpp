@@ -7,6 +7,7 @@
 #include <boost/asio/this_coro.hpp>
 
 #include "overlay_node/node/node.hpp"
+#include "overlay_node/node/span_log.hpp"
 #include "overlay_node/node/udp.hpp"
 #include "overlay_node/peer/node_peer_housekeeping.hpp"
 #include "overlay_node/peer/super_peer_housekeeping.hpp"
@@ -35,12 +36,12 @@ std::chrono::milliseconds period_of(const NodeInner& node) {
 
 // Each peer's step in turn; the first failure ends the walk.
 asio::awaitable<Result> peers_housekeeping(const std::shared_ptr<NodeInner>& node,
-                                           const std::vector<std::uint8_t>& endpoint_candidates) {
+                                           const std::vector<std::uint8_t>& endpoint_candidates, const SpanLog& pass) {
   for (const auto& [key, entry] : node->peers().snapshot()) {
     const std::uint64_t now = node->current_time();
     const auto super_peer = p2p::peer::as_super_peer(entry);
-    auto step = super_peer ? co_await peer::super_peer_housekeeping(node, super_peer, now, endpoint_candidates)
-                           : co_await peer::node_peer_housekeeping(node, p2p::peer::as_node_peer(entry), now);
+    auto step = super_peer ? co_await peer::super_peer_housekeeping(node, super_peer, now, endpoint_candidates, &pass)
+                           : co_await peer::node_peer_housekeeping(node, p2p::peer::as_node_peer(entry), now, &pass);
     if (!step) co_return std::move(step).error();
   }
   co_return boost::system::in_place_value;
@@ -66,7 +67,8 @@ asio::awaitable<void> housekeeping_runner(std::shared_ptr<NodeInner> node, util:
 }
 
 asio::awaitable<Result> housekeeping(std::shared_ptr<NodeInner> node) {
-  VLOG_TRACE(lg(), "Start housekeeping");
+  const SpanLog span(lg(), "housekeeping");
+  span.log(log::Level::trace, "Start housekeeping");
   node->remove_stale_peers_housekeeping();
   const auto interfaces = Node::my_addrs(node->opts());
   if (!interfaces) co_return interfaces.error();
@@ -75,12 +77,12 @@ asio::awaitable<Result> housekeeping(std::shared_ptr<NodeInner> node) {
   std::vector<asio::ip::address> addrs;
   for (const auto& entry : *interfaces) addrs.push_back(entry.addr);
   const auto endpoint_candidates = node->my_endpoint_candidates(addrs);
-  if (auto walked = co_await peers_housekeeping(node, endpoint_candidates); !walked)
+  if (auto walked = co_await peers_housekeeping(node, endpoint_candidates, span); !walked)
     co_return std::move(walked).error();
 
   node->default_route_housekeeping();
   node->send_handles_housekeeping();
-  VLOG_TRACE(lg(), "Finished housekeeping");
+  span.log(log::Level::trace, "Finished housekeeping");
   co_return boost::system::in_place_value;
 }
 

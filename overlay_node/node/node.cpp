@@ -11,6 +11,7 @@
 
 #include "overlay_node/node/housekeeping.hpp"
 #include "overlay_node/node/monitor.hpp"
+#include "overlay_node/node/span_log.hpp"
 #include "overlay_node/node/udp.hpp"
 #include "overlay_node/util/lookup_host.hpp"
 #include "p2p_core/node/udp_socket.hpp"
@@ -49,32 +50,31 @@ std::string debug_list(const std::vector<InterfaceAddr>& addrs) {
 boost::system::result<UdpBindings, error::Error> bind_sockets(const asio::any_io_executor& executor,
                                                               const NodeOpts& opts,
                                                               const std::vector<InterfaceAddr>& addrs,
-                                                              std::uint16_t& port,
-                                                              const util::CancellationToken& token) {
+                                                              std::uint16_t& port, const util::CancellationToken& token,
+                                                              const SpanLog& span) {
   const bool configured = !opts.udp_addrs.empty();
   UdpBindings bindings;
   bindings.reserve(addrs.size() * opts.udp_sockets);
   for (const auto& [name, ip] : addrs) {
     for (std::size_t number = 0; number < opts.udp_sockets; ++number) {
       const SocketAddr addr(ip, port);
-      VLOG_AT_FIELDS(lg(), log::Level::trace, ADDR_FIELD(addr), "Bind new UDP server");
+      span.log_with(log::Level::trace, ADDR_FIELD(addr), "Bind new UDP server");
       auto socket = p2p::node::new_udp_reuseport(executor, addr);
       if (!socket) {
         if (configured) return error::BindError{socket.error(), addr};
-        VLOG_AT_FIELDS(lg(), log::Level::warn, ADDR_FIELD(addr), "Failed to bind new UDP server: {}",
-                       socket.error().message());
+        span.log_with(log::Level::warn, ADDR_FIELD(addr), "Failed to bind new UDP server: {}",
+                      socket.error().message());
         continue;
       }
       auto binding = p2p::node::UdpBinding::create(token.child_token(), *socket, name);
       if (!binding) {
         if (configured) return binding.error();
-        VLOG_AT_FIELDS(lg(), log::Level::warn, ADDR_FIELD(addr), "Failed to bind new UDP server: {}",
-                       error::display(binding.error()));
+        span.log_with(log::Level::warn, ADDR_FIELD(addr), "Failed to bind new UDP server: {}",
+                      error::display(binding.error()));
         continue;
       }
       if (port == 0) port = (*binding)->local_addr().port();
-      if (number == 0)
-        VLOG_AT_FIELDS(lg(), log::Level::trace, ADDR_FIELD((*binding)->local_addr()), "Bound UDP server");
+      if (number == 0) span.log_with(log::Level::trace, ADDR_FIELD((*binding)->local_addr()), "Bound UDP server");
       bindings.push_back(std::move(*binding));
     }
   }
@@ -101,6 +101,7 @@ asio::awaitable<void> wait_cancelled(util::CancellationToken token) { co_await t
 
 asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(
     asio::any_io_executor executor, NodeOpts opts, std::optional<asio::any_io_executor> packet_executor) {
+  const SpanLog span(lg(), "bind");
   const asio::any_io_executor io_executor = packet_executor.value_or(executor);
   std::optional<p2p::peer::AgreementKeys> agreement_keys;
   if (opts.arm_messages) {
@@ -111,17 +112,17 @@ asio::awaitable<boost::system::result<Node, error::Error>> Node::bind(
 
   const auto addrs = my_addrs(opts);
   if (!addrs) co_return addrs.error();
-  VLOG_TRACE(lg(), "UDP addresses: {}", debug_list(*addrs));
+  span.log(log::Level::trace, "UDP addresses: {}", debug_list(*addrs));
   std::uint16_t port = opts.udp_port.value_or(opts.id.pk().udp_port());
-  VLOG_TRACE(lg(), "UDP port: {}", port);
+  span.log(log::Level::trace, "UDP port: {}", port);
 
   const util::CancellationToken token;
-  auto bindings = bind_sockets(io_executor, opts, *addrs, port, token);
+  auto bindings = bind_sockets(io_executor, opts, *addrs, port, token, span);
   if (!bindings) co_return bindings.error();
   if (bindings->empty())
-    VLOG_WARN(lg(),
-              "Could not bind to any UDP addresses. This may be because the system currently has no IP address "
-              "(which is fine; the node will automatically bind once addresses become available).");
+    span.log(log::Level::warn,
+             "Could not bind to any UDP addresses. This may be because the system currently has no IP address "
+             "(which is fine; the node will automatically bind once addresses become available).");
 
   if (opts.super_peers.empty()) co_return error::NoSuperPeers{};
   const auto network_id = opts.super_peers.front().network_id_bytes();

@@ -96,9 +96,9 @@ asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, con
 }
 
 // Dispatches every frame until the link's token fires or the link fails. A frame the
-// dispatcher rejects (a stale HELLO, a message it cannot disarm, a full peer table) is dropped
-// like such a datagram: the super peer relays other nodes' messages over the link, and one bad
-// sender among them must not cut this node off. Only framing and transport failures end it.
+// dispatcher rejects (one too short for a header, empty ones included, a stale HELLO, a message
+// it cannot disarm, a full peer table) is dropped like such a datagram: the super peer relays other nodes' messages
+// over the link, and one bad sender among them must not cut this node off. Only framing and transport failures end it.
 asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog& span, const std::string& addr,
                                   p2p::peer::TcpConnection& link, const p2p::PubKey& super_peer,
                                   const p2p::net::SocketAddr& source, FrameReader& reader) {
@@ -128,7 +128,7 @@ asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog
 asio::awaitable<void> tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnection> link,
                                     p2p::node::TcpPathGuard guard, std::optional<p2p::crypto::SessionKey> tx_key,
                                     std::chrono::milliseconds connect_limit) {
-  const SpanLog span(lg(), "super_peer", guard.super_peer().to_string());
+  const SpanLog span(lg(), "tcp_connector", "super_peer", guard.super_peer().to_string());
   span.log(log::Level::trace, "Connect to super peer tcp://{}", addr);
   auto connected = co_await util::until_cancelled(link->token(), connect(addr, connect_limit));
   if (!connected) co_return;  // the link or the node was cancelled meanwhile
@@ -154,7 +154,7 @@ void spawn_tcp_connector(std::string addr, std::shared_ptr<p2p::peer::TcpConnect
 asio::awaitable<void> tcp_stream_handler(tcp::socket stream, std::string addr, std::shared_ptr<NodeInner> node,
                                          std::shared_ptr<p2p::peer::TcpConnection> link, p2p::PubKey super_peer,
                                          std::optional<p2p::crypto::SessionKey> tx_key) {
-  const SpanLog span(lg(), "super_peer", super_peer.to_string());
+  const SpanLog span(lg(), "tcp_stream_handler", "super_peer", super_peer.to_string());
   span.log(log::Level::trace, "TCP connection to {} established", addr);
   boost::system::error_code ec;
   const auto remote = stream.remote_endpoint(ec);

@@ -126,8 +126,8 @@ asio::awaitable<Result> greet(NodeInner& node, NodePeer& peer, std::uint64_t now
 }  // namespace
 
 asio::awaitable<Result> node_peer_housekeeping(std::shared_ptr<NodeInner> node, std::shared_ptr<NodePeer> peer,
-                                               std::uint64_t now) {
-  const SpanLog span(lg(), "peer", peer->key().to_string());
+                                               std::uint64_t now, const SpanLog* pass) {
+  const SpanLog span(lg(), "node_peer_housekeeping", "peer", peer->key().to_string(), pass);
   const p2p::PubKey default_route = node->peers().default_route();
   if (peer->rx_short_id() == p2p::message::ShortId{}) node->peers().assign_rx_short_id(*peer);
   drop_paths_without_binding(*node, *peer, span);

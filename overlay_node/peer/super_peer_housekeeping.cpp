@@ -105,8 +105,8 @@ asio::awaitable<Result> hello_over_udp(NodeInner& node, SuperPeer& super_peer, s
 
 asio::awaitable<boost::system::result<void, p2p::node::error::Error>> super_peer_housekeeping(
     std::shared_ptr<NodeInner> node, std::shared_ptr<SuperPeer> super_peer, std::uint64_t now,
-    const std::vector<std::uint8_t>& endpoint_candidates) {
-  const SpanLog span(lg(), "peer", super_peer->key().to_string());
+    const std::vector<std::uint8_t>& endpoint_candidates, const SpanLog* pass) {
+  const SpanLog span(lg(), "super_peer_housekeeping", "peer", super_peer->key().to_string(), pass);
   const auto& opts = node->opts();
   open_tcp_if_needed(node, *super_peer, now, span);
 

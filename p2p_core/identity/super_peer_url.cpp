@@ -5,13 +5,14 @@
 #include <optional>
 
 #include <fmt/format.h>
-#include <boost/url.hpp>
+
+#include "util/url/percent_encode.hpp"
+#include "util/url/url.hpp"
 
 namespace valdori::p2p {
 namespace {
 
 using Kind = SuperPeerUrlError::Kind;
-namespace urls = boost::urls;
 
 constexpr std::string_view kPublicKey = "publicKey";
 constexpr std::string_view kNetworkId = "networkId";
@@ -54,20 +55,20 @@ struct Params {
   std::optional<std::string> tcp_port;
 };
 
-boost::system::result<Params, SuperPeerUrlError> collect_params(const urls::url_view& url) {
+boost::system::result<Params, SuperPeerUrlError> collect_params(std::string_view query) {
   Params params;
-  for (const auto& param : url.params()) {
+  for (auto& [key, value] : util::url::parse_urlencoded(query)) {
     std::optional<std::string>* slot = nullptr;
-    if (param.key == kPublicKey)
+    if (key == kPublicKey)
       slot = &params.public_key;
-    else if (param.key == kNetworkId)
+    else if (key == kNetworkId)
       slot = &params.network_id;
-    else if (param.key == kTcpPort)
+    else if (key == kTcpPort)
       slot = &params.tcp_port;
     else
-      return fail(Kind::ParameterUnknown, param.key);
-    if (*slot) return fail(Kind::ParameterRepeated, param.key);
-    *slot = param.value;
+      return fail(Kind::ParameterUnknown, key);
+    if (*slot) return fail(Kind::ParameterRepeated, key);
+    *slot = std::move(value);
   }
   return params;
 }
@@ -98,39 +99,34 @@ std::string display(const SuperPeerUrlError& e) {
 }
 
 boost::system::result<SuperPeerUrl, SuperPeerUrlError> SuperPeerUrl::try_from(std::string_view text) {
-  const auto parsed = urls::parse_uri(text);
-  // The parser's own messages ("mismatch") would tell the reader nothing.
+  const auto parsed = util::Url::parse(text);
+  // The parser's own messages would not show the form expected.
   if (!parsed) return fail(Kind::Malformed);
-  const urls::url_view& url = *parsed;
+  const util::Url& url = *parsed;
 
-  if (!urls::grammar::ci_is_equal(url.scheme(), "udp")) return fail(Kind::SchemeNotUdp, url.scheme());
-  if (url.has_userinfo()) return fail(Kind::UserInfoPresent);
+  if (url.scheme() != "udp") return fail(Kind::SchemeNotUdp, url.scheme());
+  if (url.includes_credentials()) return fail(Kind::UserInfoPresent);
 
+  // "udp" is no special scheme: its host is opaque unless it is a bracketed IPv6 address.
   SuperPeerUrl result;
-  switch (url.host_type()) {
-    case urls::host_type::ipv4: result.host_ = url.host_ipv4_address().to_string(); break;
-    case urls::host_type::ipv6:
-      result.host_ = url.host_ipv6_address().to_string();
-      result.host_is_ipv6_ = true;
-      break;
-    case urls::host_type::name:
-      if (url.encoded_host().empty()) return fail(Kind::HostMissing);
-      result.host_ = url.host_name();
-      if (!is_valid_host_name(result.host_)) return fail(Kind::HostInvalid, result.host_);
-      break;
-    case urls::host_type::ipvfuture: return fail(Kind::HostInvalid, url.encoded_host());
-    case urls::host_type::none: return fail(Kind::HostMissing);
+  if (!url.host() || url.host()->kind == util::url::Host::Kind::Empty) return fail(Kind::HostMissing);
+  const std::string& host = url.host()->serialized;
+  if (url.host()->kind == util::url::Host::Kind::Ipv6) {
+    result.host_ = host.substr(1, host.size() - 2);
+    result.host_is_ipv6_ = true;
+  } else {
+    result.host_ = util::url::percent_decode(host);
+    if (!is_valid_host_name(result.host_)) return fail(Kind::HostInvalid, result.host_);
   }
 
-  if (!url.has_port() || url.port().empty()) return fail(Kind::PortMissing);
-  const auto port = parse_port(url.port());
-  if (!port) return fail(Kind::PortInvalid, url.port());
-  result.port_ = *port;
+  if (!url.port()) return fail(Kind::PortMissing);
+  if (*url.port() == 0) return fail(Kind::PortInvalid, "0");
+  result.port_ = *url.port();
 
-  if (!url.encoded_path().empty() && url.encoded_path() != "/") return fail(Kind::PathPresent, url.encoded_path());
-  if (url.has_fragment()) return fail(Kind::FragmentPresent);
+  if (const std::string path = url.path(); !path.empty() && path != "/") return fail(Kind::PathPresent, path);
+  if (url.fragment()) return fail(Kind::FragmentPresent);
 
-  auto params = collect_params(url);
+  auto params = collect_params(url.query().value_or(""));
   if (!params) return params.error();
 
   if (!params->public_key) return fail(Kind::ParameterMissing, kPublicKey);

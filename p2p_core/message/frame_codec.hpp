@@ -1,6 +1,8 @@
 // Framing of overlay messages on a TCP link: each message travels as one frame, a 4-byte
 // big-endian length followed by exactly the bytes it would have as a UDP datagram. Frames are
-// never empty and never longer than the maximum message length, the same limit for both ends.
+// never longer than the maximum message length, the same limit for both ends. A frame of no bytes
+// is never sent but is well framed when received: its empty message goes to the dispatcher,
+// which refuses it like any other message too short for a header.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +20,7 @@ namespace valdori::p2p::message {
 
 struct FrameError {
   enum class Kind : std::uint8_t {
-    Empty,                   // a length of zero
+    Empty,                   // an empty message to send
     TooLong,                 // `length` above `max`
     BytesRemainingOnStream,  // the stream ended inside a frame
   };
@@ -51,7 +53,7 @@ class FrameCodec {
   static boost::system::result<void, FrameError> end_of_stream(std::span<const std::uint8_t> buffered);
 
  private:
-  boost::system::result<void, FrameError> check_len(std::size_t length) const;
+  boost::system::result<void, FrameError> check_max(std::size_t length) const;
 
   std::size_t max_frame_len_;
 };

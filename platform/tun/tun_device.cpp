@@ -51,6 +51,7 @@ boost::system::result<std::shared_ptr<TunDevice>> TunDevice::from_fd(const asio:
 }
 
 boost::system::result<std::shared_ptr<TunDevice>> TunDevice::on_executor(const asio::any_io_executor& executor) {
+  if (descriptor_.get_executor() == executor) return shared_from_this();
   const int copy = ::fcntl(descriptor_.native_handle(), F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return error_code(errno, boost::system::system_category());
   auto device = from_fd(executor, copy, framing_);

@@ -31,7 +31,7 @@ inline constexpr TunFraming kNativeTunFraming = TunFraming::ProtocolFamilyPrefix
 inline constexpr TunFraming kNativeTunFraming = TunFraming::Bare;
 #endif
 
-class TunDevice {
+class TunDevice : public std::enable_shared_from_this<TunDevice> {
  public:
   // Registers `fd` with the executor's I/O service and makes it non-blocking. The device owns
   // the descriptor from then on and closes it when it is destroyed; when this fails, the
@@ -39,9 +39,11 @@ class TunDevice {
   static boost::system::result<std::shared_ptr<TunDevice>> from_fd(const boost::asio::any_io_executor& executor, int fd,
                                                                    TunFraming framing = kNativeTunFraming);
 
-  // The same device as an I/O object of `executor`'s I/O service (over a duplicate of its
-  // descriptor), so that reads started on that executor's thread complete there too. The
-  // tunnel stays open until both are destroyed.
+  // The same device as an I/O object of `executor`'s I/O service, so that reads started on that
+  // executor's thread complete there too: this device when it is one already, else one over a
+  // duplicate of its descriptor (the tunnel stays open until both are destroyed). Each
+  // registration is woken by every packet that arrives, so a device is best made on the
+  // executor of its readers in the first place.
   boost::system::result<std::shared_ptr<TunDevice>> on_executor(const boost::asio::any_io_executor& executor);
 
   TunDevice(const TunDevice&) = delete;

@@ -135,7 +135,8 @@ TEST_F(TcpLink, FramesTheDispatcherRejectsAreDroppedAndTheLinkGoesOn) {
   Bytes foreign = hello_from(other_id(), now, p2p::message::ShortId::random());
   foreign[10] ^= 0xFF;  // the recipient's first byte
   Bytes stale = hello_from(other_id(), now - 2 * p2p::node_test::kHelloMaxAge, p2p::message::ShortId::random());
-  for (const Bytes& rejected : {Bytes{1, 2, 3}, foreign, stale}) send_frame(rejected);
+  send_raw({0, 0, 0, 0});  // an empty frame: no short id, like the short ones after it
+  for (const Bytes& rejected : {Bytes{1}, Bytes{1, 2, 3}, foreign, stale}) send_frame(rejected);
   send_frame(hello_from(other_id(), now, p2p::message::ShortId::random()));
 
   Bytes reply = read_frame();
@@ -144,7 +145,7 @@ TEST_F(TcpLink, FramesTheDispatcherRejectsAreDroppedAndTheLinkGoesOn) {
   EXPECT_FALSE(link->token().is_cancelled());
   const auto warnings = logs.texts(Level::warn);
   EXPECT_EQ(std::ranges::count_if(warnings, [](const auto& t) { return t.starts_with("Error processing segment: "); }),
-            3);
+            5);
 }
 
 TEST_F(TcpLink, EveryWayALinkEndsWithdrawsItAndClosesTheConnection) {
@@ -161,11 +162,6 @@ TEST_F(TcpLink, EveryWayALinkEndsWithdrawsItAndClosesTheConnection) {
          server->shutdown(tcp::socket::shutdown_send);
        },
        "Error receiving segment: bytes remaining on stream"},
-      {"an empty frame",
-       [this] {
-         send_raw({0, 0, 0, 0});
-       },
-       "Error receiving segment: empty frame"},
       {"a frame longer than the limit",
        [this] {
          send_raw({0, 1, 0, 0});

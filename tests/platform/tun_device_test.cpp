@@ -189,6 +189,22 @@ TEST(TunDeviceFraming, FrameShorterThanThePrefixIsSkipped) {
   EXPECT_EQ(*received, packet);
 }
 
+// A device already on the executor is itself there: a second registration of the descriptor
+// would be woken by every packet too. On another executor it is a device over the same tunnel.
+TEST(TunDeviceOpen, OnExecutorRegistersTheDescriptorOnlyWhereItIsNotYet) {
+  util::Runtime runtime(1);
+  TunPair pair;
+  auto device = pair.open(runtime, TunFraming::Bare);
+  EXPECT_EQ(device->on_executor(runtime.executor()).value(), device);
+  auto on_lane = device->on_executor(runtime.lane(0)).value();
+  ASSERT_NE(on_lane, device);
+  const Bytes packet = sample_packet(7, 30);
+  pair.write_frame(packet);
+  auto received = runtime.block_on(recv_packet(on_lane, 100));
+  ASSERT_TRUE(received.has_value()) << received.error().message();
+  EXPECT_EQ(*received, packet);
+}
+
 TEST(TunDeviceOpen, RefusesBadDescriptors) {
   util::Runtime runtime(1);
   const int closed_fd = [] {

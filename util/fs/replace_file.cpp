@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include <fmt/format.h>
+
 namespace valdori::util::fs {
 namespace {
 
@@ -66,7 +68,7 @@ std::error_code replace_file(const std::filesystem::path& path, std::string_view
   const mode_t mode = old ? (old->st_mode & 07777) : new_file_mode;
 
   const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (dir / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  std::string temporary = (dir / fmt::format(".{}.tmp-XXXXXX", target.filename().string())).string();
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return last_error();
   std::error_code error = fill_temporary(fd, contents, mode, old);

@@ -1,19 +1,21 @@
-// An absolute URL in normal form, so that two spellings of the same resource compare equal:
-// the scheme is lower case; for the special schemes (http, https, ws, wss, ftp, file) the host is
-// lower case, a default port is dropped and an empty path becomes "/"; dot segments of a
-// hierarchical path are removed. Everything else is kept as written.
+// A URL as the URL Standard parses it, so that two spellings of the same resource compare equal:
+// its serialization ("href") is its identity. Parsing strips surrounding C0 controls and spaces,
+// drops tabs and newlines, lower-cases the scheme and a special scheme's host (IDNA), drops a
+// default port, resolves dot segments and percent-encodes what each component may not hold.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include <fmt/format.h>
 #include <boost/assert/source_location.hpp>
 #include <boost/system/result.hpp>
-#include <boost/url/url.hpp>
-#include <boost/url/url_view.hpp>
+
+#include "util/url/url_record.hpp"
 
 namespace valdori::util {
 
@@ -27,19 +29,39 @@ struct UrlParseError {
 
 class Url {
  public:
+  // An absolute URL: a text without a scheme fails.
   static boost::system::result<Url, UrlParseError> parse(std::string_view text);
+  // `text` resolved against `base`: relative references ("/a", "?q", "//host", "../b") as well.
+  static boost::system::result<Url, UrlParseError> parse(std::string_view text, const Url& base);
 
-  // The normal form as text.
-  std::string_view as_string() const { return url_.buffer(); }
-  // The parts, for callers that need the scheme, host, port, path or query.
-  boost::urls::url_view view() const { return url_; }
+  // The serialization.
+  std::string_view as_string() const { return href_; }
 
-  bool operator==(const Url& other) const { return as_string() == other.as_string(); }
+  std::string_view scheme() const { return record_.scheme; }
+  bool is_special() const { return record_.is_special(); }
+  // Percent-encoded, as they stand in the URL; empty when absent.
+  std::string_view username() const { return record_.username; }
+  std::string_view password() const { return record_.password; }
+  bool includes_credentials() const { return record_.includes_credentials(); }
+  // Nothing for URLs without an authority ("mailto:x"); an empty host for "file:///x".
+  const std::optional<url::Host>& host() const { return record_.host; }
+  // Nothing when the URL gives none or gives its scheme's default port.
+  std::optional<std::uint16_t> port() const { return record_.port; }
+  std::optional<std::uint16_t> port_or_default() const {
+    return record_.port ? record_.port : url::default_port(record_.scheme);
+  }
+  std::string path() const { return url::serialize_path(record_); }
+  std::optional<std::string_view> query() const { return record_.query; }
+  std::optional<std::string_view> fragment() const { return record_.fragment; }
+
+  bool operator==(const Url& other) const { return href_ == other.href_; }
 
  private:
-  explicit Url(boost::urls::url url) : url_(std::move(url)) {}
+  static boost::system::result<Url, UrlParseError> parse_against(std::string_view text, const url::UrlRecord* base);
+  explicit Url(url::UrlRecord record) : record_(std::move(record)), href_(url::serialize(record_)) {}
 
-  boost::urls::url url_;
+  url::UrlRecord record_;
+  std::string href_;
 };
 
 }  // namespace valdori::util

@@ -5,6 +5,7 @@
 
 #include "agent/agent/dns/dns_logger.hpp"
 #include "agent/agent/dns/message_text.hpp"
+#include "overlay_node/node/span_log.hpp"
 #include "p2p_core/message/layout.hpp"
 
 namespace valdori::agent::dns {
@@ -73,18 +74,16 @@ std::array<std::uint8_t, kDnsHeaderLen> encode_fallback_servfail_response(std::u
 }
 
 boost::asio::awaitable<boost::system::result<void>> ResponseHandle::send_response(LdnsPkt response) const {
-  auto& logger = dns_logger();
   const std::uint16_t id = ldns_pkt_id(response.get());
-  VLOG_TRACE(logger, "Starting DNS response encoding for ID: {}", id);
-  VLOG_AT_FIELDS(logger, log::Level::debug,
-                 (log::Fields{{"id", std::to_string(id)}, {"response_code", rcode_text(*response)}}),
-                 "sending response");
+  const valdori::node::SpanLog span(dns_logger(), "send_response", "id", std::to_string(id));
+  span.log(log::Level::trace, "Starting DNS response encoding for ID: {}", id);
+  span.log_with(log::Level::debug, {{"response_code", rcode_text(*response)}}, "sending response");
 
   const std::size_t max_size =
       ldns_pkt_edns(response.get())
           ? std::min<std::size_t>(ldns_pkt_edns_udp_size(response.get()), packet::kUdpMaxPayloadLen)
           : kClassicUdpPayloadSize;
-  VLOG_TRACE(logger, "setting response max size: {} for protocol: {}", max_size, "Udp");
+  span.log(log::Level::trace, "setting response max size: {} for protocol: {}", max_size, "Udp");
 
   const auto encoded = encode_within(response.get(), max_size);
   std::array<std::uint8_t, kDnsHeaderLen> servfail{};
@@ -92,9 +91,13 @@ boost::asio::awaitable<boost::system::result<void>> ResponseHandle::send_respons
   if (encoded) {
     message = encoded->bytes();
   } else {
-    VLOG_AT_FIELDS_LIMITED(logger, log::Level::err, (log::Fields{{"error", ldns_get_errorstr_by_id(encoded.error())}}),
-                           "error encoding message");
-    VLOG_TRACE(logger, "Falling back to SERVFAIL response due to encoding error");
+    span.within([&] {
+      VLOG_AT_FIELDS_LIMITED(
+          dns_logger(), log::Level::err,
+          (log::Fields{{"id", std::to_string(id)}, {"error", ldns_get_errorstr_by_id(encoded.error())}}),
+          "error encoding message");
+    });
+    span.log(log::Level::trace, "Falling back to SERVFAIL response due to encoding error");
     servfail = encode_fallback_servfail_response(id);
     message = servfail;
   }

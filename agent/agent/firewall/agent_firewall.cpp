@@ -8,6 +8,7 @@
 #include "agent/agent/firewall/tries.hpp"
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/network/config/routing_tries.hpp"
+#include "overlay_node/node/span_log.hpp"
 #include "util/log/log.hpp"
 #include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
@@ -90,19 +91,6 @@ void add_rx_routes(const RoutingTrie& rules, const util::Url& url, TwoLevelPrefi
   }
 }
 
-}  // namespace
-
-void apply_desired_state(AgentInner& inner, NetworkMap& networks, const util::Url& url) {
-  const auto found = networks.find(url);
-  if (found == networks.end()) return;
-  auto& current = found->second.current_state.access_rules;
-  const auto& desired = found->second.desired_state.access_rules;
-  if (current == desired) return;
-  VLOG_TRACE(lg(), "Access rules change: current=\n{}; desired=\n{}", display(current), display(desired));
-  current = desired;
-  update_tries(inner, networks);
-}
-
 // The peers that `tries` let this node exchange packets with.
 void add_members(const RoutingTries& tries, p2p::node::MemberKeys& members) {
   for (const auto& [dest, sources] : tries.outbound.entries())
@@ -111,7 +99,7 @@ void add_members(const RoutingTries& tries, p2p::node::MemberKeys& members) {
     for (const auto& [dest, peer] : dests.entries()) members.insert(peer);
 }
 
-void update_tries(AgentInner& inner, const NetworkMap& networks) {
+void rebuild_tries(AgentInner& inner, const NetworkMap& networks) {
   VLOG_TRACE(lg(), "Rebuild tries");
   TwoLevelPrefixMapBuilder<SendHandlePtr> tx;
   TwoLevelPrefixMapBuilder<p2p::PubKey> rx;
@@ -139,6 +127,25 @@ void update_tries(AgentInner& inner, const NetworkMap& networks) {
   VLOG_TRACE(lg(), "Tries rebuilt successfully.");
   inner.tx_trie.store(std::move(tx_trie));
   inner.rx_trie.store(std::move(rx_trie));
+}
+
+}  // namespace
+
+void apply_desired_state(AgentInner& inner, NetworkMap& networks, const util::Url& url) {
+  const auto found = networks.find(url);
+  if (found == networks.end()) return;
+  auto& current = found->second.current_state.access_rules;
+  const auto& desired = found->second.desired_state.access_rules;
+  if (current == desired) return;
+  VLOG_TRACE(lg(), "Access rules change: current=\n{}; desired=\n{}", display(current), display(desired));
+  current = desired;
+  update_tries(inner, networks);
+}
+
+void update_tries(AgentInner& inner, const NetworkMap& networks) {
+  // The rebuild never suspends, so the events of every logger inside it belong to the span.
+  const valdori::node::SpanLog span(lg(), "update_tries");
+  span.within([&] { rebuild_tries(inner, networks); });
 }
 
 }  // namespace valdori::agent::firewall

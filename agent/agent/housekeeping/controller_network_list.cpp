@@ -66,7 +66,7 @@ asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_con
   // Unlike an empty list, a failed request says nothing about which networks the node is in.
   if (!document) {
     VLOG_TRACE(housekeeping_logger(), "Failed to get networks config TOML: {}", document.error());
-    co_return Failure(error::Kind::HttpClient, document.error().to_string());
+    co_return Failure(error::Kind::HttpClient, document.error().summary());
   }
   VLOG_TRACE(housekeeping_logger(), "get_networks_config_toml response: {} networks", document->network.size());
   auto listed = list_controller_networks(std::move(*document));

@@ -12,6 +12,6 @@ namespace valdori::agent::housekeeping {
 using ControllerNetworks = std::unordered_map<util::Url, network::config::NetworkConfig>;
 
 // A network whose configuration the controller's list provides.
-inline bool is_controller_network(const util::Url& url) { return url.view().scheme() == "controller"; }
+inline bool is_controller_network(const util::Url& url) { return url.scheme() == "controller"; }
 
 }  // namespace valdori::agent::housekeeping

@@ -1,11 +1,9 @@
 #include "agent/agent/housekeeping/fetch_with_redirects.hpp"
 
-#include <boost/url/parse.hpp>
-#include <boost/url/url.hpp>
-
 #include "p2p_core/crypto/base64.hpp"
 #include "util/text/utf8.hpp"
 #include "util/url/mask_url.hpp"
+#include "util/url/percent_encode.hpp"
 
 namespace valdori::agent::housekeeping {
 namespace {
@@ -23,9 +21,10 @@ bool usable_location(std::string_view value) {
 
 }  // namespace
 
-std::optional<std::string> basic_authorization(boost::urls::url_view url) {
-  if (url.encoded_user().empty() || url.encoded_password().empty()) return std::nullopt;
-  const std::string credentials = std::string(url.encoded_user()) + ":" + std::string(url.encoded_password());
+std::optional<std::string> basic_authorization(const util::Url& url) {
+  if (url.username().empty() || url.password().empty()) return std::nullopt;
+  const std::string credentials =
+      util::url::percent_decode(url.username()) + ":" + util::url::percent_decode(url.password());
   return "Basic " +
          p2p::crypto::base64_encode({reinterpret_cast<const std::uint8_t*>(credentials.data()), credentials.size()});
 }
@@ -34,16 +33,9 @@ boost::system::result<std::string, Error> follow_location(std::string_view curre
   if (location.starts_with("http://") || location.starts_with("https://")) return std::string(location);
   auto base = util::Url::parse(current);
   if (!base) return Error(Kind::UrlParse, base.error().message);
-  auto reference = boost::urls::parse_uri_reference(location);
-  if (!reference) return Error(Kind::UrlParse, "invalid Location: " + reference.error().message());
-  boost::urls::url resolved;
-  if (auto ok = boost::urls::resolve(base->view(), *reference, resolved); !ok) {
-    return Error(Kind::UrlParse, ok.error().message());
-  }
-  resolved.remove_fragment();
-  auto normal = util::Url::parse(resolved.buffer());
-  if (!normal) return Error(Kind::UrlParse, normal.error().message);
-  return std::string(normal->as_string());
+  auto resolved = util::Url::parse(location, *base);
+  if (!resolved) return Error(Kind::UrlParse, "invalid Location: " + resolved.error().message);
+  return std::string(resolved->as_string());
 }
 
 asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2p::PubKey& me, std::string_view url,
@@ -56,8 +48,8 @@ asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2
     span.log(Level::trace, "Parsed URL: {}", util::mask_url(*parsed));
 
     http::Request request{"GET", {{"Connection", "close"}, {"valdori-pk", me.to_string()}}, {}};
-    if (auto authorization = basic_authorization(parsed->view())) {
-      span.log(Level::trace, "Adding basic auth header: {}", parsed->view().encoded_user());
+    if (auto authorization = basic_authorization(*parsed)) {
+      span.log(Level::trace, "Adding basic auth header: {}", parsed->username());
       request.headers.emplace_back("Authorization", std::move(*authorization));
     }
     span.log(Level::trace, "Building request");

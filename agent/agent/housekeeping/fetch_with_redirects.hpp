@@ -7,24 +7,24 @@
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/system/result.hpp>
-#include <boost/url/url_view.hpp>
 
 #include "agent/agent/error.hpp"
 #include "agent/http/http_client.hpp"
 #include "overlay_node/node/span_log.hpp"
 #include "p2p_core/identity/keys.hpp"
+#include "util/url/url.hpp"
 
 namespace valdori::agent::housekeeping {
 
 // At most this many requests per fetch: the first and four redirects.
 inline constexpr unsigned kMaxRequests = 5;
 
-// "Basic " and the base64 of "user:password" as they stand (percent-encoded) in the URL; nothing
-// unless the URL has both a user name and a non-empty password.
-std::optional<std::string> basic_authorization(boost::urls::url_view url);
+// "Basic " and the base64 of "user:password", both percent-decoded (the URL holds "p%40ss" for
+// the password "p@ss"); nothing unless the URL has both a user name and a non-empty password.
+std::optional<std::string> basic_authorization(const util::Url& url);
 
 // Where a redirect's Location leads from `current`: an absolute "http://" or "https://" value as
-// it is, anything else resolved against `current` as a URL reference.
+// it is, anything else parsed with `current` as its base ("/a%2fc" keeps its "%2f").
 boost::system::result<std::string, error::Error> follow_location(std::string_view current, std::string_view location);
 
 // GETs `url` with the node's key in "valdori-pk" and the URL's credentials as Basic

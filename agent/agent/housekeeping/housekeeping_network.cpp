@@ -115,7 +115,7 @@ NetworkHealth applied_health(const Network& entry) {
 
 asio::awaitable<void> housekeeping_network(std::shared_ptr<AgentInner> inner, util::Url url,
                                            std::shared_ptr<const ControllerNetworks> cached) {
-  const SpanLog span(housekeeping_logger(), "network", util::mask_url(url));
+  const SpanLog span(housekeeping_logger(), "housekeeping_network", "network", util::mask_url(url));
   auto guard = co_await inner->state_lock.write();
   // Shutdown has emptied every network; what a late pass finds must not be applied again.
   if (inner->token.is_cancelled()) co_return;

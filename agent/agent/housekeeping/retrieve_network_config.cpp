@@ -5,6 +5,7 @@
 
 #include "agent/agent/housekeeping/fetch_with_redirects.hpp"
 #include "agent/agent/read_text_file.hpp"
+#include "util/url/basic_url_parser.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent::housekeeping {
@@ -44,12 +45,14 @@ asio::awaitable<Retrieved> retrieve_network_config(const AgentInner& inner, std:
                                                    const ControllerNetworks& cached,
                                                    const valdori::node::SpanLog& span) {
   span.log(Level::trace, "Retrieving network config from: {}", util::mask_url(config_url));
-  if (config_url.starts_with(kControllerPrefix)) co_return from_cache(config_url, cached, span);
-  if (config_url.starts_with(kHttpPrefix) || config_url.starts_with(kHttpsPrefix)) {
+  // The source is chosen by the text as a URL reads it: " file:///n.toml\n" is a file URL.
+  const std::string text = util::url::remove_ignored_code_points(config_url);
+  if (text.starts_with(kControllerPrefix)) co_return from_cache(config_url, cached, span);
+  if (text.starts_with(kHttpPrefix) || text.starts_with(kHttpsPrefix)) {
     co_return checked(co_await fetch_with_redirects(*inner.http, inner.identity.pk(), config_url, span));
   }
-  if (config_url.starts_with(kFilePrefix)) {
-    const std::string_view path = config_url.substr(kFilePrefix.size());
+  if (text.starts_with(kFilePrefix)) {
+    const std::string_view path = std::string_view(text).substr(kFilePrefix.size());
     span.log(Level::trace, "Reading file: {}", path);
     co_return checked(read_text_file(std::filesystem::path(path)));
   }

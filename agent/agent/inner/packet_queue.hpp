@@ -2,6 +2,9 @@
 // packet path. Producers never wait: a full or closed queue refuses the item at once, so load is
 // shed instead of stalling a reader. Consumers wait for items; each item goes to exactly one.
 //
+// Consumers that hand the items on in order take turns (`take_turn`): a burst pushed while
+// several consumers wait would otherwise be split among them.
+//
 // Items are kept in a ring that grows to the queue's capacity once and then never shrinks, so a
 // queue in steady use allocates nothing per item.
 #pragma once
@@ -19,6 +22,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "util/runtime/turns.hpp"
 
 namespace valdori::agent {
 
@@ -75,7 +80,8 @@ struct RingTraits : boost::asio::experimental::channel_traits<Signatures...> {
 template <class T>
 class PacketQueue {
  public:
-  PacketQueue(const boost::asio::any_io_executor& executor, std::size_t capacity) : channel_(executor, capacity) {}
+  PacketQueue(const boost::asio::any_io_executor& executor, std::size_t capacity)
+      : channel_(executor, capacity), turns_(executor) {}
   PacketQueue(const PacketQueue&) = delete;
   PacketQueue& operator=(const PacketQueue&) = delete;
 
@@ -105,6 +111,12 @@ class PacketQueue {
     return item;
   }
 
+  // The right to pop, for one consumer at a time: held while the consumer waits for an item and
+  // hands on what it took, then passed, so that items leave in the order they came. False when
+  // the wait was cancelled.
+  boost::asio::awaitable<bool> take_turn() { return turns_.take(); }
+  void pass_turn() { turns_.pass(); }
+
   // Refuses every later push and drops the stored items; waiting and later pops fail.
   void close() { channel_.close(); }
 
@@ -113,6 +125,7 @@ class PacketQueue {
       boost::asio::experimental::basic_concurrent_channel<boost::asio::any_io_executor, queue_detail::RingTraits<>,
                                                           void(boost::system::error_code, T)>;
   Channel channel_;
+  util::Turns turns_;
 };
 
 }  // namespace valdori::agent

@@ -61,7 +61,7 @@ boost::system::result<std::vector<boost::asio::ip::address>, std::string> parse_
     const std::string piece(text.substr(0, end));
     boost::system::error_code ec;
     const auto addr = boost::asio::ip::make_address(piece, ec);
-    if (ec) return "Invalid IP address in VALDORI_UDP_ADDRS: " + piece;
+    if (ec) return "Invalid udp addresses: " + piece;
     addrs.push_back(addr);
     text.remove_prefix(end);
   }

@@ -5,6 +5,7 @@
 #include <boost/system/result.hpp>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -12,6 +13,8 @@
 #include "agent/agent/config.hpp"
 #include "agent/agent/error.hpp"
 #include "agent/agent/network_listener/network_change.hpp"
+#include "util/runtime/notify.hpp"
+#include "util/runtime/task_handle.hpp"
 
 namespace valdori::agent {
 
@@ -43,8 +46,13 @@ struct LoginStatus {
   bool operator==(const LoginStatus&) const = default;
 };
 
+// A sign-in in progress: its status, the notification that tells waiters the status changed, and
+// the task that runs it. Nothing here starts one, so a running agent holds the first status, a
+// notification nobody waits on and no task.
 struct LoginState {
   LoginStatus status;
+  std::shared_ptr<util::Notify> changed = std::make_shared<util::Notify>();
+  std::optional<util::TaskHandle> task;
 };
 
 struct State {

@@ -5,6 +5,7 @@
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/agent/netif/tun_to_overlay.hpp"
 #include "util/log/log.hpp"
+#include "util/runtime/runtime.hpp"
 #include "util/runtime/task_set.hpp"
 
 namespace valdori::agent::netif {
@@ -18,6 +19,10 @@ spdlog::logger& runner_logger() { return log::module_logger<"valdori_agent::agen
 spdlog::logger& supervisor_logger() { return log::module_logger<"valdori_agent::agent::netif::mobile">(); }
 
 }  // namespace
+
+asio::any_io_executor tun_device_executor(const asio::any_io_executor& executor) {
+  return util::direction_lanes(executor).outbound;
+}
 
 asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
                                      util::CancellationToken token, ReadClock clock) {
@@ -42,12 +47,16 @@ asio::awaitable<RunnerResult> tun_runner(std::shared_ptr<AgentInner> inner, std:
                                          util::CancellationToken token, ReadClock clock) {
   const std::int32_t count = tun_threads();
   // The workers read the device as an I/O object of the outbound lane, so that a read completes
-  // on the thread that queues the packet and sends it.
+  // on the thread that queues the packet and sends it (the device itself when the host made it
+  // there).
   auto on_lane = device->on_executor(inner->lanes.outbound);
   if (!on_lane) co_return RunnerResult(boost::system::in_place_error, "TUN device: " + on_lane.error().message());
   // Leaving the runner destroys the set, which aborts the workers still running.
   util::TaskSet<void> tasks(inner->lanes.outbound);
-  for (std::int32_t i = 0; i < count; ++i) tasks.spawn(tun_to_overlay(inner, *on_lane, token, i, count, clock));
+  const auto turns = std::make_shared<util::Turns>(inner->lanes.outbound);
+  for (std::int32_t i = 0; i < count; ++i) {
+    tasks.spawn(tun_to_overlay(inner, *on_lane, turns, token, i, count, clock));
+  }
   // The workers end through the token; one that breaks down ends the whole tunnel direction.
   while (const auto outcome = co_await tasks.join_next()) {
     if (!outcome->returned()) {

@@ -2,6 +2,7 @@
 // starts, the runner it awaits, and the tunnel-to-overlay tasks the runner owns.
 #pragma once
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/system/result.hpp>
 #include <memory>
@@ -16,6 +17,12 @@ class AgentInner;
 }
 
 namespace valdori::agent::netif {
+
+// The executor a tunnel device is best made on: the outbound lane of the runtime `executor`
+// belongs to. The descriptor wakes the reactor it is registered with for every packet the
+// applications send, and those wake-ups are for the lane's readers; registered with the shared
+// threads, it would wake one of them per burst for nothing.
+boost::asio::any_io_executor tun_device_executor(const boost::asio::any_io_executor& executor);
 
 // Runs the tunnel runner over `device` until `token` is cancelled; without a device it ends at
 // once. A runner that fails or throws is logged ("TUN runner failed: ") and cancels the agent

@@ -34,6 +34,7 @@
 #include "util/log/log.hpp"
 #include "util/mem/buffer_pool.hpp"
 #include "util/runtime/race.hpp"
+#include "util/runtime/turns.hpp"
 #include "util/system/env.hpp"
 
 namespace valdori::agent::netif {
@@ -164,20 +165,31 @@ void answer_oversized(platform::TunDevice& device, std::span<const std::uint8_t>
 }
 
 asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
-                                   util::CancellationToken token, std::int32_t index, std::int32_t count,
-                                   ReadClock clock) {
+                                   std::shared_ptr<util::Turns> turns, util::CancellationToken token,
+                                   std::int32_t index, std::int32_t count, ReadClock clock) {
   VLOG_TRACE(lg(), "tun -> Valdori packet processing task started ({}/{}).", index + 1, count);
   const std::size_t mtu = inner->mtu;
   // One byte more than a packet may have, so that a longer one shows instead of arriving cut.
   std::vector<std::uint8_t> buffer(mtu + 1);
   ReadFailures failures;
   std::size_t burst = 0;  // packets read without waiting
+  bool holding = false;
   for (;;) {
+    // Only the worker holding the turn waits on the device and queues what it reads, so that the
+    // packets of a burst are queued in the order they came; it passes the turn on after a burst.
+    if (!holding) {
+      holding = co_await turns->take();
+      if (!holding) co_return;  // cancelled
+    }
     // Read what is waiting without a pause, so that the queue's consumers see the burst at once
     // and can send it in runs; give them the thread at the latest after a burst's worth.
-    auto read = burst < kBurst
-                    ? device->try_recv(buffer)
-                    : boost::system::result<std::size_t>(boost::system::error_code(asio::error::would_block));
+    if (burst == kBurst) {
+      burst = 0;
+      turns->pass();
+      holding = false;
+      continue;
+    }
+    auto read = device->try_recv(buffer);
     if (!read && read.error() == asio::error::would_block) {
       burst = 0;
       read = co_await device->recv(buffer);
@@ -258,10 +270,10 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
 std::int32_t tun_threads() { return util::system::get_task_count("TUN_THREADS", kDefaultTunThreads); }
 
 asio::awaitable<void> tun_to_overlay(std::shared_ptr<AgentInner> inner, std::shared_ptr<platform::TunDevice> device,
-                                     util::CancellationToken token, std::int32_t index, std::int32_t count,
-                                     ReadClock clock) {
-  co_await util::until_cancelled(
-      token, read_packets(std::move(inner), std::move(device), token, index, count, std::move(clock)));
+                                     std::shared_ptr<util::Turns> turns, util::CancellationToken token,
+                                     std::int32_t index, std::int32_t count, ReadClock clock) {
+  co_await util::until_cancelled(token, read_packets(std::move(inner), std::move(device), std::move(turns), token,
+                                                     index, count, std::move(clock)));
   VLOG_TRACE(lg(), "Token cancelled. Exiting tun -> Valdori packet processing task ({}/{}).", index + 1, count);
 }
 

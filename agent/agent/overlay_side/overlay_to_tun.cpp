@@ -128,43 +128,45 @@ asio::awaitable<void> forward_inbound(std::shared_ptr<InboundQueue> queue, std::
                                       util::CancellationToken token, std::int32_t index, std::int32_t count) {
   VLOG_TRACE(node_logger(), "Valdori -> tun packet processing task started ({}/{}).", index + 1, count);
   for (;;) {
-    // What is waiting is taken at once: a pop that waits completes through the scheduler, one
-    // item per turn, and the readers of the same thread fill the queue faster than that.
-    auto item = queue->try_pop();
-    if (!item) {
-      auto popped = co_await queue->pop();
-      if (!received(popped, token, "Valdori")) co_return;
-      item = std::move(*popped);
-    }
-    const p2p::PubKey& sender = item->sender;
-    const std::span<const std::uint8_t> payload = item->payload;
+    // The writer holding the queue's turn waits for a packet and writes what is waiting before
+    // the next one may, so that packets enter the tunnel in the order they came. What is waiting
+    // is taken at once: a pop that waits completes through the scheduler, and the readers of the
+    // same thread fill the queue faster than that.
+    if (!co_await queue->take_turn()) co_return;  // cancelled
+    auto popped = co_await queue->pop();
+    if (!received(popped, token, "Valdori")) co_return;
+    for (std::optional<InboundItem> item = std::move(*popped); item; item = queue->try_pop()) {
+      const p2p::PubKey& sender = item->sender;
+      const std::span<const std::uint8_t> payload = item->payload;
 
-    const auto header = packet::parse_ipv4_header(payload);
-    if (!header) {
-      VLOG_AT_FIELDS_LIMITED(
-          node_logger(), log::Level::err,
-          (log::Fields{{"peer", sender.to_string()}, {"error", std::string(to_string(header.error()))}}),
-          "Failed to decode IP packet from peer {}: {}", sender.to_string(), to_string(header.error()));
-      continue;
-    }
-    VLOG_AT_FIELDS(node_logger(), log::Level::trace,
-                   (log::Fields{{"peer", sender.to_string()},
-                                {"src", header->source.to_string()},
-                                {"dst", header->destination.to_string()},
-                                {"payload_len", std::to_string(payload.size())}}),
-                   "Forwarding packet from Valdori to TUN device: {} -> {} ({} bytes)", header->source.to_string(),
-                   header->destination.to_string(), payload.size());
+      const auto header = packet::parse_ipv4_header(payload);
+      if (!header) {
+        VLOG_AT_FIELDS_LIMITED(
+            node_logger(), log::Level::err,
+            (log::Fields{{"peer", sender.to_string()}, {"error", std::string(to_string(header.error()))}}),
+            "Failed to decode IP packet from peer {}: {}", sender.to_string(), to_string(header.error()));
+        continue;
+      }
+      VLOG_AT_FIELDS(node_logger(), log::Level::trace,
+                     (log::Fields{{"peer", sender.to_string()},
+                                  {"src", header->source.to_string()},
+                                  {"dst", header->destination.to_string()},
+                                  {"payload_len", std::to_string(payload.size())}}),
+                     "Forwarding packet from Valdori to TUN device: {} -> {} ({} bytes)", header->source.to_string(),
+                     header->destination.to_string(), payload.size());
 
-    // Before every other test: even a sender the firewall would refuse learns the size that
-    // passes.
-    if (payload.size() > inner->mtu && header->dont_fragment) {
-      co_await answer_oversized(*inner, sender, payload, *header);
-    } else if (may_enter_tunnel(*inner, sender, payload, *header)) {
-      const auto written = co_await inner->netif.send(payload);
-      log_delivery(sender, *header, written);
+      // Before every other test: even a sender the firewall would refuse learns the size that
+      // passes.
+      if (payload.size() > inner->mtu && header->dont_fragment) {
+        co_await answer_oversized(*inner, sender, payload, *header);
+      } else if (may_enter_tunnel(*inner, sender, payload, *header)) {
+        const auto written = co_await inner->netif.send(payload);
+        log_delivery(sender, *header, written);
+      }
+      util::mem::recycle_buffer(std::move(item->payload));
+      if (token.is_cancelled()) co_return;
     }
-    util::mem::recycle_buffer(std::move(item->payload));
-    if (token.is_cancelled()) co_return;
+    queue->pass_turn();
   }
 }
 

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "agent/agent/inner/agent_inner.hpp"
 #include "agent/agent/inner/channel_sink.hpp"
 #include "tests/support/agent/agent_testbed.hpp"
 #include "tests/support/env_guard.hpp"
 #include "tests/support/log_capture.hpp"
+#include "util/runtime/race.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -48,6 +50,19 @@ TEST(AgentCreate, FixesTheMtu) {
     ASSERT_TRUE(inner);
     EXPECT_EQ((*inner)->mtu, c.expected) << c.arm_messages.value_or("unset") << " " << c.configured.value_or(0);
   }
+}
+
+TEST(AgentCreate, HoldsNoSignIn) {
+  AgentTestbed bed;
+  auto inner = create(bed, bed.config());
+  ASSERT_TRUE(inner);
+  const LoginState& login = (*inner)->state.login;
+  EXPECT_EQ(login.status, LoginStatus{});
+  EXPECT_TRUE(std::holds_alternative<LoginStatus::Pending>(login.status.kind));
+  ASSERT_NE(login.changed, nullptr);
+  EXPECT_EQ(login.changed->queued_waiters(), 0u);
+  EXPECT_FALSE(bed.runtime().block_on(util::with_timeout(login.changed->notified(), std::chrono::milliseconds(20))));
+  EXPECT_FALSE(login.task);
 }
 
 // Start goes ahead, but says what will not work.
@@ -131,10 +146,12 @@ TEST(AgentCreate, RefusesWhatCannotRun) {
     std::optional<std::string> udp_addrs;
     bool empty_super_peers;
     error::Kind expected;
+    std::string text_start;
   };
   const Case cases[] = {
-      {"address that is none", "127.0.0.1 not-an-address", false, error::Kind::ConfigParse},
-      {"no super peer to join", "127.0.0.1", true, error::Kind::Node},
+      {"address that is none", "127.0.0.1 not-an-address", false, error::Kind::ConfigParse,
+       "Configuration parse error: Invalid udp addresses: not-an-address"},
+      {"no super peer to join", "127.0.0.1", true, error::Kind::Node, "Node error: "},
   };
   AgentTestbed bed;
   for (const auto& c : cases) {
@@ -144,6 +161,7 @@ TEST(AgentCreate, RefusesWhatCannotRun) {
     auto inner = create(bed, std::move(config));
     ASSERT_FALSE(inner) << c.name;
     EXPECT_EQ(inner.error().kind(), c.expected) << c.name << ": " << inner.error().to_string();
+    EXPECT_TRUE(inner.error().to_string().starts_with(c.text_start)) << inner.error().to_string();
   }
 }
 

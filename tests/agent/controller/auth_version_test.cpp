@@ -16,6 +16,9 @@ TEST(AuthEndpoints, JoinedUnderTheOrigin) {
       {"https://auth.example/", "https://auth.example/oauth/v2/token"},
       {"https://u@auth.example:8443/base/x?q#f", "https://u@auth.example:8443/oauth/v2/token"},
       {"auth.example//", "auth.example/oauth/v2/token"},
+      {"HTTPS://Auth.Example:443", "https://auth.example/oauth/v2/token"},
+      {"http://auth.example:80/", "http://auth.example/oauth/v2/token"},
+      {"localhost:8080", "localhost:8080/oauth/v2/token"},  // a scheme "localhost" with an opaque path
   };
   for (const auto& [base, expected] : cases) EXPECT_EQ(token_endpoint(base), expected) << base;
   EXPECT_EQ(userinfo_endpoint("https://a.test"), "https://a.test/oidc/v1/userinfo");
@@ -73,6 +76,12 @@ TEST(VersionCheck, NewerByVersionOrderElseByBytes) {
       {"1.0.0", "", true},
       {"1.0.0-01", "1.0.0-1", false},  // a leading zero makes it no version: byte order
       {"18446744073709551616.0.0", "2.0.0", false},
+      // Numeric pre-release identifiers beyond 64 bits are still numbers: by length, then digits.
+      {"1.0.0-99999999999999999999", "1.0.0", false},
+      {"1.0.0", "1.0.0-99999999999999999999", true},
+      {"1.0.0-100000000000000000000", "1.0.0-99999999999999999999", true},
+      {"1.0.0-rc.99999999999999999999", "1.0.0-rc.18446744073709551615", true},
+      {"1.0.0-99999999999999999999", "1.0.0-a", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(agent::version_check::is_newer_version(c.first, c.second), c.newer) << c.first << " vs " << c.second;

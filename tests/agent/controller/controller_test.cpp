@@ -40,6 +40,35 @@ TEST(ControllerError, StatusTexts) {
   for (const auto& [status, text] : cases) EXPECT_EQ(error::Error::from_status(status).to_string(), text);
 }
 
+// The display repeats a step that the message names too; the summary names it once.
+TEST(ControllerError, SummaryNamesTheStepOnce) {
+  struct Case {
+    error::Error error;
+    std::string display;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {{error::Kind::RequestFailed, "HTTP request failed: connect to 127.0.0.1:9: Connection refused"},
+       "HTTP request failed: HTTP request failed: connect to 127.0.0.1:9: Connection refused",
+       "HTTP request failed: connect to 127.0.0.1:9: Connection refused"},
+      {{error::Kind::UriParse, "Failed to parse URI: relative URL without a base"},
+       "Failed to parse URI: Failed to parse URI: relative URL without a base",
+       "Failed to parse URI: relative URL without a base"},
+      {{error::Kind::BodyRead, "Failed to collect response body: end of stream"},
+       "Failed to read response body: Failed to collect response body: end of stream",
+       "Failed to read response body: Failed to collect response body: end of stream"},
+      {{error::Kind::RequestBuild, "upload_metrics requires HMAC authentication"},
+       "Failed to build HTTP request: upload_metrics requires HMAC authentication",
+       "Failed to build HTTP request: upload_metrics requires HMAC authentication"},
+      {error::Error::from_status(418), "Server returned error status 418 I'm a teapot",
+       "Server returned error status 418 I'm a teapot"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.error.to_string(), c.display);
+    EXPECT_EQ(c.error.summary(), c.summary);
+  }
+}
+
 TEST(ControllerReply, DocumentOrNestedParseError) {
   const auto listed = decode_toml_reply(
       "[[network]]\nid = \"0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a44\"\nnetwork = \"10.1.0.0/24\"\n[[network]]\n"
@@ -64,9 +93,13 @@ TEST(Redirect, LocationResolvedAgainstTheCurrentUrl) {
       {"HTTPS://Other.Test:443/x", "https://other.test/x"},
       {"https://other.test:443/y", "https://other.test:443/y"},  // taken as it is, parsed next round
       {"../up.toml", "http://u:p@example.test:8080/a/up.toml"},
+      {"/a%2fc", "http://u:p@example.test:8080/a%2fc"},  // an escaped "/" is no separator
+      {":x.toml", "http://u:p@example.test:8080/a/b/:x.toml"},
+      {"http:next.toml", "http://u:p@example.test:8080/a/b/next.toml"},
+      {"//other.test/n b", "http://other.test/n%20b"},
   };
   for (const auto& [location, expected] : cases) EXPECT_EQ(follow_location(current, location).value(), expected);
-  const auto bad = follow_location(current, "http//[bad");
+  const auto bad = follow_location(current, "//[bad");
   ASSERT_FALSE(bad);
   EXPECT_EQ(bad.error().kind(), agent::error::Kind::UrlParse);
 }
@@ -74,12 +107,13 @@ TEST(Redirect, LocationResolvedAgainstTheCurrentUrl) {
 TEST(BasicCredentials, OnlyWithUserAndPassword) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"https://alice:s3cret@h/", "Basic YWxpY2U6czNjcmV0"},
-      {"https://al%40ce:p%3Ass@h/", "Basic YWwlNDBjZTpwJTNBc3M="},  // as written, percent-encoded
+      {"https://al%40ce:p%3Ass@h/", "Basic YWxAY2U6cDpzcw=="},  // percent-decoded
+      {"https://us er:pâss@h/", "Basic dXMgZXI6cMOic3M="},
       {"https://alice@h/", std::nullopt},
       {"https://alice:@h/", std::nullopt},
       {"https://:pw@h/", std::nullopt},
   };
-  for (const auto& [url, expected] : cases) EXPECT_EQ(basic_authorization(util::Url::parse(url)->view()), expected);
+  for (const auto& [url, expected] : cases) EXPECT_EQ(basic_authorization(*util::Url::parse(url)), expected);
 }
 
 TEST(MetricsDocument, ByteForByte) {

@@ -122,6 +122,7 @@ static void check_network_edits(const char* config) {
   /* Two texts of one URL are one network; the file keeps the text as given. */
   CHECK_CODE(0, valdori_agent_config_network_add(config, "FILE:///tmp/a/../net.toml"));
   CHECK_CODE(-5, valdori_agent_config_network_add(config, "file:///tmp/net.toml"));
+  CHECK_CODE(-5, valdori_agent_config_network_add(config, " file:///tmp/%2e/net.toml\n"));
   CHECK(strstr(read_file(config), "FILE:///tmp/a/../net.toml") != NULL);
   CHECK_CODE(-6, valdori_agent_config_network_enable(config, "file:///tmp/net.toml"));
   CHECK_CODE(0, valdori_agent_config_network_disable(config, "file:///tmp/net.toml"));

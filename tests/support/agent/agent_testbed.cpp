@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "agent/agent/netif/tun_runner.hpp"
 #include "util/log/log.hpp"
 
 namespace valdori::agent::testing {
@@ -29,7 +30,9 @@ TunPair::TunPair(const boost::asio::any_io_executor& executor) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) throw std::runtime_error("socketpair");
   kernel_fd_ = fds[1];
-  device_ = must(platform::TunDevice::from_fd(executor, fds[0], platform::TunFraming::Bare), "tun device");
+  // Where the host's device is made, so that the agents under test read it as they do there.
+  device_ = must(platform::TunDevice::from_fd(netif::tun_device_executor(executor), fds[0], platform::TunFraming::Bare),
+                 "tun device");
 }
 
 TunPair::~TunPair() { close_kernel_side(); }

@@ -97,6 +97,8 @@ TEST_F(SuperPeerTest, DropsMalformedFramesAndKeepsTheLink) {
   start();
   TcpNode node(io_, url());
   greet(node);
+  node.send_raw(Bytes{0, 0, 0, 0});  // an empty frame is well framed; its message is too short for a header
+  greet(node);
   for (const auto& c : malformed_cases()) {
     if (!c.fits_a_frame) continue;
     SCOPED_TRACE(c.name);
@@ -108,7 +110,6 @@ TEST_F(SuperPeerTest, DropsMalformedFramesAndKeepsTheLink) {
 TEST_F(SuperPeerTest, BrokenFramingClosesOnlyThatLink) {
   start();
   const std::vector<std::pair<std::string, Bytes>> cases{
-      {"empty frame", {0, 0, 0, 0}},
       {"frame longer than the maximum", {0, 0, 0x10, 0, 0x1e, 0x3f}},
   };
   TcpNode bystander(io_, url());

@@ -65,7 +65,8 @@ TEST(ResponseHandle, TruncatesToTheAnnouncedPayloadSize) {
     }
     EXPECT_EQ(ldns_pkt_edns(message.get()), c.options.edns_size.has_value()) << c.name;
     EXPECT_TRUE(
-        capture.has(log::Level::trace, "setting response max size: " + std::to_string(c.limit) + " for protocol: Udp"))
+        capture.has(log::Level::trace, "setting response max size: " + std::to_string(c.limit) +
+                                           " for protocol: Udp id=" + std::to_string(ldns_pkt_id(message.get()))))
         << c.name;
   }
 }

@@ -203,15 +203,18 @@ TEST_F(HousekeepingTest, FileUrlsReadAbsoluteAndRelativePaths) {
   ASSERT_TRUE(absolute.starts_with("file:///"));
   // Relative to the working folder: the temporary folder for the time of the test.
   const std::string relative = "file://member.toml";
+  // Spaces around a URL and newlines in it are no part of it.
+  const std::string spaced = " " + write_file("spaced.toml", network_document(me(), true, {})) + "\n";
   join(absolute);
   join(relative);
+  join(spaced);
   auto inner = this->inner();
   {
     const WorkingFolder inside(dir());
     run_pass(inner);
   }
 
-  for (const std::string& url : {absolute, relative}) {
+  for (const std::string& url : {absolute, relative, spaced}) {
     EXPECT_EQ(network(inner, url).health, NetworkHealth{NetworkHealth::Ok{}}) << url;
   }
   EXPECT_TRUE(logged(Level::trace, "Reading file: " + (dir() / "member.toml").string()));

@@ -103,8 +103,7 @@ TEST_F(HousekeepingTest, AnUnfetchableControllerListRemovesNothing) {
   };
   const Case cases[] = {
       {"configuration file unreadable", false, "Configuration parse error: Failed to load agent config: I/O error: "},
-      {"controller refuses the connection", true,
-       "HTTP client error: HTTP request failed: HTTP request failed: connect to 127.0.0.1:9: "},
+      {"controller refuses the connection", true, "HTTP client error: HTTP request failed: connect to 127.0.0.1:9: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

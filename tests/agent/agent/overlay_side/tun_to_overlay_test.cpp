@@ -30,7 +30,8 @@ class TunToOverlayTest : public PacketPathTest {
   // One worker over the tunnel, so that packets are handled in the order they were injected.
   // The capture starts after its start line.
   void start_worker(const std::shared_ptr<AgentInner>& inner) {
-    spawn(netif::tun_to_overlay(inner, tun_.device(), inner->token.child_token(), 0, 1));
+    spawn(netif::tun_to_overlay(inner, tun_.device(), std::make_shared<util::Turns>(inner->executor),
+                                inner->token.child_token(), 0, 1));
     EXPECT_TRUE(wait_log(log::Level::trace, "tun -> Valdori packet processing task started (1/1)."));
     logs_.clear();
   }
