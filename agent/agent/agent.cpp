@@ -25,7 +25,10 @@ asio::awaitable<boost::system::result<Agent, error::Error>> Agent::start(asio::a
   VLOG_INFO(lg(), "Start agent.");
   const bool update_check = config.update_check.value_or(true);
   auto created = co_await AgentInner::create(executor, std::move(config), std::move(config_path), std::move(platform));
-  if (!created) co_return created.error();
+  if (!created) {
+    VLOG_ERROR(lg(), "Failed to start agent: {}", created.error());
+    co_return created.error();
+  }
   std::shared_ptr<AgentInner> inner = std::move(*created);
   const util::CancellationToken& token = inner->token;
 

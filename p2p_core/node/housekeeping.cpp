@@ -25,6 +25,7 @@ void NodeInner::remove_stale_peers_housekeeping() {
     peers_.remove_node_peer(node_peer);
     VLOG_TRACE(node_logger(), "Removed stale node peer {}", key);
   }
+  recount_strangers();
 }
 
 std::uint16_t NodeInner::bind_port(std::uint16_t bound) {

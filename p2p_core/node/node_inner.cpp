@@ -85,7 +85,7 @@ boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::
     const message::LongHeader& header, const boost::asio::ip::address& source) {
   const PubKey sender = header.sender();
   if (sender == pk()) return error::SendToSelf{};
-  if (is_full()) return error::PeersListCapacityExceeded{opts_.max_peers};
+  if (auto room = make_room_for(sender, false); !room) return room.error();
   if (!pow_meets_difficulty(sender, header.pow(), opts_.min_pow_difficulty)) return error::PowInvalid{};
   auto keys = session_keys_with(sender, source);
   if (!keys) return keys.error();
@@ -98,7 +98,8 @@ boost::system::result<std::optional<crypto::SessionKeys>, error::Error> NodeInne
   if (!agreements_) return std::optional<crypto::SessionKeys>();
   auto agreed = agreements_->find(sender);
   if (!agreed) {
-    if (!agreement_limiter_.allow(source, cached_time())) return error::KeyAgreementsLimited{source};
+    if (!is_member(sender) && !agreement_limiter_.allow(source, cached_time()))
+      return error::KeyAgreementsLimited{source};
     agreed = agreements_->agree(sender);
   }
   const auto keys = peer::keys_of(*agreed);
@@ -109,11 +110,12 @@ boost::system::result<std::optional<crypto::SessionKeys>, error::Error> NodeInne
 boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> NodeInner::store_node_peer(
     const std::shared_ptr<peer::NodePeer>& candidate) {
   if (const auto known = peers_.find_node_peer(candidate->key())) return known;
-  if (is_full()) return error::PeersListCapacityExceeded{opts_.max_peers};
+  if (auto room = make_room_for(candidate->key(), true); !room) return room.error();
   const auto short_id = peers_.assign_rx_short_id(*candidate);
   const auto stored = peer::as_node_peer(peers_.insert_if_absent(candidate->key(), candidate));
   if (stored != candidate) peers_.erase_short_id(short_id, candidate->key());
   if (!stored) return error::PeerNotPresent{};
+  if (stored == candidate && is_stranger(stored->key())) strangers_.fetch_add(1, std::memory_order_relaxed);
   return stored;
 }
 

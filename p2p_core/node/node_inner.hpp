@@ -26,7 +26,9 @@
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/system/result.hpp>
+#include <boost/unordered/unordered_flat_set.hpp>
 
+#include "p2p_core/concurrent/atomic_shared_ptr.hpp"
 #include "p2p_core/concurrent/atomic_snapshot.hpp"
 #include "p2p_core/concurrent/snapshot_map.hpp"
 #include "p2p_core/message/app_message.hpp"
@@ -58,6 +60,8 @@ inline constexpr std::uint64_t kAgreementIntervalMs = 20;
 inline constexpr std::size_t kAgreementSources = 1024;
 // Senders whose HELLO times are remembered against replays.
 inline constexpr std::size_t kHelloSenders = 8192;
+
+using MemberKeys = boost::unordered_flat_set<PubKey, std::hash<PubKey>>;
 
 struct NodeInit {
   NodeOpts opts;
@@ -111,18 +115,29 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // The framing of a super-peer TCP link; frames up to the maximum message length.
   message::FrameCodec tcp_codec() const { return message::FrameCodec(opts_.max_message_len); }
 
+  // Members and strangers (members.cpp). The agent gives the node the keys of the peers of its
+  // applied networks with every change; once it has, every other sender is a stranger. Strangers
+  // get at most a quarter of `max_peers` (of the default when it is 0) within the limit, and the
+  // one heard least recently is evicted when a member needs room: a member is always admitted.
+  // Until the keys are set no sender is told apart, and `max_peers` bounds them all (0: no
+  // limit). Key agreements with every sender but a member are rate-limited per source address.
+  void set_members(std::shared_ptr<const MemberKeys> members);
+  bool is_member(const PubKey& key) const;
+  bool is_stranger(const PubKey& key) const;
+  std::size_t stranger_count() const { return strangers_.load(std::memory_order_relaxed); }
+
   // Hands received application data to the message sink.
   void add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload);
   // A node peer for the unknown sender of a long-header message from `source`, not stored yet:
-  // the sender must not be this node, the peers list must have room, the proof of work must meet
-  // the minimum and key agreement must work. Agreements are cached per sender key (kept
+  // the sender must not be this node, the peers list must have room for it, the proof of work
+  // must meet the minimum and key agreement must work. Agreements are cached per sender key (kept
   // whether or not the message then authenticates), and those not cached are rate-limited per
   // source address.
   boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> node_peer_candidate(
       const message::LongHeader& header, const boost::asio::ip::address& source);
   // Stores `candidate` with its receive short id once its message has authenticated, while the
-  // peers list has room. Returns the node peer stored under the key in the end (another task may
-  // have stored one first).
+  // peers list has room for it (a stranger may be evicted for a member). Returns the node peer stored under the key in
+  // the end (another task may have stored one first).
   boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> store_node_peer(
       const std::shared_ptr<peer::NodePeer>& candidate);
 
@@ -194,6 +209,12 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
                                                                             std::uint64_t now) const;
   std::uint16_t bind_port(std::uint16_t bound);
   bool is_full() const { return opts_.max_peers != 0 && peers_.size() >= opts_.max_peers; }
+  std::uint64_t stranger_limit() const;
+  // Whether `sender` may be stored now; refused with PeersListCapacityExceeded. A member always
+  // may: with `evict`, a full table then first loses a stranger.
+  boost::system::result<void, error::Error> make_room_for(const PubKey& sender, bool evict);
+  void evict_a_stranger();
+  void recount_strangers();
 
   boost::system::result<std::optional<crypto::SessionKeys>, error::Error> session_keys_with(
       const PubKey& sender, const boost::asio::ip::address& source);
@@ -213,6 +234,8 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   std::optional<peer::AgreementCache> agreements_;  // present exactly when messages are armed
   net::SourceRateLimiter agreement_limiter_;
   peer::HelloReplayWindow hello_times_;
+  concurrent::AtomicSharedPtr<const MemberKeys> members_;  // none until set
+  std::atomic<std::size_t> strangers_{0};                  // stored strangers; recounted every housekeeping pass
 };
 
 }  // namespace valdori::p2p::node

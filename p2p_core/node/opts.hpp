@@ -17,6 +17,8 @@
 
 namespace valdori::p2p::node {
 
+inline constexpr std::uint64_t kDefaultMaxPeers = 8192;
+
 struct NodeOpts {
   Identity id;
   bool arm_messages = true;
@@ -24,7 +26,9 @@ struct NodeOpts {
   std::string tunnel_interface;                     // the agent's own tunnel, never bound; empty: none
   std::optional<std::uint16_t> udp_port;            // none: derived from the public key; 0: a free port
   std::size_t udp_sockets = 3;                      // per address
-  std::uint64_t max_peers = 8192;                   // 0: no limit
+  // The peers table's limit. 0: no limit on members; strangers always get at most a quarter
+  // of the limit, or of kDefaultMaxPeers when it is 0 (node_inner.hpp).
+  std::uint64_t max_peers = kDefaultMaxPeers;
   std::uint8_t min_pow_difficulty = 24;
   std::uint64_t hello_timeout = 30000;  // ms
   std::uint64_t hello_max_age = 60000;  // ms

@@ -98,10 +98,12 @@ void NodePeer::clear_app_tx_rx() {
   app_tx_->store(0, std::memory_order_relaxed);
 }
 
+std::uint64_t NodePeer::last_active() const {
+  return std::max({created_at_, heard_.load(std::memory_order_relaxed), app_rx_time(), app_tx_time()});
+}
+
 bool NodePeer::is_stale(std::uint64_t now, std::uint64_t quiet_limit) const {
-  const std::uint64_t last =
-      std::max({created_at_, heard_.load(std::memory_order_relaxed), app_rx_time(), app_tx_time()});
-  return node::elapsed_ms(now, last) > quiet_limit;
+  return node::elapsed_ms(now, last_active()) > quiet_limit;
 }
 
 std::pair<std::shared_ptr<PeerPath>, bool> NodePeer::add_path(const PeerPathKey& key) {

@@ -94,6 +94,8 @@ class NodePeer {
 
   // Something arrived from the peer (HELLO, ACK, APP).
   void heard(std::uint64_t now) { heard_.store(now, std::memory_order_relaxed); }
+  // When the peer was last heard from or sent to, or else created.
+  std::uint64_t last_active() const;
   bool is_stale(std::uint64_t now, std::uint64_t quiet_limit) const;
 
   const PathMap& paths() const { return paths_; }

@@ -91,10 +91,20 @@ void add_rx_routes(const RoutingTrie& rules, const util::Url& url, TwoLevelPrefi
   }
 }
 
+// The peers that `tries` let this node exchange packets with.
+void add_members(const RoutingTries& tries, p2p::node::MemberKeys& members) {
+  for (const auto& [dest, sources] : tries.outbound.entries())
+    for (const auto& [source, peer] : sources.entries()) members.insert(peer);
+  for (const auto& [source, dests] : tries.inbound.entries())
+    for (const auto& [dest, peer] : dests.entries()) members.insert(peer);
+}
+
 void rebuild_tries(AgentInner& inner, const NetworkMap& networks) {
   VLOG_TRACE(lg(), "Rebuild tries");
   TwoLevelPrefixMapBuilder<SendHandlePtr> tx;
   TwoLevelPrefixMapBuilder<p2p::PubKey> rx;
+  // The node keeps room for these peers first: every other sender is a stranger to it.
+  auto members = std::make_shared<p2p::node::MemberKeys>();
   for (const auto* entry : in_url_order(networks)) {
     const auto& [url, network] = *entry;
     const auto& rules = network.current_state.access_rules.applied;
@@ -109,7 +119,9 @@ void rebuild_tries(AgentInner& inner, const NetworkMap& networks) {
                    "Processing access rules for network");
     add_tx_routes(*inner.node, tries.outbound, url, tx);
     add_rx_routes(tries.inbound, url, rx);
+    add_members(tries, *members);
   }
+  inner.node->inner()->set_members(std::move(members));
   auto tx_trie = std::make_shared<const TxTrie>(std::move(tx).build());
   auto rx_trie = std::make_shared<const RxTrie>(std::move(rx).build());
   VLOG_TRACE(lg(), "Tries rebuilt successfully.");

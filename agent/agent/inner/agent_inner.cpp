@@ -103,6 +103,8 @@ asio::awaitable<boost::system::result<std::shared_ptr<AgentInner>, error::Error>
   auto bound = co_await valdori::node::Node::bind(executor, std::move(*node_opts), lanes.inbound);
   if (!bound) co_return error::Error(error::Kind::Node, p2p::node::error::display(bound.error()));
   auto node = std::make_shared<valdori::node::Node>(std::move(*bound));
+  // No network is applied yet: every sender is a stranger until one is.
+  node->inner()->set_members(std::make_shared<const p2p::node::MemberKeys>());
 
   auto outbound = std::make_shared<OutboundQueue>(executor, options.channel_cap);
   const bool dns_disabled = config.dns && config.dns->disabled == true;

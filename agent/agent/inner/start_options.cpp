@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "p2p_core/node/opts_builder.hpp"
 #include "util/system/env.hpp"
 
 namespace valdori::agent {
@@ -44,7 +45,7 @@ StartOptions StartOptions::from_env() {
   o.housekeeping_interval =
       get_env_at_most<std::uint64_t>("HOUSEKEEPING_INTERVAL", o.housekeeping_interval, kMaxDurationMs);
   o.enforce_tcp = get_env<bool>("ENFORCE_TCP", o.enforce_tcp);
-  o.udp_sockets = get_env<std::size_t>("UDP_SOCKETS", o.udp_sockets);
+  o.udp_sockets = get_env_at_most<std::size_t>("UDP_SOCKETS", o.udp_sockets, p2p::node::kMaxUdpSockets);
   return o;
 }
 

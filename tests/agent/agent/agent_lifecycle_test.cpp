@@ -57,6 +57,17 @@ TEST(AgentLifecycle, StartsShutsDownAndDropsWithItsLogLines) {
   EXPECT_EQ(lines_of(logs, "valdori_agent::agent"), (std::vector<std::string>{"Drop agent."}));
 }
 
+// The host learns only a code from a failed start: the reason goes to the log.
+TEST(AgentLifecycle, AFailedStartLogsItsReason) {
+  AgentTestbed bed;
+  AgentConfig config = bed.config();
+  config.super_peers = std::vector<p2p::SuperPeerUrl>{};
+  LogCapture logs;
+  auto started = bed.runtime().block_on(Agent::start(bed.runtime().executor(), std::move(config), {}, {}));
+  ASSERT_FALSE(started);
+  EXPECT_TRUE(logs.has(log::Level::err, "Failed to start agent: " + started.error().to_string()));
+}
+
 TEST(AgentLifecycle, AnUpdateCheckSwitchedOffIsNotMentioned) {
   AgentTestbed bed;
   LogCapture logs;

@@ -6,6 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "p2p_core/node/opts_builder.hpp"
+#include "tests/support/env_guard.hpp"
+#include "tests/support/log_capture.hpp"
+
 namespace valdori::agent {
 namespace {
 
@@ -41,6 +45,14 @@ TEST(ParseUdpAddrs, NamesThePieceThatIsNoAddress) {
     ASSERT_FALSE(addrs) << text;
     EXPECT_EQ(addrs.error(), "Invalid udp addresses: " + piece);
   }
+}
+
+// More sockets than the node builds would stop the agent at start: the count is capped instead.
+TEST(StartOptions, UdpSocketsAreCappedWithAWarning) {
+  valdori::testing::LogCapture capture;
+  const valdori::testing::EnvGuard sockets("VALDORI_UDP_SOCKETS", "65");
+  EXPECT_EQ(StartOptions::from_env().udp_sockets, p2p::node::kMaxUdpSockets);
+  EXPECT_TRUE(capture.has(log::Level::warn, "VALDORI_UDP_SOCKETS is 65, above the limit of 64: using 64"));
 }
 
 }  // namespace

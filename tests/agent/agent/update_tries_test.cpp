@@ -57,14 +57,20 @@ TEST_F(UpdateTries, WithoutRulesPublishesTwoEmptyTries) {
 TEST_F(UpdateTries, LookupsFindTheAllowedPeers) {
   const p2p::PubKey peer = peer_key();
   const p2p::PubKey gateway = peer_key();
+  const p2p::PubKey denied = peer_key();
   join_with_rules("https://example.com/a.toml",
                   rules({rule(Direction::OUT, "10.0.0.1/32", "10.0.0.2/32", peer),
                          rule(Direction::IN, "10.0.0.2/32", "10.0.0.1/32", peer),
                          rule(Direction::OUT, "10.0.0.1/32", "192.168.0.0/24", gateway),
                          rule(Direction::IN, "192.168.0.0/24", "10.0.0.1/32", gateway),
-                         rule(Direction::OUT, "10.0.0.1/32", "10.0.0.3/32", peer_key(), Action::Deny),
-                         rule(Direction::IN, "10.0.0.3/32", "10.0.0.1/32", peer_key(), Action::Deny)}));
+                         rule(Direction::OUT, "10.0.0.1/32", "10.0.0.3/32", denied, Action::Deny),
+                         rule(Direction::IN, "10.0.0.3/32", "10.0.0.1/32", denied, Action::Deny)}));
   rebuild();
+  // The node keeps room for the peers the rules let through; a denied one is a stranger to it.
+  const auto& node = *inner_->node->inner();
+  EXPECT_FALSE(node.is_stranger(peer));
+  EXPECT_FALSE(node.is_stranger(gateway));
+  EXPECT_TRUE(node.is_stranger(denied));
 
   // The transmit trie holds the node's own send handle for the peer.
   const auto tx = inner_->tx_trie.load();
