@@ -1,5 +1,7 @@
 #include "util/url/host.hpp"
 
+#include <utility>
+
 #include "util/url/code_points.hpp"
 #include "util/url/idna.hpp"
 #include "util/url/ip_address.hpp"
@@ -60,7 +62,10 @@ boost::system::result<Host, HostError> parse_host(std::u32string_view input, boo
     if (!input.ends_with(U']') || input.size() < 2) return HostError::Ipv6Invalid;
     const auto address = parse_ipv6(input.substr(1, input.size() - 2));
     if (!address) return HostError::Ipv6Invalid;
-    return Host{Host::Kind::Ipv6, "[" + serialize_ipv6(*address) + "]"};
+    std::string serialized = "[";
+    serialized += serialize_ipv6(*address);
+    serialized += ']';
+    return Host{Host::Kind::Ipv6, std::move(serialized)};
   }
   if (is_opaque) return parse_opaque_host(input);
 

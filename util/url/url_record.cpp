@@ -44,11 +44,11 @@ std::string serialize(const UrlRecord& url, bool exclude_fragment) {
     output += "//";
     if (url.includes_credentials()) {
       output += url.username;
-      if (!url.password.empty()) output += ":" + url.password;
+      if (!url.password.empty()) (output += ':') += url.password;
       output += '@';
     }
     output += url.host->serialized;
-    if (url.port) output += ":" + std::to_string(*url.port);
+    if (url.port) (output += ':') += std::to_string(*url.port);
   }
   // Without a host, a path beginning with an empty segment would read back as an authority.
   if (!url.host && !url.opaque_path && url.path.size() > 1 && url.path.front().empty()) output += "/.";
