@@ -7,12 +7,6 @@
 
 namespace valdori::agent::json_doc {
 
-std::optional<p2p::PubKey> parse_pub_key(std::string_view text) {
-  auto key = p2p::PubKey::from_str(text);
-  if (!key) return std::nullopt;
-  return *key;
-}
-
 std::optional<boost::uuids::uuid> parse_uuid(std::string_view text) {
   try {
     return boost::uuids::string_generator{}(text.begin(), text.end());
