@@ -69,6 +69,16 @@ struct NodeSetup {
   std::uint64_t housekeeping_interval = kHousekeepingInterval;  // ms
 };
 
+// Two nodes of a test, each with its identity and what it has received.
+struct NodePair {
+  p2p::Identity id_a;
+  p2p::Identity id_b;
+  std::shared_ptr<CollectingSink> sink_a;
+  std::shared_ptr<CollectingSink> sink_b;
+  Node a;
+  Node b;
+};
+
 class NodeTest : public ::testing::Test {
  public:
   // Sends from a runtime thread and waits for the outcome.
@@ -84,6 +94,9 @@ class NodeTest : public ::testing::Test {
   p2p::node::NodeOpts node_opts(const p2p::Identity& identity, std::shared_ptr<CollectingSink> sink,
                                 const NodeSetup& setup = {}) const;
   Node bind(p2p::node::NodeOpts opts);
+  // Binds two nodes and waits until the super peer has heard from both.
+  NodePair bind_pair(const NodeSetup& setup_a, const NodeSetup& setup_b);
+  NodePair bind_pair(const NodeSetup& setup = {}) { return bind_pair(setup, setup); }
 
   // The node has heard back from its super peer, which therefore knows where the node is.
   bool super_peer_reachable(const Node& node) const;
