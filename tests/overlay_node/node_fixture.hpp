@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "p2p_core/node/message_sink.hpp"
 #include "p2p_core/node/opts.hpp"
 #include "p2p_core/node/send_handle.hpp"
+#include "tests/support/must.hpp"
 #include "tests/support/wait_until.hpp"
 #include "tools/super_peer/server/options.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
@@ -35,11 +35,7 @@ inline constexpr std::uint32_t kNetworkId = 7;
 inline constexpr std::uint64_t kHousekeepingInterval = 100;  // ms
 inline constexpr std::uint64_t kHelloTimeout = 1000;         // ms
 
-template <class Result>
-auto must(Result&& result) {
-  if (!result) throw std::runtime_error("unexpected error in test setup");
-  return *std::forward<Result>(result);
-}
+using valdori::testing::must;
 
 p2p::Identity test_identity();
 
