@@ -2,8 +2,6 @@
 // in network documents; text that does not parse is an invalid value.
 #pragma once
 
-#include <optional>
-#include <string>
 #include <string_view>
 
 #include <boost/uuid/uuid.hpp>
@@ -12,13 +10,9 @@
 #include "agent/json/text_value.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "util/net/ipv4_net.hpp"
+#include "util/text/uuid.hpp"
 
 namespace valdori::agent::json_doc {
-
-// With or without hyphens, optionally in braces, as network documents are read.
-std::optional<boost::uuids::uuid> parse_uuid(std::string_view text);
-// Lower case with hyphens.
-std::string uuid_text(const boost::uuids::uuid& id);
 
 template <>
 struct Codec<p2p::PubKey> : TextCodec<p2p::PubKey, p2p::PubKey::from_str> {
@@ -36,7 +30,7 @@ struct Codec<util::net::Ipv4Net> : TextCodec<util::net::Ipv4Net, util::net::Ipv4
 };
 
 template <>
-struct Codec<boost::uuids::uuid> : TextCodec<boost::uuids::uuid, parse_uuid, uuid_text> {
+struct Codec<boost::uuids::uuid> : TextCodec<boost::uuids::uuid, util::text::parse_uuid, util::text::uuid_text> {
   static constexpr std::string_view kExpected = "a UUID";
 };
 
