@@ -135,7 +135,6 @@ using valdori::ffi::guarded;
 using valdori::ffi::guarded_void;
 using valdori::ffi::lg;
 using valdori::ffi::Load;
-using valdori::ffi::set_disabled;
 
 extern "C" {
 
@@ -197,12 +196,12 @@ int32_t valdori_agent_config_network_remove(const char* path, const char* networ
 
 int32_t valdori_agent_config_network_enable(const char* path, const char* network_url) {
   return guarded("valdori_agent_config_network_enable", VALDORI_AGENT_ERR_GENERIC,
-                 [&] { return set_disabled(path, network_url, false); });
+                 [&] { return valdori::ffi::set_disabled(path, network_url, false); });
 }
 
 int32_t valdori_agent_config_network_disable(const char* path, const char* network_url) {
   return guarded("valdori_agent_config_network_disable", VALDORI_AGENT_ERR_GENERIC,
-                 [&] { return set_disabled(path, network_url, true); });
+                 [&] { return valdori::ffi::set_disabled(path, network_url, true); });
 }
 
 int32_t valdori_agent_config_networks(const char* path, NetworkInfo** out, int32_t* count) {
