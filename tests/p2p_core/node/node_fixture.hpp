@@ -34,22 +34,17 @@ constexpr std::uint64_t us(std::uint64_t ms) { return ms * 1000; }
 
 using valdori::testing::must;
 
-inline const Identity& self_id() {
+// The identity of one role, generated once for all tests.
+enum class Role { Self, Other, Super, SecondSuper };
+template <Role>
+const Identity& identity_of() {
   static const Identity id = must(Identity::generate(kDifficulty));
   return id;
 }
-inline const Identity& other_id() {
-  static const Identity id = must(Identity::generate(kDifficulty));
-  return id;
-}
-inline const Identity& super_id() {
-  static const Identity id = must(Identity::generate(kDifficulty));
-  return id;
-}
-inline const Identity& second_super_id() {
-  static const Identity id = must(Identity::generate(kDifficulty));
-  return id;
-}
+inline const Identity& self_id() { return identity_of<Role::Self>(); }
+inline const Identity& other_id() { return identity_of<Role::Other>(); }
+inline const Identity& super_id() { return identity_of<Role::Super>(); }
+inline const Identity& second_super_id() { return identity_of<Role::SecondSuper>(); }
 
 // A pow of `pk` below kDifficulty.
 inline Pow weak_pow(const PubKey& pk) {
