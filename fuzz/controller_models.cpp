@@ -29,25 +29,21 @@ using Records =
                NodeAuthChallengePayload, NodeLinkRequest, NodeLinkSignature, NodeLinkChallengePayload,
                UpdateNodeMetricsRequest, SuperPeerMetrics, NetworkTrafficMetrics>;
 
-template <class T>
-void read(std::string_view body) {
-  auto record = controller::decode_json_reply<T>(body);
-  if (!record) {
-    (void)record.error().to_string();
-    return;
-  }
-  if constexpr (agent::json_doc::Sent<T>) {
-    const Json sent = *record;
-    if (Json(sent.get<T>()) != sent) std::abort();
-  }
-}
-
 }  // namespace
 }  // namespace valdori::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  read_chosen_record<Records>(
-      data, size, [](auto type, std::string_view document) { read<typename decltype(type)::type>(document); });
+  read_chosen_record<Records>(data, size, []<class T>(std::string_view body) {
+    auto record = valdori::controller::decode_json_reply<T>(body);
+    if (!record) {
+      (void)record.error().to_string();
+      return;
+    }
+    if constexpr (valdori::agent::json_doc::Sent<T>) {
+      const Json sent = *record;
+      if (Json(sent.get<T>()) != sent) std::abort();
+    }
+  });
   return 0;
 }

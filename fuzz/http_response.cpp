@@ -7,10 +7,6 @@
 // Input: one byte choosing the size of the pieces the server writes (1 + 7 * byte, up to 1786
 // bytes), then the bytes of the response. Small pieces make the head and the chunks span several
 // reads. A body that reads is within the cap, and when its length was announced it has that length.
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +22,7 @@
 #include "agent/controller/error.hpp"
 #include "agent/http/response_reader.hpp"
 #include "fuzz/fuzz_input.hpp"
+#include "fuzz/local_stream.hpp"
 #include "util/text/utf8.hpp"
 
 namespace valdori::fuzz {
@@ -83,18 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t piece = 1 + 7 * std::size_t{input.byte()};
   const auto response = input.bytes(size);
 
-  std::array<int, 2> fds{-1, -1};
-  check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) == 0);
+  const auto fds = socket_pair();
   asio::io_context io;
   Socket client(io, asio::local::stream_protocol(), fds[0]);
   Socket server(io, asio::local::stream_protocol(), fds[1]);
-  bool done = false;
   asio::co_spawn(io, serve(std::move(server), response, piece), [](std::exception_ptr error) { check(!error); });
-  asio::co_spawn(io, read(std::move(client)), [&](std::exception_ptr error) {
-    check(!error);
-    done = true;
-  });
-  io.run();
-  check(done);
+  run_to_end(io, read(std::move(client)));
   return 0;
 }

@@ -6,20 +6,19 @@
 #include <cstdint>
 #include <string_view>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 
 namespace valdori::fuzz {
 
-// Calls `read(std::type_identity<T>{}, document)` for the chosen T of `Records`; an empty input
-// chooses nothing.
+// Calls `read.template operator()<T>(document)` for the chosen T of `Records` (`read` is a lambda
+// `[]<class T>(std::string_view document)`); an empty input chooses nothing.
 template <class Records, class Read>
 void read_chosen_record(const std::uint8_t* data, std::size_t size, Read&& read) {
   if (size == 0) return;
   constexpr std::size_t kCount = std::tuple_size_v<Records>;
   const std::string_view document(reinterpret_cast<const char*>(data) + 1, size - 1);
   [&]<std::size_t... I>(std::index_sequence<I...>) {
-    ((data[0] % kCount == I ? read(std::type_identity<std::tuple_element_t<I, Records>>{}, document) : void()), ...);
+    ((data[0] % kCount == I ? read.template operator()<std::tuple_element_t<I, Records>>(document) : void()), ...);
   }
   (std::make_index_sequence<kCount>{});
 }

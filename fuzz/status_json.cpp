@@ -18,23 +18,19 @@ using Json = nlohmann::ordered_json;
 
 using Records = std::tuple<Status, ControllerStatus, SuperPeerStatus, NodePeerStatus, NetworkStatus, AgentStatus>;
 
-template <class T>
-void read(std::string_view text) {
-  const Json document = Json::parse(text, nullptr, false);
-  if (document.is_discarded()) return;
-  try {
-    const Json encoded = document.get<T>();
-    if (Json(encoded.get<T>()) != encoded) std::abort();
-  } catch (const nlohmann::json::exception&) {
-  }
-}
-
 }  // namespace
 }  // namespace valdori::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace valdori::fuzz;
-  read_chosen_record<Records>(
-      data, size, [](auto type, std::string_view document) { read<typename decltype(type)::type>(document); });
+  read_chosen_record<Records>(data, size, []<class T>(std::string_view text) {
+    const Json document = Json::parse(text, nullptr, false);
+    if (document.is_discarded()) return;
+    try {
+      const Json encoded = document.get<T>();
+      if (Json(encoded.get<T>()) != encoded) std::abort();
+    } catch (const nlohmann::json::exception&) {
+    }
+  });
   return 0;
 }

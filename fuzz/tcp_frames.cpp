@@ -5,22 +5,19 @@
 // of the stream. Small limits make a few hundred bytes span several reads, so that the reader's
 // buffer keeps and moves partial frames. Each message read must be exactly the next frame of the
 // stream, and a clean end must come exactly at the end of the stream.
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include "fuzz/fuzz_input.hpp"
+#include "fuzz/local_stream.hpp"
 #include "overlay_node/node/frame_reader.hpp"
 
 namespace valdori::fuzz {
@@ -73,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t max = 1 + 5 * std::size_t{input.byte()};
   const auto stream = input.bytes(size);
 
-  std::array<int, 2> fds{-1, -1};
-  check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) == 0);
+  const auto fds = socket_pair();
   // The whole stream, then its end; a socket buffer holds far more than an input.
   std::size_t written = 0;
   while (written < stream.size()) {
@@ -88,12 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   asio::ip::tcp::socket socket(io);
   socket.assign(asio::ip::tcp::v4(), fds[0]);  // the reader only reads; the family is not looked at
   valdori::node::FrameReader reader(std::move(socket), FrameCodec(max));
-  bool done = false;
-  asio::co_spawn(io, read_all(reader, stream, max), [&](std::exception_ptr error) {
-    check(!error);
-    done = true;
-  });
-  io.run();
-  check(done);
+  run_to_end(io, read_all(reader, stream, max));
   return 0;
 }

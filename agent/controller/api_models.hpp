@@ -23,54 +23,6 @@ namespace valdori::controller::models {
 
 using Groups = std::vector<std::string>;  // as sent; an absent list is empty
 
-struct NetworkResponse {
-  boost::uuids::uuid id{};
-  std::string name;
-  util::net::Ipv4Net network;
-};
-
-struct NetworkGroupResponse {
-  std::string name;
-};
-
-// A user with a role in the network ("owner", "admin", "member", ...).
-struct NetworkMemberResponse {
-  std::string user_id;  // the authorization server's `sub`
-  std::optional<std::string> name;
-  std::optional<std::string> email;
-  std::string role;
-};
-
-struct NetworkNodeResponse {
-  p2p::PubKey public_key;
-  std::string hostname;
-  util::net::Ipv4Addr ip;
-  Groups groups;
-};
-
-struct NetworkPolicyResponse {
-  boost::uuids::uuid id{};
-  Groups source_groups;
-  Groups destination_groups;
-};
-
-struct NetworkRouteResponse {
-  boost::uuids::uuid id{};
-  util::net::Ipv4Net destination;
-  p2p::PubKey gateway;
-  Groups groups;  // empty: every node may use the route
-};
-
-// The challenge the controller issues for linking a node, under the same fields as the payload
-// `auth::build_link_request` signs; it is passed there as it is.
-struct NodeAuthChallengeResponse : auth::NodeLinkChallengePayload {};
-
-struct NodeLinkResponse {
-  p2p::PubKey node_public_key;
-  std::string user_id;
-  std::int64_t linked_at = 0;  // Unix seconds, as the challenge's times
-};
-
 struct CreateNetworkRequest {
   std::string name;
   util::net::Ipv4Net network;
@@ -99,7 +51,7 @@ struct NetworkPolicyPayload {
 struct NetworkRoutePayload {
   util::net::Ipv4Net destination;
   p2p::PubKey gateway;
-  Groups groups;
+  Groups groups;  // empty: every node may use the route
 };
 
 // Asks the controller for a challenge to link this node.
@@ -107,57 +59,45 @@ struct NodeAuthChallengePayload {
   p2p::PubKey node_public_key;
 };
 
-constexpr auto json_record(std::type_identity<NetworkResponse>) {
-  using T = NetworkResponse;
-  using namespace agent::json_doc;
-  return record("NetworkResponse", field("id", &T::id), field("name", &T::name), field("network", &T::network));
-}
+// Networks, groups, policies and routes come back as they are sent, all but groups with their ids.
+struct NetworkResponse : CreateNetworkRequest {
+  boost::uuids::uuid id{};
+};
 
-constexpr auto json_record(std::type_identity<NetworkGroupResponse>) {
-  using namespace agent::json_doc;
-  return record("NetworkGroupResponse", field("name", &NetworkGroupResponse::name));
-}
+struct NetworkGroupResponse : NetworkGroupPayload {};
 
-constexpr auto json_record(std::type_identity<NetworkMemberResponse>) {
-  using T = NetworkMemberResponse;
-  using namespace agent::json_doc;
-  return record("NetworkMemberResponse", field("user_id", &T::user_id), field("name", &T::name),
-                field("email", &T::email), field("role", &T::role));
-}
+// A user with a role in the network ("owner", "admin", "member", ...).
+struct NetworkMemberResponse {
+  std::string user_id;  // the authorization server's `sub`
+  std::optional<std::string> name;
+  std::optional<std::string> email;
+  std::string role;
+};
 
-constexpr auto json_record(std::type_identity<NetworkNodeResponse>) {
-  using T = NetworkNodeResponse;
-  using namespace agent::json_doc;
-  return record("NetworkNodeResponse", field("public_key", &T::public_key), field("hostname", &T::hostname),
-                field("ip", &T::ip), defaulted("groups", &T::groups));
-}
+struct NetworkNodeResponse {
+  p2p::PubKey public_key;
+  std::string hostname;
+  util::net::Ipv4Addr ip;
+  Groups groups;
+};
 
-constexpr auto json_record(std::type_identity<NetworkPolicyResponse>) {
-  using T = NetworkPolicyResponse;
-  using namespace agent::json_doc;
-  return record("NetworkPolicyResponse", field("id", &T::id), field("source_groups", &T::source_groups),
-                field("destination_groups", &T::destination_groups));
-}
+struct NetworkPolicyResponse : NetworkPolicyPayload {
+  boost::uuids::uuid id{};
+};
 
-constexpr auto json_record(std::type_identity<NetworkRouteResponse>) {
-  using T = NetworkRouteResponse;
-  using namespace agent::json_doc;
-  return record("NetworkRouteResponse", field("id", &T::id), field("destination", &T::destination),
-                field("gateway", &T::gateway), defaulted("groups", &T::groups));
-}
+struct NetworkRouteResponse : NetworkRoutePayload {
+  boost::uuids::uuid id{};
+};
 
-constexpr auto json_record(std::type_identity<NodeAuthChallengeResponse>) {
-  using namespace agent::json_doc;
-  constexpr auto kChallenge = json_record(std::type_identity<auth::NodeLinkChallengePayload>{});
-  return std::apply([](auto... fields) { return record("NodeAuthChallengeResponse", fields...); }, kChallenge.fields);
-}
+// The challenge the controller issues for linking a node, under the same fields as the payload
+// `auth::build_link_request` signs; it is passed there as it is.
+struct NodeAuthChallengeResponse : auth::NodeLinkChallengePayload {};
 
-constexpr auto json_record(std::type_identity<NodeLinkResponse>) {
-  using T = NodeLinkResponse;
-  using namespace agent::json_doc;
-  return record("NodeLinkResponse", field("node_public_key", &T::node_public_key), field("user_id", &T::user_id),
-                field("linked_at", &T::linked_at));
-}
+struct NodeLinkResponse {
+  p2p::PubKey node_public_key;
+  std::string user_id;
+  std::int64_t linked_at = 0;  // Unix seconds, as the challenge's times
+};
 
 constexpr auto json_record(std::type_identity<CreateNetworkRequest>) {
   using T = CreateNetworkRequest;
@@ -199,6 +139,55 @@ constexpr auto json_record(std::type_identity<NetworkRoutePayload>) {
 constexpr auto json_record(std::type_identity<NodeAuthChallengePayload>) {
   using namespace agent::json_doc;
   return sent_record("NodeAuthChallengePayload", field("node_public_key", &NodeAuthChallengePayload::node_public_key));
+}
+
+constexpr auto json_record(std::type_identity<NetworkResponse>) {
+  using namespace agent::json_doc;
+  return extended_record("NetworkResponse", json_record(std::type_identity<CreateNetworkRequest>{}),
+                         field("id", &NetworkResponse::id));
+}
+
+constexpr auto json_record(std::type_identity<NetworkGroupResponse>) {
+  return agent::json_doc::extended_record("NetworkGroupResponse",
+                                          json_record(std::type_identity<NetworkGroupPayload>{}));
+}
+
+constexpr auto json_record(std::type_identity<NetworkMemberResponse>) {
+  using T = NetworkMemberResponse;
+  using namespace agent::json_doc;
+  return record("NetworkMemberResponse", field("user_id", &T::user_id), field("name", &T::name),
+                field("email", &T::email), field("role", &T::role));
+}
+
+constexpr auto json_record(std::type_identity<NetworkNodeResponse>) {
+  using T = NetworkNodeResponse;
+  using namespace agent::json_doc;
+  return record("NetworkNodeResponse", field("public_key", &T::public_key), field("hostname", &T::hostname),
+                field("ip", &T::ip), defaulted("groups", &T::groups));
+}
+
+constexpr auto json_record(std::type_identity<NetworkPolicyResponse>) {
+  using namespace agent::json_doc;
+  return extended_record("NetworkPolicyResponse", json_record(std::type_identity<NetworkPolicyPayload>{}),
+                         field("id", &NetworkPolicyResponse::id));
+}
+
+constexpr auto json_record(std::type_identity<NetworkRouteResponse>) {
+  using namespace agent::json_doc;
+  return extended_record("NetworkRouteResponse", json_record(std::type_identity<NetworkRoutePayload>{}),
+                         field("id", &NetworkRouteResponse::id));
+}
+
+constexpr auto json_record(std::type_identity<NodeAuthChallengeResponse>) {
+  return agent::json_doc::extended_record("NodeAuthChallengeResponse",
+                                          json_record(std::type_identity<auth::NodeLinkChallengePayload>{}));
+}
+
+constexpr auto json_record(std::type_identity<NodeLinkResponse>) {
+  using T = NodeLinkResponse;
+  using namespace agent::json_doc;
+  return record("NodeLinkResponse", field("node_public_key", &T::node_public_key), field("user_id", &T::user_id),
+                field("linked_at", &T::linked_at));
 }
 
 }  // namespace valdori::controller::models

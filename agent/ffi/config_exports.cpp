@@ -46,6 +46,21 @@ std::int32_t edit_network(const char* path, const char* network_url, Load load, 
   return config->save(file) ? VALDORI_AGENT_OK : VALDORI_AGENT_ERR_GENERIC;
 }
 
+// Enabling and disabling: refused for a network that is not there or already in that state. Only
+// disabling traces its steps.
+std::int32_t set_disabled(const char* path, const char* network_url, bool disabled) {
+  return edit_network(path, network_url, Load::OrGenerate, disabled,
+                      [disabled](auto& networks, auto found, const auto&, std::string_view) {
+                        if (found == networks.end()) return VALDORI_AGENT_ERR_NETWORK_NOT_FOUND;
+                        if (found->second.disabled == disabled) {
+                          return disabled ? VALDORI_AGENT_ERR_NETWORK_ALREADY_DISABLED
+                                          : VALDORI_AGENT_ERR_NETWORK_ALREADY_ENABLED;
+                        }
+                        found->second.disabled = disabled;
+                        return VALDORI_AGENT_OK;
+                      });
+}
+
 char* copy_c_string(std::string_view text) {
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));
   if (copy == nullptr) throw std::bad_alloc();
@@ -180,27 +195,13 @@ int32_t valdori_agent_config_network_remove(const char* path, const char* networ
 }
 
 int32_t valdori_agent_config_network_enable(const char* path, const char* network_url) {
-  return guarded("valdori_agent_config_network_enable", VALDORI_AGENT_ERR_GENERIC, [&] {
-    return edit_network(path, network_url, Load::OrGenerate, false,
-                        [](auto& networks, auto found, const auto&, std::string_view) {
-                          if (found == networks.end()) return VALDORI_AGENT_ERR_NETWORK_NOT_FOUND;
-                          if (!found->second.disabled) return VALDORI_AGENT_ERR_NETWORK_ALREADY_ENABLED;
-                          found->second.disabled = false;
-                          return VALDORI_AGENT_OK;
-                        });
-  });
+  return guarded("valdori_agent_config_network_enable", VALDORI_AGENT_ERR_GENERIC,
+                 [&] { return valdori::ffi::set_disabled(path, network_url, false); });
 }
 
 int32_t valdori_agent_config_network_disable(const char* path, const char* network_url) {
-  return guarded("valdori_agent_config_network_disable", VALDORI_AGENT_ERR_GENERIC, [&] {
-    return edit_network(path, network_url, Load::OrGenerate, true,
-                        [](auto& networks, auto found, const auto&, std::string_view) {
-                          if (found == networks.end()) return VALDORI_AGENT_ERR_NETWORK_NOT_FOUND;
-                          if (found->second.disabled) return VALDORI_AGENT_ERR_NETWORK_ALREADY_DISABLED;
-                          found->second.disabled = true;
-                          return VALDORI_AGENT_OK;
-                        });
-  });
+  return guarded("valdori_agent_config_network_disable", VALDORI_AGENT_ERR_GENERIC,
+                 [&] { return valdori::ffi::set_disabled(path, network_url, true); });
 }
 
 int32_t valdori_agent_config_networks(const char* path, NetworkInfo** out, int32_t* count) {

@@ -46,10 +46,4 @@ std::optional<p2p::message::ShortId> parse_short_id(std::string_view text) {
   return id;
 }
 
-std::optional<p2p::SuperPeerUrl> parse_super_peer_url(std::string_view text) {
-  auto url = p2p::SuperPeerUrl::try_from(text);
-  if (!url) return std::nullopt;
-  return std::move(*url);
-}
-
 }  // namespace valdori::agent::json_doc

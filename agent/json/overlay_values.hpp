@@ -11,6 +11,7 @@
 
 #include "agent/json/network_values.hpp"
 #include "agent/json/record.hpp"
+#include "agent/json/text_value.hpp"
 #include "p2p_core/identity/super_peer_url.hpp"
 #include "p2p_core/message/short_header.hpp"
 #include "p2p_core/net/socket_addr.hpp"
@@ -21,54 +22,25 @@ namespace valdori::agent::json_doc {
 std::optional<p2p::net::SocketAddr> parse_socket_addr(std::string_view text);
 std::optional<boost::asio::ip::address> parse_ip_addr(std::string_view text);
 std::optional<p2p::message::ShortId> parse_short_id(std::string_view text);
-std::optional<p2p::SuperPeerUrl> parse_super_peer_url(std::string_view text);
 
 template <>
-struct Codec<p2p::net::SocketAddr> {
-  template <class J>
-  static p2p::net::SocketAddr decode(const J& value) {
-    return decode_text(value, "a socket address such as 192.0.2.1:4000", parse_socket_addr);
-  }
-  template <class J>
-  static J encode(const p2p::net::SocketAddr& addr) {
-    return p2p::net::to_string(addr);
-  }
+struct Codec<p2p::net::SocketAddr> : TextCodec<p2p::net::SocketAddr, parse_socket_addr, p2p::net::to_string> {
+  static constexpr std::string_view kExpected = "a socket address such as 192.0.2.1:4000";
 };
 
 template <>
-struct Codec<boost::asio::ip::address> {
-  template <class J>
-  static boost::asio::ip::address decode(const J& value) {
-    return decode_text(value, "an IP address", parse_ip_addr);
-  }
-  template <class J>
-  static J encode(const boost::asio::ip::address& addr) {
-    return addr.to_string();
-  }
+struct Codec<boost::asio::ip::address> : TextCodec<boost::asio::ip::address, parse_ip_addr> {
+  static constexpr std::string_view kExpected = "an IP address";
 };
 
 template <>
-struct Codec<p2p::message::ShortId> {
-  template <class J>
-  static p2p::message::ShortId decode(const J& value) {
-    return decode_text(value, "a short id of 8 hexadecimal digits", parse_short_id);
-  }
-  template <class J>
-  static J encode(const p2p::message::ShortId& id) {
-    return id.to_string();
-  }
+struct Codec<p2p::message::ShortId> : TextCodec<p2p::message::ShortId, parse_short_id> {
+  static constexpr std::string_view kExpected = "a short id of 8 hexadecimal digits";
 };
 
 template <>
-struct Codec<p2p::SuperPeerUrl> {
-  template <class J>
-  static p2p::SuperPeerUrl decode(const J& value) {
-    return decode_text(value, "a super peer URL", parse_super_peer_url);
-  }
-  template <class J>
-  static J encode(const p2p::SuperPeerUrl& url) {
-    return url.to_string();
-  }
+struct Codec<p2p::SuperPeerUrl> : TextCodec<p2p::SuperPeerUrl, p2p::SuperPeerUrl::try_from> {
+  static constexpr std::string_view kExpected = "a super peer URL";
 };
 
 template <>

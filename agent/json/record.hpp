@@ -296,6 +296,13 @@ constexpr Record<true, F...> sent_record(std::string_view name, F... fields) {
   return {name, {fields...}};
 }
 
+// A record this system only receives, of a type that extends `base`'s: its own `fields` first,
+// then the base's.
+template <bool S, class... B, class... F>
+constexpr auto extended_record(std::string_view name, const Record<S, B...>& base, F... fields) {
+  return std::apply([&](auto... inherited) { return record(name, fields..., inherited...); }, base.fields);
+}
+
 template <class T>
 concept Described = requires {
   json_record(std::type_identity<T>{});

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -76,6 +77,24 @@ template <class T>
 ReadResult<T> read_value(const ::toml::node& node) {
   return ValueReader<T>::read(node);
 }
+
+// A value written as a string in its text form, which `parse` reads. A text that `parse` refuses
+// with an error gets that error's own message (its `display`); one it refuses with an empty
+// optional is an invalid value, and ValueReader<T> says what the text should be (`kExpected`).
+template <class T, auto parse>
+struct TextReader {
+  static ReadResult<T> read(const ::toml::node& node) {
+    auto text = read_value<std::string>(node);
+    if (!text) return text.error();
+    auto parsed = parse(*text);
+    if (parsed) return std::move(*parsed);
+    if constexpr (requires { parsed.error(); }) {
+      return error_at(node, display(parsed.error()));
+    } else {
+      return invalid_value(node, ValueReader<T>::kExpected);
+    }
+  }
+};
 
 // Every element of an array, in order; the first bad element ends reading.
 template <class T>

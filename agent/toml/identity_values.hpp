@@ -18,15 +18,7 @@ namespace valdori::agent::toml_doc {
 
 // A rejected text carries the key parser's own message.
 template <>
-struct ValueReader<p2p::SecKey> {
-  static ReadResult<p2p::SecKey> read(const ::toml::node& node) {
-    auto text = read_value<std::string>(node);
-    if (!text) return text.error();
-    auto key = p2p::SecKey::from_str(*text);
-    if (!key) return error_at(node, p2p::crypto::error::display(key.error()));
-    return *key;
-  }
-};
+struct ValueReader<p2p::SecKey> : TextReader<p2p::SecKey, p2p::SecKey::from_str> {};
 
 // Every value in range is a proof of work; it is checked against the key only by peers.
 template <>

@@ -1,6 +1,8 @@
 #include "tests/overlay_node/node_fixture.hpp"
 
 #include <algorithm>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -73,6 +75,19 @@ p2p::node::NodeOpts NodeTest::node_opts(const p2p::Identity& identity, std::shar
 
 Node NodeTest::bind(p2p::node::NodeOpts opts) {
   return must(runtime_.block_on(Node::bind(runtime_.executor(), std::move(opts))));
+}
+
+NodePair NodeTest::bind_pair(const NodeSetup& setup_a, const NodeSetup& setup_b) {
+  const auto id_a = test_identity();
+  const auto id_b = test_identity();
+  const auto sink_a = std::make_shared<CollectingSink>();
+  const auto sink_b = std::make_shared<CollectingSink>();
+  NodePair pair{
+      id_a, id_b, sink_a, sink_b, bind(node_opts(id_a, sink_a, setup_a)), bind(node_opts(id_b, sink_b, setup_b))};
+  if (!wait_until([&] { return super_peer_reachable(pair.a) && super_peer_reachable(pair.b); })) {
+    throw std::runtime_error("the super peer did not hear from both nodes");
+  }
+  return pair;
 }
 
 boost::system::result<void, p2p::node::error::Error> NodeTest::send(const p2p::node::SendHandle& handle,

@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "p2p_core/node/message_sink.hpp"
 #include "p2p_core/node/opts.hpp"
 #include "p2p_core/node/send_handle.hpp"
+#include "tests/support/must.hpp"
 #include "tests/support/wait_until.hpp"
 #include "tools/super_peer/server/options.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
@@ -35,11 +35,7 @@ inline constexpr std::uint32_t kNetworkId = 7;
 inline constexpr std::uint64_t kHousekeepingInterval = 100;  // ms
 inline constexpr std::uint64_t kHelloTimeout = 1000;         // ms
 
-template <class Result>
-auto must(Result&& result) {
-  if (!result) throw std::runtime_error("unexpected error in test setup");
-  return *std::forward<Result>(result);
-}
+using valdori::testing::must;
 
 p2p::Identity test_identity();
 
@@ -69,6 +65,16 @@ struct NodeSetup {
   std::uint64_t housekeeping_interval = kHousekeepingInterval;  // ms
 };
 
+// Two nodes of a test, each with its identity and what it has received.
+struct NodePair {
+  p2p::Identity id_a;
+  p2p::Identity id_b;
+  std::shared_ptr<CollectingSink> sink_a;
+  std::shared_ptr<CollectingSink> sink_b;
+  Node a;
+  Node b;
+};
+
 class NodeTest : public ::testing::Test {
  public:
   // Sends from a runtime thread and waits for the outcome.
@@ -84,6 +90,9 @@ class NodeTest : public ::testing::Test {
   p2p::node::NodeOpts node_opts(const p2p::Identity& identity, std::shared_ptr<CollectingSink> sink,
                                 const NodeSetup& setup = {}) const;
   Node bind(p2p::node::NodeOpts opts);
+  // Binds two nodes and waits until the super peer has heard from both.
+  NodePair bind_pair(const NodeSetup& setup_a, const NodeSetup& setup_b);
+  NodePair bind_pair(const NodeSetup& setup = {}) { return bind_pair(setup, setup); }
 
   // The node has heard back from its super peer, which therefore knows where the node is.
   bool super_peer_reachable(const Node& node) const;

@@ -19,6 +19,7 @@
 #include "p2p_core/peer/link_writer.hpp"
 #include "tests/p2p_core/node/node_fixture.hpp"
 #include "tests/support/log_capture.hpp"
+#include "tests/support/wait_until.hpp"
 
 namespace valdori::node_test {
 
@@ -32,8 +33,7 @@ using p2p::node_test::self_id;
 using p2p::node_test::super_id;
 using Bytes = std::vector<std::uint8_t>;
 
-// Safety net only: every condition waited for holds long before on loopback.
-inline constexpr std::chrono::seconds kWaitLimit{30};
+using valdori::testing::kWaitLimit;
 
 class RecordingLinkWriter : public p2p::peer::LinkWriter {
  public:

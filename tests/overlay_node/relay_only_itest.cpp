@@ -34,14 +34,8 @@ TEST_P(RelayOnly, TrafficStaysRelayedAndIntact) {
   auto options = default_super_peer_options();
   options.unite_enabled = no_unites != NoUnites::SentBySuperPeer;
   start_super_peer(options);
-  const NodeSetup setup{.process_unites = no_unites != NoUnites::ProcessedByNodes};
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_a = std::make_shared<CollectingSink>();
-  const auto sink_b = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, sink_a, setup));
-  const Node b = bind(node_opts(id_b, sink_b, setup));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+  const auto [id_a, id_b, sink_a, sink_b, a, b] =
+      bind_pair({.process_unites = no_unites != NoUnites::ProcessedByNodes});
 
   Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
   Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');

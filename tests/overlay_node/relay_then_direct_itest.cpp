@@ -31,21 +31,18 @@ std::size_t relays_between(const LogCapture& capture, const p2p::PubKey& a, cons
   });
 }
 
-class RelayThenDirect : public NodeTest, public ::testing::WithParamInterface<bool> {};
+class RelayThenDirect : public NodeTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    auto options = default_super_peer_options();
+    options.arm_messages = GetParam();  // a super peer serves unarmed nodes only when told to
+    start_super_peer(options);
+  }
+};
 
 TEST_P(RelayThenDirect, TrafficGoesDirectOnceTheSuperPeerHasIntroducedTheNodes) {
   LogCapture capture;
-  auto options = default_super_peer_options();
-  options.arm_messages = GetParam();  // a super peer serves unarmed nodes only when told to
-  start_super_peer(options);
-  const NodeSetup setup{.arm_messages = GetParam()};
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_a = std::make_shared<CollectingSink>();
-  const auto sink_b = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, sink_a, setup));
-  const Node b = bind(node_opts(id_b, sink_b, setup));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+  const auto [id_a, id_b, sink_a, sink_b, a, b] = bind_pair({.arm_messages = GetParam()});
 
   Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
   Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
@@ -83,17 +80,8 @@ TEST_P(RelayThenDirect, TrafficGoesDirectOnceTheSuperPeerHasIntroducedTheNodes) 
 // opens carry the traffic from their first answer on, in both directions.
 TEST_P(RelayThenDirect, TrafficGoesDirectAsSoonAsThePathsAnswerWithoutAwaitingAPass) {
   LogCapture capture;
-  auto options = default_super_peer_options();
-  options.arm_messages = GetParam();
-  start_super_peer(options);
-  const NodeSetup setup{.arm_messages = GetParam(), .housekeeping_interval = 3'600'000};
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_a = std::make_shared<CollectingSink>();
-  const auto sink_b = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, sink_a, setup));
-  const Node b = bind(node_opts(id_b, sink_b, setup));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+  const auto [id_a, id_b, sink_a, sink_b, a, b] =
+      bind_pair({.arm_messages = GetParam(), .housekeeping_interval = 3'600'000});
 
   Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
   Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
@@ -113,16 +101,7 @@ TEST_P(RelayThenDirect, TrafficGoesDirectAsSoonAsThePathsAnswerWithoutAwaitingAP
 }
 
 TEST_P(RelayThenDirect, AShortHeaderMessageOfTheMaximumLengthPassesAndOneByteMoreIsRefused) {
-  auto options = default_super_peer_options();
-  options.arm_messages = GetParam();  // a super peer serves unarmed nodes only when told to
-  start_super_peer(options);
-  const NodeSetup setup{.arm_messages = GetParam()};
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_b = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, std::make_shared<CollectingSink>(), setup));
-  const Node b = bind(node_opts(id_b, sink_b, setup));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+  const auto [id_a, id_b, sink_a, sink_b, a, b] = bind_pair({.arm_messages = GetParam()});
   Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
   ASSERT_TRUE(wait_until([&] {
     a_to_b.send_next();

@@ -65,13 +65,7 @@ TEST_F(NodeTest, UnderAFloodLiveNodesKeepRelayingEveryMessage) {
   for (std::size_t i = 0; i < options.max_tcp_links; ++i)
     silent_links.emplace_back(io).connect({asio::ip::make_address(url.host()), url.tcp_port()});
 
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_a = std::make_shared<CollectingSink>();
-  const auto sink_b = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, sink_a));
-  const Node b = bind(node_opts(id_b, sink_b, {.enforce_tcp = true}));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+  const auto [id_a, id_b, sink_a, sink_b, a, b] = bind_pair({}, {.enforce_tcp = true});
   EXPECT_TRUE(closed_by_peer(silent_links.front()));  // B's link took its place
 
   Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');

@@ -27,13 +27,7 @@ TEST_F(NodeTest, WithoutUdpTheNodesTalkOverTheirLinks) {
   options.unite_enabled = false;  // nothing but the super peer between the nodes
   start_super_peer(options);
   const auto super_peer = super_peer_->url().pk();
-  const auto id_a = test_identity();
-  const auto id_b = test_identity();
-  const auto sink_a = std::make_shared<CollectingSink>();
-  const auto sink_b = std::make_shared<CollectingSink>();
-  const Node a = bind(node_opts(id_a, sink_a));
-  const Node b = bind(node_opts(id_b, sink_b));
-  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+  const auto [id_a, id_b, sink_a, sink_b, a, b] = bind_pair();
   ASSERT_TRUE(published_link(a, super_peer) && published_link(b, super_peer));
   EXPECT_FALSE(
       a.inner()->peers().find_super_peer(super_peer)->is_udp_reachable(p2p::node::system_time_ms(), kHelloTimeout));

@@ -195,10 +195,7 @@ struct Codec<std::chrono::nanoseconds> {
 template <>
 struct Codec<p2p::SecKey> {
   static p2p::SecKey decode(const Json& value) {
-    return decode_text(value, "a secret key of 64 hexadecimal digits", [](std::string_view text) {
-      auto key = p2p::SecKey::from_str(text);
-      return key ? std::optional(*key) : std::nullopt;
-    });
+    return decode_text(value, "a secret key of 64 hexadecimal digits", p2p::SecKey::from_str);
   }
 };
 

@@ -11,6 +11,7 @@
 #include "agent/controller/client.hpp"
 #include "agent/controller/models.hpp"
 #include "p2p_core/identity/identity.hpp"
+#include "util/text/uuid.hpp"
 
 namespace valdori::controller::models {
 namespace {
@@ -207,7 +208,7 @@ TEST(ModelDecoding, ControllerResponses) {
   const auto network = Json::parse(R"({"id":"0B6F1C2E-8A61-4BDE-9C1A-2F2B8E1F3A44","name":"home",)"
                                    R"("network":"10.44.0.0/24","created_by":"someone"})")
                            .get<NetworkResponse>();
-  EXPECT_EQ(agent::json_doc::uuid_text(network.id), "0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a44");
+  EXPECT_EQ(util::text::uuid_text(network.id), "0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a44");
   EXPECT_EQ(network.name, "home");
   EXPECT_EQ(network.network.to_string(), "10.44.0.0/24");
 

@@ -6,30 +6,20 @@
 
 #include "agent/network/config/network_config_reader.hpp"
 #include "agent/toml/document.hpp"
+#include "derived_list_samples.hpp"
+#include "document_samples.hpp"
 
 namespace valdori::network::config {
 namespace {
 
-const std::string kKeyA(64, 'a');
-const std::string kKeyB(64, 'b');
-const std::string kKeyC(64, 'c');
+using namespace samples;
 
 PubKey key(const std::string& text) { return *PubKey::from_str(text); }
-Ipv4Net net(const char* text) { return *Ipv4Net::parse(text); }
-Ipv4Addr addr(const char* text) { return *util::net::parse_ipv4_addr(text); }
 
 agent::toml_doc::ReadResult<NetworkConfig> read(const std::string& text) {
   auto document = agent::toml_doc::parse_document(text);
   if (!document) return document.error();
   return read_network_config(*document);
-}
-
-std::string node(const std::string& pk, const char* ip, const char* hostname) {
-  return "[[node]]\npk = \"" + pk + "\"\nip = \"" + ip + "\"\nhostname = \"" + hostname + "\"\n";
-}
-
-std::string route(const char* dest, const std::string& gw) {
-  return "[[route]]\ndest = \"" + std::string(dest) + "\"\ngw = \"" + gw + "\"\n";
 }
 
 TEST(NetworkConfigReader, NetworkAloneReadsAsEmptyNetwork) {

@@ -4,23 +4,12 @@
 
 #include "agent/network/config/network_config.hpp"
 #include "agent/network/config/reserved_address.hpp"
+#include "document_samples.hpp"
 
 namespace valdori::network::config {
 namespace {
 
-const std::string kKeyA(64, 'a');
-const std::string kKeyB(64, 'b');
-const std::string kKeyC(64, 'c');
-
-std::string network(const char* subnet) { return "network = \"" + std::string(subnet) + "\"\n"; }
-
-std::string node(const std::string& pk, const char* ip, const std::string& hostname) {
-  return "[[node]]\npk = \"" + pk + "\"\nip = \"" + ip + "\"\nhostname = \"" + hostname + "\"\n";
-}
-
-std::string route(const char* dest, const std::string& gw) {
-  return "[[route]]\ndest = \"" + std::string(dest) + "\"\ngw = \"" + gw + "\"\n";
-}
+using namespace samples;
 
 TEST(NetworkConfigTryFrom, AcceptsWhatTheChecksLeaveAlone) {
   struct Case {

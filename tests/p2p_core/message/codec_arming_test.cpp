@@ -15,20 +15,9 @@
 namespace valdori::p2p::message {
 namespace {
 
-using codec_test::hex;
-using codec_test::kNetworkId;
-using codec_test::kPeer;
-using codec_test::kPow;
-using codec_test::kRecipient;
-using codec_test::kSender;
-using codec_test::must;
-using Key = std::optional<crypto::SessionKey>;
+using namespace codec_test;
 
-const codec_test::KeyPair kKeys = codec_test::session_key_pair();
-const ShortId kShortId{{0x0a, 0x0b, 0x0c, 0x0d}};
 const std::vector<std::uint8_t> kPayload{0x45, 0x00, 0x00, 0x54, 0xca, 0xfe};
-const std::vector<net::SocketAddr> kEndpoints{{boost::asio::ip::make_address("192.0.2.1"), 4000},
-                                              {boost::asio::ip::make_address("2001:db8::1"), 8080}};
 
 std::string endpoints_text(const EndpointList& list) {
   std::vector<std::string> texts;
@@ -103,7 +92,7 @@ const std::vector<MessageCase> kMessages{
      "3333 192.0.2.1:4000 [2001:db8::1]:8080"},
 };
 
-class MessageArmingTest : public testing::TestWithParam<MessageCase> {};
+class MessageArmingTest : public ::testing::TestWithParam<MessageCase> {};
 
 TEST_P(MessageArmingTest, ArmedAndUnarmedFormsCarryTheSameFields) {
   auto armed = GetParam().build(kKeys.a.tx);
@@ -142,7 +131,7 @@ TEST_P(MessageArmingTest, EveryOtherFlippedBitIsRejected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Messages, MessageArmingTest, testing::ValuesIn(kMessages),
+INSTANTIATE_TEST_SUITE_P(Messages, MessageArmingTest, ::testing::ValuesIn(kMessages),
                          [](const auto& test) { return test.param.name; });
 
 TEST(ShortHeaderArming, DisarmsInPlaceAndRejectsAnyFlippedBitOrWrongKey) {

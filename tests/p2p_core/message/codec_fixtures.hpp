@@ -1,32 +1,27 @@
-// Shared values of the message codec tests: fixed keys, a session-key pair and hex helpers.
+// Shared values of the message codec tests: fixed keys, ids and endpoints, a session-key pair and
+// hex helpers.
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include <boost/asio/ip/address.hpp>
 
 #include "p2p_core/crypto/hex.hpp"
 #include "p2p_core/crypto/key_conversion.hpp"
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/message/layout.hpp"
+#include "p2p_core/message/short_header.hpp"
+#include "p2p_core/net/socket_addr.hpp"
+#include "tests/support/must.hpp"
 
 namespace valdori::p2p::codec_test {
 
-// The value of a result that the test's setup relies on.
-template <class Result>
-auto must(Result&& result) {
-  if (!result) {
-    ADD_FAILURE() << "unexpected error in test setup";
-    std::abort();
-  }
-  return *std::forward<Result>(result);
-}
+using valdori::testing::must;
 
 inline PubKey key_of(std::uint8_t fill) {
   PubKey::Bytes bytes;
@@ -39,6 +34,10 @@ inline const PubKey kRecipient = key_of(0x22);
 inline const PubKey kPeer = key_of(0x33);
 inline constexpr Pow kPow{-2};  // fe ff ff ff on a little-endian wire, ff ff ff fe on ours
 inline constexpr message::NetworkId kNetworkId{0, 0, 0, 7};
+inline const message::ShortId kShortId{{0x0a, 0x0b, 0x0c, 0x0d}};
+// One of each family.
+inline const std::vector<net::SocketAddr> kEndpoints{{boost::asio::ip::make_address("192.0.2.1"), 4000},
+                                                     {boost::asio::ip::make_address("2001:db8::1"), 8080}};
 
 inline std::vector<std::uint8_t> unhex(std::string_view text) { return must(crypto::hex_decode(text)); }
 inline std::string hex(std::span<const std::uint8_t> bytes) { return crypto::hex_encode(bytes); }
@@ -64,5 +63,8 @@ inline KeyPair session_key_pair() {
   return {must(crypto::compute_kx_session_keys(pk_a, x_sk_a, pk_b)),
           must(crypto::compute_kx_session_keys(pk_b, x_sk_b, pk_a))};
 }
+inline const KeyPair kKeys = session_key_pair();
+
+using Key = std::optional<crypto::SessionKey>;
 
 }  // namespace valdori::p2p::codec_test

@@ -8,9 +8,7 @@
 namespace valdori::p2p::message {
 namespace {
 
-using codec_test::hex;
-using codec_test::must;
-using codec_test::unhex;
+using namespace codec_test;
 
 TEST(FrameCodec, PrefixesTheLengthBigEndian) {
   EXPECT_EQ(hex(must(FrameCodec().encode(unhex("cafe01")))), "00000003cafe01");

@@ -14,23 +14,12 @@
 namespace valdori::p2p::message {
 namespace {
 
-using codec_test::hex;
-using codec_test::kNetworkId;
-using codec_test::kPeer;
-using codec_test::kPow;
-using codec_test::kRecipient;
-using codec_test::kSender;
-using codec_test::must;
-using codec_test::repeat;
-using codec_test::unhex;
+using namespace codec_test;
 
 const std::optional<crypto::SessionKey> kNoKey;
 constexpr std::uint64_t kTime = 0x0000018c2a3b4c5d;
 const std::string kTimeHex = "0000018c2a3b4c5d";
-const ShortId kShortId{{0x0a, 0x0b, 0x0c, 0x0d}};
 const std::vector<std::uint8_t> kPayload{0xca, 0xfe};
-const std::vector<net::SocketAddr> kEndpoints{{boost::asio::ip::make_address("192.0.2.1"), 4000},
-                                              {boost::asio::ip::make_address("2001:db8::1"), 8080}};
 const std::string kEndpointsHex =
     "02"
     "04"
@@ -66,7 +55,7 @@ TEST(WireLayout, UnarmedMessages) {
 }
 
 TEST(WireLayout, ArmedMessagesSetTheFlagAndCarryNonceAndTag) {
-  const auto keys = codec_test::session_key_pair();
+  const auto keys = session_key_pair();
   const auto message = must(AppMessage::build(kNetworkId, kSender, kPow, keys.a.tx, kRecipient, kPayload));
   ASSERT_EQ(message.size(), kLongHeaderLen + kArmOverhead + kPayload.size());
   EXPECT_EQ(message[kFlagsOffset], 0x01);
@@ -100,7 +89,7 @@ struct RejectCase {
   std::string error_debug;
 };
 
-class LongHeaderRejectTest : public testing::TestWithParam<RejectCase> {};
+class LongHeaderRejectTest : public ::testing::TestWithParam<RejectCase> {};
 
 TEST_P(LongHeaderRejectTest, RejectsMalformedHeaders) {
   auto message = unhex(GetParam().message_hex);
@@ -111,17 +100,17 @@ TEST_P(LongHeaderRejectTest, RejectsMalformedHeaders) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, LongHeaderRejectTest,
-    testing::Values(RejectCase{"Empty", "",
-                               "LongHeaderConversionFailed(\"0 bytes are shorter than the 79-byte header\")"},
-                    RejectCase{"OneByteShort", header_hex("").substr(0, 156),
-                               "LongHeaderConversionFailed(\"78 bytes are shorter than the 79-byte header\")"},
-                    RejectCase{"WrongMagic", "1e3f5002" + header_hex("01").substr(8),
-                               "MagicNumberInvalid(MagicNumber([30, 63, 80, 2]))"},
-                    RejectCase{"UnknownFlag",
-                               "1e3f5001"
-                               "02" +
-                                   header_hex("01").substr(10),
-                               "LongHeaderConversionFailed(\"unknown flags 0x02\")"}),
+    ::testing::Values(RejectCase{"Empty", "",
+                                 "LongHeaderConversionFailed(\"0 bytes are shorter than the 79-byte header\")"},
+                      RejectCase{"OneByteShort", header_hex("").substr(0, 156),
+                                 "LongHeaderConversionFailed(\"78 bytes are shorter than the 79-byte header\")"},
+                      RejectCase{"WrongMagic", "1e3f5002" + header_hex("01").substr(8),
+                                 "MagicNumberInvalid(MagicNumber([30, 63, 80, 2]))"},
+                      RejectCase{"UnknownFlag",
+                                 "1e3f5001"
+                                 "02" +
+                                     header_hex("01").substr(10),
+                                 "LongHeaderConversionFailed(\"unknown flags 0x02\")"}),
     [](const auto& test) { return test.param.name; });
 
 // The debug form of the error a body parser gives, or "parsed".
@@ -140,7 +129,7 @@ struct BodyRejectCase {
   std::string error_debug;
 };
 
-class BodyRejectTest : public testing::TestWithParam<BodyRejectCase> {};
+class BodyRejectTest : public ::testing::TestWithParam<BodyRejectCase> {};
 
 TEST_P(BodyRejectTest, RejectsMalformedBodies) {
   auto message = unhex(GetParam().message_hex);
@@ -150,22 +139,22 @@ TEST_P(BodyRejectTest, RejectsMalformedBodies) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, BodyRejectTest,
-    testing::Values(BodyRejectCase{"AckTooShort", header_hex("00") + "00000000000000", parse_error<AckMessage>,
-                                   "AckMessageConversionFailed(\"body of 7 bytes, expected 8\")"},
-                    BodyRejectCase{"AckTooLong", header_hex("00") + kTimeHex + "00", parse_error<AckMessage>,
-                                   "AckMessageConversionFailed(\"body of 9 bytes, expected 8\")"},
-                    BodyRejectCase{"HelloWithoutShortId", header_hex("02") + kTimeHex,
-                                   parse_error<HelloNodePeerMessage>,
-                                   "HelloMessageConversionFailed(\"body of 8 bytes, expected 12\")"},
-                    BodyRejectCase{"HelloZeroShortId", header_hex("02") + kTimeHex + "00000000",
-                                   parse_error<HelloNodePeerMessage>, "InvalidShortId"},
-                    BodyRejectCase{"SuperPeerHelloWithoutTime", header_hex("02") + "0000",
-                                   parse_error<HelloSuperPeerMessage>,
-                                   "HelloMessageConversionFailed(\"body of 2 bytes holds no time\")"},
-                    BodyRejectCase{"UniteWithoutKey", header_hex("03") + "3333", parse_error<UniteMessage>,
-                                   "UniteMessageInvalid(\"body of 2 bytes holds no peer key\")"},
-                    BodyRejectCase{"AppUnderHelloType", header_hex("02") + "cafe", parse_error<AppMessage>,
-                                   "MessageTypeInvalid(2)"}),
+    ::testing::Values(BodyRejectCase{"AckTooShort", header_hex("00") + "00000000000000", parse_error<AckMessage>,
+                                     "AckMessageConversionFailed(\"body of 7 bytes, expected 8\")"},
+                      BodyRejectCase{"AckTooLong", header_hex("00") + kTimeHex + "00", parse_error<AckMessage>,
+                                     "AckMessageConversionFailed(\"body of 9 bytes, expected 8\")"},
+                      BodyRejectCase{"HelloWithoutShortId", header_hex("02") + kTimeHex,
+                                     parse_error<HelloNodePeerMessage>,
+                                     "HelloMessageConversionFailed(\"body of 8 bytes, expected 12\")"},
+                      BodyRejectCase{"HelloZeroShortId", header_hex("02") + kTimeHex + "00000000",
+                                     parse_error<HelloNodePeerMessage>, "InvalidShortId"},
+                      BodyRejectCase{"SuperPeerHelloWithoutTime", header_hex("02") + "0000",
+                                     parse_error<HelloSuperPeerMessage>,
+                                     "HelloMessageConversionFailed(\"body of 2 bytes holds no time\")"},
+                      BodyRejectCase{"UniteWithoutKey", header_hex("03") + "3333", parse_error<UniteMessage>,
+                                     "UniteMessageInvalid(\"body of 2 bytes holds no peer key\")"},
+                      BodyRejectCase{"AppUnderHelloType", header_hex("02") + "cafe", parse_error<AppMessage>,
+                                     "MessageTypeInvalid(2)"}),
     [](const auto& test) { return test.param.name; });
 
 TEST(ShortId, NeverAllZeroNorTheMagic) {
@@ -209,7 +198,7 @@ TEST(Endpoints, ReadBackWhatWasWritten) {
   EXPECT_EQ(std::vector<net::SocketAddr>(list.begin(), list.end()), kEndpoints);
 }
 
-class EndpointRejectTest : public testing::TestWithParam<std::pair<std::string, std::string>> {};
+class EndpointRejectTest : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
 
 TEST_P(EndpointRejectTest, RejectsMalformedLists) {
   const auto bytes = unhex(GetParam().first);
@@ -220,7 +209,7 @@ TEST_P(EndpointRejectTest, RejectsMalformedLists) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, EndpointRejectTest,
-    testing::Values(
+    ::testing::Values(
         std::pair{std::string("21"), std::string("EndpointInvalid(\"33 endpoints exceed the limit of 32\")")},
         std::pair{std::string("01"), std::string("EndpointInvalid(\"truncated endpoint list\")")},
         std::pair{std::string("0105c00002010fa0"), std::string("EndpointInvalid(\"unknown address family 5\")")},

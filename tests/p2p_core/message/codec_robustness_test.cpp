@@ -15,15 +15,7 @@
 namespace valdori::p2p::message {
 namespace {
 
-using codec_test::kNetworkId;
-using codec_test::kPeer;
-using codec_test::kPow;
-using codec_test::kRecipient;
-using codec_test::kSender;
-using codec_test::must;
-using Key = std::optional<crypto::SessionKey>;
-
-const codec_test::KeyPair kKeys = codec_test::session_key_pair();
+using namespace codec_test;
 
 // Runs every parser on a copy of `bytes` (parsers disarm in place) and reports how many of the
 // message parsers accepted it.

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +21,7 @@
 #include "p2p_core/node/opts_builder.hpp"
 #include "p2p_core/node/udp_socket.hpp"
 #include "p2p_core/peer/session_keys.hpp"
+#include "tests/support/must.hpp"
 
 namespace valdori::p2p::node_test {
 
@@ -32,31 +32,19 @@ inline constexpr std::uint64_t kHelloMaxAge = 60'000;
 // The node clock's microseconds at a time in milliseconds.
 constexpr std::uint64_t us(std::uint64_t ms) { return ms * 1000; }
 
-template <class Result>
-auto must(Result&& result) {
-  if (!result) {
-    ADD_FAILURE() << "unexpected error in test setup";
-    std::abort();
-  }
-  return *std::forward<Result>(result);
-}
+using valdori::testing::must;
 
-inline const Identity& self_id() {
+// The identity of one role, generated once for all tests.
+enum class Role { Self, Other, Super, SecondSuper };
+template <Role>
+const Identity& identity_of() {
   static const Identity id = must(Identity::generate(kDifficulty));
   return id;
 }
-inline const Identity& other_id() {
-  static const Identity id = must(Identity::generate(kDifficulty));
-  return id;
-}
-inline const Identity& super_id() {
-  static const Identity id = must(Identity::generate(kDifficulty));
-  return id;
-}
-inline const Identity& second_super_id() {
-  static const Identity id = must(Identity::generate(kDifficulty));
-  return id;
-}
+inline const Identity& self_id() { return identity_of<Role::Self>(); }
+inline const Identity& other_id() { return identity_of<Role::Other>(); }
+inline const Identity& super_id() { return identity_of<Role::Super>(); }
+inline const Identity& second_super_id() { return identity_of<Role::SecondSuper>(); }
 
 // A pow of `pk` below kDifficulty.
 inline Pow weak_pow(const PubKey& pk) {

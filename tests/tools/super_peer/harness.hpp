@@ -21,6 +21,7 @@
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/net/socket_addr.hpp"
 #include "p2p_core/node/clock.hpp"
+#include "tests/support/must.hpp"
 #include "tools/super_peer/server/super_peer.hpp"
 #include "util/runtime/runtime.hpp"
 
@@ -37,12 +38,7 @@ inline constexpr std::chrono::seconds kAnswerLimit{10};
 // How long a test listens to be sure that nothing comes.
 inline constexpr std::chrono::milliseconds kSilence{300};
 
-// The value of a result the test's setup relies on.
-template <class Result>
-auto must(Result&& result) {
-  if (!result) throw std::runtime_error("unexpected error in test setup");
-  return *std::forward<Result>(result);
-}
+using valdori::testing::must;
 
 p2p::Identity test_identity();
 p2p::crypto::SessionKeys session_keys(const p2p::Identity& own, const p2p::PubKey& peer);

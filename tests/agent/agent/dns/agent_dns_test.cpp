@@ -19,16 +19,7 @@ namespace valdori::agent::dns {
 namespace {
 
 using agent::testing::TunPair;
-using testing::addr;
-using testing::Bytes;
-using testing::from_wire;
-using testing::HostnameEntries;
-using testing::kClient;
-using testing::kNoWait;
-using testing::kResponder;
-using testing::networks;
-using testing::parse_reply;
-using testing::query_wire;
+using namespace testing;
 
 std::shared_ptr<const DnsCatalog> catalog_of(const std::vector<std::optional<HostnameEntries>>& lists) {
   return std::make_shared<const DnsCatalog>(build_catalog(networks(lists)));

@@ -8,10 +8,7 @@
 namespace valdori::agent::dns {
 namespace {
 
-using testing::addr;
-using testing::Bytes;
-using testing::HostnameEntries;
-using testing::networks;
+using namespace testing;
 using Outcome = DnsCatalog::Outcome;
 
 Bytes wire_name(const char* text) {

@@ -7,13 +7,7 @@
 namespace valdori::agent::dns {
 namespace {
 
-using testing::addr;
-using testing::answer_addresses;
-using testing::from_wire;
-using testing::HostnameEntries;
-using testing::networks;
-using testing::query_wire;
-using testing::QueryOptions;
+using namespace testing;
 
 constexpr int kBadVers = 16;
 

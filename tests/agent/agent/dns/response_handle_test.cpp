@@ -11,13 +11,7 @@ namespace valdori::agent::dns {
 namespace {
 
 using agent::testing::TunPair;
-using testing::from_wire;
-using testing::kClient;
-using testing::kNoWait;
-using testing::kResponder;
-using testing::parse_reply;
-using testing::query_pkt;
-using testing::QueryOptions;
+using namespace testing;
 
 // An answer with `count` A records for one name.
 LdnsPkt answer_with_records(int count, const QueryOptions& options = {}) {

@@ -1,17 +1,11 @@
-#include "agent/json/network_values.hpp"
+#include "util/text/uuid.hpp"
 
 #include <stdexcept>
 
 #include <boost/uuid/string_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-namespace valdori::agent::json_doc {
-
-std::optional<p2p::PubKey> parse_pub_key(std::string_view text) {
-  auto key = p2p::PubKey::from_str(text);
-  if (!key) return std::nullopt;
-  return *key;
-}
+namespace valdori::util::text {
 
 std::optional<boost::uuids::uuid> parse_uuid(std::string_view text) {
   try {
@@ -23,4 +17,4 @@ std::optional<boost::uuids::uuid> parse_uuid(std::string_view text) {
 
 std::string uuid_text(const boost::uuids::uuid& id) { return boost::uuids::to_string(id); }
 
-}  // namespace valdori::agent::json_doc
+}  // namespace valdori::util::text
