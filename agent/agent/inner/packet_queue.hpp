@@ -112,10 +112,9 @@ class PacketQueue {
   }
 
   // The right to pop, for one consumer at a time, so that items leave in the order they came.
-  // The first consumer to take it keeps it: handing it round after every item would only add a
-  // resumption of each consumer per wake-up, since the holder waits on the queue again at once
-  // and the others could not pop before it anyway. The others stand by until the holder ends
-  // (the consumers end together). False when the wait was cancelled.
+  // The first consumer to take it keeps it: the others could not pop before it anyway, and
+  // handing it round would only resume each of them once per wake-up. They stand by until the
+  // holder ends (the consumers end together). False when the wait was cancelled.
   boost::asio::awaitable<bool> take_turn() { return turns_.take(); }
 
   // Refuses every later push and drops the stored items; waiting and later pops fail.
