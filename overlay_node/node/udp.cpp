@@ -122,19 +122,28 @@ asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_pt
   std::vector<std::uint8_t> buffer(coalesced ? kMaxCoalescedBytes : max_len + 1);
   const auto& token = binding->token();
   std::size_t burst = 0;  // datagrams read without waiting
+  bool woken = false;     // the last read was the first after a wait
   while (!token.is_cancelled()) {
-    if (burst >= kBurst) {
-      // Let the consumers of what was read have the thread.
+    // Let the consumers of what was read have the thread: after a burst's worth, and at once
+    // after the first read of a wake-up, so that its datagrams leave before the reader tries
+    // again and arms its wait (the system calls are then off their way).
+    if (burst >= kBurst || (woken && burst > 0)) {
       burst = 0;
+      woken = false;
       co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
       continue;
     }
     Received received = receive(socket, buffer);
     if (received.error == asio::error::would_block) {
-      burst = 0;
+      if (burst > 0) {
+        burst = 0;
+        co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+        if (token.is_cancelled()) break;
+      }
       const auto [ec] = co_await socket.async_wait(UdpSocket::wait_read, asio::as_tuple(asio::use_awaitable));
       if (token.is_cancelled()) break;
       if (ec) VLOG_ERROR_LIMITED(lg(), "Error receiving datagram: {}", ec.message());
+      woken = true;
       continue;
     }
     if (received.error) {
@@ -158,7 +167,8 @@ asio::awaitable<void> udp_reader(std::shared_ptr<NodeInner> node, std::shared_pt
         VLOG_WARN_LIMITED(lg(), "Error processing packet: {}", p2p::node::error::display(replies.error()));
         continue;
       }
-      co_await send_replies(*node, std::move(*replies));
+      // Data messages, nearly all of them, have no reply: no coroutine for those.
+      if (!replies->udp.empty() || !replies->tcp.empty()) co_await send_replies(*node, std::move(*replies));
     }
   }
   VLOG_TRACE(lg(), "UDP binding cancelled: {}", *binding);

@@ -2,8 +2,8 @@
 // packet path. Producers never wait: a full or closed queue refuses the item at once, so load is
 // shed instead of stalling a reader. Consumers wait for items; each item goes to exactly one.
 //
-// Consumers that hand the items on in order take turns (`take_turn`): a burst pushed while
-// several consumers wait would otherwise be split among them.
+// Consumers that hand the items on in order share the queue's turn (`take_turn`): a burst pushed
+// while several consumers wait would otherwise be split among them.
 //
 // Items are kept in a ring that grows to the queue's capacity once and then never shrinks, so a
 // queue in steady use allocates nothing per item.
@@ -111,11 +111,11 @@ class PacketQueue {
     return item;
   }
 
-  // The right to pop, for one consumer at a time: held while the consumer waits for an item and
-  // hands on what it took, then passed, so that items leave in the order they came. False when
-  // the wait was cancelled.
+  // The right to pop, for one consumer at a time, so that items leave in the order they came.
+  // The first consumer to take it keeps it: the others could not pop before it anyway, and
+  // handing it round would only resume each of them once per wake-up. They stand by until the
+  // holder ends (the consumers end together). False when the wait was cancelled.
   boost::asio::awaitable<bool> take_turn() { return turns_.take(); }
-  void pass_turn() { turns_.pass(); }
 
   // Refuses every later push and drops the stored items; waiting and later pops fail.
   void close() { channel_.close(); }

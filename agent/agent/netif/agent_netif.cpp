@@ -39,4 +39,10 @@ boost::asio::awaitable<boost::system::result<void>> AgentNetif::send(std::span<c
   co_return written;
 }
 
+boost::system::result<void> AgentNetif::try_send(std::span<const std::uint8_t> packet) const {
+  const std::shared_ptr<const TunnelSlot> slot = slot_.load();
+  if (!slot->device) return no_tun_device_error();
+  return slot->device->try_send(packet);
+}
+
 }  // namespace valdori::agent::netif

@@ -41,6 +41,8 @@ class AgentNetif {
   // else once it can. Without a device it fails at once with a not-connected error whose text is
   // "TUN device is None".
   boost::asio::awaitable<boost::system::result<void>> send(std::span<const std::uint8_t> packet) const;
+  // As send, at once and without a coroutine: would_block when the device takes no packet now.
+  boost::system::result<void> try_send(std::span<const std::uint8_t> packet) const;
 
  private:
   p2p::concurrent::AtomicSnapshot<TunnelSlot> slot_;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -191,7 +192,13 @@ asio::awaitable<void> read_packets(std::shared_ptr<AgentInner> inner, std::share
     }
     auto read = device->try_recv(buffer);
     if (!read && read.error() == asio::error::would_block) {
-      burst = 0;
+      if (burst > 0) {
+        // The burst is over: its packets go out before this worker arms its wait, which is then
+        // off their way.
+        burst = 0;
+        co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+        if (token.is_cancelled()) co_return;
+      }
       read = co_await device->recv(buffer);
     }
     ++burst;

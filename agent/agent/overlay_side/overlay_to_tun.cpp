@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/error.hpp>
+
 #include "agent/agent/firewall/tries.hpp"
 #include "agent/agent/inner/control_packet.hpp"
 #include "agent/agent/overlay_side/icmp_fragmentation_needed.hpp"
@@ -127,12 +129,11 @@ void log_delivery(const p2p::PubKey& sender, const Ipv4Header& header, const boo
 asio::awaitable<void> forward_inbound(std::shared_ptr<InboundQueue> queue, std::shared_ptr<AgentInner> inner,
                                       util::CancellationToken token, std::int32_t index, std::int32_t count) {
   VLOG_TRACE(node_logger(), "Valdori -> tun packet processing task started ({}/{}).", index + 1, count);
+  // Only the writer holding the queue's turn waits for packets, so that they enter the tunnel in
+  // the order they came. What is waiting is taken at once: a pop that waits completes through
+  // the scheduler, and the readers of the same thread fill the queue faster than that.
+  if (!co_await queue->take_turn()) co_return;  // cancelled
   for (;;) {
-    // The writer holding the queue's turn waits for a packet and writes what is waiting before
-    // the next one may, so that packets enter the tunnel in the order they came. What is waiting
-    // is taken at once: a pop that waits completes through the scheduler, and the readers of the
-    // same thread fill the queue faster than that.
-    if (!co_await queue->take_turn()) co_return;  // cancelled
     auto popped = co_await queue->pop();
     if (!received(popped, token, "Valdori")) co_return;
     for (std::optional<InboundItem> item = std::move(*popped); item; item = queue->try_pop()) {
@@ -160,13 +161,14 @@ asio::awaitable<void> forward_inbound(std::shared_ptr<InboundQueue> queue, std::
       if (payload.size() > inner->mtu && header->dont_fragment) {
         co_await answer_oversized(*inner, sender, payload, *header);
       } else if (may_enter_tunnel(*inner, sender, payload, *header)) {
-        const auto written = co_await inner->netif.send(payload);
+        // The coroutine of a waiting write only when the device is full.
+        auto written = inner->netif.try_send(payload);
+        if (!written && written.error() == asio::error::would_block) written = co_await inner->netif.send(payload);
         log_delivery(sender, *header, written);
       }
       util::mem::recycle_buffer(std::move(item->payload));
       if (token.is_cancelled()) co_return;
     }
-    queue->pass_turn();
   }
 }
 

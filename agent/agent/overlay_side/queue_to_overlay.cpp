@@ -31,10 +31,10 @@ void log_failure(const OutboundItem& item, const valdori::node::SendResult& sent
                          recipient, item.packet.size(), p2p::node::error::display(sent.error()));
 }
 
-// A worker takes the packets waiting in the queue as one burst and sends them in order before
-// another worker takes more (the queue's turn): runs for one peer leave in one segmented send,
-// and the packets of a flow in the order they came. A failed send loses its packet: the sender
-// above retransmits if it cares.
+// The worker holding the queue's turn takes the packets waiting in the queue as one burst and
+// sends them in order before it takes more: runs for one peer leave in one segmented send, and
+// the packets of a flow in the order they came. A failed send loses its packet: the sender above
+// retransmits if it cares.
 asio::awaitable<void> send_queued(std::shared_ptr<OutboundQueue> queue, util::CancellationToken token,
                                   std::int32_t index, std::int32_t count) {
   VLOG_TRACE(node_logger(), "channel -> Valdori processing task started ({}/{}).", index + 1, count);
@@ -43,8 +43,8 @@ asio::awaitable<void> send_queued(std::shared_ptr<OutboundQueue> queue, util::Ca
   std::array<valdori::node::BurstPacket, kBurst> burst{};
   std::array<valdori::node::SendResult, kBurst> results{};
   valdori::node::BurstSender sender;
+  if (!co_await queue->take_turn()) co_return;  // cancelled
   for (;;) {
-    if (!co_await queue->take_turn()) co_return;  // cancelled
     auto first = co_await queue->pop();
     if (!received(first, token, "channel")) co_return;
     items.push_back(std::move(*first));
@@ -61,7 +61,6 @@ asio::awaitable<void> send_queued(std::shared_ptr<OutboundQueue> queue, util::Ca
       util::mem::recycle_buffer(std::move(items[i].packet));
     }
     items.clear();
-    queue->pass_turn();
   }
 }
 

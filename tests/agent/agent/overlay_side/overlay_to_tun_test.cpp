@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+#include <vector>
+
 #include "packet_path_fixture.hpp"
 
 namespace valdori::agent::testing {
@@ -150,6 +154,24 @@ TEST_F(OverlayToTunTest, AnswersTooLongPacketsThatMayNotBeFragmented) {
   EXPECT_TRUE(logs_.has_containing(log::Level::trace, size_line));
   EXPECT_TRUE(wait_log(log::Level::trace, "Successfully sent ICMP Fragmentation Needed response to peer peer=" +
                                               sender->identity.pk().to_string()));
+  EXPECT_FALSE(tun_.receive(std::chrono::milliseconds(0)));
+}
+
+// A tunnel that takes no packet for a while delays the writes behind it: none is lost, and they
+// enter the tunnel in the order they came.
+TEST_F(OverlayToTunTest, AFullTunnelDelaysWritesAndLosesNone) {
+  auto inner = make_inner();
+  inner->rx_trie.store(two_level_trie(RxRoutes{{"10.1.0.0/16", "10.0.0.0/24", peer_}}));
+  start_worker(inner);
+  // More than the tunnel's socket buffer holds (about 200 KB), fewer than the queue does.
+  std::vector<Bytes> packets;
+  for (int i = 0; i < 400; ++i) {
+    packets.push_back(ipv4_packet("10.1.0.5", "10.0.0.7", kTcp, Bytes(1000, static_cast<std::uint8_t>(i))));
+    deliver(*inner, peer_, packets.back());
+  }
+  // Meanwhile the worker fills the tunnel and waits for room.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (const auto& packet : packets) EXPECT_EQ(tun_.receive(), packet);
   EXPECT_FALSE(tun_.receive(std::chrono::milliseconds(0)));
 }
 
