@@ -128,6 +128,8 @@ int main(int argc, char** argv) {
   super_peer::SuperPeerOptions options;
   options.network_id = kNetworkId;
   options.min_pow_difficulty = kDifficulty;
+  // Every simulated peer registers from 127.0.0.1, which a real super peer would rate-limit.
+  options.registration_burst = static_cast<std::uint32_t>(peers) + 1;
   const auto super_peer = must(
       super_peer::SuperPeer::start(runtime.executor(), must(p2p::Identity::generate(kDifficulty), "identity"), options),
       "super peer");
@@ -151,6 +153,11 @@ int main(int argc, char** argv) {
   std::vector<SimulatedPeer> simulated;
   simulated.reserve(peers);
   for (std::size_t i = 0; i < peers; ++i) simulated.push_back(simulated_peer(io, url, inner->pk()));
+  // The peers are members of the node's network, as the agent tells its node: strangers would
+  // get a quarter of the peers table and key agreements rate-limited by source address.
+  auto members = std::make_shared<p2p::node::MemberKeys>();
+  for (const auto& peer : simulated) members->insert(peer.pk);
+  inner->set_members(std::move(members));
   const asio::ip::udp::endpoint super_peer_udp(asio::ip::make_address(url.host()), url.port());
   pass();  // the node is registered with the super peer
   const long baseline = resident_kib();

@@ -41,18 +41,24 @@ Bytes hello(const Node& to, const p2p::Identity& from, std::optional<p2p::crypto
                                                time, msg::ShortId::random()));
 }
 
-// Whether `socket` gets an answer within a short while; takes in all that comes.
-bool answered(asio::ip::udp::socket& socket) {
+// How long a node that stays silent is watched: an answer it should not give comes well before.
+constexpr std::chrono::milliseconds kSilence{300};
+
+// Whether `socket` gets an answer before `limit` passes; takes in all that comes then and shortly
+// after, so that a late second answer is not taken for the next one's.
+bool answered(asio::ip::udp::socket& socket, std::chrono::milliseconds limit) {
   socket.non_blocking(true);
   std::array<std::uint8_t, 2048> answer;
-  bool any = false;
-  for (int i = 0; i < 30; ++i) {
+  const auto take_all = [&] {
+    bool any = false;
     boost::system::error_code ec;
     while (socket.receive(asio::buffer(answer), 0, ec) > 0) any = true;
-    if (any && i > 5) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return any;
+    return any;
+  };
+  if (!wait_until(take_all, limit)) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  take_all();
+  return true;
 }
 
 std::shared_ptr<p2p::peer::NodePeer> peer_of(const Node& node, const p2p::PubKey& key) {
@@ -99,10 +105,10 @@ TEST_F(NodeTest, ForgedHellosTakeNoPlaceAndReplayedOnesAreRefused) {
   const Bytes captured = hello(a, id_b, tx_key(id_b, id_a.pk()), system_time_ms());
   asio::ip::udp::socket first_hop(io, {asio::ip::address_v4::loopback(), 0});
   first_hop.send_to(asio::buffer(captured), to_a);
-  ASSERT_TRUE(answered(first_hop));
+  ASSERT_TRUE(answered(first_hop, kWaitLimit));
   asio::ip::udp::socket replayer(io, {asio::ip::address_v4::loopback(), 0});
   replayer.send_to(asio::buffer(captured), to_a);
-  EXPECT_FALSE(answered(replayer));
+  EXPECT_FALSE(answered(replayer, kSilence));
   const auto paths = peer_of(a, id_b.pk())->paths().snapshot();
   for (const auto& [key, path] : *paths) EXPECT_NE(key.remote, replayer.local_endpoint());
 }
@@ -120,13 +126,13 @@ TEST_F(NodeTest, AHelloAfterABackwardClockStepIsServedWhileAReplayIsNot) {
   const p2p::net::SocketAddr to_a(asio::ip::address_v4::loopback(), a.inner()->port());
   const std::uint64_t now = system_time_ms();
   b.send_to(asio::buffer(hello(a, id_b, tx_key(id_b, id_a.pk()), now)), to_a);
-  ASSERT_TRUE(answered(b));
+  ASSERT_TRUE(answered(b, kWaitLimit));
   const Bytes stepped_back = hello(a, id_b, tx_key(id_b, id_a.pk()), now - 30'000);
   b.send_to(asio::buffer(stepped_back), to_a);
-  EXPECT_TRUE(answered(b));
+  EXPECT_TRUE(answered(b, kWaitLimit));
   for (auto* from : {&replayer, &b}) {
     from->send_to(asio::buffer(stepped_back), to_a);
-    EXPECT_FALSE(answered(*from));
+    EXPECT_FALSE(answered(*from, kSilence));
   }
 }
 
