@@ -101,8 +101,12 @@ TEST_F(NodeTest, ForgedHellosTakeNoPlaceAndReplayedOnesAreRefused) {
   }));
   b_to_a.expect_delivered_to(*sink_a, id_b.pk());
 
-  // A HELLO of B that A has taken, captured and sent again from elsewhere.
-  const Bytes captured = hello(a, id_b, tx_key(id_b, id_a.pk()), system_time_ms());
+  // A HELLO of B that A has taken, captured and sent again from elsewhere. Its time comes from
+  // B's own clock for A: B's node may have greeted A many times within the last milliseconds,
+  // each time one past the last, and a time it has used is a replay already.
+  const auto a_at_b = peer_of(b, id_a.pk());
+  ASSERT_NE(a_at_b, nullptr);
+  const Bytes captured = hello(a, id_b, tx_key(id_b, id_a.pk()), a_at_b->hello_clock().next(system_time_ms()));
   asio::ip::udp::socket first_hop(io, {asio::ip::address_v4::loopback(), 0});
   first_hop.send_to(asio::buffer(captured), to_a);
   ASSERT_TRUE(answered(first_hop, kWaitLimit));
