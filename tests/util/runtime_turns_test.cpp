@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/post.hpp>
+
 #include "tests/util/runtime_support.hpp"
 #include "util/runtime/runtime.hpp"
 #include "util/runtime/turns.hpp"
@@ -51,7 +53,10 @@ TEST_P(TurnsTest, OneHolderAtATimeInTheOrderAsked) {
   Runtime rt(GetParam());
   Turns turns(rt.executor());
   Record record;
-  for (int task = 0; task < kTasks; ++task) spawn_on_strand(rt.executor(), take_turns(turns, record, task, kRounds));
+  // Spawned from one handler, so that on one thread no task runs before all have been spawned.
+  asio::post(rt.executor(), [&] {
+    for (int task = 0; task < kTasks; ++task) spawn_on_strand(rt.executor(), take_turns(turns, record, task, kRounds));
+  });
   ASSERT_TRUE(wait_until([&] { return record.finished.load() == kTasks; }));
   EXPECT_EQ(record.overlaps.load(), 0);
   std::lock_guard lock(record.mutex);
