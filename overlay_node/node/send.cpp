@@ -16,6 +16,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "overlay_node/node/link_writer.hpp"
+#include "overlay_node/node/span_log.hpp"
 #include "p2p_core/message/app_message.hpp"
 #include "p2p_core/message/arming.hpp"
 #include "p2p_core/message/layout.hpp"
@@ -36,11 +37,9 @@ constexpr std::size_t kMaxSegmentedBytes = 65000;
 
 spdlog::logger& lg() { return log::module_logger<"valdori_p2p::node::send_handle">(); }
 
-// The events of one send carry the recipient, as the fields of its span.
-#define SEND_LOG(level, handle, ...) \
-  VLOG_AT_FIELDS(lg(), level, (log::Fields{{"recipient", (handle).recipient().to_string()}}), __VA_ARGS__)
-#define SEND_LOG_LIMITED(level, handle, ...) \
-  VLOG_AT_FIELDS_LIMITED(lg(), level, (log::Fields{{"recipient", (handle).recipient().to_string()}}), __VA_ARGS__)
+// The span of one send. Made per packet: it renders the recipient's key only for an event that
+// is written.
+SpanLog send_span(const p2p::node::SendHandle& handle) { return {lg(), "send", "recipient", handle.recipient()}; }
 
 std::string local_addr_text(const p2p::node::UdpSocket& socket) {
   boost::system::error_code ec;
@@ -92,10 +91,9 @@ struct Prepared {
 };
 
 boost::system::result<Prepared, error::Error> prepare(const p2p::node::SendHandle& handle,
-                                                      std::span<const std::uint8_t> data) {
-  VLOG_AT_FIELDS(lg(), log::Level::trace,
-                 (log::Fields{{"recipient", handle.recipient().to_string()}, {"len", std::to_string(data.size())}}),
-                 "Send message");
+                                                      std::span<const std::uint8_t> data, const SpanLog& span) {
+  if (span.logger().should_log(log::Level::trace))
+    span.log_with(log::Level::trace, {{"len", std::to_string(data.size())}}, "Send message");
   auto node = handle.node();
   if (!node) return error::SendHandleClosed{};
   auto state = handle.state();
@@ -111,7 +109,7 @@ boost::system::result<Prepared, error::Error> prepare(const p2p::node::SendHandl
 }
 
 // Sends a prepared message over the direct path, else relayed; recycles its buffer.
-asio::awaitable<SendResult> transmit(const p2p::node::SendHandle& handle, Prepared prepared) {
+asio::awaitable<SendResult> transmit(const p2p::node::SendHandle& handle, Prepared prepared, const SpanLog& span) {
   const auto& [node, state, message] = prepared;
   // The buffer goes back to the pool however the send ends.
   struct Recycle {
@@ -122,7 +120,7 @@ asio::awaitable<SendResult> transmit(const p2p::node::SendHandle& handle, Prepar
   if (const auto& direct = state->best_direct_path) {
     const auto ec = co_await send_datagram(*direct->socket, message, direct->addr);
     if (ec) co_return error::SendingDirectError{ec, direct->addr};
-    SEND_LOG(log::Level::debug, handle, "Sent APP via udp://{}", direct->addr);
+    span.log(log::Level::debug, "Sent APP via udp://{}", direct->addr);
     // Success is built in place: GCC 12 takes the move of an empty result for a read of an
     // uninitialised error.
     co_return boost::system::in_place_value;
@@ -138,14 +136,13 @@ asio::awaitable<SendResult> transmit(const p2p::node::SendHandle& handle, Prepar
   for (const auto& target : state->relay_targets) {
     const auto ec = co_await send_datagram(*target.socket, message, target.addr);
     if (!ec) {
-      SEND_LOG(log::Level::trace, handle, "Relayed APP via super peer {} -> {}", local_addr_text(*target.socket),
-               target.addr);
+      span.log(log::Level::trace, "Relayed APP via super peer {} -> {}", local_addr_text(*target.socket), target.addr);
       co_return boost::system::in_place_value;
     }
-    SEND_LOG_LIMITED(log::Level::warn, handle, "Failed to relay APP via super peer {} -> {}: {}",
+    SPAN_LOG_LIMITED(span, log::Level::warn, {}, "Failed to relay APP via super peer {} -> {}: {}",
                      local_addr_text(*target.socket), target.addr, ec.message());
   }
-  SEND_LOG_LIMITED(log::Level::warn, handle, "Failed to relay APP via super peer.");
+  SPAN_LOG_LIMITED(span, log::Level::warn, {}, "Failed to relay APP via super peer.");
   co_return error::SendingRelayedError{handle.recipient(), super_peer};
 }
 
@@ -238,7 +235,7 @@ class BurstSender::Run {
     if (ec) {
       results[index] = error::SendingDirectError{ec, addr_};
     } else {
-      SEND_LOG(log::Level::debug, *burst[index].handle, "Sent APP via udp://{}", addr_);
+      send_span(*burst[index].handle).log(log::Level::debug, "Sent APP via udp://{}", addr_);
       results[index].emplace();  // GCC 12 takes moving a success in for a read of an uninitialised error
     }
     util::mem::recycle_buffer(std::move(messages_[sent_++]));
@@ -259,9 +256,10 @@ class BurstSender::Run {
 };
 
 asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<const std::uint8_t> data) {
-  auto prepared = prepare(handle, data);
+  const SpanLog span = send_span(handle);
+  auto prepared = prepare(handle, data, span);
   if (!prepared) co_return prepared.error();
-  co_return co_await transmit(handle, std::move(*prepared));
+  co_return co_await transmit(handle, std::move(*prepared), span);
 }
 
 BurstSender::BurstSender() : run_(std::make_unique<Run>()) {}
@@ -270,7 +268,8 @@ BurstSender::~BurstSender() = default;
 asio::awaitable<void> BurstSender::send(std::span<const BurstPacket> burst, std::span<SendResult> results) {
   Run& run = *run_;
   for (std::size_t i = 0; i < burst.size(); ++i) {
-    auto prepared = prepare(*burst[i].handle, burst[i].data);
+    const SpanLog span = send_span(*burst[i].handle);
+    auto prepared = prepare(*burst[i].handle, burst[i].data, span);
     if (!prepared) {
       results[i] = prepared.error();
       continue;
@@ -286,7 +285,7 @@ asio::awaitable<void> BurstSender::send(std::span<const BurstPacket> burst, std:
       run.start(*direct);
       run.add(i, std::move(prepared->message));
     } else {
-      results[i] = co_await transmit(*burst[i].handle, std::move(*prepared));
+      results[i] = co_await transmit(*burst[i].handle, std::move(*prepared), span);
     }
   }
   if (!run.flush_now(burst, results)) co_await run.finish(burst, results);

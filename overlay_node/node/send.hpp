@@ -16,7 +16,8 @@ namespace valdori::node {
 // Sends `data` as one APP message: over the recipient's best direct path (short header once the
 // recipient has given this node a short id), else relayed through the default super peer, over
 // its TCP link when one is published, else over its UDP paths in order. Works on one snapshot of
-// the handle's state and takes no lock. The caller keeps `data` until the call completes.
+// the handle's state and takes no lock. Its lines are written in the span "send", whose field is
+// the recipient's key. The caller keeps `data` until the call completes.
 using SendResult = boost::system::result<void, p2p::node::error::Error>;
 boost::asio::awaitable<SendResult> send(const p2p::node::SendHandle& handle, std::span<const std::uint8_t> data);
 

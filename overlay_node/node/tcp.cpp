@@ -116,7 +116,8 @@ asio::awaitable<void> read_frames(std::shared_ptr<NodeInner> node, const SpanLog
     }
     auto replies = on_packet(*node, *frame, source, nullptr, super_peer);
     if (!replies) {
-      span.log(log::Level::warn, "Error processing segment: {}", p2p::node::error::display(replies.error()));
+      SPAN_LOG_LIMITED(span, log::Level::warn, {}, "Error processing segment: {}",
+                       p2p::node::error::display(replies.error()));
       continue;
     }
     co_await send_replies(*node, std::move(*replies));

@@ -1,46 +1,29 @@
 #include "overlay_node/node/span_log.hpp"
 
-#include <memory>
-#include <mutex>
+#include <array>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <spdlog/sinks/base_sink.h>
 
 #include "platform/oslog/oslog.hpp"
+#include "tests/support/log_capture.hpp"
 
 namespace valdori::node {
 namespace {
 
-// Each event's text with the platform log's activities it was written in: "activities | text".
-class ActivitySink final : public spdlog::sinks::base_sink<std::mutex> {
- public:
-  std::vector<std::string> lines() {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- protected:
-  void sink_it_(const spdlog::details::log_msg& msg) override {
-    lines_.push_back(platform::ActivityScope::current_path() + " | " +
-                     std::string(msg.payload.data(), msg.payload.size()));
-  }
-  void flush_() override {}
-
- private:
-  std::vector<std::string> lines_;
-};
-
 class SpanLogTest : public ::testing::Test {
  protected:
-  ~SpanLogTest() override { log::set_level(previous_); }
+  // Each event's text with the platform log's activities it was written in: "activities | text".
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    for (const auto& event : capture.events()) out.push_back(event.activities + " | " + event.text);
+    return out;
+  }
 
+  testing::LogCapture capture;
   spdlog::logger& node = log::logger("valdori_test::span::node");
   spdlog::logger& other = log::logger("valdori_test::span::other");
-
- private:
-  log::Level previous_ = log::level();
 };
 
 // A node housekeeping pass with one peer's step inside it.
@@ -53,14 +36,13 @@ TEST_F(SpanLogTest, EventsCarryTheFieldAndAreWrittenInTheActivitiesOfTheirSpans)
       {log::Level::trace,
        {"housekeeping | Start housekeeping", "housekeeping:node_peer_housekeeping | No app traffic peer=ab",
         "housekeeping:node_peer_housekeeping | Send failed peer=ab addr=10.0.0.1:5",
-        "housekeeping:node_peer_housekeeping | Core step"}},
+        "housekeeping:node_peer_housekeeping | Core step peer=ab"}},
       // Below INFO the spans are not entered; the events that pass keep their fields.
-      {log::Level::warn, {" | Send failed peer=ab addr=10.0.0.1:5", " | Core step"}},
+      {log::Level::warn, {" | Send failed peer=ab addr=10.0.0.1:5", " | Core step peer=ab"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(log::Level::warn == c.level ? "warn" : "trace");
-    const auto sink = std::make_shared<ActivitySink>();
-    log::add_sink(sink);
+    capture.clear();
     log::set_level(c.level);
     const SpanLog pass(node, "housekeeping");
     pass.log(log::Level::trace, "Start housekeeping");
@@ -68,10 +50,33 @@ TEST_F(SpanLogTest, EventsCarryTheFieldAndAreWrittenInTheActivitiesOfTheirSpans)
     peer.log(log::Level::trace, "No app traffic");
     peer.log_with(log::Level::warn, {{"addr", "10.0.0.1:5"}}, "Send {}", "failed");
     peer.within([&] { VLOG_WARN(other, "Core step"); });
-    log::remove_sink(sink);
-    EXPECT_EQ(sink->lines(), c.lines);
+    EXPECT_EQ(lines(), c.lines);
     EXPECT_EQ(platform::ActivityScope::current_path(), "");
   }
+}
+
+// A span whose stretch of work runs pieces that know nothing of it: a span they open nests in it,
+// and the events of every logger carry its field, once, until the stretch ends.
+TEST_F(SpanLogTest, AStretchWithinASpanEnclosesTheEventsAndSpansOfOtherPieces) {
+  const p2p::PubKey key = p2p::PubKey::from_bytes(std::array<std::uint8_t, 32>{0xab});
+  const SpanLog network(node, "housekeeping_network", "network", "file:///n.toml");
+  network.within([&] {
+    network.log(log::Level::trace, "Retrieved");
+    VLOG_TRACE(other, "Saving");
+    const SpanLog rebuild(other, "update_tries");
+    rebuild.log_with(log::Level::trace, {{"rule", "1"}}, "Rebuild");
+    const SpanLog send(other, "send", "recipient", key);
+    send.log(log::Level::debug, "Sent");
+  });
+  VLOG_TRACE(other, "After");
+  const std::string field = " network=file:///n.toml";
+  EXPECT_EQ(lines(), (std::vector<std::string>{
+                         "housekeeping_network | Retrieved" + field,
+                         "housekeeping_network | Saving" + field,
+                         "housekeeping_network:update_tries | Rebuild" + field + " rule=1",
+                         "housekeeping_network:send | Sent" + field + " recipient=" + key.to_string(),
+                         " | After",
+                     }));
 }
 
 }  // namespace

@@ -148,6 +148,38 @@ TEST_F(TcpLink, FramesTheDispatcherRejectsAreDroppedAndTheLinkGoesOn) {
             5);
 }
 
+// A hostile node whose messages the super peer relays sends bad frames at link speed: their
+// lines stay within the call site's limit, and the good frames among them are still answered.
+TEST_F(TcpLink, ABurstOfRejectedFramesWritesBoundedLinesAndTheLinkGoesOn) {
+  establish();
+  read_frame();
+  const auto started = std::chrono::steady_clock::now();
+  constexpr int kGood = 5;
+  constexpr int kBadPerGood = 200;
+  Bytes stream;
+  for (int good = 0; good < kGood; ++good) {
+    for (int bad = 0; bad < kBadPerGood; ++bad) {
+      const Bytes frame = must(p2p::message::FrameCodec().encode(Bytes{1, 2, 3}));
+      stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    const Bytes hello = must(p2p::message::FrameCodec().encode(
+        hello_from(other_id(), now - kGood + good + 1, p2p::message::ShortId::random())));
+    stream.insert(stream.end(), hello.begin(), hello.end());
+  }
+  send_raw(stream);
+
+  for (int good = 0; good < kGood; ++good) {
+    Bytes reply = read_frame();
+    EXPECT_EQ(must(p2p::message::LongHeader::parse(reply)).header.message_type(), p2p::message::MessageType::ACK);
+  }
+  EXPECT_FALSE(link->token().is_cancelled());
+  const auto seconds = std::chrono::ceil<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+  const auto lines = std::ranges::count_if(logs.texts(Level::warn),
+                                           [](const auto& t) { return t.starts_with("Error processing segment: "); });
+  EXPECT_GE(lines, 1);
+  EXPECT_LE(lines, static_cast<std::ptrdiff_t>(log::RateLimit::kBurst) + seconds);
+}
+
 TEST_F(TcpLink, EveryWayALinkEndsWithdrawsItAndClosesTheConnection) {
   struct Case {
     const char* name;

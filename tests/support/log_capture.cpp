@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/oslog/oslog.hpp"
+
 namespace valdori::testing {
 
 class LogCapture::Sink final : public spdlog::sinks::base_sink<std::mutex> {
@@ -18,7 +20,7 @@ class LogCapture::Sink final : public spdlog::sinks::base_sink<std::mutex> {
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override {
     events_.push_back({msg.level, std::string(msg.logger_name.data(), msg.logger_name.size()),
-                       std::string(msg.payload.data(), msg.payload.size())});
+                       std::string(msg.payload.data(), msg.payload.size()), platform::ActivityScope::current_path()});
   }
   void flush_() override {}
 

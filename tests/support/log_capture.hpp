@@ -16,6 +16,7 @@ struct CapturedEvent {
   log::Level level;
   std::string target;
   std::string text;
+  std::string activities;  // the platform log's activities it was written in, outermost first, ":" between
 };
 
 class LogCapture {

@@ -8,6 +8,7 @@
 #include <spdlog/sinks/dist_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 
+#include "util/log/scoped_fields.hpp"
 #include "util/system/env.hpp"
 
 namespace valdori::log {
@@ -22,15 +23,28 @@ Level initial_level() {
   return parsed == Level::off && *text != "off" ? Level::info : parsed;
 }
 
+// Hands each event to every sink, with the fields of the scopes open on the writing thread.
+class Fanout final : public spdlog::sinks::dist_sink_mt {
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    if (!ScopedFields::any_open()) return spdlog::sinks::dist_sink_mt::sink_it_(msg);
+    std::string text(msg.payload.data(), msg.payload.size());
+    ScopedFields::append_open(text);
+    spdlog::details::log_msg scoped = msg;
+    scoped.payload = text;
+    spdlog::sinks::dist_sink_mt::sink_it_(scoped);
+  }
+};
+
 struct Registry {
   std::mutex mutex;
   std::unordered_map<std::string, std::shared_ptr<spdlog::logger>> loggers;
-  std::shared_ptr<spdlog::sinks::dist_sink_mt> fanout = make_fanout();
+  std::shared_ptr<Fanout> fanout = make_fanout();
   std::shared_ptr<spdlog::sinks::sink> console = fanout->sinks().front();
   Level level = initial_level();
 
-  static std::shared_ptr<spdlog::sinks::dist_sink_mt> make_fanout() {
-    auto sink = std::make_shared<spdlog::sinks::dist_sink_mt>();
+  static std::shared_ptr<Fanout> make_fanout() {
+    auto sink = std::make_shared<Fanout>();
     sink->add_sink(std::make_shared<spdlog::sinks::stderr_color_sink_mt>());
     sink->set_level(Level::trace);
     return sink;

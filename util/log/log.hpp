@@ -5,7 +5,7 @@
 // Events are written through the VLOG_* macros, which check the logger's level before any
 // argument is evaluated or formatted; per-packet lines cost one relaxed load when disabled.
 // Structured fields travel with an event as a `Fields` list and are rendered after the message
-// as " key=value" pairs.
+// as " key=value" pairs, followed by those of the spans it is written in (scoped_fields.hpp).
 #pragma once
 
 #include <algorithm>

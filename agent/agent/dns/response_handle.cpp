@@ -91,12 +91,8 @@ boost::asio::awaitable<boost::system::result<void>> ResponseHandle::send_respons
   if (encoded) {
     message = encoded->bytes();
   } else {
-    span.within([&] {
-      VLOG_AT_FIELDS_LIMITED(
-          dns_logger(), log::Level::err,
-          (log::Fields{{"id", std::to_string(id)}, {"error", ldns_get_errorstr_by_id(encoded.error())}}),
-          "error encoding message");
-    });
+    SPAN_LOG_LIMITED(span, log::Level::err, (log::Fields{{"error", ldns_get_errorstr_by_id(encoded.error())}}),
+                     "error encoding message");
     span.log(log::Level::trace, "Falling back to SERVFAIL response due to encoding error");
     servfail = encode_fallback_servfail_response(id);
     message = servfail;

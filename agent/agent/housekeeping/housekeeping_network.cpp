@@ -111,6 +111,32 @@ NetworkHealth applied_health(const Network& entry) {
   return {NetworkHealth::Pending{}};
 }
 
+using Retrieved = util::RaceResult<boost::system::result<NetworkConfig, error::Error>>;
+
+// Everything after the retrieval, none of which suspends: takes its outcome, applies the desired
+// state, records the health and saves the configuration when the name changed.
+void settle(const std::shared_ptr<AgentInner>& inner, NetworkMap& networks, const util::Url& url, Network& entry,
+            const Retrieved& retrieved, const SpanLog& span) {
+  Outcome outcome;
+  if (!retrieved) {
+    outcome.health = after_timeout(entry, inner->limits.retrieve, span);
+  } else if (!*retrieved) {
+    outcome.health = after_failed_retrieval(entry, retrieved->error(), span);
+  } else {
+    outcome = adopt_document(*inner, entry, **retrieved, span);
+  }
+
+  AgentInner::apply_desired_state(inner, networks, url);
+  const auto applied = networks.find(url);
+  if (applied != networks.end()) {
+    applied->second.health = outcome.health ? *outcome.health : applied_health(applied->second);
+  }
+  if (!outcome.renamed) return;
+  if (auto saved = inner->state.save_config(inner->config_path); !saved) {
+    span.log(Level::warn, "Failed to save config after housekeeping: {}", saved.error());
+  }
+}
+
 }  // namespace
 
 asio::awaitable<void> housekeeping_network(std::shared_ptr<AgentInner> inner, util::Url url,
@@ -126,25 +152,10 @@ asio::awaitable<void> housekeeping_network(std::shared_ptr<AgentInner> inner, ut
   const std::string config_url = joined->second.config_url;
   auto retrieval =
       util::with_timeout(retrieve_network_config(*inner, config_url, *cached, span), inner->limits.retrieve);
-  const auto retrieved = co_await std::move(retrieval);
-  Outcome outcome;
-  if (!retrieved) {
-    outcome.health = after_timeout(joined->second, inner->limits.retrieve, span);
-  } else if (!*retrieved) {
-    outcome.health = after_failed_retrieval(joined->second, retrieved->error(), span);
-  } else {
-    outcome = adopt_document(*inner, joined->second, **retrieved, span);
-  }
-
-  AgentInner::apply_desired_state(inner, networks, url);
-  const auto applied = networks.find(url);
-  if (applied != networks.end()) {
-    applied->second.health = outcome.health ? *outcome.health : applied_health(applied->second);
-  }
-  if (!outcome.renamed) co_return;
-  if (auto saved = inner->state.save_config(inner->config_path); !saved) {
-    span.log(Level::warn, "Failed to save config after housekeeping: {}", saved.error());
-  }
+  const Retrieved retrieved = co_await std::move(retrieval);
+  // The rest does not suspend: the lines of other loggers in it (applying the state, saving the
+  // configuration) are written within the span.
+  span.within([&] { settle(inner, networks, url, joined->second, retrieved, span); });
 }
 
 }  // namespace valdori::agent::housekeeping
