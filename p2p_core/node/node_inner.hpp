@@ -63,6 +63,8 @@ inline constexpr std::size_t kAgreementSources = 1024;
 // per source: a burst, then 250 a second, some 2 % of a core. Without it the allowance grows
 // with the addresses a flood comes from, and a source pushed out of the full table above comes
 // back with a full burst; with it the work stays bounded however many addresses there are.
+// Honest strangers are few (a peer of a network whose new member list the node has not yet been
+// given); a flood may hold them back until it ends, never members.
 inline constexpr std::uint32_t kAgreementBudgetBurst = 250;
 inline constexpr std::uint64_t kAgreementBudgetIntervalUs = 4000;
 // Senders whose HELLO times are remembered against replays.
