@@ -6,6 +6,8 @@
 // - "repeating": 64 identities with a valid proof of work, each sending again and again;
 // - "fresh keys": a new key for every datagram (the node takes any proof of work here, as one
 //   that accepts cheap identities would).
+// Beside them, one key agreement alone (key conversion and X25519 with a valid key): what each
+// agreement costs that the limits on strangers let through.
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -21,6 +23,7 @@
 #include "p2p_core/message/app_message.hpp"
 #include "p2p_core/message/layout.hpp"
 #include "p2p_core/node/opts_builder.hpp"
+#include "p2p_core/peer/session_keys.hpp"
 #include "util/log/log.hpp"
 #include "util/runtime/runtime.hpp"
 
@@ -132,9 +135,18 @@ void BM_FreshKeys(benchmark::State& state) {
   }
 }
 
+void BM_KeyAgreement(benchmark::State& state) {
+  const auto own = must(p2p::peer::AgreementKeys::from_identity(must(p2p::Identity::generate(kDifficulty))));
+  std::vector<p2p::PubKey> keys;
+  for (std::size_t i = 0; i < kRepeatingStrangers; ++i) keys.push_back(must(p2p::Identity::generate(kDifficulty)).pk());
+  std::size_t next = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(p2p::peer::agree(own, keys[next++ % keys.size()]));
+}
+
 BENCHMARK(BM_Junk);
 BENCHMARK(BM_RepeatingStrangers);
 BENCHMARK(BM_FreshKeys);
+BENCHMARK(BM_KeyAgreement);
 
 }  // namespace
 

@@ -2,7 +2,8 @@
 // bounds how much of the receiver's work one source can ask for, such as key agreements with
 // keys the receiver has never seen. IPv6 sources are grouped by their /64, which one subscriber
 // usually holds whole. A full table forgets the source used least recently; a source met anew
-// starts with a full bucket, so forgetting never holds back an honest source.
+// starts with a full bucket, so forgetting never holds back an honest source, and what sources
+// beyond the table's size ask for in all needs a limit shared by all of them (RateBudget).
 //
 // Any thread may use it: one short lock per call.
 #pragma once

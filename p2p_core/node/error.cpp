@@ -13,7 +13,7 @@
 namespace valdori::p2p::node::error {
 namespace {
 
-constexpr std::array<std::string_view, 39> kNames{"SendFailed",
+constexpr std::array<std::string_view, 40> kNames{"SendFailed",
                                                   "MessageError",
                                                   "PeerError",
                                                   "CryptoError",
@@ -51,7 +51,8 @@ constexpr std::array<std::string_view, 39> kNames{"SendFailed",
                                                   "SendToSelf",
                                                   "HelloTimeIsInFuture",
                                                   "HelloReplayed",
-                                                  "KeyAgreementsLimited"};
+                                                  "KeyAgreementsLimited",
+                                                  "KeyAgreementBudgetSpent"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::uint32_t network_id_value(const message::NetworkId& id) {
@@ -97,6 +98,7 @@ std::vector<std::string> payloads(const Error& e) {
       [](const PeersListCapacityExceeded& k) -> List { return {std::to_string(k.max_peers)}; },
       [](const RecipientIsSuperPeer& k) -> List { return {debug_form::key(k.key)}; },
       [](const KeyAgreementsLimited& k) -> List { return {debug_form::str(k.source.to_string())}; },
+      [](const KeyAgreementBudgetSpent& k) -> List { return {debug_form::str(k.source.to_string())}; },
       [](const auto& k) -> List {
         static_assert(std::is_empty_v<std::remove_cvref_t<decltype(k)>>, "payload without a debug form");
         return {};
@@ -183,6 +185,10 @@ std::string display(const Error& e) {
       [](const SendToSelf&) { return std::string("Cannot send to self"); },
       [](const KeyAgreementsLimited& k) {
         return fmt::format("Too many key agreements with new senders from {}", k.source.to_string());
+      },
+      [](const KeyAgreementBudgetSpent& k) {
+        return fmt::format("Too many key agreements with new senders from all sources, one from {} refused",
+                           k.source.to_string());
       },
   });
 }

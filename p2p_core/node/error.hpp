@@ -136,16 +136,20 @@ struct SendToSelf {};
 struct KeyAgreementsLimited {
   boost::asio::ip::address source;
 };
+// All sources together asked for more key agreements with unknown senders than they may.
+struct KeyAgreementBudgetSpent {
+  boost::asio::ip::address source;
+};
 
-class Error
-    : public ErrorEnumeration<
-          SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
-          SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected, NoSuperPeers,
-          MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected, MessageTypeInvalid,
-          GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError, PeerNotPresent, TcpShutdownError,
-          HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid, AppLenInvalid, PeersListCapacityExceeded,
-          SuperPeerResolveWrongFamily, SendHandleAlreadyCreated, ShortIdOutdated, SendHandleClosed,
-          RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture, HelloReplayed, KeyAgreementsLimited> {
+class Error : public ErrorEnumeration<
+                  SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
+                  SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected,
+                  NoSuperPeers, MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected,
+                  MessageTypeInvalid, GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError,
+                  PeerNotPresent, TcpShutdownError, HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid,
+                  AppLenInvalid, PeersListCapacityExceeded, SuperPeerResolveWrongFamily, SendHandleAlreadyCreated,
+                  ShortIdOutdated, SendHandleClosed, RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture,
+                  HelloReplayed, KeyAgreementsLimited, KeyAgreementBudgetSpent> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };

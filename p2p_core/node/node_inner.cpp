@@ -36,6 +36,7 @@ NodeInner::NodeInner(NodeInit init)
       bindings_(std::move(init.bindings)),
       port_(init.port),
       agreement_limiter_(kAgreementIntervalMs, kAgreementBurst, kAgreementSources),
+      agreement_budget_(kAgreementBudgetIntervalUs, kAgreementBudgetBurst),
       hello_times_(kHelloSenders) {
   if (agreement_keys_) agreements_.emplace(*agreement_keys_, kCachedAgreements);
   if (!init.super_peers.empty()) peers_.set_default_route(init.super_peers.front()->key());
@@ -98,8 +99,11 @@ boost::system::result<std::optional<crypto::SessionKeys>, error::Error> NodeInne
   if (!agreements_) return std::optional<crypto::SessionKeys>();
   auto agreed = agreements_->find(sender);
   if (!agreed) {
-    if (!is_member(sender) && !agreement_limiter_.allow(source, cached_time()))
-      return error::KeyAgreementsLimited{source};
+    // The source's own limit first, so that one source cannot spend the budget of all.
+    if (!is_member(sender)) {
+      if (!agreement_limiter_.allow(source, cached_time())) return error::KeyAgreementsLimited{source};
+      if (!agreement_budget_.take(cached_time())) return error::KeyAgreementBudgetSpent{source};
+    }
     agreed = agreements_->agree(sender);
   }
   const auto keys = peer::keys_of(*agreed);

@@ -36,6 +36,7 @@
 #include "p2p_core/message/frame_codec.hpp"
 #include "p2p_core/message/long_header.hpp"
 #include "p2p_core/net/get_addrs.hpp"
+#include "p2p_core/net/rate_budget.hpp"
 #include "p2p_core/net/source_rate_limiter.hpp"
 #include "p2p_core/node/clock.hpp"
 #include "p2p_core/node/error.hpp"
@@ -58,6 +59,14 @@ inline constexpr std::size_t kCachedAgreements = 2048;
 inline constexpr std::uint32_t kAgreementBurst = 32;
 inline constexpr std::uint64_t kAgreementIntervalMs = 20;
 inline constexpr std::size_t kAgreementSources = 1024;
+// Key agreements with new senders that all sources together may ask for, on top of the limit
+// per source: a burst, then 250 a second, some 2 % of a core. Without it the allowance grows
+// with the addresses a flood comes from, and a source pushed out of the full table above comes
+// back with a full burst; with it the work stays bounded however many addresses there are.
+// Honest strangers are few (a peer of a network whose new member list the node has not yet been
+// given); a flood may hold them back until it ends, never members.
+inline constexpr std::uint32_t kAgreementBudgetBurst = 250;
+inline constexpr std::uint64_t kAgreementBudgetIntervalUs = 4000;
 // Senders whose HELLO times are remembered against replays.
 inline constexpr std::size_t kHelloSenders = 8192;
 
@@ -120,11 +129,14 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // get at most a quarter of `max_peers` (of the default when it is 0) within the limit, and the
   // one heard least recently is evicted when a member needs room: a member is always admitted.
   // Until the keys are set no sender is told apart, and `max_peers` bounds them all (0: no
-  // limit). Key agreements with every sender but a member are rate-limited per source address.
+  // limit). Key agreements with every sender but a member are rate-limited per source address
+  // and, all sources together, by one budget.
   void set_members(std::shared_ptr<const MemberKeys> members);
   bool is_member(const PubKey& key) const;
   bool is_stranger(const PubKey& key) const;
   std::size_t stranger_count() const { return strangers_.load(std::memory_order_relaxed); }
+  // Key agreements with new senders that the budget of all sources refused.
+  std::uint64_t agreements_over_budget() const { return agreement_budget_.refused(); }
 
   // Hands received application data to the message sink.
   void add_to_recv_buf(const PubKey& sender, std::span<const std::uint8_t> payload);
@@ -132,7 +144,7 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // the sender must not be this node, the peers list must have room for it, the proof of work
   // must meet the minimum and key agreement must work. Agreements are cached per sender key (kept
   // whether or not the message then authenticates), and those not cached are rate-limited per
-  // source address.
+  // source address and by the budget of all sources.
   boost::system::result<std::shared_ptr<peer::NodePeer>, error::Error> node_peer_candidate(
       const message::LongHeader& header, const boost::asio::ip::address& source);
   // Stores `candidate` with its receive short id once its message has authenticated, while the
@@ -233,6 +245,7 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   concurrent::SnapshotMap<PubKey, std::weak_ptr<SendHandle>> send_handles_;
   std::optional<peer::AgreementCache> agreements_;  // present exactly when messages are armed
   net::SourceRateLimiter agreement_limiter_;
+  net::RateBudget agreement_budget_;
   peer::HelloReplayWindow hello_times_;
   concurrent::AtomicSharedPtr<const MemberKeys> members_;  // none until set
   std::atomic<std::size_t> strangers_{0};                  // stored strangers; recounted every housekeeping pass

@@ -201,5 +201,29 @@ TEST_F(Dispatch, KeyAgreementsAreKeptPerKeyAndLimitedPerSource) {
   EXPECT_EQ(node->peers().size(), 3u);  // the super peer and the two that authenticated
 }
 
+// Past its own limit a source spends nothing of the budget that all sources share; sources
+// within their own limits meet that budget together.
+TEST_F(Dispatch, KeyAgreementsOfAllSourcesShareOneBudget) {
+  make_node({.min_pow_difficulty = 0});
+  int key_number = 0;
+  const auto new_key_from = [&](const std::string& source) {
+    p2p::PubKey::Bytes bytes{};
+    bytes[0] = static_cast<std::uint8_t>(key_number);
+    bytes[1] = static_cast<std::uint8_t>(key_number++ >> 8);
+    Bytes message = app_from(other_id());
+    std::ranges::copy(bytes, message.begin() + p2p::message::kSenderOffset);
+    const auto result = node::on_packet(*node, message, addr(source.c_str(), 5000), binding.get(), std::nullopt);
+    return !result && result.error().is<p2p::node::error::KeyAgreementBudgetSpent>();
+  };
+  for (int i = 0; i < 300; ++i) ASSERT_FALSE(new_key_from("127.0.0.1"));
+  int over_budget = 0;
+  for (int source = 1; source <= 10; ++source)
+    for (std::uint32_t i = 0; i < p2p::node::kAgreementBurst; ++i)
+      over_budget += new_key_from("10.0.0." + std::to_string(source)) ? 1 : 0;
+  const int left = static_cast<int>(p2p::node::kAgreementBudgetBurst - p2p::node::kAgreementBurst);
+  EXPECT_EQ(over_budget, static_cast<int>(10 * p2p::node::kAgreementBurst) - left);
+  EXPECT_EQ(node->agreements_over_budget(), static_cast<std::uint64_t>(over_budget));
+}
+
 }  // namespace
 }  // namespace valdori::node_test

@@ -3,7 +3,9 @@
 // address is not answered and adds no path, while one from a clock that stepped back is. Under a
 // flood of self-made identities (cheap at the test's difficulty) from one address, strangers
 // whose HELLOs authenticate and messages of new keys that never do, its members keep working: one
-// that comes back is admitted, and a relayed exchange loses nothing.
+// that comes back is admitted, and a relayed exchange loses nothing. Under a flood from many
+// addresses, each within its own limit, the budget of all sources refuses strangers' key
+// agreements while a member's messages all arrive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -244,6 +246,74 @@ TEST_F(NodeTest, MembersKeepWorkingThroughAFloodOfSelfMadeIdentities) {
   EXPECT_EQ(a.inner()->stranger_count(), 4u);
   EXPECT_TRUE(a.inner()->peers().find_node_peer(id_b.pk()));
   EXPECT_TRUE(a.inner()->peers().find_node_peer(id_c.pk()));
+}
+
+constexpr std::size_t kFloodSources = 256;
+constexpr std::size_t kKeysPerSource = 16;  // 4,096 keys in all: more than the node caches
+// A round sends one datagram from every source: 20 a second from each, within its own limit.
+constexpr auto kRoundGap = std::chrono::milliseconds(50);
+
+// Sends from 127.77.n.1 for n below kFloodSources until stopped, a round at a time: APPs of keys
+// that each source has of its own, under a key nobody shares, so that none authenticates.
+class SpreadFlood {
+ public:
+  explicit SpreadFlood(const Node& target) {
+    const auto& node = *target.inner();
+    std::vector<Bytes> apps;
+    for (std::size_t i = 0; i < kFloodSources * kKeysPerSource; ++i) {
+      const auto stranger = test_identity();
+      apps.push_back(must(msg::AppMessage::build(node.network_id(), stranger.pk(), stranger.pow(),
+                                                 p2p::crypto::SessionKey{}, node.pk(), Bytes(64, 0x45))));
+    }
+    const asio::ip::udp::endpoint to(asio::ip::address_v4::loopback(), node.port());
+    thread_ = std::thread([this, to, apps = std::move(apps)] {
+      asio::io_context io;
+      std::vector<asio::ip::udp::socket> sockets;
+      for (std::size_t n = 0; n < kFloodSources; ++n)
+        sockets.emplace_back(
+            io, asio::ip::udp::endpoint(asio::ip::address_v4({127, 77, static_cast<std::uint8_t>(n), 1}), 0));
+      for (std::size_t round = 0; !stop_.load(); ++round) {
+        for (std::size_t n = 0; n < kFloodSources; ++n)
+          sockets[n].send_to(asio::buffer(apps[(round % kKeysPerSource) * kFloodSources + n]), to);
+        sent_.fetch_add(kFloodSources);
+        std::this_thread::sleep_for(kRoundGap);
+      }
+    });
+  }
+  ~SpreadFlood() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  std::uint64_t sent() const { return sent_.load(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> sent_{0};
+  std::thread thread_;
+};
+
+TEST_F(NodeTest, AMembersMessagesArriveWhileStrangersFromManyAddressesSpendTheAgreementBudget) {
+  start_super_peer();
+  const auto id_a = test_identity();
+  const auto id_b = test_identity();
+  const auto sink_a = std::make_shared<CollectingSink>();
+  const Node a = bind(node_opts(id_a, sink_a));
+  a.inner()->set_members(std::make_shared<p2p::node::MemberKeys>(p2p::node::MemberKeys{id_b.pk()}));
+  const Node b = bind(node_opts(id_b, std::make_shared<CollectingSink>()));
+  ASSERT_TRUE(wait_until([&] { return super_peer_reachable(a) && super_peer_reachable(b); }));
+
+  const SpreadFlood flood(a);
+  // Each source keeps within its own limit: what is refused, the budget of all refuses.
+  ASSERT_TRUE(wait_until([&] { return a.inner()->agreements_over_budget() > 0; }));
+  Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(b_to_a.send_next());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  b_to_a.expect_delivered_to(*sink_a, id_b.pk());
+  EXPECT_GT(flood.sent(), 4 * kFloodSources);
+  EXPECT_EQ(a.inner()->stranger_count(), 0u);
 }
 
 }  // namespace
