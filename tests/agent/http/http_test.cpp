@@ -209,6 +209,28 @@ TEST_F(HttpTest, DocumentFetchOverHttpAndHttps) {
 namespace valdori::agent::housekeeping::testing {
 namespace {
 
+// Every spelling of an http URL that the configuration takes is fetched as http.
+TEST_F(HousekeepingTest, HttpUrlsAreFetchedWhateverTheirSpelling) {
+  valdori::testing::ScriptedServer server(dir());
+  const std::string document = network_document(me(), true, {});
+  server.set_routes({{"/upper", {{"body", document}}},
+                     {"/mixed", {{"body", document}}},
+                     {"/no-slashes", {{"basic", "alice:s3cret"}, {"body", document}}}});
+  const std::string host = "127.0.0.1:" + std::to_string(server.port());
+  const std::string urls[] = {"HTTP://" + host + "/upper", "HtTp://" + host + "/mixed",
+                              "http:alice:s3cret@" + host + "/no-slashes"};
+  for (const std::string& url : urls) join(url);
+  auto inner = this->inner();
+
+  run_pass(inner);
+
+  for (const std::string& url : urls) {
+    EXPECT_EQ(network(inner, url).health, NetworkHealth{NetworkHealth::Ok{}})
+        << url << ": " << debug(network(inner, url).health);
+  }
+  EXPECT_EQ(server.requests().size(), std::size(urls));
+}
+
 TEST_F(HousekeepingTest, ADocumentThatDoesNotArriveInTimeKeepsTheDesiredState) {
   valdori::testing::ScriptedServer server(dir());
   server.set_routes({{"/slow", {{"hang", true}}}});
