@@ -7,6 +7,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/system/system_error.hpp>
 
 #include "tests/util/runtime_support.hpp"

@@ -78,6 +78,15 @@ void shorten_path(UrlRecord& url) {
 
 ParseFailure host_failure(HostError error) { return {std::string(describe(error))}; }
 
+// What the parser ignores before its first step: C0 controls and spaces around the input, tabs and
+// newlines anywhere. Every code point removed is one byte in UTF-8, so the bytes are worked on
+// directly.
+std::string remove_ignored_code_points(std::string_view input) {
+  std::string out(strip_c0_control_or_space(input));
+  std::erase_if(out, [](char c) { return is_ascii_tab_or_newline(static_cast<unsigned char>(c)); });
+  return out;
+}
+
 class BasicUrlParser {
  public:
   BasicUrlParser(std::string_view input, const UrlRecord* base)
@@ -453,14 +462,11 @@ class BasicUrlParser {
 
 }  // namespace
 
-// Every code point removed here is one byte in UTF-8, so the bytes can be worked on directly.
-std::string remove_ignored_code_points(std::string_view input) {
-  const auto ignored = [](char c) { return is_c0_control_or_space(static_cast<unsigned char>(c)); };
-  while (!input.empty() && ignored(input.front())) input.remove_prefix(1);
-  while (!input.empty() && ignored(input.back())) input.remove_suffix(1);
-  std::string out(input);
-  std::erase_if(out, [](char c) { return is_ascii_tab_or_newline(static_cast<unsigned char>(c)); });
-  return out;
+std::string_view strip_c0_control_or_space(std::string_view input) {
+  const auto stripped = [](char c) { return is_c0_control_or_space(static_cast<unsigned char>(c)); };
+  while (!input.empty() && stripped(input.front())) input.remove_prefix(1);
+  while (!input.empty() && stripped(input.back())) input.remove_suffix(1);
+  return input;
 }
 
 Result basic_url_parse(std::string_view input, const UrlRecord* base) { return BasicUrlParser(input, base).run(); }

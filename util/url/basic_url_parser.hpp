@@ -16,9 +16,9 @@ struct ParseFailure {
   std::string message;
 };
 
-// `input` without leading and trailing C0 controls and spaces and without any tab or newline: what
-// the parser ignores before its first step.
-std::string remove_ignored_code_points(std::string_view input);
+// `input` without its leading and trailing C0 controls and spaces: what the parser's first step
+// removes from around a URL.
+std::string_view strip_c0_control_or_space(std::string_view input);
 
 // Parses UTF-8 `input` (ill-formed bytes read as U+FFFD) against `base`, which may be null.
 boost::system::result<UrlRecord, ParseFailure> basic_url_parse(std::string_view input, const UrlRecord* base);

@@ -1,5 +1,6 @@
 #include "util/url/host.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "util/url/code_points.hpp"

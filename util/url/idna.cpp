@@ -1,5 +1,7 @@
 #include "util/url/idna.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 

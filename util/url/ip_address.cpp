@@ -1,5 +1,8 @@
 #include "util/url/ip_address.hpp"
 
+#include <algorithm>
+#include <cstddef>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>

@@ -1,5 +1,6 @@
 #include "util/url/url_record.hpp"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 

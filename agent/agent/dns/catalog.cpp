@@ -6,6 +6,7 @@
 
 #include "agent/agent/dns/dns_logger.hpp"
 #include "agent/network/config/hostname_list.hpp"
+#include "agent/network/config/hostname_lowercase.hpp"
 #include "util/text/debug_string.hpp"
 
 namespace valdori::agent::dns {
@@ -74,12 +75,13 @@ DnsCatalog build_catalog(const NetworkMap& networks) {
     if (!hostnames) continue;
     for (const auto& [address, hostname] : hostnames->hostnames) {
       VLOG_TRACE(logger, "Adding DNS A record: {}.{} -> {}", hostname, zone, address.to_string());
-      if (!is_dns_label(hostname)) {
+      // Served under the form the document checks compare: the full lower-case mapping, so the
+      // Kelvin sign followed by "elvin" answers for "kelvin".
+      const std::string label = network::config::lowercase_hostname(hostname);
+      if (!is_dns_label(label)) {
         VLOG_WARN(logger, "Skipping host name that is not a DNS label: {}", util::text::debug_string(hostname));
         continue;
       }
-      std::string label(hostname);
-      std::transform(label.begin(), label.end(), label.begin(), ascii_lower);
       auto& addresses = catalog.hosts_[label];
       if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
     }

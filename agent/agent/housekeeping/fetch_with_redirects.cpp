@@ -21,10 +21,15 @@ bool usable_location(std::string_view value) {
 
 }  // namespace
 
-std::optional<std::string> basic_authorization(const util::Url& url) {
+boost::system::result<std::optional<std::string>, Error> basic_authorization(const util::Url& url) {
   if (url.username().empty() || url.password().empty()) return std::nullopt;
-  const std::string credentials =
-      util::url::percent_decode(url.username()) + ":" + util::url::percent_decode(url.password());
+  const std::string user = util::url::percent_decode(url.username());
+  // The server splits at the first ":": "a:b" with "pw" would arrive as "a" with "b:pw".
+  if (user.find(':') != std::string::npos) {
+    return Error(Kind::Http, "the user name in " + util::mask_url(url) +
+                                 " holds a \":\", which HTTP Basic authentication cannot carry");
+  }
+  const std::string credentials = user + ":" + util::url::percent_decode(url.password());
   return "Basic " +
          p2p::crypto::base64_encode({reinterpret_cast<const std::uint8_t*>(credentials.data()), credentials.size()});
 }
@@ -48,9 +53,11 @@ asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2
     span.log(Level::trace, "Parsed URL: {}", util::mask_url(*parsed));
 
     http::Request request{"GET", {{"Connection", "close"}, {"valdori-pk", me.to_string()}}, {}};
-    if (auto authorization = basic_authorization(*parsed)) {
+    auto authorization = basic_authorization(*parsed);
+    if (!authorization) co_return authorization.error();
+    if (*authorization) {
       span.log(Level::trace, "Adding basic auth header: {}", parsed->username());
-      request.headers.emplace_back("Authorization", std::move(*authorization));
+      request.headers.emplace_back("Authorization", std::move(**authorization));
     }
     span.log(Level::trace, "Building request");
     span.log(Level::trace, "Sending request");

@@ -20,8 +20,9 @@ namespace valdori::agent::housekeeping {
 inline constexpr unsigned kMaxRequests = 5;
 
 // "Basic " and the base64 of "user:password", both percent-decoded (the URL holds "p%40ss" for
-// the password "p@ss"); nothing unless the URL has both a user name and a non-empty password.
-std::optional<std::string> basic_authorization(const util::Url& url);
+// the password "p@ss"); nothing unless the URL has both a user name and a non-empty password. A
+// user name that decodes to one with a ":" cannot be told from its password: an HTTP error.
+boost::system::result<std::optional<std::string>, error::Error> basic_authorization(const util::Url& url);
 
 // Where a redirect's Location leads from `current`: an absolute "http://" or "https://" value as
 // it is, anything else parsed with `current` as its base ("/a%2fc" keeps its "%2f").

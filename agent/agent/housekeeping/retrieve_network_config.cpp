@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "agent/agent/housekeeping/fetch_with_redirects.hpp"
 #include "agent/agent/read_text_file.hpp"
 #include "util/url/basic_url_parser.hpp"
 #include "util/url/mask_url.hpp"
+#include "util/url/url.hpp"
 
 namespace valdori::agent::housekeeping {
 namespace {
@@ -16,20 +18,23 @@ using network::config::NetworkConfig;
 using Retrieved = boost::system::result<NetworkConfig, error::Error>;
 using log::Level;
 
-constexpr std::string_view kControllerPrefix = "controller://";
-constexpr std::string_view kHttpPrefix = "http://";
-constexpr std::string_view kHttpsPrefix = "https://";
-constexpr std::string_view kFilePrefix = "file://";
-
-Retrieved from_cache(std::string_view config_url, const ControllerNetworks& cached,
+Retrieved from_cache(const util::Url& url, std::string_view config_url, const ControllerNetworks& cached,
                      const valdori::node::SpanLog& span) {
-  if (auto url = util::Url::parse(config_url)) {
-    if (auto it = cached.find(*url); it != cached.end()) {
-      span.log(Level::trace, "Retrieved controller network config directly from cache");
-      return it->second;
-    }
+  if (auto it = cached.find(url); it != cached.end()) {
+    span.log(Level::trace, "Retrieved controller network config directly from cache");
+    return it->second;
   }
   return error::Error(error::Kind::ConfigParse, "Controller network not found in cache: " + util::mask_url(config_url));
+}
+
+// The path of a file URL as written: the text after the scheme's ":" and the "//" that follows
+// it, without what surrounds the URL. Nothing inside is dropped or decoded, so
+// "file:///srv/a\tb.toml" names "/srv/a\tb.toml" and "file://n.toml" the relative "n.toml".
+std::string_view file_path(std::string_view config_url) {
+  std::string_view text = util::url::strip_c0_control_or_space(config_url);
+  text.remove_prefix(text.find(':') + 1);
+  if (text.starts_with("//")) text.remove_prefix(2);
+  return text;
 }
 
 Retrieved checked(boost::system::result<std::string, error::Error> text) {
@@ -45,14 +50,17 @@ asio::awaitable<Retrieved> retrieve_network_config(const AgentInner& inner, std:
                                                    const ControllerNetworks& cached,
                                                    const valdori::node::SpanLog& span) {
   span.log(Level::trace, "Retrieving network config from: {}", util::mask_url(config_url));
-  // The source is chosen by the text as a URL reads it: " file:///n.toml\n" is a file URL.
-  const std::string text = util::url::remove_ignored_code_points(config_url);
-  if (text.starts_with(kControllerPrefix)) co_return from_cache(config_url, cached, span);
-  if (text.starts_with(kHttpPrefix) || text.starts_with(kHttpsPrefix)) {
+  // The source follows the URL as it parses, so every spelling of an http URL that the
+  // configuration accepts ("HTTP://h/n.toml", "http:u:p@h/n.toml") is fetched as one.
+  const auto url = util::Url::parse(config_url);
+  if (!url) co_return error::Error(error::Kind::UrlParse, url.error().message);
+  const std::string_view scheme = url->scheme();
+  if (scheme == "controller") co_return from_cache(*url, config_url, cached, span);
+  if (scheme == "http" || scheme == "https") {
     co_return checked(co_await fetch_with_redirects(*inner.http, inner.identity.pk(), config_url, span));
   }
-  if (text.starts_with(kFilePrefix)) {
-    const std::string_view path = std::string_view(text).substr(kFilePrefix.size());
+  if (scheme == "file") {
+    const std::string_view path = file_path(config_url);
     span.log(Level::trace, "Reading file: {}", path);
     co_return checked(read_text_file(std::filesystem::path(path)));
   }

@@ -1,7 +1,10 @@
 // Reading and checking a single-network document.
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "agent/network/config/hostname_lowercase.hpp"
 #include "agent/network/config/network_config.hpp"
 #include "agent/network/config/network_config_reader.hpp"
 #include "agent/network/config/reserved_address.hpp"
@@ -12,20 +15,17 @@ namespace {
 
 constexpr std::size_t kMaxHostnameLength = 63;
 
-bool is_hostname_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-}
+bool is_hostname_char(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }
 
-// One DNS label: 1 to 63 letters, digits and hyphens, not starting or ending with a hyphen. Upper
-// case is fine (names compare lower-cased), but only ASCII as written: a character that merely
-// lower-cases to ASCII, such as the Kelvin sign, would make two different names one.
-bool is_valid_hostname(const std::string& hostname) {
-  if (hostname.empty() || hostname.size() > kMaxHostnameLength) return false;
-  if (hostname.front() == '-' || hostname.back() == '-') return false;
-  for (char c : hostname) {
-    if (!is_hostname_char(c)) return false;
-  }
-  return true;
+// One DNS label once lower-cased: 1 to 63 bytes of lower-case letters, digits and hyphens, not
+// starting or ending with a hyphen. The name is checked in the form it is looked up in, so
+// "Web-01" and the Kelvin sign followed by "elvin" pass; bytes that are not UTF-8 lower-case to
+// U+FFFD and fail.
+bool is_valid_hostname(std::string_view hostname) {
+  const std::string lower = lowercase_hostname(hostname);
+  if (lower.empty() || lower.size() > kMaxHostnameLength) return false;
+  if (lower.front() == '-' || lower.back() == '-') return false;
+  return std::ranges::all_of(lower, is_hostname_char);
 }
 
 ConfigError toml_error(const agent::toml_doc::ReadError& error, std::string_view text) {

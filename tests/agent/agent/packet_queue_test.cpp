@@ -1,9 +1,12 @@
 #include "agent/agent/inner/packet_queue.hpp"
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
+
+#include <gtest/gtest.h>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/strand.hpp>
 
 #include "util/runtime/runtime.hpp"
 

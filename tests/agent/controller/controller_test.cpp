@@ -112,8 +112,15 @@ TEST(BasicCredentials, OnlyWithUserAndPassword) {
       {"https://alice@h/", std::nullopt},
       {"https://alice:@h/", std::nullopt},
       {"https://:pw@h/", std::nullopt},
+      {"https://a%3Ab@h/", std::nullopt},  // no password: nothing to tell apart
   };
-  for (const auto& [url, expected] : cases) EXPECT_EQ(basic_authorization(*util::Url::parse(url)), expected);
+  for (const auto& [url, expected] : cases) EXPECT_EQ(basic_authorization(*util::Url::parse(url)).value(), expected);
+  // "a:b" with "pw" would reach the server as "a" with "b:pw".
+  const auto refused = basic_authorization(*util::Url::parse("https://a%3Ab:pw@h/n.toml"));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().to_string(),
+            "HTTP error: the user name in https://****:****@h/n.toml holds a \":\", which HTTP Basic "
+            "authentication cannot carry");
 }
 
 TEST(MetricsDocument, ByteForByte) {

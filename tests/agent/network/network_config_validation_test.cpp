@@ -36,6 +36,34 @@ TEST(NetworkConfigTryFrom, AcceptsWhatTheChecksLeaveAlone) {
   }
 }
 
+TEST(NetworkConfigTryFrom, HostNamesAreCheckedLowerCasedAndKeptAsWritten) {
+  const std::string kelvin_sign = "\xE2\x84\xAA";
+  std::string kelvins;  // 66 bytes as written, 22 once lower-cased
+  for (int i = 0; i < 22; ++i) kelvins += kelvin_sign;
+  struct Case {
+    const char* name;
+    std::string hostname;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"upper case", "Web-01", true},
+      {"Kelvin sign", kelvin_sign + "elvin", true},
+      {"long as written, short lower-cased", kelvins, true},
+      {"capital I with dot: an i and a combining dot", "\xC4\xB0x", false},
+      {"Kelvin sign and hyphen", kelvin_sign + "-", false},
+  };
+  for (const Case& c : cases) {
+    auto config = NetworkConfig::try_from(network("10.44.0.0/24") + node(kKeyA, "10.44.0.1", c.hostname));
+    if (!c.valid) {
+      ASSERT_FALSE(config) << c.name;
+      EXPECT_EQ(display(config.error()), "invalid hostname: " + c.hostname) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(config) << c.name << ": " << display(config.error());
+    EXPECT_EQ(config->node.begin()->second.hostname, c.hostname) << c.name;
+  }
+}
+
 TEST(NetworkConfigTryFrom, RejectsNodesAndRoutesThatDoNotFit) {
   struct Case {
     const char* name;
@@ -64,7 +92,6 @@ TEST(NetworkConfigTryFrom, RejectsNodesAndRoutesThatDoNotFit) {
       {"leading hyphen", net24 + node(kKeyA, "10.44.0.1", "-web"), "invalid hostname: -web"},
       {"underscore", net24 + node(kKeyA, "10.44.0.1", "Web_01"), "invalid hostname: Web_01"},
       {"non-ASCII letter", net24 + node(kKeyA, "10.44.0.1", "caf\xC3\xA9"), "invalid hostname: caf\xC3\xA9"},
-      // Lower-cases to "kelvin", but is not ASCII as written.
       {"route with host bits", net24 + node(kKeyA, "10.44.0.1", "a") + route("10.8.0.1/16", kKeyA),
        "invalid network address: 10.8.0.1/16 is a host address"},
       {"host bits before unknown gateway", net24 + route("10.8.0.1/16", kKeyB),

@@ -81,6 +81,19 @@ TEST(DnsCatalog, EveryNetworkContributesAndNamesCombine) {
   EXPECT_EQ(shared, (std::vector{addr("10.0.0.2"), addr("10.1.0.2")}));
 }
 
+// A document checks its names lower-cased by the full Unicode mapping; they are served so too.
+TEST(DnsCatalog, NamesAreServedUnderTheirFullLowerCaseForm) {
+  const std::string kelvin_sign = "\xE2\x84\xAA";
+  const std::string kelvin = kelvin_sign + "elvin";
+  std::string kelvins;  // 66 bytes as written, "kkk..." of 22 once lower-cased
+  for (int i = 0; i < 22; ++i) kelvins += kelvin_sign;
+  const DnsCatalog catalog =
+      build_catalog(networks({HostnameEntries{{"10.0.0.1", kelvin.c_str()}, {"10.0.0.2", kelvins.c_str()}}}));
+  EXPECT_EQ(addresses_of(catalog.lookup(wire_name("Kelvin.valdori."))), std::vector{addr("10.0.0.1")});
+  EXPECT_EQ(addresses_of(catalog.lookup(wire_name((std::string(22, 'k') + ".valdori.").c_str()))),
+            std::vector{addr("10.0.0.2")});
+}
+
 TEST(DnsCatalog, NamesThatAreNoDnsLabelAreSkipped) {
   valdori::testing::LogCapture capture;
   const std::string too_long(64, 'x');
