@@ -13,7 +13,7 @@
 namespace valdori::p2p::node::error {
 namespace {
 
-constexpr std::array<std::string_view, 39> kNames{"SendFailed",
+constexpr std::array<std::string_view, 40> kNames{"SendFailed",
                                                   "MessageError",
                                                   "PeerError",
                                                   "CryptoError",
@@ -51,7 +51,8 @@ constexpr std::array<std::string_view, 39> kNames{"SendFailed",
                                                   "SendToSelf",
                                                   "HelloTimeIsInFuture",
                                                   "HelloReplayed",
-                                                  "KeyAgreementsLimited"};
+                                                  "KeyAgreementsLimited",
+                                                  "HelloSendersFull"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::uint32_t network_id_value(const message::NetworkId& id) {
@@ -183,6 +184,9 @@ std::string display(const Error& e) {
       [](const SendToSelf&) { return std::string("Cannot send to self"); },
       [](const KeyAgreementsLimited& k) {
         return fmt::format("Too many key agreements with new senders from {}", k.source.to_string());
+      },
+      [](const HelloSendersFull&) {
+        return std::string("HELLO of a new sender refused for now: the times of too many recent senders are kept");
       },
   });
 }

@@ -84,6 +84,8 @@ struct HelloTooOld {
 };
 struct HelloTimeIsInFuture {};
 struct HelloReplayed {};
+// Every sender whose HELLO times are kept greeted recently: a new one is refused for now.
+struct HelloSendersFull {};
 struct AckTimeIsInFuture {};
 struct AckTooOld {
   std::uint64_t age_ms;
@@ -138,14 +140,15 @@ struct KeyAgreementsLimited {
 };
 
 class Error
-    : public ErrorEnumeration<
-          SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError, NetworkIdInvalid,
-          SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed, MessageTypeUnexpected, NoSuperPeers,
-          MessageInvalidRecipient, HelloTooOld, AckTimeIsInFuture, AckTooOld, RecvBufDisconnected, MessageTypeInvalid,
-          GetAddrsFailed, SendingDirectError, SendingRelayedError, UdpLocalAddrError, PeerNotPresent, TcpShutdownError,
-          HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid, AppLenInvalid, PeersListCapacityExceeded,
-          SuperPeerResolveWrongFamily, SendHandleAlreadyCreated, ShortIdOutdated, SendHandleClosed,
-          RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture, HelloReplayed, KeyAgreementsLimited> {
+    : public ErrorEnumeration<SendFailed, MessageError, PeerError, CryptoError, BindParseError, BindError,
+                              NetworkIdInvalid, SuperPeerNetworkIdMismatch, PowInvalid, MessageUnarmed, MessageArmed,
+                              MessageTypeUnexpected, NoSuperPeers, MessageInvalidRecipient, HelloTooOld,
+                              AckTimeIsInFuture, AckTooOld, RecvBufDisconnected, MessageTypeInvalid, GetAddrsFailed,
+                              SendingDirectError, SendingRelayedError, UdpLocalAddrError, PeerNotPresent,
+                              TcpShutdownError, HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid,
+                              AppLenInvalid, PeersListCapacityExceeded, SuperPeerResolveWrongFamily,
+                              SendHandleAlreadyCreated, ShortIdOutdated, SendHandleClosed, RecipientIsSuperPeer,
+                              SendToSelf, HelloTimeIsInFuture, HelloReplayed, KeyAgreementsLimited, HelloSendersFull> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };
