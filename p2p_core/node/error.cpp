@@ -52,7 +52,8 @@ constexpr std::array<std::string_view, 40> kNames{"SendFailed",
                                                   "HelloTimeIsInFuture",
                                                   "HelloReplayed",
                                                   "KeyAgreementsLimited",
-                                                  "KeyAgreementBudgetSpent"};
+                                                  "KeyAgreementBudgetSpent",
+                                                  "HelloSendersFull"};
 static_assert(kNames.size() == std::variant_size_v<Error::Kind>);
 
 std::uint32_t network_id_value(const message::NetworkId& id) {
@@ -189,6 +190,9 @@ std::string display(const Error& e) {
       [](const KeyAgreementBudgetSpent& k) {
         return fmt::format("Too many key agreements with new senders from all sources, one from {} refused",
                            k.source.to_string());
+      },
+      [](const HelloSendersFull&) {
+        return std::string("HELLO of a new sender refused for now: the times of too many recent senders are kept");
       },
   });
 }

@@ -84,6 +84,8 @@ struct HelloTooOld {
 };
 struct HelloTimeIsInFuture {};
 struct HelloReplayed {};
+// Every sender whose HELLO times are kept greeted recently: a new one is refused for now.
+struct HelloSendersFull {};
 struct AckTimeIsInFuture {};
 struct AckTooOld {
   std::uint64_t age_ms;
@@ -149,7 +151,7 @@ class Error : public ErrorEnumeration<
                   PeerNotPresent, TcpShutdownError, HousekeepingFailed, HelloEndpointInvalid, HelloAddressInvalid,
                   AppLenInvalid, PeersListCapacityExceeded, SuperPeerResolveWrongFamily, SendHandleAlreadyCreated,
                   ShortIdOutdated, SendHandleClosed, RecipientIsSuperPeer, SendToSelf, HelloTimeIsInFuture,
-                  HelloReplayed, KeyAgreementsLimited, KeyAgreementBudgetSpent> {
+                  HelloReplayed, KeyAgreementsLimited, KeyAgreementBudgetSpent, HelloSendersFull> {
  public:
   using ErrorEnumeration::ErrorEnumeration;
 };

@@ -32,6 +32,10 @@ void NodeInner::on_app(peer::NodePeer& peer, const message::AppMessage& app) {
 
 boost::system::result<void, error::Error> NodeInner::take_hello_time(const PubKey& sender, std::uint64_t time,
                                                                      std::uint64_t now) {
+  // A sender that may not be stored takes no room among the kept times either.
+  if (!peers_.find_node_peer(sender)) {
+    if (auto room = make_room_for(sender, false); !room) return room.error();
+  }
   const auto verdict = hello_times_.accept(sender, time, now, opts_.hello_max_age);
   if (verdict == peer::HelloVerdict::TooOld || verdict == peer::HelloVerdict::InFuture) {
     // Only a clock set wrong here or there keeps a node peer's HELLOs this far off; the node
@@ -45,6 +49,7 @@ boost::system::result<void, error::Error> NodeInner::take_hello_time(const PubKe
     case peer::HelloVerdict::TooOld: return error::HelloTooOld{now - time};
     case peer::HelloVerdict::InFuture: return error::HelloTimeIsInFuture{};
     case peer::HelloVerdict::Replayed: return error::HelloReplayed{};
+    case peer::HelloVerdict::Busy: return error::HelloSendersFull{};
     case peer::HelloVerdict::Fresh: break;
   }
   return {};

@@ -1,6 +1,7 @@
 #include "p2p_core/node/node_inner.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "p2p_core/identity/pow.hpp"
 #include "p2p_core/message/arming.hpp"
@@ -22,6 +23,13 @@ std::size_t endpoints_fitting(std::size_t max_message_len) {
   return std::min(message::kMaxEndpoints, room / kMaxEncodedEndpointLen);
 }
 
+// Room for the HELLO times of every peer the table can hold and as many again for peers that
+// left it within the last minute, so that a full window refuses only newcomers of a flood.
+std::size_t hello_senders(std::uint64_t max_peers) {
+  constexpr std::uint64_t kLargest = std::numeric_limits<std::uint32_t>::max();
+  return std::max<std::size_t>(kHelloSenders, 2 * std::min(max_peers, kLargest));
+}
+
 }  // namespace
 
 NodeInner::NodeInner(NodeInit init)
@@ -37,7 +45,7 @@ NodeInner::NodeInner(NodeInit init)
       port_(init.port),
       agreement_limiter_(kAgreementIntervalMs, kAgreementBurst, kAgreementSources),
       agreement_budget_(kAgreementBudgetIntervalUs, kAgreementBudgetBurst),
-      hello_times_(kHelloSenders) {
+      hello_times_(hello_senders(opts_.max_peers)) {
   if (agreement_keys_) agreements_.emplace(*agreement_keys_, kCachedAgreements);
   if (!init.super_peers.empty()) peers_.set_default_route(init.super_peers.front()->key());
   for (auto& super_peer : init.super_peers) {

@@ -67,7 +67,7 @@ inline constexpr std::size_t kAgreementSources = 1024;
 // given); a flood may hold them back until it ends, never members.
 inline constexpr std::uint32_t kAgreementBudgetBurst = 250;
 inline constexpr std::uint64_t kAgreementBudgetIntervalUs = 4000;
-// Senders whose HELLO times are remembered against replays.
+// Senders whose HELLO times are kept against replays, at least.
 inline constexpr std::size_t kHelloSenders = 8192;
 
 using MemberKeys = boost::unordered_flat_set<PubKey, std::hash<PubKey>>;
@@ -157,8 +157,9 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // `arrival_link` the super peer whose TCP link carried the message (none for UDP).
   void on_app(peer::NodePeer& peer, const message::AppMessage& app);
   // Takes the time of a HELLO of `sender` when it is fresh (hello_times.hpp), once: taking it
-  // again refuses it as a replay. Otherwise the reason it is refused; a time further off this
-  // node's clock than the maximum age is logged, since one of the two clocks is wrong.
+  // again refuses it as a replay. Otherwise the reason it is refused; a sender that may not be
+  // stored is refused before its time is taken, and a time further off this node's clock than
+  // the maximum age is logged, since one of the two clocks is wrong.
   boost::system::result<void, error::Error> take_hello_time(const PubKey& sender, std::uint64_t time,
                                                             std::uint64_t now);
   // For a HELLO whose time was taken: learns the peer's short id for this node and the direct

@@ -40,21 +40,36 @@ void HelloTimes::forget_oldest() {
 }
 
 HelloReplayWindow::HelloReplayWindow(std::size_t max_senders, std::size_t times_per_sender)
-    : times_per_sender_(times_per_sender), senders_(max_senders) {}
+    : max_senders_(max_senders), times_per_sender_(times_per_sender) {}
 
 HelloVerdict HelloReplayWindow::accept(const PubKey& sender, std::uint64_t time, std::uint64_t now,
                                        std::uint64_t max_age) {
   if (const auto refused = hello_age_verdict(time, now, max_age)) return *refused;
   const std::lock_guard lock(mutex_);
-  // Records whose times have all left the window guard against nothing the age check misses.
-  while (const auto* oldest = senders_.oldest()) {
-    if (hello_age_verdict(oldest->second.newest(), now, max_age) != HelloVerdict::TooOld) break;
-    raise_floor(oldest->second.newest());
-    senders_.pop_oldest();
+  forget_unguarding(now, max_age);
+  auto found = senders_.find(sender);
+  if (found == senders_.end()) {
+    if (senders_.size() >= max_senders_) return HelloVerdict::Busy;
+    found = senders_.try_emplace(sender).first;
+    found->second.kept_from = now;
+    by_kept_from_.emplace(now, sender);
   }
-  auto& times = senders_.get_or_insert(
-      sender, [&] { return HelloTimes(floor_); }, [&](const auto& evicted) { raise_floor(evicted.second.newest()); });
-  return times.accept(time, now, max_age, times_per_sender_);
+  Record& record = found->second;
+  const auto verdict = record.times.accept(time, now, max_age, times_per_sender_);
+  if (verdict != HelloVerdict::Fresh) return verdict;
+  by_kept_from_.erase(std::pair(record.kept_from, sender));
+  record.kept_from = std::max(record.times.newest(), now);
+  by_kept_from_.emplace(record.kept_from, sender);
+  return verdict;
+}
+
+void HelloReplayWindow::forget_unguarding(std::uint64_t now, std::uint64_t max_age) {
+  while (!by_kept_from_.empty()) {
+    const auto& [kept_from, sender] = *by_kept_from_.begin();
+    if (hello_age_verdict(kept_from, now, max_age) != HelloVerdict::TooOld) return;
+    senders_.erase(sender);
+    by_kept_from_.erase(by_kept_from_.begin());
+  }
 }
 
 }  // namespace valdori::p2p::peer

@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "p2p_core/identity/keys.hpp"
-#include "util/container/lru_map.hpp"
 
 namespace valdori::p2p::peer {
 
@@ -33,7 +36,7 @@ class HelloClock {
   std::atomic<std::uint64_t> last_{0};
 };
 
-enum class HelloVerdict : std::uint8_t { Fresh, TooOld, InFuture, Replayed };
+enum class HelloVerdict : std::uint8_t { Fresh, TooOld, InFuture, Replayed, Busy };
 
 // TooOld or InFuture when `time` lies further than `max_age` from `now`.
 std::optional<HelloVerdict> hello_age_verdict(std::uint64_t time, std::uint64_t now, std::uint64_t max_age);
@@ -43,8 +46,6 @@ std::optional<HelloVerdict> hello_age_verdict(std::uint64_t time, std::uint64_t 
 // counts as taken, so forgetting a time never lets its replay through.
 class HelloTimes {
  public:
-  explicit HelloTimes(std::uint64_t floor = 0) : floor_(floor) {}
-
   // Fresh, and `time` recorded, when it lies within `max_age` of `now` either way, above the
   // floor and is not taken yet.
   HelloVerdict accept(std::uint64_t time, std::uint64_t now, std::uint64_t max_age, std::size_t capacity);
@@ -55,16 +56,29 @@ class HelloTimes {
   void forget_oldest();
 
   std::vector<std::uint64_t> taken_;  // ascending, all above floor_
-  std::uint64_t floor_;
+  std::uint64_t floor_ = 0;
 };
 
 // The HELLO times taken from many senders, keyed by sender key and kept apart from any table of
-// peers: dropping a peer or a registry entry keeps its record here. At most `max_senders`
-// records: a full window forgets the sender used least recently and raises a common floor to
-// that sender's newest time; a sender met anew starts from that floor, so no forgotten sender's
-// HELLO can be replayed. Honest senders greet with the time of their clock, well above it.
+// peers: dropping a peer or a registry entry keeps its record here.
 //
-// Any thread may use it: one short lock per call.
+// Each sender's record holds its own times only, so nothing another sender does can make its
+// HELLO a replay. A record is forgotten only once it guards nothing: its times have all left the
+// window, and none of its HELLOs has been taken for `max_age` (so a sender whose clock lags by
+// nearly the whole window keeps its record while it greets). A window holding `max_senders`
+// records that still guard something takes no new sender: its HELLO is refused as Busy, never
+// as a replay, and leaves no record. So a replay of a taken HELLO is refused for as long as its
+// time is recent, and a sender with a HELLO taken within the last `max_age` is never Busy.
+//
+// What a flood of self-made identities can still do: fill the window with records of its own,
+// one per identity whose HELLO is taken, and so keep newcomers out (Busy) until those records
+// leave it, `max_age` after the identities' last HELLO or after their newest time, whichever is
+// later (up to twice `max_age` for times dated ahead). Owners therefore record only senders they
+// would serve: a registered node, or a stranger there is room for. A HELLO refused before it is
+// recorded may be replayed later within its age and is then taken once, as if it came late.
+//
+// Any thread may use it: one short lock per call; forgetting is amortised O(1), and each call
+// costs O(log max_senders).
 class HelloReplayWindow {
  public:
   // A node greets a peer about once per path and housekeeping pass (5 s by default); this many
@@ -73,16 +87,25 @@ class HelloReplayWindow {
 
   explicit HelloReplayWindow(std::size_t max_senders, std::size_t times_per_sender = kTimesPerSender);
 
-  // HelloTimes::accept for the record of `sender`; a HELLO refused for its age makes no record.
+  // HelloTimes::accept for the record of `sender`; a HELLO refused for its age makes no record,
+  // and one of a sender without a record is Busy while the window is full.
   HelloVerdict accept(const PubKey& sender, std::uint64_t time, std::uint64_t now, std::uint64_t max_age);
 
  private:
-  void raise_floor(std::uint64_t time) { floor_ = std::max(floor_, time); }
+  struct Record {
+    HelloTimes times;
+    // The later of the newest time taken and the receiver's clock when it was taken: the record
+    // is kept until this leaves the window.
+    std::uint64_t kept_from = 0;
+  };
 
+  void forget_unguarding(std::uint64_t now, std::uint64_t max_age);
+
+  const std::size_t max_senders_;
   const std::size_t times_per_sender_;
   std::mutex mutex_;
-  util::LruMap<PubKey, HelloTimes> senders_;
-  std::uint64_t floor_ = 0;
+  boost::unordered_flat_map<PubKey, Record, std::hash<PubKey>> senders_;
+  std::set<std::pair<std::uint64_t, PubKey>> by_kept_from_;  // the record to forget first at the front
 };
 
 }  // namespace valdori::p2p::peer

@@ -52,13 +52,48 @@ TEST(HelloReplayWindow, ForgettingASenderOrItsOldestTimesLetsNoReplayThrough) {
   ASSERT_EQ(window.accept(key(1), kNow - 1000, kNow, kMaxAge), HelloVerdict::Fresh);
   EXPECT_EQ(window.accept(key(1), kNow - 3000, kNow, kMaxAge), HelloVerdict::Replayed);  // forgotten time
 
-  // A flood of new senders pushes key(1) out.
-  for (std::uint8_t n = 10; n < 20; ++n)
-    ASSERT_EQ(window.accept(key(n), kNow + n, kNow + n, kMaxAge), HelloVerdict::Fresh);
+  // A flood of new senders finds one place, then a full window: key(1) is kept.
+  ASSERT_EQ(window.accept(key(10), kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  for (std::uint8_t n = 11; n < 20; ++n)
+    ASSERT_EQ(window.accept(key(n), kNow + n, kNow + n, kMaxAge), HelloVerdict::Busy);
   for (const std::uint64_t replayed : {kNow - 3000, kNow - 2000, kNow - 1000})
     EXPECT_EQ(window.accept(key(1), replayed, kNow, kMaxAge), HelloVerdict::Replayed);
   // Its next HELLO, greeting with its own clock, is served.
   EXPECT_EQ(window.accept(key(1), kNow + 5000, kNow + 5000, kMaxAge), HelloVerdict::Fresh);
+}
+
+// key(1) greets every 5 s from kNow on; at kNow six self-made senders, their HELLOs dated
+// `flood_offset` from the clock, greet a window of four: three fill it. Then a newcomer greets.
+TEST(HelloReplayWindow, AFloodKeepsOutOnlyNewcomersAndOnlyWhileItsRecordsGuardSomething) {
+  struct Case {
+    const char* name;
+    std::int64_t flood_offset;
+    std::uint64_t later;  // when the newcomer greets, after kNow
+    HelloVerdict newcomer;
+  };
+  constexpr auto kAhead = static_cast<std::int64_t>(kMaxAge) - 1;
+  const Case cases[] = {
+      {"dated ahead, at once", kAhead, 1, HelloVerdict::Busy},
+      {"dated ahead, until its times leave the window", kAhead, 2 * kMaxAge - 1, HelloVerdict::Busy},
+      {"dated ahead, once they have", kAhead, 2 * kMaxAge, HelloVerdict::Fresh},
+      {"dated behind, a window after they were taken", -kAhead, kMaxAge, HelloVerdict::Busy},
+      {"dated behind, later", -kAhead, kMaxAge + 1, HelloVerdict::Fresh},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HelloReplayWindow window(4);
+    ASSERT_EQ(window.accept(key(1), kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+    for (std::uint8_t n = 10; n < 16; ++n)
+      EXPECT_EQ(window.accept(key(n), kNow + c.flood_offset, kNow, kMaxAge),
+                n < 13 ? HelloVerdict::Fresh : HelloVerdict::Busy);
+    std::uint64_t greeted = kNow;
+    for (std::uint64_t at = kNow + 5000; at <= kNow + c.later; at += 5000) {
+      EXPECT_EQ(window.accept(key(1), at, at, kMaxAge), HelloVerdict::Fresh);
+      greeted = at;
+    }
+    EXPECT_EQ(window.accept(key(1), greeted, kNow + c.later, kMaxAge), HelloVerdict::Replayed);
+    EXPECT_EQ(window.accept(key(2), kNow + c.later, kNow + c.later, kMaxAge), c.newcomer);
+  }
 }
 
 TEST(HelloReplayWindow, SendersSilentForTheWholeWindowAreForgottenHarmlessly) {

@@ -46,6 +46,7 @@ std::string_view verdict_text(p2p::peer::HelloVerdict verdict) {
     case p2p::peer::HelloVerdict::TooOld: return "too old";
     case p2p::peer::HelloVerdict::InFuture: return "from the future";
     case p2p::peer::HelloVerdict::Replayed: return "a replay";
+    case p2p::peer::HelloVerdict::Busy: return "refused for now: the times of too many recent senders are kept";
     case p2p::peer::HelloVerdict::Fresh: break;
   }
   return "fresh";
@@ -119,12 +120,18 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
 
   auto hello = msg::HelloSuperPeerMessage::parse(parsed.body, header, rx_key);
   if (!hello) return drop_malformed(arrival, msg::error::display(hello.error()));
-  // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route. Its time is
-  // taken even when the sender cannot register now, so that it cannot be replayed later.
+  // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route. The time of
+  // a sender that cannot register now is not taken, so that strangers take no room in the replay
+  // window beyond the registry's.
+  if (!known && !may_register(sender, arrival, now, wall_now)) return {};
   const auto verdict = hello_times_.accept(sender, hello->time(), wall_now, kHelloMaxAge.count());
+  if (verdict == p2p::peer::HelloVerdict::Busy) {
+    // A call site of its own: no flood of replays or junk hides that newcomers are refused.
+    VLOG_WARN_LIMITED(lg(), "Dropped HELLO of {} from {}: {}", sender, describe(arrival), verdict_text(verdict));
+    return {};
+  }
   if (verdict != p2p::peer::HelloVerdict::Fresh)
     return drop_malformed(arrival, fmt::format("HELLO of {} is {}", sender, verdict_text(verdict)));
-  if (!known && !may_register(sender, arrival, now, wall_now)) return {};
   auto ack = msg::AckMessage::build(network_id_, identity_.pk(), identity_.pow(), reply_key, sender, hello->time());
   if (!ack) return drop_malformed(arrival, msg::error::display(ack.error()));
 

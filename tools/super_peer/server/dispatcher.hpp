@@ -49,8 +49,8 @@ class Dispatcher {
   static constexpr std::uint64_t kAgreementIntervalMs = 20;
   // Source addresses whose agreements or registrations are counted.
   static constexpr std::size_t kCountedSources = 4096;
-  // Senders whose HELLO times are remembered against replays, per registered node: room for
-  // the registered nodes and for newcomers beside them.
+  // Senders whose HELLO times are kept against replays, per registered node: room for the
+  // registered nodes and for those that left the registry within the last minute.
   static constexpr std::size_t kHelloSendersPerNode = 4;
 
   // Fails only when the identity's secret key has no key-agreement form.

@@ -1,29 +1,28 @@
 #include "tools/super_peer/server/unite_limiter.hpp"
 
 #include <algorithm>
-#include <cstddef>
 
 namespace valdori::super_peer {
-namespace {
 
-// Past this many remembered pairs, expired ones are forgotten.
-constexpr std::size_t kPruneThreshold = 4096;
-
-}  // namespace
+std::size_t UniteLimiter::PairHash::operator()(const Pair& pair) const noexcept {
+  const std::hash<p2p::PubKey> hash;
+  return hash(pair.first) ^ (hash(pair.second) * 0x9e3779b97f4a7c15U);
+}
 
 bool UniteLimiter::allow(const p2p::PubKey& a, const p2p::PubKey& b, Clock::time_point now) {
-  auto [it, inserted] = last_united_.try_emplace(std::minmax(a, b), now);
-  if (!inserted) {
-    if (now - it->second < kInterval) return false;
-    it->second = now;
-  } else if (last_united_.size() > kPruneThreshold) {
-    forget_expired(now);
-  }
+  forget_expired(now);
+  const Pair pair = std::minmax(a, b);
+  // Every pair still kept was united within the interval.
+  if (last_united_.peek(pair)) return false;
+  last_united_.get_or_insert(pair, [&] { return now; });
   return true;
 }
 
 void UniteLimiter::forget_expired(Clock::time_point now) {
-  std::erase_if(last_united_, [&](const auto& entry) { return now - entry.second >= kInterval; });
+  while (const auto* oldest = last_united_.oldest()) {
+    if (now - oldest->second < kInterval) return;
+    last_united_.pop_oldest();
+  }
 }
 
 }  // namespace valdori::super_peer
