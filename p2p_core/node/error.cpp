@@ -13,7 +13,7 @@
 namespace valdori::p2p::node::error {
 namespace {
 
-constexpr std::array<std::string_view, 40> kNames{"SendFailed",
+constexpr std::array<std::string_view, 41> kNames{"SendFailed",
                                                   "MessageError",
                                                   "PeerError",
                                                   "CryptoError",
