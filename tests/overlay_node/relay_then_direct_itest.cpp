@@ -90,6 +90,9 @@ TEST_P(RelayThenDirect, TrafficGoesDirectAsSoonAsThePathsAnswerWithoutAwaitingAP
     b_to_a.send_next();
     return a_to_b.handle().state()->best_direct_path && b_to_a.handle().state()->best_direct_path;
   }));
+  // Messages relayed before the paths answered may still be on their way through the super peer.
+  a_to_b.expect_delivered_to(*sink_b, id_a.pk());
+  b_to_a.expect_delivered_to(*sink_a, id_b.pk());
   capture.clear();
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(a_to_b.send_next());
