@@ -25,7 +25,7 @@ endif()
 # At -O3 GCC 12 loses track of checks it has inlined: the value of a checked result, optional or
 # span (in Asio, the standard library and our own callers alike) becomes a "potential null
 # pointer dereference", and the in-object single bucket of a moved-from unordered_map a heap
-# block freed. The Release build leaves both out; the test build (-O2) keeps them as errors.
+# block freed. The Release build leaves both out; the test build (-O1) keeps them as errors.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   list(APPEND VALDORI_WARNINGS $<$<CONFIG:Release>:-Wno-null-dereference> $<$<CONFIG:Release>:-Wno-free-nonheap-object>)
 endif()
