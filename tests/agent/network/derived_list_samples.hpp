@@ -36,4 +36,14 @@ inline NetworkConfig config(const std::vector<NetworkNode>& nodes, const std::ve
   return c;
 }
 
+inline EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) {
+  EffectiveAccessRuleList list;
+  for (const auto& r : rules) list.rules.emplace(EffectiveAccessRuleListEntryKey::of(r), r);
+  return list;
+}
+
+inline const NetworkNode kMeNode = node(1, "10.0.0.1", "me", {"dev"});
+inline const NetworkNode kAlpha = node(2, "10.0.0.2", "alpha", {"dev"});
+inline const NetworkNode kBeta = node(3, "10.0.0.3", "beta", {"ops"});
+
 }  // namespace valdori::network::config::samples
