@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "agent/network/config/effective_access_rule_list.hpp"
 #include "agent/network/config/network_config.hpp"
 
 namespace valdori::network::config::samples {
