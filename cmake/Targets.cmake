@@ -25,7 +25,7 @@ endif()
 # At -O3 GCC 12 loses track of checks it has inlined: the value of a checked result, optional or
 # span (in Asio, the standard library and our own callers alike) becomes a "potential null
 # pointer dereference", and the in-object single bucket of a moved-from unordered_map a heap
-# block freed. The Release build leaves both out; the test build (-O2) keeps them as errors.
+# block freed. The Release build leaves both out; the test build (-O1) keeps them as errors.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   list(APPEND VALDORI_WARNINGS $<$<CONFIG:Release>:-Wno-null-dereference> $<$<CONFIG:Release>:-Wno-free-nonheap-object>)
 endif()
@@ -117,6 +117,21 @@ function(valdori_test name dirs label)
   endif()
   add_executable(${name} ${sources})
   target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
+  # The program's files of one folder are compiled as one unit: the Asio and GoogleTest code they
+  # share is generated once per folder instead of once per file. So the names a test file keeps to
+  # itself (in an anonymous namespace, static, macros) must differ from those of the other files
+  # in its folder; a clash fails the build as a redefinition.
+  if(VALDORI_UNITY_TESTS)
+    foreach(source IN LISTS sources)
+      file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${source})
+      get_filename_component(folder ${folder} DIRECTORY)
+      string(MAKE_C_IDENTIFIER ${folder} folder)
+      set_source_files_properties(${source} PROPERTIES UNITY_GROUP ${folder})
+    endforeach()
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_MODE GROUP)
+    # GCC takes the anonymous types of a file included into the unit for a header's.
+    target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} valdori_test_support GTest::gtest GTest::gtest_main)
   valdori_test_pch()
   target_precompile_headers(${name} REUSE_FROM valdori_test_pch)

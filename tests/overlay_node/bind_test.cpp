@@ -56,13 +56,13 @@ class Bind : public NodeTaskTest {
   }
 };
 
-struct RefusalCase {
+struct BindRefusalCase {
   std::string name;
   std::function<void(p2p::node::NodeOptsBuilder&)> change;
   std::string error;  // the error's debug form, or its start
 };
 
-class BindRefusal : public Bind, public ::testing::WithParamInterface<RefusalCase> {};
+class BindRefusal : public Bind, public ::testing::WithParamInterface<BindRefusalCase> {};
 
 TEST_P(BindRefusal, EndsBindWithTheError) {
   auto builder = options();
@@ -76,14 +76,14 @@ TEST_P(BindRefusal, EndsBindWithTheError) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, BindRefusal,
     ::testing::Values(
-        RefusalCase{"NoSuperPeers", [](auto& b) { b.super_peers({}); }, "NoSuperPeers"},
-        RefusalCase{
+        BindRefusalCase{"NoSuperPeers", [](auto& b) { b.super_peers({}); }, "NoSuperPeers"},
+        BindRefusalCase{
             "SuperPeersOfTwoNetworks",
             [](auto& b) {
               b.super_peers({url("127.0.0.1:9", super_id().pk(), 1), url("127.0.0.1:10", second_super_id().pk(), 2)});
             },
             "SuperPeerNetworkIdMismatch([0, 0, 0, 1], [0, 0, 0, 2])"}),
-    [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
+    [](const ::testing::TestParamInfo<BindRefusalCase>& param) { return param.param.name; });
 
 TEST_F(Bind, AConfiguredAddressThatCannotBeBoundIsNamed) {
   auto builder = options();

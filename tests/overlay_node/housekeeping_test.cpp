@@ -16,7 +16,7 @@ using log::Level;
 constexpr std::uint64_t kHour = 3'600'000;  // ms: no second tick within a test
 
 // Binding the loopback address only, whatever interfaces the machine has.
-const std::vector<boost::asio::ip::address> kLoopback{boost::asio::ip::make_address("127.0.0.1")};
+const std::vector<boost::asio::ip::address> kLoopbackAddrs{boost::asio::ip::make_address("127.0.0.1")};
 
 class Housekeeping : public NodeTaskTest {
  protected:
@@ -38,7 +38,7 @@ class Housekeeping : public NodeTaskTest {
 };
 
 TEST_F(Housekeeping, TheFirstPassRunsAtOnceAndCancellationStopsTheRunnerBetweenPasses) {
-  make_node({.udp_addrs = kLoopback, .housekeeping_interval = kHour});
+  make_node({.udp_addrs = kLoopbackAddrs, .housekeeping_interval = kHour});
   start_runner();
   ASSERT_TRUE(run_until([&] { return passes() == 1; }));
 
@@ -50,7 +50,7 @@ TEST_F(Housekeeping, TheFirstPassRunsAtOnceAndCancellationStopsTheRunnerBetweenP
 }
 
 TEST_F(Housekeeping, AZeroIntervalFallsBackToTheDefault) {
-  make_node({.udp_addrs = kLoopback, .housekeeping_interval = 0});
+  make_node({.udp_addrs = kLoopbackAddrs, .housekeeping_interval = 0});
   start_runner();
   ASSERT_TRUE(run_until([&] { return passes() == 1; }));
   EXPECT_TRUE(logs.has_containing(Level::warn, "Housekeeping interval of 0 ms"));
@@ -60,7 +60,7 @@ TEST_F(Housekeeping, AZeroIntervalFallsBackToTheDefault) {
 }
 
 TEST_F(Housekeeping, AFailedPassIsRetriedAtTheNextTick) {
-  make_node({.udp_addrs = kLoopback, .housekeeping_interval = 1});
+  make_node({.udp_addrs = kLoopbackAddrs, .housekeeping_interval = 1});
   // A node peer with traffic whose short id cannot go into a HELLO makes its step fail.
   const auto peer = admit_other();
   peer->set_rx_short_id(p2p::message::ShortId{{0x1E, 0x3F, 0x50, 0x01}});
@@ -78,7 +78,7 @@ TEST_F(Housekeeping, AFailedPassIsRetriedAtTheNextTick) {
 }
 
 TEST_F(Housekeeping, BindingsThatAPassAddsGetReaders) {
-  make_node({.udp_addrs = kLoopback, .bound = false});
+  make_node({.udp_addrs = kLoopbackAddrs, .bound = false});
   const auto pass = run(node::housekeeping(node));
   ASSERT_TRUE(pass);
   const auto bindings = node->udp_bindings();

@@ -6,7 +6,7 @@
 namespace valdori::p2p::net {
 namespace {
 
-constexpr std::uint64_t kT0 = 1'000'000;
+constexpr std::uint64_t kLimiterStart = 1'000'000;
 constexpr std::uint64_t kInterval = 20;
 constexpr std::uint32_t kBurst = 4;
 
@@ -21,11 +21,11 @@ int passed(SourceRateLimiter& limiter, const char* source, int tries, std::uint6
 
 TEST(SourceRateLimiter, ABurstThenOnePerIntervalForEachSource) {
   SourceRateLimiter limiter(kInterval, kBurst, 16);
-  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kT0), 4);
-  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kT0 + kInterval - 1), 0);
-  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kT0 + kInterval), 1);
-  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kT0 + 10 * kInterval), 4);  // refilled, never above the burst
-  EXPECT_EQ(passed(limiter, "192.0.2.2", 10, kT0), 4);
+  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kLimiterStart), 4);
+  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kLimiterStart + kInterval - 1), 0);
+  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kLimiterStart + kInterval), 1);
+  EXPECT_EQ(passed(limiter, "192.0.2.1", 10, kLimiterStart + 10 * kInterval), 4);  // refilled, never above the burst
+  EXPECT_EQ(passed(limiter, "192.0.2.2", 10, kLimiterStart), 4);
 }
 
 TEST(SourceRateLimiter, SourcesShareABucketByIpv4AddressOrIpv6Slash64) {
@@ -44,19 +44,19 @@ TEST(SourceRateLimiter, SourcesShareABucketByIpv4AddressOrIpv6Slash64) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SourceRateLimiter limiter(kInterval, kBurst, 16);
-    ASSERT_EQ(passed(limiter, c.first, kBurst, kT0), 4);
-    EXPECT_EQ(passed(limiter, c.second, 1, kT0), c.shared ? 0 : 1);
+    ASSERT_EQ(passed(limiter, c.first, kBurst, kLimiterStart), 4);
+    EXPECT_EQ(passed(limiter, c.second, 1, kLimiterStart), c.shared ? 0 : 1);
   }
 }
 
 TEST(SourceRateLimiter, AFullTableForgetsTheSourceUsedLeastRecently) {
   SourceRateLimiter limiter(kInterval, kBurst, 2);
-  ASSERT_EQ(passed(limiter, "192.0.2.1", kBurst, kT0), 4);
-  ASSERT_EQ(passed(limiter, "192.0.2.2", kBurst, kT0), 4);
-  ASSERT_EQ(passed(limiter, "192.0.2.1", 1, kT0), 0);  // now the most recent
-  ASSERT_EQ(passed(limiter, "192.0.2.3", 1, kT0), 1);  // pushes out 192.0.2.2
-  EXPECT_EQ(passed(limiter, "192.0.2.1", 1, kT0), 0);
-  EXPECT_EQ(passed(limiter, "192.0.2.2", 10, kT0), 4);  // met anew
+  ASSERT_EQ(passed(limiter, "192.0.2.1", kBurst, kLimiterStart), 4);
+  ASSERT_EQ(passed(limiter, "192.0.2.2", kBurst, kLimiterStart), 4);
+  ASSERT_EQ(passed(limiter, "192.0.2.1", 1, kLimiterStart), 0);  // now the most recent
+  ASSERT_EQ(passed(limiter, "192.0.2.3", 1, kLimiterStart), 1);  // pushes out 192.0.2.2
+  EXPECT_EQ(passed(limiter, "192.0.2.1", 1, kLimiterStart), 0);
+  EXPECT_EQ(passed(limiter, "192.0.2.2", 10, kLimiterStart), 4);  // met anew
 }
 
 }  // namespace

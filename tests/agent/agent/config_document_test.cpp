@@ -11,11 +11,11 @@
 namespace valdori::agent {
 namespace {
 
-const std::string kSk(64, '1');  // "1111...": a valid secret key text
-const std::string kIdentity = "[identity]\nsk = \"" + kSk + "\"\npow = 5\n";
+const std::string kDocumentSk(64, '1');  // "1111...": a valid secret key text
+const std::string kDocumentIdentity = "[identity]\nsk = \"" + kDocumentSk + "\"\npow = 5\n";
 
 p2p::Identity sample_identity(std::int32_t pow = 5) {
-  return p2p::Identity(*p2p::SecKey::from_str(kSk), p2p::Pow::from(pow));
+  return p2p::Identity(*p2p::SecKey::from_str(kDocumentSk), p2p::Pow::from(pow));
 }
 
 std::string super_peer_text() {
@@ -82,7 +82,7 @@ TEST(ConfigDocument, WritesEveryKeyInTheFixedOrder) {
                 "update_check = false\n"
                 "auto_connect = true\n"
                 "\n[identity]\nsk = \"" +
-                kSk +
+                kDocumentSk +
                 "\"\npow = -7\n"
                 "\n[[network]]\nconfig_url = \"http://example.com/a\"\ndisabled = false\n"
                 "\n[[network]]\nconfig_url = \"https://example.com/a\"\ndisabled = true\nname = \"Office\"\n"
@@ -93,7 +93,7 @@ TEST(ConfigDocument, WritesEveryKeyInTheFixedOrder) {
 }
 
 TEST(ConfigDocument, RoundTripKeepsEveryValue) {
-  AgentConfig config = read_ok("mtu = 0\nsuper_peers = []\nauto_connect = false\n[identity]\nsk = \"" + kSk +
+  AgentConfig config = read_ok("mtu = 0\nsuper_peers = []\nauto_connect = false\n[identity]\nsk = \"" + kDocumentSk +
                                "\"\npow = -2147483648\n[dns]\n[controller]\n");
   const std::string tricky[] = {"say \"hi\"",
                                 "C:\\net\\",
@@ -120,12 +120,12 @@ TEST(ConfigDocument, RoundTripKeepsEveryValue) {
 }
 
 TEST(ConfigDocument, OptionalPartsReadAsAbsentOrEmptyAndWriteBackTheSame) {
-  const AgentConfig bare = read_ok(kIdentity);
+  const AgentConfig bare = read_ok(kDocumentIdentity);
   EXPECT_TRUE(bare.networks.empty());
   EXPECT_FALSE(bare.mtu || bare.super_peers || bare.update_check || bare.auto_connect || bare.dns || bare.controller);
-  EXPECT_EQ(write_ok(bare), "network = []\n\n" + kIdentity);
+  EXPECT_EQ(write_ok(bare), "network = []\n\n" + kDocumentIdentity);
 
-  const AgentConfig empty_parts = read_ok("super_peers = []\nmtu = 0\n" + kIdentity + "[dns]\n[controller]\n");
+  const AgentConfig empty_parts = read_ok("super_peers = []\nmtu = 0\n" + kDocumentIdentity + "[dns]\n[controller]\n");
   ASSERT_TRUE(empty_parts.super_peers);
   EXPECT_TRUE(empty_parts.super_peers->empty());
   EXPECT_EQ(empty_parts.mtu, 0);
@@ -134,11 +134,11 @@ TEST(ConfigDocument, OptionalPartsReadAsAbsentOrEmptyAndWriteBackTheSame) {
   EXPECT_EQ(empty_parts.controller->url_or_default(), "https://api.valdori.net/api");
   EXPECT_EQ(empty_parts.controller->auth_url_or_default(), "https://auth.valdori.net");
   EXPECT_EQ(write_ok(empty_parts),
-            "network = []\nmtu = 0\nsuper_peers = []\n\n" + kIdentity + "\n[dns]\n\n[controller]\n");
+            "network = []\nmtu = 0\nsuper_peers = []\n\n" + kDocumentIdentity + "\n[dns]\n\n[controller]\n");
 }
 
 TEST(ConfigDocument, NetworksDefaultToEnabledAndUnnamedAndUnknownKeysAreDropped) {
-  const AgentConfig config = read_ok("colour = \"blue\"\n" + kIdentity + "extra = 1\n" +
+  const AgentConfig config = read_ok("colour = \"blue\"\n" + kDocumentIdentity + "extra = 1\n" +
                                      "[[network]]\nconfig_url = \"https://example.com/n\"\nfoo = [1]\n"
                                      "[future]\nx = 1\n");
   ASSERT_EQ(config.networks.size(), 1u);
@@ -146,11 +146,12 @@ TEST(ConfigDocument, NetworksDefaultToEnabledAndUnnamedAndUnknownKeysAreDropped)
   EXPECT_FALSE(n.disabled);
   EXPECT_EQ(n.name, std::nullopt);
   EXPECT_EQ(n.health, network::NetworkHealth{});
-  EXPECT_EQ(write_ok(config), kIdentity + "\n[[network]]\nconfig_url = \"https://example.com/n\"\ndisabled = false\n");
+  EXPECT_EQ(write_ok(config),
+            kDocumentIdentity + "\n[[network]]\nconfig_url = \"https://example.com/n\"\ndisabled = false\n");
 }
 
 TEST(ConfigDocument, KeysAreTheParsedUrlsWhileTheTextStaysAsWritten) {
-  const AgentConfig config = read_ok(kIdentity + "[[network]]\nconfig_url = \"HTTPS://Example.com\"\n");
+  const AgentConfig config = read_ok(kDocumentIdentity + "[[network]]\nconfig_url = \"HTTPS://Example.com\"\n");
   ASSERT_EQ(config.networks.size(), 1u);
   EXPECT_EQ(config.networks.begin()->first.as_string(), "https://example.com/");
   EXPECT_EQ(config.networks.begin()->second.config_url, "HTTPS://Example.com");
@@ -160,7 +161,7 @@ TEST(ConfigDocument, KeysAreTheParsedUrlsWhileTheTextStaysAsWritten) {
 // loads under one key that both its stored text and the URL that listings gave out before still
 // parse to, and the file writes back byte for byte.
 TEST(ConfigDocument, AFileWrittenBeforeKeepsItsNetworks) {
-  const std::string file = kIdentity +
+  const std::string file = kDocumentIdentity +
                            "\n[[network]]\nconfig_url = \"HTTPS://Config.Example.com:443/nets/../lab.toml\"\n"
                            "disabled = false\nname = \"Lab\"\n"
                            "\n[[network]]\nconfig_url = \"controller://0b6f1c2e-8a61-4bde-9c1a-2f2b8e1f3a44\"\n"
@@ -211,16 +212,17 @@ TEST(ConfigDocument, ReadingErrorsNameTheProblem) {
   const Case cases[] = {
       {"mtu = 1\n", "missing field `identity`"},
       {"[identity]\npow = 1\n", "missing field `sk`"},
-      {"[identity]\nsk = \"" + kSk + "\"\n", "missing field `pow`"},
-      {"mtu = 70000\n" + kIdentity, "invalid value: integer `70000`, expected an integer from 0 to 65535"},
-      {kIdentity + "[[network]]\nname = \"x\"\n", "missing field `config_url`"},
-      {kIdentity + net + "\"example.com/net\"\n", "relative URL without a base"},
-      {kIdentity + net + "\"https://example.com/a\"\n" + net + "\"bad\"\n[[network]]\n", "missing field `config_url`"},
-      {kIdentity + net + "\"https://example.com\"\n" + net + "\"HTTPS://EXAMPLE.com/\"\n",
+      {"[identity]\nsk = \"" + kDocumentSk + "\"\n", "missing field `pow`"},
+      {"mtu = 70000\n" + kDocumentIdentity, "invalid value: integer `70000`, expected an integer from 0 to 65535"},
+      {kDocumentIdentity + "[[network]]\nname = \"x\"\n", "missing field `config_url`"},
+      {kDocumentIdentity + net + "\"example.com/net\"\n", "relative URL without a base"},
+      {kDocumentIdentity + net + "\"https://example.com/a\"\n" + net + "\"bad\"\n[[network]]\n",
+       "missing field `config_url`"},
+      {kDocumentIdentity + net + "\"https://example.com\"\n" + net + "\"HTTPS://EXAMPLE.com/\"\n",
        "duplicate network URL: https://example.com/"},
-      {kIdentity + net + "\"https://Example.com:443/x/../n\"\n" + net + "\"https://example.com/n\"\n",
+      {kDocumentIdentity + net + "\"https://Example.com:443/x/../n\"\n" + net + "\"https://example.com/n\"\n",
        "duplicate network URL: https://example.com/n"},
-      {"super_peers = [\"udp://sp.example.net:4000\"]\n" + kIdentity,
+      {"super_peers = [\"udp://sp.example.net:4000\"]\n" + kDocumentIdentity,
        "invalid super peer URL: missing parameter publicKey"},
   };
   for (const Case& c : cases) {
@@ -233,7 +235,7 @@ TEST(ConfigDocument, ReadingErrorsNameTheProblem) {
 
 TEST(ConfigDocument, ProofOfWorkIsNotCheckedWhileReading) {
   for (const char* pow : {"0", "-2147483648"}) {
-    const AgentConfig config = read_ok("[identity]\nsk = \"" + kSk + "\"\npow = " + pow + "\n");
+    const AgentConfig config = read_ok("[identity]\nsk = \"" + kDocumentSk + "\"\npow = " + pow + "\n");
     EXPECT_EQ(std::to_string(config.identity.pow().value()), pow);
     EXPECT_EQ(config.identity.pk(), sample_identity().pk());
   }

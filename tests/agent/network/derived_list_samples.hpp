@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "agent/network/config/effective_access_rule_list.hpp"
 #include "agent/network/config/network_config.hpp"
 
 namespace valdori::network::config::samples {
@@ -35,5 +36,15 @@ inline NetworkConfig config(const std::vector<NetworkNode>& nodes, const std::ve
   for (const auto& p : policies) c.policy.insert(p);
   return c;
 }
+
+inline EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) {
+  EffectiveAccessRuleList list;
+  for (const auto& r : rules) list.rules.emplace(EffectiveAccessRuleListEntryKey::of(r), r);
+  return list;
+}
+
+inline const NetworkNode kMeNode = node(1, "10.0.0.1", "me", {"dev"});
+inline const NetworkNode kAlpha = node(2, "10.0.0.2", "alpha", {"dev"});
+inline const NetworkNode kBeta = node(3, "10.0.0.3", "beta", {"ops"});
 
 }  // namespace valdori::network::config::samples

@@ -21,9 +21,6 @@ constexpr auto Deny = Action::Deny;
 
 // This node (key 1) and three peers; dev talks to dev only.
 const PubKey kMe = key(1);
-const NetworkNode kMeNode = node(1, "10.0.0.1", "me", {"dev"});
-const NetworkNode kAlpha = node(2, "10.0.0.2", "alpha", {"dev"});
-const NetworkNode kBeta = node(3, "10.0.0.3", "beta", {"ops"});
 const NetworkNode kGamma = node(4, "10.0.0.4", "gamma");
 const NetworkPolicy kDevToDev{{"dev"}, {"dev"}};
 

@@ -12,12 +12,6 @@ using namespace samples;
 const std::string kKey2 = "0202020202020202020202020202020202020202020202020202020202020202";
 const std::string kKey3 = "0303030303030303030303030303030303030303030303030303030303030303";
 
-EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) {
-  EffectiveAccessRuleList list;
-  for (const auto& r : rules) list.rules.emplace(EffectiveAccessRuleListEntryKey::of(r), r);
-  return list;
-}
-
 TEST(ListText, AccessRuleTable) {
   const std::string header = "Type Source             Destination        PubKey" + std::string(58, ' ') + " Action\n";
   struct Case {

@@ -14,7 +14,7 @@ namespace {
 
 using namespace samples;
 
-PubKey key(const std::string& text) { return *PubKey::from_str(text); }
+PubKey pub_key(const std::string& text) { return *PubKey::from_str(text); }
 
 agent::toml_doc::ReadResult<NetworkConfig> read(const std::string& text) {
   auto document = agent::toml_doc::parse_document(text);
@@ -60,8 +60,9 @@ destination_groups = ["ALL"]
   EXPECT_EQ(boost::uuids::to_string(*config->id), "6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f");
   EXPECT_EQ(config->network, net("10.44.0.9/24"));  // host bits kept as written
   EXPECT_EQ(config->name, "lab");
-  EXPECT_EQ(config->node, (NodeMap{{key(kKeyA), {key(kKeyA), addr("10.44.0.1"), "Gateway", {"Ops", "dev", "ops"}}}}));
-  EXPECT_EQ(config->route, (RouteMap{{net("192.168.5.0/24"), {net("192.168.5.0/24"), key(kKeyA), {"dev"}}}}));
+  EXPECT_EQ(config->node,
+            (NodeMap{{pub_key(kKeyA), {pub_key(kKeyA), addr("10.44.0.1"), "Gateway", {"Ops", "dev", "ops"}}}}));
+  EXPECT_EQ(config->route, (RouteMap{{net("192.168.5.0/24"), {net("192.168.5.0/24"), pub_key(kKeyA), {"dev"}}}}));
   EXPECT_EQ(config->policy, (PolicySet{{{"dev", "ops"}, {"ALL"}}}));
 }
 
@@ -178,8 +179,8 @@ network = "10.1.0.0/24"
   ASSERT_TRUE(first.id);
   EXPECT_EQ(boost::uuids::to_string(*first.id), "00000000-0000-0000-0000-000000000002");
   EXPECT_EQ(first.name, "second");
-  EXPECT_EQ(first.node.at(key(kKeyA)).ip, addr("10.9.9.9"));     // outside the network: not checked here
-  EXPECT_EQ(first.route.at(net("10.8.0.1/16")).gw, key(kKeyB));  // unknown gateway: not checked here
+  EXPECT_EQ(first.node.at(pub_key(kKeyA)).ip, addr("10.9.9.9"));     // outside the network: not checked here
+  EXPECT_EQ(first.route.at(net("10.8.0.1/16")).gw, pub_key(kKeyB));  // unknown gateway: not checked here
   EXPECT_EQ(first.policy.size(), 1u);
   EXPECT_EQ(multi->network[1], (NetworkConfig{std::nullopt, net("10.1.0.0/24"), std::nullopt, {}, {}, {}}));
 }

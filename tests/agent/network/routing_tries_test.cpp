@@ -26,18 +26,9 @@ TrieContents contents(const RoutingTrie& trie) {
   return out;
 }
 
-EffectiveAccessRuleList rules_of(const std::vector<EffectiveAccessRule>& rules) {
-  EffectiveAccessRuleList list;
-  for (const auto& r : rules) list.rules.emplace(EffectiveAccessRuleListEntryKey::of(r), r);
-  return list;
-}
-
 EffectiveAccessRuleList rules_for_me(const NetworkConfig& cfg) { return *effective_access_rule_list(cfg, key(1)); }
 
 const NetworkPolicy kEverybody{{"ALL"}, {"ALL"}};
-const NetworkNode kMe = node(1, "10.0.0.1", "me", {"dev"});
-const NetworkNode kAlpha = node(2, "10.0.0.2", "alpha", {"dev"});
-const NetworkNode kBeta = node(3, "10.0.0.3", "beta", {"ops"});
 
 TEST(RoutingTries, HoldAllowedRulesByOuterThenInnerNetwork) {
   struct Case {
@@ -54,15 +45,15 @@ TEST(RoutingTries, HoldAllowedRulesByOuterThenInnerNetwork) {
        {},
        {}},
       {"two allowed peers",
-       rules_for_me(config({kMe, kAlpha, kBeta}, {}, {kEverybody})),
+       rules_for_me(config({kMeNode, kAlpha, kBeta}, {}, {kEverybody})),
        {{"10.0.0.2/32", {{"10.0.0.1/32", 2}}}, {"10.0.0.3/32", {{"10.0.0.1/32", 3}}}},
        {{"10.0.0.2/32", {{"10.0.0.1/32", 2}}}, {"10.0.0.3/32", {{"10.0.0.1/32", 3}}}}},
       {"route via another node",
-       rules_for_me(config({kMe, kAlpha}, {route("10.1.0.0/16", 2)})),
+       rules_for_me(config({kMeNode, kAlpha}, {route("10.1.0.0/16", 2)})),
        {{"10.1.0.0/16", {{"10.0.0.1/32", 2}}}},
        {{"10.1.0.0/16", {{"10.0.0.1/32", 2}}}}},
       {"route served by this node",
-       rules_for_me(config({kMe, kAlpha, kBeta}, {route("192.168.5.0/24", 1, {"dev"})}, {{{"dev"}, {"ALL"}}})),
+       rules_for_me(config({kMeNode, kAlpha, kBeta}, {route("192.168.5.0/24", 1, {"dev"})}, {{{"dev"}, {"ALL"}}})),
        {{"10.0.0.2/32", {{"10.0.0.1/32", 2}, {"192.168.5.0/24", 2}}}, {"10.0.0.3/32", {{"10.0.0.1/32", 3}}}},
        {{"10.0.0.2/32", {{"10.0.0.1/32", 2}, {"192.168.5.0/24", 2}}}, {"10.0.0.3/32", {{"10.0.0.1/32", 3}}}}},
       {"same destination, two sources",
@@ -79,7 +70,7 @@ TEST(RoutingTries, HoldAllowedRulesByOuterThenInnerNetwork) {
 }
 
 TEST(RoutingTries, LookupTakesTheLongestPrefixAtEachLevel) {
-  const auto cfg = config({kMe, kAlpha, kBeta, node(4, "10.0.0.4", "gamma")},
+  const auto cfg = config({kMeNode, kAlpha, kBeta, node(4, "10.0.0.4", "gamma")},
                           {route("10.1.0.0/16", 2), route("10.1.2.0/24", 3), route("192.168.5.0/24", 1, {"dev"})},
                           {{{"dev"}, {"dev"}}});
   const auto tries = rules_for_me(cfg).routing_tries();
@@ -109,7 +100,7 @@ TEST(RoutingTries, LookupTakesTheLongestPrefixAtEachLevel) {
 TEST(RoutingTries, NetworksEqualButForHostBitsKeepOneRuleDeterministically) {
   testing::LogCapture capture;
   // Possible only in unchecked controller documents: two route destinations that mask alike.
-  const auto rules = rules_for_me(config({kMe, kAlpha, kBeta}, {route("10.8.0.1/16", 2), route("10.8.0.0/16", 3)}));
+  const auto rules = rules_for_me(config({kMeNode, kAlpha, kBeta}, {route("10.8.0.1/16", 2), route("10.8.0.0/16", 3)}));
   const auto tries = rules.routing_tries();
   EXPECT_EQ(contents(tries.outbound)["10.8.0.0/16"], (std::map<std::string, int>{{"10.0.0.1/32", 3}}));
   EXPECT_EQ(contents(tries.inbound)["10.8.0.0/16"], (std::map<std::string, int>{{"10.0.0.1/32", 3}}));

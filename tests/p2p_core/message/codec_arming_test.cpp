@@ -17,7 +17,7 @@ namespace {
 
 using namespace codec_test;
 
-const std::vector<std::uint8_t> kPayload{0x45, 0x00, 0x00, 0x54, 0xca, 0xfe};
+const std::vector<std::uint8_t> kIpPacket{0x45, 0x00, 0x00, 0x54, 0xca, 0xfe};
 
 std::string endpoints_text(const EndpointList& list) {
   std::vector<std::string> texts;
@@ -47,7 +47,7 @@ std::string parse_whole(const MessageCase& c, std::vector<std::uint8_t>& message
 
 const std::vector<MessageCase> kMessages{
     {"App",
-     [](const Key& key) { return must(AppMessage::build(kNetworkId, kSender, kPow, key, kRecipient, kPayload)); },
+     [](const Key& key) { return must(AppMessage::build(kNetworkId, kSender, kPow, key, kRecipient, kIpPacket)); },
      [](auto body, const auto& header, const Key& key) {
        return describe<AppMessage>(AppMessage::parse(body, header, key),
                                    [](const auto& m) { return hex(m.payload()); });
@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, MessageArmingTest, ::testing::ValuesIn(kMessa
                          [](const auto& test) { return test.param.name; });
 
 TEST(ShortHeaderArming, DisarmsInPlaceAndRejectsAnyFlippedBitOrWrongKey) {
-  auto armed = must(ShortHeader::build(kShortId, kKeys.a.tx, kPayload));
+  auto armed = must(ShortHeader::build(kShortId, kKeys.a.tx, kIpPacket));
   for (std::size_t i = 0; i < armed.size(); ++i) {
     auto altered = armed;
     altered[i] ^= 0x80;
@@ -146,17 +146,17 @@ TEST(ShortHeaderArming, DisarmsInPlaceAndRejectsAnyFlippedBitOrWrongKey) {
   std::vector<std::uint8_t> too_short(kShortIdLen + kArmOverhead - 1, 0x01);
   EXPECT_EQ(error::debug(ShortHeader::parse(too_short, kKeys.b.rx).error()), "DisarmFailedTooShort(39, 40)");
   const auto payload = must(ShortHeader::parse(armed, kKeys.b.rx));
-  EXPECT_EQ(hex(payload), hex(kPayload));
+  EXPECT_EQ(hex(payload), hex(kIpPacket));
   EXPECT_EQ(payload.data(), armed.data() + kShortIdLen + kArmNonceLen);
 }
 
 TEST(BuildInto, RefusesABufferTooSmall) {
-  std::vector<std::uint8_t> buffer(kLongHeaderLen + kArmOverhead + kPayload.size() - 1);
-  EXPECT_EQ(
-      error::debug(AppMessage::build_into(buffer, kNetworkId, kSender, kPow, kKeys.a.tx, kRecipient, kPayload).error()),
-      "WriteAppMessageFailed(\"124 bytes of room for a 125-byte message\")");
-  std::vector<std::uint8_t> small(kShortIdLen + kPayload.size() - 1);
-  EXPECT_FALSE(ShortHeader::build_into(small, kShortId, std::nullopt, kPayload));
+  std::vector<std::uint8_t> buffer(kLongHeaderLen + kArmOverhead + kIpPacket.size() - 1);
+  EXPECT_EQ(error::debug(
+                AppMessage::build_into(buffer, kNetworkId, kSender, kPow, kKeys.a.tx, kRecipient, kIpPacket).error()),
+            "WriteAppMessageFailed(\"124 bytes of room for a 125-byte message\")");
+  std::vector<std::uint8_t> small(kShortIdLen + kIpPacket.size() - 1);
+  EXPECT_FALSE(ShortHeader::build_into(small, kShortId, std::nullopt, kIpPacket));
 }
 
 }  // namespace

@@ -57,6 +57,12 @@ inline net::SocketAddr addr(const char* ip, std::uint16_t port) { return {boost:
 
 // Where the super peers of the fixture live; nothing listens there.
 inline const net::SocketAddr kSuperPeerAddr = addr("127.0.0.1", 9);
+inline const net::SocketAddr kOtherAddr = addr("127.0.0.1", 5000);
+
+// A binding of no socket at a local address: enough for the paths and sends that only read it.
+inline std::shared_ptr<node::UdpBinding> binding_at(const net::SocketAddr& local) {
+  return std::make_shared<node::UdpBinding>(util::CancellationToken(), nullptr, local, "");
+}
 inline const net::SocketAddr kSecondSuperPeerAddr = addr("127.0.0.1", 10);
 // Where the messages of the other identity come from.
 inline const boost::asio::ip::address kOtherSource = boost::asio::ip::make_address("127.0.0.1");

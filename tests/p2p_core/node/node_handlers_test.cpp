@@ -11,8 +11,6 @@ namespace {
 using node::TcpTransmits;
 using node::UdpTransmits;
 
-const net::SocketAddr kOtherAddr = addr("127.0.0.1", 5000);
-
 class NodeHandlers : public NodeFixture {
  protected:
   // Runs the HELLO handler the way the dispatcher does.

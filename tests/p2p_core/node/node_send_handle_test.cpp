@@ -6,8 +6,6 @@
 namespace valdori::p2p::node_test {
 namespace {
 
-const net::SocketAddr kOtherAddr = addr("127.0.0.1", 5000);
-
 class NodeSendHandles : public NodeFixture {};
 
 TEST_F(NodeSendHandles, RefusedForTheNodeItselfAndForSuperPeers) {

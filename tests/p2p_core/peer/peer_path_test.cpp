@@ -144,10 +144,6 @@ TEST(PathPairing, LocalAndRemoteAddressesPair) {
   }
 }
 
-std::shared_ptr<node::UdpBinding> binding_at(const net::SocketAddr& local) {
-  return std::make_shared<node::UdpBinding>(util::CancellationToken(), nullptr, local, "");
-}
-
 TEST(PathPairing, OneKeyPerLocalAddressAndReachableRemote) {
   const auto local = addr("127.0.0.1", 4000);
   // Two sockets share the address (SO_REUSEPORT): one path each remote, not two.

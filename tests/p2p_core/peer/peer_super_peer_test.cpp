@@ -10,10 +10,6 @@ namespace {
 
 const net::SocketAddr kLocal = addr("127.0.0.1", 4000);
 
-std::shared_ptr<node::UdpBinding> binding_at(const net::SocketAddr& local) {
-  return std::make_shared<node::UdpBinding>(util::CancellationToken(), nullptr, local, "");
-}
-
 std::shared_ptr<peer::SuperPeer> make_super_peer(std::optional<peer::ResolvedAddrs> resolved = peer::ResolvedAddrs{
                                                      kSuperPeerAddr}) {
   auto super_peer = std::make_shared<peer::SuperPeer>(super_peer_url(super_id().pk(), kSuperPeerAddr), std::nullopt,

@@ -7,8 +7,6 @@
 namespace valdori::super_peer::testing {
 namespace {
 
-const Bytes kPayload{0x45, 0x00, 0x00, 0x1c, 0xde, 0xad, 0xbe, 0xef};
-
 TEST_F(SuperPeerTest, AnswersOnlyHellosThatAuthenticate) {
   struct Case {
     const char* name;

@@ -28,6 +28,9 @@
 namespace valdori::super_peer::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// An application payload to relay: the start of an IPv4 header.
+inline const Bytes kPayload{0x45, 0x00, 0x00, 0x1c, 0xde, 0xad, 0xbe, 0xef};
 using p2p::net::SocketAddr;
 
 // Low, so that identities are found at once; the super peer is started with the same minimum.

@@ -18,8 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const Bytes kPayload{0x45, 0x00, 0x00, 0x1c, 0xde, 0xad, 0xbe, 0xef};
-
 // A registry of `max_nodes` where a node is live for 100 ms after its HELLO, and traffic stays
 // relayed.
 SuperPeerOptions small_registry(std::size_t max_nodes) {

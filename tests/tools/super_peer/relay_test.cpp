@@ -7,7 +7,6 @@
 namespace valdori::super_peer::testing {
 namespace {
 
-const Bytes kPayload{0x45, 0x00, 0x00, 0x1c, 0xde, 0xad, 0xbe, 0xef};
 const SocketAddr kElsewhere(boost::asio::ip::make_address("192.0.2.10"), 4000);
 
 TEST_F(SuperPeerTest, RelaysArmedAppIntactAndUnitesBothNodesOnce) {

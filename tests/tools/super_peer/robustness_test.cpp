@@ -14,7 +14,7 @@ namespace {
 
 namespace msg = p2p::message;
 
-const Bytes kPayload{1, 2, 3, 4};
+const Bytes kShortPayload{1, 2, 3, 4};
 
 // A proof of work that `pk` does not meet.
 p2p::Pow weak_pow(const p2p::PubKey& pk) {
@@ -74,7 +74,7 @@ std::vector<MalformedCase> malformed_cases() {
        }},
       {"sender key without key agreement",
        hello_with([small_order](Bytes& m) { set_sender(m, small_order, strong_pow(small_order)); })},
-      {"APP for the super peer", [](const NodeSide& n, auto& url) { return n.app_to(url.pk(), kPayload); }},
+      {"APP for the super peer", [](const NodeSide& n, auto& url) { return n.app_to(url.pk(), kShortPayload); }},
       {"altered ciphertext", hello_with([](Bytes& m) { m.back() ^= 1; })},
       {"plain HELLO without endpoint list", hello_with([](Bytes& m) { m.resize(msg::kLongHeaderLen + 8); }, false)},
       {"plain HELLO counting more endpoints than it holds", hello_with([](Bytes& m) { m.back() = 5; }, false)},

@@ -13,7 +13,7 @@
 namespace valdori::agent::testing {
 namespace {
 
-constexpr int kRounds = 20;
+constexpr int kOrderRounds = 20;
 // Long enough to make runs of segments; short enough to stay below the queues' capacities.
 constexpr std::uint16_t kBurst = 48;
 
@@ -42,7 +42,7 @@ TEST(PacketPathOrder, ABurstLeavesTheOtherTunnelInTheOrderItEntered) {
 
   std::vector<Bytes> burst;
   for (std::uint16_t i = 0; i < kBurst; ++i) burst.push_back(numbered(plan, i));
-  for (int round = 0; round < kRounds; ++round) {
+  for (int round = 0; round < kOrderRounds; ++round) {
     for (const Bytes& packet : burst) tun_a.inject(packet);
     std::vector<std::uint16_t> received;
     while (received.size() < kBurst) {
