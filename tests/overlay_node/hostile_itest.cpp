@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -161,12 +162,41 @@ constexpr std::size_t kStrangers = 2000;
 // what is measured is the node's work per datagram, not the kernel's queue.
 constexpr auto kFloodGap = std::chrono::microseconds(200);
 
+// Sends rounds of datagrams from a thread of its own until it is destroyed. A round sends what
+// `round` sends for its number and returns how many datagrams that was.
+class FloodThread {
+ public:
+  FloodThread(std::function<std::size_t(std::size_t)> round, std::chrono::microseconds gap)
+      : thread_([this, round = std::move(round), gap] {
+          for (std::size_t n = 0; !stop_.load(); ++n) {
+            sent_.fetch_add(round(n));
+            std::this_thread::sleep_for(gap);
+          }
+        }) {}
+  ~FloodThread() {
+    stop_ = true;
+    thread_.join();
+  }
+  FloodThread(const FloodThread&) = delete;
+  FloodThread& operator=(const FloodThread&) = delete;
+
+  std::uint64_t sent() const { return sent_.load(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> sent_{0};
+  std::thread thread_;  // last: it starts once the counters exist
+};
+
 // Sends from one socket until stopped: an armed HELLO of each forger in turn, each followed by
 // an APP of one of many other identities under a key nobody shares.
 class Flood {
  public:
-  explicit Flood(const Node& target) {
-    const auto& node = *target.inner();
+  explicit Flood(const Node& target) : thread_(round(*target.inner()), kFloodGap) {}
+  std::uint64_t sent() const { return thread_.sent(); }
+
+ private:
+  static std::function<std::size_t(std::size_t)> round(const p2p::node::NodeInner& node) {
     std::vector<std::pair<p2p::Identity, p2p::crypto::SessionKey>> forgers;
     for (std::size_t i = 0; i < kForgers; ++i) {
       auto forger = test_identity();
@@ -179,34 +209,23 @@ class Flood {
       apps.push_back(must(msg::AppMessage::build(node.network_id(), stranger.pk(), stranger.pow(),
                                                  p2p::crypto::SessionKey{}, node.pk(), Bytes(64, 0x45))));
     }
+    auto io = std::make_shared<asio::io_context>();
+    auto socket =
+        std::make_shared<asio::ip::udp::socket>(*io, asio::ip::udp::endpoint{asio::ip::address_v4::loopback(), 0});
     const asio::ip::udp::endpoint to(asio::ip::address_v4::loopback(), node.port());
-    thread_ = std::thread([this, to, forgers = std::move(forgers), apps = std::move(apps),
-                           network_id = node.network_id(), target_pk = node.pk()] {
-      asio::io_context io;
-      asio::ip::udp::socket socket(io, {asio::ip::address_v4::loopback(), 0});
-      for (std::size_t n = 0; !stop_.load(); ++n) {
-        const auto& [forger, key] = forgers[n % forgers.size()];
-        socket.send_to(
-            asio::buffer(must(msg::HelloNodePeerMessage::build(network_id, forger.pk(), forger.pow(), key, target_pk,
-                                                               p2p::node::system_time_ms(), msg::ShortId::random()))),
-            to);
-        socket.send_to(asio::buffer(apps[n % apps.size()]), to);
-        sent_.fetch_add(2);
-        std::this_thread::sleep_for(kFloodGap);
-      }
-    });
-  }
-  ~Flood() {
-    stop_ = true;
-    thread_.join();
+    return [io, socket, to, forgers = std::move(forgers), apps = std::move(apps), network_id = node.network_id(),
+            target_pk = node.pk()](std::size_t n) -> std::size_t {
+      const auto& [forger, key] = forgers[n % forgers.size()];
+      socket->send_to(
+          asio::buffer(must(msg::HelloNodePeerMessage::build(network_id, forger.pk(), forger.pow(), key, target_pk,
+                                                             p2p::node::system_time_ms(), msg::ShortId::random()))),
+          to);
+      socket->send_to(asio::buffer(apps[n % apps.size()]), to);
+      return 2;
+    };
   }
 
-  std::uint64_t sent() const { return sent_.load(); }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<std::uint64_t> sent_{0};
-  std::thread thread_;
+  FloodThread thread_;
 };
 
 TEST_F(NodeTest, MembersKeepWorkingThroughAFloodOfSelfMadeIdentities) {
@@ -257,40 +276,31 @@ constexpr auto kRoundGap = std::chrono::milliseconds(50);
 // that each source has of its own, under a key nobody shares, so that none authenticates.
 class SpreadFlood {
  public:
-  explicit SpreadFlood(const Node& target) {
-    const auto& node = *target.inner();
+  explicit SpreadFlood(const Node& target) : thread_(round(*target.inner()), kRoundGap) {}
+  std::uint64_t sent() const { return thread_.sent(); }
+
+ private:
+  static std::function<std::size_t(std::size_t)> round(const p2p::node::NodeInner& node) {
     std::vector<Bytes> apps;
     for (std::size_t i = 0; i < kFloodSources * kKeysPerSource; ++i) {
       const auto stranger = test_identity();
       apps.push_back(must(msg::AppMessage::build(node.network_id(), stranger.pk(), stranger.pow(),
                                                  p2p::crypto::SessionKey{}, node.pk(), Bytes(64, 0x45))));
     }
+    auto io = std::make_shared<asio::io_context>();
+    auto sockets = std::make_shared<std::vector<asio::ip::udp::socket>>();
+    for (std::size_t n = 0; n < kFloodSources; ++n)
+      sockets->emplace_back(
+          *io, asio::ip::udp::endpoint(asio::ip::address_v4({127, 77, static_cast<std::uint8_t>(n), 1}), 0));
     const asio::ip::udp::endpoint to(asio::ip::address_v4::loopback(), node.port());
-    thread_ = std::thread([this, to, apps = std::move(apps)] {
-      asio::io_context io;
-      std::vector<asio::ip::udp::socket> sockets;
+    return [io, sockets, to, apps = std::move(apps)](std::size_t round) -> std::size_t {
       for (std::size_t n = 0; n < kFloodSources; ++n)
-        sockets.emplace_back(
-            io, asio::ip::udp::endpoint(asio::ip::address_v4({127, 77, static_cast<std::uint8_t>(n), 1}), 0));
-      for (std::size_t round = 0; !stop_.load(); ++round) {
-        for (std::size_t n = 0; n < kFloodSources; ++n)
-          sockets[n].send_to(asio::buffer(apps[(round % kKeysPerSource) * kFloodSources + n]), to);
-        sent_.fetch_add(kFloodSources);
-        std::this_thread::sleep_for(kRoundGap);
-      }
-    });
-  }
-  ~SpreadFlood() {
-    stop_ = true;
-    thread_.join();
+        (*sockets)[n].send_to(asio::buffer(apps[(round % kKeysPerSource) * kFloodSources + n]), to);
+      return kFloodSources;
+    };
   }
 
-  std::uint64_t sent() const { return sent_.load(); }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<std::uint64_t> sent_{0};
-  std::thread thread_;
+  FloodThread thread_;
 };
 
 TEST_F(NodeTest, AMembersMessagesArriveWhileStrangersFromManyAddressesSpendTheAgreementBudget) {
