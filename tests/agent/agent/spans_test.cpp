@@ -1,10 +1,9 @@
 // The spans of the agent and its node, read from the log lines written while each piece runs.
-#include <ldns/ldns.h>
-
 #include <array>
 #include <string>
 #include <vector>
 
+#include "agent/agent/dns/ldns_handles.hpp"
 #include "agent/agent/dns/response_handle.hpp"
 #include "overlay_node/node/send.hpp"
 #include "tests/agent/agent/housekeeping/housekeeping_fixture.hpp"
