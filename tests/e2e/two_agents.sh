@@ -5,6 +5,8 @@
 # do not meet.
 #
 #   two_agents_check_host          exits 77 (skipped) when not root or without /dev/net/tun
+#   two_agents_work_dir            sets work to a new temporary folder and has the script's exit
+#                                  run two_agents_down, then e2e_report on it
 #   two_agents_up HOST SUPER_PEER WORK_DIR [MTU_A]
 #       starts the super peer and both hosts (HOST is valdori-linux-host) and waits until both
 #       interfaces have their addresses; MTU_A sets agent A's MTU. Sets NS_A NS_B TUN_A TUN_B
@@ -68,6 +70,17 @@ two_agents_check_host() {
     echo "SKIP: /dev/net/tun is missing"
     exit 77
   fi
+}
+
+two_agents_work_dir() {
+  work=$(mktemp -d)
+  trap two_agents_finish EXIT
+}
+
+two_agents_finish() {
+  local status=$?
+  two_agents_down
+  e2e_report "$status" "$work"
 }
 
 # wait_for_line FILE REGEX SECONDS PID: true once a line of FILE matches; false when SECONDS

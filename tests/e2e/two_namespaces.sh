@@ -10,14 +10,7 @@ host=$1
 super_peer=$2
 source "$(dirname "$0")/two_agents.sh"
 two_agents_check_host
-
-work=$(mktemp -d)
-finish() {
-  local status=$?
-  two_agents_down
-  e2e_report "$status" "$work"
-}
-trap finish EXIT
+two_agents_work_dir
 
 # B's agent has the default MTU of 1073; A's takes 1081, so that A's kernel sends packets that
 # B's agent must refuse.
