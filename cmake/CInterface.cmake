@@ -1,7 +1,7 @@
 # The C interface as hosts get it: libvaldori_agent.so (only the valdori_agent_* functions
 # exported) and libvaldori_agent.a (one archive, everything else localised), installed with the
-# header, a CMake package config and a pkg-config file. C programs are built against the
-# installed copy in the build tree, through pkg-config, as a host would build them.
+# header, a CMake package config and a pkg-config module per library. C programs are built
+# against the installed copy in the build tree, through pkg-config, as a host would build them.
 include(CMakePackageConfigHelpers)
 set(_c_dir ${PROJECT_SOURCE_DIR}/cmake/c_interface)
 set(_internal_libs valdori_agent valdori_node valdori_p2p valdori_platform valdori_util)
@@ -38,7 +38,20 @@ add_custom_command(
   VERBATIM)
 add_custom_target(valdori_agent_static ALL DEPENDS ${_static})
 
-configure_file(${_c_dir}/valdori_agent.pc.in ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.pc @ONLY)
+# What linking the archive takes, one list for the pkg-config files and the CMake package: modules
+# whose compile flags a host does not need, and plain libraries. toml++ is a plain library: its
+# module's Cflags would switch a host's own header-only use of toml++ to the compiled library.
+set(VALDORI_C_DEPENDENCY_MODULES "libsodium libcares ldns icu-uc openssl")
+set(VALDORI_C_DEPENDENCY_LIBRARIES tomlplusplus spdlog fmt stdc++ m pthread)
+list(TRANSFORM VALDORI_C_DEPENDENCY_LIBRARIES PREPEND -l OUTPUT_VARIABLE _flags)
+list(JOIN _flags " " VALDORI_C_DEPENDENCY_FLAGS)
+# Two pkg-config modules, as the CMake package has two targets: -lvaldori_agent would take the
+# shared library wherever both lie in one folder.
+function(valdori_c_pkg_config VALDORI_C_PC_NAME VALDORI_C_PC_LIBS)
+  configure_file(${_c_dir}/valdori_agent.pc.in ${PROJECT_BINARY_DIR}/c_interface/${VALDORI_C_PC_NAME}.pc @ONLY)
+endfunction()
+valdori_c_pkg_config(valdori_agent "-L\${libdir} -lvaldori_agent")
+valdori_c_pkg_config(valdori_agent_static "\${libdir}/libvaldori_agent.a")
 configure_file(${_c_dir}/valdori_agentConfig.cmake.in ${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfig.cmake @ONLY)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)
@@ -46,7 +59,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/c_interface/valdori_agent
 install(FILES ${PROJECT_SOURCE_DIR}/include/valdori_agent.h DESTINATION include COMPONENT c_interface)
 install(TARGETS valdori_agent_shared LIBRARY DESTINATION lib COMPONENT c_interface)
 install(FILES ${_static} DESTINATION lib COMPONENT c_interface)
-install(FILES ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.pc DESTINATION lib/pkgconfig COMPONENT c_interface)
+install(FILES ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.pc ${PROJECT_BINARY_DIR}/c_interface/valdori_agent_static.pc
+        DESTINATION lib/pkgconfig COMPONENT c_interface)
 install(FILES ${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfig.cmake
               ${PROJECT_BINARY_DIR}/c_interface/valdori_agentConfigVersion.cmake
         DESTINATION lib/cmake/valdori_agent COMPONENT c_interface)
@@ -60,7 +74,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${VALDORI_C_PREFIX} --component c_interface
   COMMAND ${CMAKE_COMMAND} -E touch ${_installed}
   DEPENDS valdori_agent_shared valdori_agent_static ${PROJECT_SOURCE_DIR}/include/valdori_agent.h
-          ${_c_dir}/valdori_agent.pc.in
+          ${_c_dir}/valdori_agent.pc.in ${_c_dir}/valdori_agentConfig.cmake.in
   COMMENT "Installing the C interface into ${VALDORI_C_PREFIX}"
   VERBATIM)
 add_custom_target(valdori_agent_installed ALL DEPENDS ${_installed})
