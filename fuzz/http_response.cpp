@@ -62,7 +62,8 @@ asio::awaitable<void> read(Socket client) {
   (void)http::status_text(status);
   (void)controller::error::Error::from_status(status).to_string();
   if (const auto location = reader.header("Location")) {
-    (void)agent::housekeeping::follow_location("https://controller.example/nodes/me/networks/config.toml", *location);
+    static const util::Url current = *util::Url::parse("https://controller.example/nodes/me/networks/config.toml");
+    (void)agent::housekeeping::follow_location(current, *location);
   }
   const auto body = co_await reader.read_body(client);
   if (!body) co_return;

@@ -9,6 +9,7 @@
 #include "agent/toml/field.hpp"
 #include "agent/toml/identity_values.hpp"
 #include "agent/toml/network_values.hpp"
+#include "util/url/mask_url.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -108,9 +109,9 @@ ReadResult<NetworkMap> deserialize_networks(const ::toml::node& value) {
   for (ReadNetwork& entry : read) {
     auto url = util::Url::parse(entry.network.config_url);
     if (!url) return toml_doc::error_at(*entry.url_node, url.error().message);
-    const std::string normal(url->as_string());
+    const std::string shown = util::mask_url(*url);
     if (!networks.emplace(std::move(*url), std::move(entry.network)).second) {
-      return toml_doc::error_at(*entry.url_node, "duplicate network URL: " + normal);
+      return toml_doc::error_at(*entry.url_node, "duplicate network URL: " + shown);
     }
   }
   return networks;

@@ -326,6 +326,16 @@ TEST(Url, Components) {
   EXPECT_EQ(Url::parse("http://h?")->query(), "");
 }
 
+// As the standard's username and password setters: only where the URL can have them.
+TEST(Url, WithCredentials) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://h/x", "http://a:b@h/x"}, {"http://u:p@[::1]:81/", "http://a:b@[::1]:81/"},
+      {"file://h/x", "file://h/x"},     {"x:///p", "x:///p"},
+      {"mailto:x", "mailto:x"},
+  };
+  for (const auto& [text, href] : cases) EXPECT_EQ(Url::parse(text)->with_credentials("a", "b").as_string(), href);
+}
+
 TEST(Url, FailuresSayWhatFailed) {
   const std::pair<const char*, const char*> cases[] = {
       {"example.com/net", "relative URL without a base"},  {"https://", "missing host"},

@@ -172,7 +172,7 @@ class BasicUrlParser {
         break;
 
       case State::Scheme:
-        if (is_ascii_alphanumeric(c()) || c() == '+' || c() == '-' || c() == '.') {
+        if (is_scheme_code_point(c())) {
           buffer_ += ascii_lowercase(c());
         } else if (c() == ':') {
           url_.scheme = encode_utf8(buffer_);

@@ -11,6 +11,8 @@ namespace valdori::util::url {
 constexpr bool is_ascii_digit(char32_t c) { return c >= '0' && c <= '9'; }
 constexpr bool is_ascii_alpha(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool is_ascii_alphanumeric(char32_t c) { return is_ascii_digit(c) || is_ascii_alpha(c); }
+// What a scheme holds after its first letter.
+constexpr bool is_scheme_code_point(char32_t c) { return is_ascii_alphanumeric(c) || c == '+' || c == '-' || c == '.'; }
 constexpr bool is_ascii_hex_digit(char32_t c) {
   return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }

@@ -1,38 +1,53 @@
 #include "util/url/mask_url.hpp"
 
 #include <algorithm>
-#include <optional>
+
+#include "util/url/code_points.hpp"
 
 namespace valdori::util {
 
 namespace {
 
-// The text with everything between "://" and the last "@" of the authority masked; nothing when
-// there is no such "@".
-std::optional<std::string> mask_authority(std::string_view text) {
-  const std::size_t scheme_end = text.find("://");
-  if (scheme_end == std::string_view::npos) return std::nullopt;
-  const std::size_t authority_start = scheme_end + 3;
-  const std::size_t authority_end = std::min(text.find_first_of("/?#", authority_start), text.size());
-  // The last "@" ends the credentials: an unencoded "@" in a password must not expose its rest.
-  const std::size_t at = text.substr(0, authority_end).rfind('@');
-  if (at == std::string_view::npos || at < authority_start) return std::nullopt;
-  std::string masked(text.substr(0, authority_start));
-  masked += "****:****";
-  masked += text.substr(at);
+// What a user name and a password are shown as.
+constexpr std::string_view kMask = "****";
+
+// Where credentials could start in a text that is no URL with an authority: after a leading
+// "scheme://" or "//", else at its start.
+std::size_t credentials_start(std::string_view text) {
+  std::size_t after_scheme = 0;
+  if (!text.empty() && url::is_ascii_alpha(text.front())) {
+    const auto end =
+        std::find_if_not(text.begin() + 1, text.end(), [](char c) { return url::is_scheme_code_point(c); });
+    if (end != text.end() && *end == ':') after_scheme = static_cast<std::size_t>(end - text.begin()) + 1;
+  }
+  return text.substr(after_scheme).starts_with("//") ? after_scheme + 2 : 0;
+}
+
+// Where the authority ends is not known here, so the last "@" of the whole text ends what may
+// be credentials: an "@" in a password or path must not expose the rest.
+std::string mask_text(std::string_view text) {
+  const std::size_t at = text.rfind('@');
+  if (at == std::string_view::npos) return std::string(text);
+  const std::size_t start = credentials_start(text);
+  std::string masked(text.substr(0, start));
+  masked.append(kMask).append(":").append(kMask).append(text.substr(at));
   return masked;
 }
 
 }  // namespace
 
-std::string mask_url(std::string_view text) {
-  if (auto masked = mask_authority(text)) return std::move(*masked);
-  // Special URLs carry credentials without "//" too ("http:user:pw@host"): those are shown in
-  // their serialization, which spells the authority out.
-  if (auto url = Url::parse(text); url && url->includes_credentials()) return mask_url(*url);
-  return std::string(text);
+std::string mask_url(const Url& url) {
+  // Without a host, "alice:pw@h" may be credentials written without a scheme ("alice" is one).
+  if (!url.host()) return mask_text(url.as_string());
+  if (!url.includes_credentials()) return std::string(url.as_string());
+  return std::string(url.with_credentials(std::string(kMask), std::string(kMask)).as_string());
 }
 
-std::string mask_url(const Url& url) { return mask_authority(url.as_string()).value_or(std::string(url.as_string())); }
+std::string mask_url(std::string_view text) {
+  const auto url = Url::parse(text);
+  if (!url) return mask_text(text);
+  if (url->host() && !url->includes_credentials()) return std::string(text);
+  return mask_url(*url);
+}
 
 }  // namespace valdori::util

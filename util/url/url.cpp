@@ -24,4 +24,12 @@ boost::system::result<Url, UrlParseError> Url::parse(std::string_view text, cons
   return parse_against(text, &base.record_);
 }
 
+Url Url::with_credentials(std::string username, std::string password) const {
+  if (!record_.host || record_.host->serialized.empty() || record_.scheme == "file") return *this;
+  url::UrlRecord record = record_;
+  record.username = std::move(username);
+  record.password = std::move(password);
+  return Url(std::move(record));
+}
+
 }  // namespace valdori::util

@@ -43,6 +43,9 @@ class Url {
   std::string_view username() const { return record_.username; }
   std::string_view password() const { return record_.password; }
   bool includes_credentials() const { return record_.includes_credentials(); }
+  // A copy with this user name and password, given as they are to stand in the URL
+  // (percent-encoded); unchanged where the URL cannot have them (no host, an empty one, "file").
+  Url with_credentials(std::string username, std::string password) const;
   // Nothing for URLs without an authority ("mailto:x"); an empty host for "file:///x".
   const std::optional<url::Host>& host() const { return record_.host; }
   // Nothing when the URL gives none or gives its scheme's default port.

@@ -34,34 +34,31 @@ boost::system::result<std::optional<std::string>, Error> basic_authorization(con
          p2p::crypto::base64_encode({reinterpret_cast<const std::uint8_t*>(credentials.data()), credentials.size()});
 }
 
-boost::system::result<std::string, Error> follow_location(std::string_view current, std::string_view location) {
-  if (location.starts_with("http://") || location.starts_with("https://")) return std::string(location);
-  auto base = util::Url::parse(current);
-  if (!base) return Error(Kind::UrlParse, base.error().message);
-  auto resolved = util::Url::parse(location, *base);
+boost::system::result<util::Url, Error> follow_location(const util::Url& current, std::string_view location) {
+  auto resolved = util::Url::parse(location, current);
   if (!resolved) return Error(Kind::UrlParse, "invalid Location: " + resolved.error().message);
-  return std::string(resolved->as_string());
+  return std::move(*resolved);
 }
 
 asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2p::PubKey& me, std::string_view url,
                                               const valdori::node::SpanLog& span) {
-  std::string current(url);
+  auto parsed = util::Url::parse(url);
+  if (!parsed) co_return Error(Kind::UrlParse, parsed.error().message);
+  util::Url current = std::move(*parsed);
   unsigned redirects = 0;
   for (;;) {
-    auto parsed = util::Url::parse(current);
-    if (!parsed) co_return Error(Kind::UrlParse, parsed.error().message);
-    span.log(Level::trace, "Parsed URL: {}", util::mask_url(*parsed));
+    span.log(Level::trace, "Parsed URL: {}", util::mask_url(current));
 
     http::Request request{"GET", {{"Connection", "close"}, {"valdori-pk", me.to_string()}}, {}};
-    auto authorization = basic_authorization(*parsed);
+    auto authorization = basic_authorization(current);
     if (!authorization) co_return authorization.error();
     if (*authorization) {
-      span.log(Level::trace, "Adding basic auth header: {}", parsed->username());
+      span.log(Level::trace, "Adding basic auth header: {}", current.username());
       request.headers.emplace_back("Authorization", std::move(**authorization));
     }
     span.log(Level::trace, "Building request");
     span.log(Level::trace, "Sending request");
-    auto response = co_await client.send(*parsed, std::move(request));
+    auto response = co_await client.send(current, std::move(request));
     if (!response) co_return Error(Kind::HttpClient, response.error().message);
     span.log(Level::trace, "Received response");
 
@@ -69,9 +66,10 @@ asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2
     const auto location = (*response)->header("Location");
     if (status >= 300 && status <= 399 && location && usable_location(*location)) {
       ++redirects;
-      span.log(Level::trace, "Following redirect {}: {} -> {}", redirects, util::mask_url(current),
-               util::mask_url(*location));
+      // Named as the URL it leads to, which is the one requested next.
       auto next = follow_location(current, *location);
+      span.log(Level::trace, "Following redirect {}: {} -> {}", redirects, util::mask_url(current),
+               next ? util::mask_url(*next) : std::string("a Location that does not resolve"));
       if (!next) co_return next.error();
       current = std::move(*next);
       if (redirects >= kMaxRequests) {

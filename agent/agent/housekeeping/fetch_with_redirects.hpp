@@ -24,9 +24,9 @@ inline constexpr unsigned kMaxRequests = 5;
 // user name that decodes to one with a ":" cannot be told from its password: an HTTP error.
 boost::system::result<std::optional<std::string>, error::Error> basic_authorization(const util::Url& url);
 
-// Where a redirect's Location leads from `current`: an absolute "http://" or "https://" value as
-// it is, anything else parsed with `current` as its base ("/a%2fc" keeps its "%2f").
-boost::system::result<std::string, error::Error> follow_location(std::string_view current, std::string_view location);
+// Where a redirect's Location leads from `current`: the Location resolved against it as a URL
+// reference ("/a%2fc" keeps its "%2f"; "http:n.toml" is a path beside the current one).
+boost::system::result<util::Url, error::Error> follow_location(const util::Url& current, std::string_view location);
 
 // GETs `url` with the node's key in "valdori-pk" and the URL's credentials as Basic
 // authorization, follows up to four redirects, and gives the body of the 2xx reply as text.

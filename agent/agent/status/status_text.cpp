@@ -220,6 +220,9 @@ std::string port_text(const p2p::node::NodeOpts& opts) {
 
 std::string millis_duration(std::uint64_t ms) { return format_duration(ms / 1000, ms % 1000 * 1'000'000); }
 
+// A URL of the report: credentials only when secrets are shown.
+std::string shown_url(const std::string& url, bool show_secrets) { return show_secrets ? url : util::mask_url(url); }
+
 void append_config(std::string& out, const Status& status, bool show_secrets) {
   const p2p::node::NodeOpts& opts = status.node_opts;
   std::string addresses;
@@ -264,7 +267,8 @@ void append_controller(std::string& out, const ControllerStatus& controller, boo
   fmt::format_to(std::back_inserter(out),
                  "Controller:\n  URL: {}\n  Auth URL: {}\n  Logged in as: {}\n  HMAC Auth Shared Secret: {}\n"
                  "  Connection Status: {}\n",
-                 controller.url, controller.auth_url, controller.display_login_email.value_or("None"), secret,
+                 shown_url(controller.url, show_secrets), shown_url(controller.auth_url, show_secrets),
+                 controller.display_login_email.value_or("None"), secret,
                  up ? to_string(controller.connection_status) : "Information only available when agent is UP");
 }
 
@@ -301,7 +305,7 @@ std::string to_string_with_secrets(const Status& status, bool show_secrets, Cloc
   if (!up) out += kOnlyWhenUp;
   for (const auto& [url, network] : status.networks) {
     if (!up) break;
-    fmt::format_to(std::back_inserter(out), "  {}:\n", show_secrets ? url : util::mask_url(url));
+    fmt::format_to(std::back_inserter(out), "  {}:\n", shown_url(url, show_secrets));
     append_indented(out, network_text(network), "    ");
   }
   return out;

@@ -85,20 +85,26 @@ TEST(ControllerReply, DocumentOrNestedParseError) {
 }
 
 TEST(Redirect, LocationResolvedAgainstTheCurrentUrl) {
-  const std::string current = "http://u:p@example.test:8080/a/b/doc.toml?x=1#f";
+  const util::Url current = *util::Url::parse("http://u:p@example.test:8080/a/b/doc.toml?x=1#f");
   const std::pair<const char*, const char*> cases[] = {
       {"next.toml", "http://u:p@example.test:8080/a/b/next.toml"},
       {"/root.toml", "http://u:p@example.test:8080/root.toml"},
       {"", "http://u:p@example.test:8080/a/b/doc.toml?x=1"},
       {"HTTPS://Other.Test:443/x", "https://other.test/x"},
-      {"https://other.test:443/y", "https://other.test:443/y"},  // taken as it is, parsed next round
+      {"https://other.test:443/y", "https://other.test/y"},
       {"../up.toml", "http://u:p@example.test:8080/a/up.toml"},
       {"/a%2fc", "http://u:p@example.test:8080/a%2fc"},  // an escaped "/" is no separator
       {":x.toml", "http://u:p@example.test:8080/a/b/:x.toml"},
       {"http:next.toml", "http://u:p@example.test:8080/a/b/next.toml"},
+      // The same scheme without "//": a path, whatever it looks like.
+      {"http:a%3Ab:pw@h/n.toml", "http://u:p@example.test:8080/a/b/a%3Ab:pw@h/n.toml"},
+      {"https:a:pw@h/n.toml", "https://a:pw@h/n.toml"},
       {"//other.test/n b", "http://other.test/n%20b"},
+      {"//a%3Ab:pw@other.test/n", "http://a%3Ab:pw@other.test/n"},
   };
-  for (const auto& [location, expected] : cases) EXPECT_EQ(follow_location(current, location).value(), expected);
+  for (const auto& [location, expected] : cases) {
+    EXPECT_EQ(follow_location(current, location).value().as_string(), expected) << location;
+  }
   const auto bad = follow_location(current, "//[bad");
   ASSERT_FALSE(bad);
   EXPECT_EQ(bad.error().kind(), agent::error::Kind::UrlParse);
