@@ -70,12 +70,16 @@ asio::awaitable<Fetched> fetch_with_redirects(http::HttpClient& client, const p2
       auto next = follow_location(current, *location);
       span.log(Level::trace, "Following redirect {}: {} -> {}", redirects, util::mask_url(current),
                next ? util::mask_url(*next) : std::string("a Location that does not resolve"));
-      if (!next) co_return next.error();
-      current = std::move(*next);
+      // A relative Location fails before the redirect limit; an absolute one only as the URL of
+      // the request that the limit would have made.
+      const bool absolute = location->starts_with("http://") || location->starts_with("https://");
+      if (!next && !absolute) co_return next.error();
       if (redirects >= kMaxRequests) {
         co_return Error(Kind::ConfigParse,
                         fmt::format("Too many redirects (max {}): {}", kMaxRequests, util::mask_url(url)));
       }
+      if (!next) co_return next.error();
+      current = std::move(*next);
       continue;
     }
     if (status < 200 || status > 299) {
