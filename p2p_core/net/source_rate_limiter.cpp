@@ -19,12 +19,21 @@ SourceRateLimiter::SourceRateLimiter(std::uint64_t interval_ms, std::uint32_t bu
       full_at_(max_sources) {}
 
 bool SourceRateLimiter::allow(const boost::asio::ip::address& source, std::uint64_t now_ms) {
+  return take(source, now_ms, nullptr) == Admission::Allowed;
+}
+
+Admission SourceRateLimiter::allow(const boost::asio::ip::address& source, std::uint64_t now_ms, RateBudget& shared) {
+  return take(source, now_ms, &shared);
+}
+
+Admission SourceRateLimiter::take(const boost::asio::ip::address& source, std::uint64_t now_ms, RateBudget* shared) {
   const std::lock_guard lock(mutex_);
   std::uint64_t& full_at = full_at_.get_or_insert(source_group(source), [&] { return now_ms; });
   const std::uint64_t next = std::max(full_at, now_ms) + interval_ms_;
-  if (next - now_ms > burst_span_ms_) return false;
+  if (next - now_ms > burst_span_ms_) return Admission::SourceLimited;
+  if (shared && !shared->take(now_ms)) return Admission::BudgetSpent;
   full_at = next;
-  return true;
+  return Admission::Allowed;
 }
 
 }  // namespace valdori::p2p::net

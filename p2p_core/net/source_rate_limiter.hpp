@@ -14,6 +14,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include "p2p_core/net/rate_budget.hpp"
 #include "util/container/lru_map.hpp"
 
 namespace valdori::p2p::net {
@@ -21,6 +22,9 @@ namespace valdori::p2p::net {
 // The unit sources are counted in: the IPv4 address (also when mapped into IPv6), else the
 // IPv6 /64 with the interface bits cleared.
 boost::asio::ip::address source_group(const boost::asio::ip::address& source);
+
+// What a request under a limit per source and a shared budget met.
+enum class Admission : std::uint8_t { Allowed, SourceLimited, BudgetSpent };
 
 class SourceRateLimiter {
  public:
@@ -30,8 +34,14 @@ class SourceRateLimiter {
   // Takes one from the bucket of `source` at `now_ms` (node-clock milliseconds); false when the
   // bucket is empty.
   bool allow(const boost::asio::ip::address& source, std::uint64_t now_ms);
+  // Takes one from the bucket of `source` and one from `shared`, or neither. The source's bucket
+  // is asked first, so that one source cannot spend what all share, and is held meanwhile, so
+  // that no other take from the source comes between.
+  Admission allow(const boost::asio::ip::address& source, std::uint64_t now_ms, RateBudget& shared);
 
  private:
+  Admission take(const boost::asio::ip::address& source, std::uint64_t now_ms, RateBudget* shared);
+
   const std::uint64_t interval_ms_;
   const std::uint64_t burst_span_ms_;
   std::mutex mutex_;

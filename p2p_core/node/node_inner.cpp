@@ -107,10 +107,12 @@ boost::system::result<std::optional<crypto::SessionKeys>, error::Error> NodeInne
   if (!agreements_) return std::optional<crypto::SessionKeys>();
   auto agreed = agreements_->find(sender);
   if (!agreed) {
-    // The source's own limit first, so that one source cannot spend the budget of all.
     if (!is_member(sender)) {
-      if (!agreement_limiter_.allow(source, cached_time())) return error::KeyAgreementsLimited{source};
-      if (!agreement_budget_.take(cached_time())) return error::KeyAgreementBudgetSpent{source};
+      switch (agreement_limiter_.allow(source, cached_time(), agreement_budget_)) {
+        case net::Admission::SourceLimited: return error::KeyAgreementsLimited{source};
+        case net::Admission::BudgetSpent: return error::KeyAgreementBudgetSpent{source};
+        case net::Admission::Allowed: break;
+      }
     }
     agreed = agreements_->agree(sender);
   }

@@ -3,6 +3,7 @@
 #include "overlay_node/node/dispatch.hpp"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -201,28 +202,42 @@ TEST_F(Dispatch, KeyAgreementsAreKeptPerKeyAndLimitedPerSource) {
   EXPECT_EQ(node->peers().size(), 3u);  // the super peer and the two that authenticated
 }
 
-// Past its own limit a source spends nothing of the budget that all sources share; sources
-// within their own limits meet that budget together.
+// Past its own limit a source spends nothing of the budget that all sources share, and the
+// budget refusing a source spends nothing of the source's own limit; sources within their own
+// limits meet that budget together.
 TEST_F(Dispatch, KeyAgreementsOfAllSourcesShareOneBudget) {
   make_node({.min_pow_difficulty = 0});
   int key_number = 0;
-  const auto new_key_from = [&](const std::string& source) {
-    p2p::PubKey::Bytes bytes{};
-    bytes[0] = static_cast<std::uint8_t>(key_number);
-    bytes[1] = static_cast<std::uint8_t>(key_number++ >> 8);
-    Bytes message = app_from(other_id());
-    std::ranges::copy(bytes, message.begin() + p2p::message::kSenderOffset);
-    const auto result = node::on_packet(*node, message, addr(source.c_str(), 5000), binding.get(), std::nullopt);
-    return !result && result.error().is<p2p::node::error::KeyAgreementBudgetSpent>();
+  // The refusals that messages from `tries` keys never seen met, from `source`, by kind.
+  const auto refusals_from = [&](const std::string& source, std::uint32_t tries) {
+    std::map<std::string, int> refusals;
+    for (std::uint32_t i = 0; i < tries; ++i) {
+      p2p::PubKey::Bytes bytes{};
+      bytes[0] = static_cast<std::uint8_t>(key_number);
+      bytes[1] = static_cast<std::uint8_t>(key_number++ >> 8);
+      Bytes message = app_from(other_id());
+      std::ranges::copy(bytes, message.begin() + p2p::message::kSenderOffset);
+      const auto result = node::on_packet(*node, message, addr(source.c_str(), 5000), binding.get(), std::nullopt);
+      if (!result && result.error().is<p2p::node::error::KeyAgreementsLimited>()) ++refusals["own limit"];
+      if (!result && result.error().is<p2p::node::error::KeyAgreementBudgetSpent>()) ++refusals["budget"];
+    }
+    return refusals;
   };
-  for (int i = 0; i < 300; ++i) ASSERT_FALSE(new_key_from("127.0.0.1"));
+  using Refusals = std::map<std::string, int>;
+  const int burst = static_cast<int>(p2p::node::kAgreementBurst);
+  EXPECT_EQ(refusals_from("127.0.0.1", 300), (Refusals{{"own limit", 300 - burst}}));
   int over_budget = 0;
   for (int source = 1; source <= 10; ++source)
-    for (std::uint32_t i = 0; i < p2p::node::kAgreementBurst; ++i)
-      over_budget += new_key_from("10.0.0." + std::to_string(source)) ? 1 : 0;
-  const int left = static_cast<int>(p2p::node::kAgreementBudgetBurst - p2p::node::kAgreementBurst);
-  EXPECT_EQ(over_budget, static_cast<int>(10 * p2p::node::kAgreementBurst) - left);
+    over_budget += refusals_from("10.0.0." + std::to_string(source), burst)["budget"];
+  const int left = static_cast<int>(p2p::node::kAgreementBudgetBurst) - burst;
+  EXPECT_EQ(over_budget, 10 * burst - left);
   EXPECT_EQ(node->agreements_over_budget(), static_cast<std::uint64_t>(over_budget));
+
+  // The last source was refused by the budget throughout: once the budget has room again, and
+  // long before its own limit would have, it gets its whole burst.
+  now += p2p::node::kAgreementBudgetIntervalUs * p2p::node::kAgreementBurst / 1000;
+  node->current_time();
+  EXPECT_EQ(refusals_from("10.0.0.10", burst), Refusals{});
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   if (const auto* udp_source = std::get_if<p2p::net::SocketAddr>(&arrival)) {
     node.observe_udp_source(*udp_source, now);
   } else {
-    node.observe_link(std::get<std::shared_ptr<TcpLink>>(arrival));
+    node.observe_link(std::get<std::shared_ptr<TcpLink>>(arrival), now);
   }
   VLOG_TRACE(lg(), "HELLO from {} via {}", sender, describe(arrival));
   std::vector<Outgoing> out;
@@ -162,7 +162,7 @@ std::vector<Outgoing> Dispatcher::relay(std::span<const std::uint8_t> message, c
   if (!from) return drop_undeliverable(arrival, fmt::format("sender {} is not registered", sender));
   const RegisteredNode* to = registry_.find(recipient);
   if (!to) return drop_undeliverable(arrival, fmt::format("recipient {} is not registered", recipient));
-  auto route = route_to(*to, now);
+  auto route = to->route(now);
   if (!route) return drop_undeliverable(arrival, fmt::format("no way to reach {}", recipient));
 
   std::vector<Outgoing> out;
@@ -179,7 +179,7 @@ void Dispatcher::introduce(const p2p::PubKey& a, const RegisteredNode& node_a, c
   const auto tell = [&](const p2p::PubKey& to, const RegisteredNode& to_node, const p2p::PubKey& about,
                         const RegisteredNode& about_node) {
     const auto endpoints = about_node.endpoints();
-    const auto route = route_to(to_node, now);
+    const auto route = to_node.route(now);
     if (endpoints.empty() || !route) return;
     auto unite =
         msg::UniteMessage::build(network_id_, identity_.pk(), identity_.pow(), tx_key(to_node), to, about, endpoints);
@@ -192,12 +192,6 @@ void Dispatcher::introduce(const p2p::PubKey& a, const RegisteredNode& node_a, c
   };
   tell(a, node_a, b, node_b);
   tell(b, node_b, a, node_a);
-}
-
-std::optional<Route> Dispatcher::route_to(const RegisteredNode& node, Clock::time_point now) const {
-  if (auto link = node.link.lock(); link && link->is_open()) return Route{std::move(link)};
-  if (auto source = node.udp_route(now)) return Route{*source};
-  return std::nullopt;
 }
 
 std::optional<p2p::peer::Agreement> Dispatcher::agreement_with(const p2p::PubKey& pk, const Route& arrival,

@@ -71,8 +71,6 @@ class Dispatcher {
   // UNITEs that tell each of the two nodes where the other may be reached.
   void introduce(const p2p::PubKey& a, const RegisteredNode& node_a, const p2p::PubKey& b, const RegisteredNode& node_b,
                  Clock::time_point now, std::vector<Outgoing>& out) const;
-
-  std::optional<Route> route_to(const RegisteredNode& node, Clock::time_point now) const;
   // The session keys with a key not registered, agreed on or cached; none when its source has
   // asked for too many agreements.
   std::optional<p2p::peer::Agreement> agreement_with(const p2p::PubKey& pk, const Route& arrival,

@@ -15,12 +15,16 @@ std::vector<p2p::net::SocketAddr> RegisteredNode::endpoints() const {
   return all;
 }
 
-std::optional<p2p::net::SocketAddr> RegisteredNode::udp_route(Clock::time_point now) const {
+std::optional<Route> RegisteredNode::route(Clock::time_point now) const {
+  const auto answers = [&](Clock::time_point heard) { return now - heard < kSourceSilence; };
+  auto open_link = link.lock();
+  if (open_link && !open_link->is_open()) open_link.reset();
+  if (open_link && answers(link_heard)) return Route{open_link};
+  const auto answering = std::ranges::find_if(observed, [&](const auto& source) { return answers(source.last_heard); });
+  if (answering != observed.end()) return Route{answering->addr};
+  if (open_link) return Route{std::move(open_link)};
   if (observed.empty()) return std::nullopt;
-  const auto answering =
-      std::ranges::find_if(observed, [&](const auto& source) { return now - source.last_heard < kSourceSilence; });
-  if (answering != observed.end()) return answering->addr;
-  return std::ranges::max_element(observed, {}, &ObservedSource::last_heard)->addr;
+  return Route{std::ranges::max_element(observed, {}, &ObservedSource::last_heard)->addr};
 }
 
 void RegisteredNode::observe_udp_source(const p2p::net::SocketAddr& source, Clock::time_point now) {
@@ -40,9 +44,11 @@ void RegisteredNode::observe_udp_source(const p2p::net::SocketAddr& source, Cloc
   }
 }
 
-void RegisteredNode::observe_link(const std::shared_ptr<TcpLink>& arrival) {
+void RegisteredNode::observe_link(const std::shared_ptr<TcpLink>& arrival, Clock::time_point now) {
   const auto current = link.lock();
-  if (!current || !current->is_open()) link = arrival;
+  if (current && current != arrival && current->is_open() && now - link_heard < kSourceSilence) return;
+  link = arrival;
+  link_heard = now;
 }
 
 NodeRegistry::NodeRegistry(std::size_t capacity, Clock::duration live_for) : nodes_(capacity), live_for_(live_for) {}

@@ -13,6 +13,7 @@
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/net/socket_addr.hpp"
+#include "tools/super_peer/server/route.hpp"
 #include "util/container/lru_map.hpp"
 
 namespace valdori::super_peer {
@@ -27,8 +28,8 @@ struct ObservedSource {
 };
 
 struct RegisteredNode {
-  // A node greets every few seconds (5 by default) from each of its sources; one silent for
-  // this long has stopped answering.
+  // A node greets every few seconds (5 by default) from each of its sources and over its link;
+  // one silent for this long has stopped answering.
   static constexpr Clock::duration kSourceSilence = std::chrono::seconds(20);
 
   p2p::Pow pow;
@@ -40,19 +41,22 @@ struct RegisteredNode {
   std::vector<ObservedSource> observed;
   // The endpoint candidates of its last HELLO.
   std::vector<p2p::net::SocketAddr> candidates;
-  // The TCP link its HELLOs come through; a later link takes over only once it has closed.
+  // The TCP link its HELLOs come through, and when one last did. A later link takes over only
+  // once it has closed or stopped answering: a HELLO the super peer had not taken, replayed over
+  // another link, holds the node's place no longer than a replayed source does.
   std::weak_ptr<TcpLink> link;
+  Clock::time_point link_heard;
   Clock::time_point last_seen;
 
   // Where another node may try to reach this one: the observed sources, then the candidates.
   std::vector<p2p::net::SocketAddr> endpoints() const;
-  // Where messages for the node go over UDP: the first source still answering, else the one
-  // heard last. None before any UDP HELLO.
-  std::optional<p2p::net::SocketAddr> udp_route(Clock::time_point now) const;
+  // Where messages for the node go: its link while it answers, else the first source still
+  // answering, else its link while open, else the source heard last. None before any HELLO.
+  std::optional<Route> route(Clock::time_point now) const;
   // A source a HELLO authenticated from. A new one is kept while there is room, or in place of
   // one that has stopped answering.
   void observe_udp_source(const p2p::net::SocketAddr& source, Clock::time_point now);
-  void observe_link(const std::shared_ptr<TcpLink>& arrival);
+  void observe_link(const std::shared_ptr<TcpLink>& arrival, Clock::time_point now);
 };
 
 // At most `capacity` nodes, which bounds the memory senders of valid HELLOs can take. A node

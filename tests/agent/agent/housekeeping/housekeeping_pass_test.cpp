@@ -1,7 +1,9 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "tests/agent/agent/housekeeping/housekeeping_fixture.hpp"
@@ -166,12 +168,15 @@ std::size_t resident_bytes() {
 }
 
 TEST_F(HousekeepingTest, APassGivesLargeHeldFreeMemoryBackToTheSystem) {
-  // 64 MiB freed but held by the allocator: a block still in use above them keeps free() from
-  // shrinking the heap itself.
+  // 64 MiB freed but held by the allocator. free() itself gives back what joins the free top of
+  // the heap, so the block at the highest address stays in use; the one allocated last may lie
+  // lower, in room that earlier code left free.
   constexpr std::size_t kBlock = 4096;
-  std::vector<void*> blocks(16384);
+  std::vector<void*> blocks(16385);
   for (auto& block : blocks) std::memset(block = __libc_malloc(kBlock), 1, kBlock);
-  void* const in_use = __libc_malloc(64);
+  const auto highest = std::ranges::max_element(blocks, std::ranges::less{});
+  void* const in_use = *highest;
+  blocks.erase(highest);
   for (void* block : blocks) __libc_free(block);
   auto inner = this->inner();
   const std::size_t held = resident_bytes();
