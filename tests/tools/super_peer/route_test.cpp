@@ -1,6 +1,7 @@
 // Where relays for a node go, on the dispatcher's own clock. A HELLO of the node that the super
 // peer never took (lost on the way, or refused) is taken once when replayed, over another node's
-// TCP link too; that link is the node's route only while it answers.
+// TCP link too; that link is the node's route only while no path of the node's own carries a
+// newer HELLO.
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
@@ -60,7 +61,7 @@ class DispatcherRoute : public ::testing::Test {
   std::vector<ip::tcp::socket> far_ends_;
 };
 
-TEST_F(DispatcherRoute, AReplayedHelloHoldsTheRouteOnlyWhileItsLinkAnswers) {
+TEST_F(DispatcherRoute, AReplayedHelloOlderThanTheNodesOwnTakesNoRouteAndAQuietLinkIsTheLastResort) {
   const Clock::time_point start = Clock::now();
   const Bytes lost = a_.hello(++time_, {});
   const Bytes also_lost = a_.hello(++time_, {});
@@ -68,16 +69,41 @@ TEST_F(DispatcherRoute, AReplayedHelloHoldsTheRouteOnlyWhileItsLinkAnswers) {
   ASSERT_TRUE(greets(b_, Route{kSourceOfB}, start));
   const auto replayers_link = link();
 
+  // Older than the HELLO A's source carried: taken, but the route stays with A's source.
   ASSERT_TRUE(greets(a_, Route{replayers_link}, start + 1s, lost));
+  EXPECT_EQ(route_to_a(start + 1s), describe(Route{kSourceOfA}));
   for (auto at = start + 5s; at <= start + 20s; at += 5s) ASSERT_TRUE(greets(a_, Route{kSourceOfA}, at));
-  EXPECT_EQ(route_to_a(start + 20s), describe(Route{replayers_link}));
-  EXPECT_EQ(route_to_a(start + 21s), describe(Route{kSourceOfA}));
+  EXPECT_EQ(route_to_a(start + 20s), describe(Route{kSourceOfA}));
 
   // A's own link, while it answers, is not taken over.
   const auto own_link = link();
   ASSERT_TRUE(greets(a_, Route{own_link}, start + 22s));
   ASSERT_TRUE(greets(a_, Route{replayers_link}, start + 23s, also_lost));
   EXPECT_EQ(route_to_a(start + 23s), describe(Route{own_link}));
+  // Nothing answers: the link still open rather than the source heard last.
+  EXPECT_EQ(route_to_a(start + 60s), describe(Route{own_link}));
+}
+
+// A node on TCP fallback: the HELLOs it makes for its UDP path never arrive, and one replayed over
+// another link registers it there, before its own link comes up.
+TEST_F(DispatcherRoute, TheNodesOwnLinkTakesTheRouteFromAReplayersLinkAtOnceAndForGood) {
+  const Clock::time_point start = Clock::now();
+  std::vector<Bytes> captured;
+  for (int i = 0; i < 4; ++i) captured.push_back(a_.hello(++time_, {}));
+  ASSERT_TRUE(greets(b_, Route{kSourceOfB}, start));
+  const auto replayers_link = link();
+  ASSERT_TRUE(greets(a_, Route{replayers_link}, start, captured[0]));
+  EXPECT_EQ(route_to_a(start), describe(Route{replayers_link}));
+
+  const auto own_link = link();
+  for (int pass = 0; pass < 12; ++pass) {
+    const auto at = start + 1s + pass * 5s;
+    ASSERT_TRUE(greets(a_, Route{own_link}, at));
+    if (pass % 4 == 3) {
+      ASSERT_TRUE(greets(a_, Route{replayers_link}, at + 1s, captured[pass / 4 + 1]));
+    }
+    EXPECT_EQ(route_to_a(at + 1s), describe(Route{own_link}));
+  }
 }
 
 }  // namespace

@@ -141,9 +141,9 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   node.arms_messages = header.armed();
   node.candidates.assign(hello->endpoints().begin(), hello->endpoints().end());
   if (const auto* udp_source = std::get_if<p2p::net::SocketAddr>(&arrival)) {
-    node.observe_udp_source(*udp_source, now);
+    node.observe_udp_source(*udp_source, hello->time(), now);
   } else {
-    node.observe_link(std::get<std::shared_ptr<TcpLink>>(arrival), now);
+    node.observe_link(std::get<std::shared_ptr<TcpLink>>(arrival), hello->time(), now);
   }
   VLOG_TRACE(lg(), "HELLO from {} via {}", sender, describe(arrival));
   std::vector<Outgoing> out;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 struct ObservedSource {
   p2p::net::SocketAddr addr;
   Clock::time_point last_heard;
+  // The time of the last HELLO taken from it.
+  std::uint64_t hello_time = 0;
 };
 
 struct RegisteredNode {
@@ -41,22 +44,25 @@ struct RegisteredNode {
   std::vector<ObservedSource> observed;
   // The endpoint candidates of its last HELLO.
   std::vector<p2p::net::SocketAddr> candidates;
-  // The TCP link its HELLOs come through, and when one last did. A later link takes over only
-  // once it has closed or stopped answering: a HELLO the super peer had not taken, replayed over
-  // another link, holds the node's place no longer than a replayed source does.
+  // The TCP link its HELLOs come through, when one last did and that HELLO's time. Another link
+  // takes over with a newer HELLO, or once this one has carried none for kSourceSilence: a
+  // HELLO the super peer had not taken, replayed over another link, is older than those the
+  // node's own link carries and never takes the link's place while it answers.
   std::weak_ptr<TcpLink> link;
   Clock::time_point link_heard;
+  std::uint64_t link_hello_time = 0;
   Clock::time_point last_seen;
 
   // Where another node may try to reach this one: the observed sources, then the candidates.
   std::vector<p2p::net::SocketAddr> endpoints() const;
-  // Where messages for the node go: its link while it answers, else the first source still
-  // answering, else its link while open, else the source heard last. None before any HELLO.
+  // Where messages for the node go: its link while it answers and no answering source carried a
+  // newer HELLO, else the first source still answering, else its link while open, else the
+  // source heard last. None before any HELLO.
   std::optional<Route> route(Clock::time_point now) const;
-  // A source a HELLO authenticated from. A new one is kept while there is room, or in place of
-  // one that has stopped answering.
-  void observe_udp_source(const p2p::net::SocketAddr& source, Clock::time_point now);
-  void observe_link(const std::shared_ptr<TcpLink>& arrival, Clock::time_point now);
+  // A source or link a HELLO of `hello_time` authenticated from. A new source is kept while
+  // there is room, or in place of one that has stopped answering.
+  void observe_udp_source(const p2p::net::SocketAddr& source, std::uint64_t hello_time, Clock::time_point now);
+  void observe_link(const std::shared_ptr<TcpLink>& arrival, std::uint64_t hello_time, Clock::time_point now);
 };
 
 // At most `capacity` nodes, which bounds the memory senders of valid HELLOs can take. A node
