@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <boost/throw_exception.hpp>
 
+#include "agent/toml/masked_text.hpp"
 #include "agent/toml/string_literal.hpp"
 
 namespace valdori::agent::toml_doc {
@@ -40,19 +41,6 @@ std::string describe(const ::toml::node& value) {
   return "nothing";
 }
 
-std::string_view line_of(std::string_view source, std::size_t line_number) {
-  std::size_t start = 0;
-  for (std::size_t line = 1; line < line_number; ++line) {
-    const std::size_t newline = source.find('\n', start);
-    if (newline == std::string_view::npos) return {};
-    start = newline + 1;
-  }
-  std::string_view line = source.substr(start);
-  line = line.substr(0, line.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
-}
-
 }  // namespace
 
 void throw_exception_from_error(const ReadError& error, const boost::source_location& location) {
@@ -74,13 +62,14 @@ ReadError invalid_value(const ::toml::node& value, std::string_view expected) {
 ReadError error_at(const ::toml::node& value, std::string message) { return {std::move(message), position_of(value)}; }
 
 std::string render(const ReadError& error, std::string_view source) {
-  if (!error.position) return error.message;
+  if (!error.position) return masked_message(error.message, false);
   const std::size_t line = error.position->line;
   const std::size_t column = error.position->column;
+  const MaskedLine shown = masked_line(source, line, column);
   const std::string number = std::to_string(line);
   const std::string gutter(number.size(), ' ');
   return fmt::format("TOML parse error at line {}, column {}\n{} |\n{} | {}\n{} | {:>{}}\n{}", line, column, gutter,
-                     number, line_of(source, line), gutter, "^", column, error.message);
+                     number, shown.text, gutter, "^", shown.column, masked_message(error.message, shown.held_secret));
 }
 
 ReadResult<::toml::table> parse_document(std::string_view text) {

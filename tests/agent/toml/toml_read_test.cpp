@@ -81,5 +81,27 @@ TEST(TomlRead, RenderShowsLineColumnAndTheOffendingLine) {
   EXPECT_EQ(render(ReadError{"no place", std::nullopt}, source), "no place");
 }
 
+// The line is read as text: secrets are found in lines that do not parse, inside a multi-line
+// string, behind a comment sign; the caret stays on its character, the message quotes no secret.
+TEST(TomlRead, RenderMasksTheLinesSecrets) {
+  const struct {
+    std::string source;
+    ReadError error;
+    std::string shown;
+  } cases[] = {
+      {"shared_secret = '''\nhunter2\n'''\n", {"m", ::toml::source_position{2, 3}}, "2 | ****\n  | ^\nm"},
+      {"identity.sk = 0x1c5c # note\n",
+       {"'0x1c5c' is not representable, saw 'x'", ::toml::source_position{1, 16}},
+       "1 | identity.sk = ****\n  |               ^\n'****' is not representable, saw 'x'"},
+      {"n = \"\xc3\xa9\" # http://u:pw@h/ x\n",
+       {"at u:pw@h", ::toml::source_position{1, 26}},
+       "1 | n = \"\xc3\xa9\" # http://****:****@h/ x\n  |                               ^\nat ****:****@h"},
+  };
+  for (const auto& [source, error, shown] : cases) {
+    const std::string rendered = render(error, source);
+    EXPECT_EQ(rendered.substr(rendered.find('\n') + 5), shown) << source;
+  }
+}
+
 }  // namespace
 }  // namespace valdori::agent::toml_doc
