@@ -121,10 +121,12 @@ static int prepare(int argc, char** argv) {
 
 /* ---- run ---- */
 
-/* The agent's MTU as the configuration file sets it, else the library's default. */
+/* The MTU the agent uses: the configuration file's where it lies between the IPv4 minimum and the
+ * library's default, the most one overlay message carries; else that default. */
 static unsigned configured_mtu(const char* path) {
   const char* arm = getenv("VALDORI_ARM_MESSAGES");
-  unsigned mtu = arm != NULL && strcmp(arm, "false") == 0 ? 1121 : 1073;
+  const unsigned most = arm != NULL && strcmp(arm, "false") == 0 ? 1121 : 1073;
+  unsigned mtu = most;
   FILE* file = fopen(path, "r");
   if (file == NULL) return mtu;
   char* line = NULL;
@@ -135,7 +137,7 @@ static unsigned configured_mtu(const char* path) {
   }
   free(line);
   fclose(file);
-  return mtu;
+  return mtu >= 68 && mtu <= most ? mtu : most;
 }
 
 /* Writes the status report to stdout in one piece, so that log lines cannot land inside it. */

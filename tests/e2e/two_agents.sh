@@ -7,9 +7,9 @@
 #   two_agents_check_host          exits 77 (skipped) when not root or without /dev/net/tun
 #   two_agents_work_dir            sets work to a new temporary folder and has the script's exit
 #                                  run two_agents_down, then e2e_report on it
-#   two_agents_up HOST SUPER_PEER WORK_DIR [MTU_A]
+#   two_agents_up HOST SUPER_PEER WORK_DIR [MTU_A [MTU_B]]
 #       starts the super peer and both hosts (HOST is valdori-linux-host) and waits until both
-#       interfaces have their addresses; MTU_A sets agent A's MTU. Sets NS_A NS_B TUN_A TUN_B
+#       interfaces have their addresses; MTU_A and MTU_B, when not empty, set the agents' MTU. Sets NS_A NS_B TUN_A TUN_B
 #       PID_A PID_B PID_SUPER_PEER, PK_A PK_B, DNS_A DNS_B (the responder addresses) and
 #       NETWORK_DOCUMENT; the programs' output is in WORK_DIR/{super_peer,a,b}.log.
 #       TWO_AGENTS_HOST_OPTIONS, when set, goes before the hosts' mode (e.g. "--log-level error").
@@ -94,7 +94,7 @@ wait_for_line() {
 }
 
 two_agents_up() {
-  local host=$1 super_peer=$2 work=$3 mtu_a=${4:-}
+  local host=$1 super_peer=$2 work=$3 mtu_a=${4:-} mtu_b=${5:-}
   # Loopback only, and identities found at once.
   export VALDORI_UDP_ADDRS=127.0.0.1 VALDORI_UDP_PORT=0 VALDORI_MIN_POW_DIFFICULTY=4
 
@@ -107,7 +107,7 @@ two_agents_up() {
 
   NETWORK_DOCUMENT="$work/network.toml"
   PK_A=$("$host" prepare "$work/a.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_a:+"$mtu_a"})
-  PK_B=$("$host" prepare "$work/b.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT")
+  PK_B=$("$host" prepare "$work/b.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_b:+"$mtu_b"})
   write_network_document alpha beta
 
   ip netns add "$NS_A"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end: two agents on real TUN interfaces in two network namespaces (two_agents.sh).
 # Checks that ping works both ways through the overlay, that drill in namespace A resolves B's
-# host name through the DNS responder address A's host was given, and that a packet above B's
-# MTU with Don't Fragment set is answered by B's agent with that MTU; then that B leaves the
-# network when the document no longer lists it.
+# host name through the DNS responder address A's host was given, that A's host gives its
+# interface the MTU A's agent uses, and that a packet above B's MTU with Don't Fragment set is
+# answered by B's agent with that MTU; then that B leaves the network when the document no longer
+# lists it.
 # Usage: two_namespaces.sh VALDORI_LINUX_HOST VALDORI_SUPER_PEER
 set -euo pipefail
 host=$1
@@ -12,9 +13,10 @@ source "$(dirname "$0")/two_agents.sh"
 two_agents_check_host
 two_agents_work_dir
 
-# B's agent has the default MTU of 1073; A's takes 1081, so that A's kernel sends packets that
-# B's agent must refuse.
-two_agents_up "$host" "$super_peer" "$work" 1081
+# A's configuration asks for 1500 bytes, above the 1073 of the default that one overlay message
+# carries: A's agent takes 1073. B's takes 1000, so that A's kernel sends packets that B's agent
+# must refuse.
+two_agents_up "$host" "$super_peer" "$work" 1500 1000
 
 # The first replies may wait for the peers to find each other; then every ping must come back.
 check "first ping from A to B" in_a ping -q -c 1 -w 15 "$IP_B"
@@ -29,11 +31,14 @@ resolves_beta() {
 }
 check "drill in A resolves beta.valdori through $DNS_A" resolves_beta
 
-# 1053 bytes of ICMP data make a 1081-byte packet: within A's MTU, above B's.
+a_has_agent_mtu() { in_a ip link show dev "$TUN_A" | grep -q " mtu 1073 "; }
+check "A's host gives its interface the MTU A's agent uses" a_has_agent_mtu
+
+# 1045 bytes of ICMP data make a 1073-byte packet: within A's MTU, above B's.
 answered_with_mtu() {
   local output
-  output=$(in_a ping -M do -s 1053 -c 1 -W 3 "$IP_B" 2>&1) || true
-  grep -q "Frag needed and DF set (mtu = 1073)" <<<"$output" || { echo "$output"; return 1; }
+  output=$(in_a ping -M do -s 1045 -c 1 -W 3 "$IP_B" 2>&1) || true
+  grep -q "Frag needed and DF set (mtu = 1000)" <<<"$output" || { echo "$output"; return 1; }
 }
 check "B's agent answers a packet above its MTU with Don't Fragment set with its MTU" answered_with_mtu
 
