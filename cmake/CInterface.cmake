@@ -6,20 +6,32 @@ include(CMakePackageConfigHelpers)
 set(_c_dir ${PROJECT_SOURCE_DIR}/cmake/c_interface)
 set(_internal_libs valdori_agent valdori_node valdori_p2p valdori_platform valdori_util)
 
+# The symbols a host sees of either library, one pattern: the shared library's version script
+# exports them, the archive keeps them global.
+set(_exported "valdori_agent_*")
+set(_version_script ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.map)
+set(_keep_list ${PROJECT_BINARY_DIR}/c_interface/valdori_agent.keep)
+file(CONFIGURE OUTPUT ${_version_script} CONTENT "{\n  global: ${_exported};\n  local: *;\n};\n")
+file(CONFIGURE OUTPUT ${_keep_list} CONTENT "${_exported}\n")
+
 file(WRITE ${PROJECT_BINARY_DIR}/generated/valdori_agent_shared_empty.cpp "")
 add_library(valdori_agent_shared SHARED ${PROJECT_BINARY_DIR}/generated/valdori_agent_shared_empty.cpp)
 target_link_libraries(valdori_agent_shared PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,valdori_agent>")
-target_link_options(valdori_agent_shared PRIVATE -Wl,--version-script=${_c_dir}/valdori_agent.map)
+target_link_options(valdori_agent_shared PRIVATE -Wl,--version-script=${_version_script})
 # Every symbol resolved inside: except under clang's sanitizers, whose runtime the executable brings.
 if(NOT (VALDORI_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
   target_link_options(valdori_agent_shared PRIVATE -Wl,--no-undefined)
 endif()
 set_target_properties(valdori_agent_shared PROPERTIES
   OUTPUT_NAME valdori_agent LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/c_interface
-  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} LINK_DEPENDS ${_c_dir}/valdori_agent.map)
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} LINK_DEPENDS ${_version_script})
 
 # The static archive: one relocatable object of every internal library with all but the
-# exported symbols made local, so that a host's own symbols never meet ours.
+# exported symbols made local, so that a host's own symbols (its own Asio, say) never meet ours.
+# The compiler's own linker (not CMAKE_LINKER: the lld CMake names for clang 16 has no
+# --force-group-allocation) resolves the section groups of inline functions and templates: else
+# a host's group of the same name would discard ours, whose symbols are local. objcopy then
+# localises every defined global symbol but the kept ones, weak ones included.
 set(_static ${PROJECT_BINARY_DIR}/c_interface/libvaldori_agent.a)
 set(_object ${PROJECT_BINARY_DIR}/c_interface/valdori_agent_all.o)
 set(_archives)
@@ -28,12 +40,13 @@ foreach(lib IN LISTS _internal_libs)
 endforeach()
 add_custom_command(
   OUTPUT ${_static}
-  COMMAND ${CMAKE_LINKER} -r -o ${_object} --whole-archive ${_archives} --no-whole-archive
-  COMMAND ${CMAKE_OBJCOPY} --localize-hidden ${_object}
+  COMMAND ${CMAKE_CXX_COMPILER} -r -nostdlib -Wl,--force-group-allocation -o ${_object}
+          -Wl,--whole-archive ${_archives} -Wl,--no-whole-archive
+  COMMAND ${CMAKE_OBJCOPY} --wildcard --keep-global-symbols=${_keep_list} ${_object}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${_static}
   COMMAND ${CMAKE_AR} rcs ${_static} ${_object}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${_object}
-  DEPENDS ${_internal_libs}
+  DEPENDS ${_internal_libs} ${_keep_list}
   COMMENT "Archiving libvaldori_agent.a"
   VERBATIM)
 add_custom_target(valdori_agent_static ALL DEPENDS ${_static})

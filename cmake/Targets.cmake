@@ -66,6 +66,9 @@ function(valdori_library name dir)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include
                                             ${PROJECT_BINARY_DIR}/generated)
   target_compile_options(${name} PRIVATE ${VALDORI_WARNINGS})
+  # Weak rather than GCC's unique binding for the static data of inline functions and templates:
+  # objcopy cannot make unique symbols local, and the C interface's archive needs them local.
+  target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   # Hidden by default: the shared C interface library exports only what its header marks.
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The installed interface as a host sees it: the shared library has a SONAME and exports exactly
-# the interface's functions, and the header compiles as C++17 and C++20 without warnings.
+# The installed interface as a host sees it: the shared library has a SONAME, it and the archive
+# give a host exactly the interface's functions, and the header compiles as C++17 and C++20
+# without warnings.
 # Usage: exports.sh PREFIX CXX
 set -euo pipefail
 prefix=$1 cxx=$2
@@ -15,12 +16,19 @@ valdori_agent_shutdown valdori_agent_start valdori_agent_status valdori_agent_st
 valdori_agent_tun_device_free valdori_agent_version"
 
 library=$(readlink -f "$prefix/lib/libvaldori_agent.so")
-exported=$(nm -D --defined-only "$library" | awk '{print $NF}' | sort)
-if [ "$exported" != "$(tr ' ' '\n' <<<"$expected" | sort)" ] || [ "$(wc -l <<<"$exported")" -ne 27 ]; then
-  echo "FAILED: exported symbols differ:"
-  diff <(tr ' ' '\n' <<<"$expected" | sort) <(echo "$exported") || true
-  failed=1
-fi
+interface() {  # interface WHAT SYMBOLS...: the symbols are the interface's functions
+  local symbols
+  symbols=$(printf '%s\n' "${@:2}" | sort)
+  if [ "$symbols" != "$(tr ' ' '\n' <<<"$expected" | sort)" ] || [ "$(wc -l <<<"$symbols")" -ne 27 ]; then
+    echo "FAILED: $1 differ:"
+    diff <(tr ' ' '\n' <<<"$expected" | sort) <(echo "$symbols") | head -20 || true
+    failed=1
+  fi
+}
+# shellcheck disable=SC2046 # one symbol a word
+interface "the shared library's exported symbols" $(nm -D --defined-only "$library" | awk '{print $NF}')
+# shellcheck disable=SC2046
+interface "the archive's global symbols" $(nm -g --defined-only "$prefix/lib/libvaldori_agent.a" | awk 'NF == 3 {print $3}')
 if ! readelf -d "$library" | grep -q 'SONAME.*\[libvaldori_agent\.so\.[0-9]*\]'; then
   echo "FAILED: no SONAME"
   failed=1
@@ -32,4 +40,4 @@ for standard in c++17 c++20; do
     failed=1
   fi
 done
-[ "$failed" -eq 0 ] && echo "4 passed, 0 failed" || exit 1
+[ "$failed" -eq 0 ] && echo "5 passed, 0 failed" || exit 1

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The README's install and build lines run as written: the interface installed into a temporary
 # prefix, a small C host built four ways (pkg-config and find_package, each against the shared
-# library and the archive) and each build run without LD_LIBRARY_PATH. A host's compile gets the
-# include folder only.
-# Usage: host_builds.sh SOURCE_DIR BINARY_DIR; the host's compiler and its extra compile and link
-# flags (sanitizers) come from CC and SANITIZE.
+# library and the archive) and each build run without LD_LIBRARY_PATH; a C++ host that compiles
+# its own Boost.Asio links the archive and runs. A host's compile gets the include folder only.
+# Usage: host_builds.sh SOURCE_DIR BINARY_DIR; the hosts' compilers and their extra compile and
+# link flags (sanitizers) come from CC, CXX and SANITIZE.
 set -euo pipefail
 source_dir=$1 binary_dir=$2
 work=$(mktemp -d)
@@ -61,6 +61,15 @@ include_only() {  # include_only PKG_CONFIG_ARGUMENTS...: the flags name the inc
   flags=$(pkg-config "$@")
   [[ $flags =~ ^-I([^ ]*)\ *$ ]] && [ "$(realpath "${BASH_REMATCH[1]}")" = "$(realpath "$PREFIX/include")" ]
 }
+asio_host() {  # the library's Asio is its own: none of its symbols meets the host's
+  local output
+  # shellcheck disable=SC2046,SC2086 # flags are words
+  output=$("${CXX:-c++}" -std=c++20 $SANITIZE -Wall -Wextra -Werror -o "$HOST/asio_host" \
+    "$source_dir/tests/agent/ffi/asio_host.cpp" $(pkg-config --static --cflags --libs valdori_agent_static) \
+    $SANITIZE 2>&1) || { head -5 <<<"$output"; return 1; }
+  "$HOST/asio_host" >/dev/null
+}
+check "a C++ host with its own Asio links the archive and runs" asio_host
 for module in valdori_agent valdori_agent_static; do
   check "pkg-config --cflags $module" include_only --cflags "$module"
   check "pkg-config --static --cflags $module" include_only --static --cflags "$module"
