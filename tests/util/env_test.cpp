@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/env_guard.hpp"
@@ -25,7 +26,7 @@ struct Case {
 template <class T>
 void expect_reads(const char* option, T default_value, std::initializer_list<Case<T>> cases) {
   for (const Case<T>& c : cases) {
-    EnvGuard guard(std::string("VALDORI_") + option, c.value);
+    EnvGuard guard(fmt::format("VALDORI_{}", option), c.value);
     EXPECT_EQ(get_env<T>(option, default_value), c.expected) << option << "=" << c.value.value_or("<unset>");
   }
 }

@@ -32,7 +32,7 @@ const EffectiveAccessRule kOut = rule(Direction::OUT, "10.0.0.1/32", "10.0.0.2/3
 TEST(AppliedStatus, TextForm) {
   struct Case {
     AppliedStatus<Ipv4Net> status;
-    std::string display;
+    const char* display;
   };
   const Case cases[] = {
       {{}, "None"},

@@ -10,6 +10,7 @@ namespace valdori::agent::toml_doc {
 namespace {
 
 const std::string kHex(64, '3');
+const std::string kHexOneDigitShort(63, '3');
 
 // The message of reading key `v` of `text` as T, or "ok".
 template <class T>
@@ -27,8 +28,8 @@ TEST(KeyValues, KeysAreReadOnlyFromTheirTextForm) {
   };
   const Case cases[] = {
       {"\"" + kHex + "\"", "ok"},
-      {"\"" + kHex.substr(1) + "\"", "Hex error: Invalid hex string length"},
-      {"\"" + kHex.substr(1) + "g\"", "Hex error: Invalid character in hex string: byte 103"},
+      {"\"" + kHexOneDigitShort + "\"", "Hex error: Invalid hex string length"},
+      {"\"" + kHexOneDigitShort + "g\"", "Hex error: Invalid character in hex string: byte 103"},
       {"5", "invalid type: integer `5`, expected a string"},
       {"[\"" + kHex + "\"]", "invalid type: array, expected a string"},
       {"{ k = 1 }", "invalid type: table, expected a string"},

@@ -87,7 +87,7 @@ TEST(TomlRead, RenderMasksTheLinesSecrets) {
   const struct {
     std::string source;
     ReadError error;
-    std::string shown;
+    const char* shown;
   } cases[] = {
       {"shared_secret = '''\nhunter2\n'''\n", {"m", ::toml::source_position{2, 3}}, "2 | ****\n  | ^\nm"},
       {"identity.sk = 0x1c5c # note\n",

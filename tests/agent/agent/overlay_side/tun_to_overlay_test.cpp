@@ -1,5 +1,6 @@
 #include "agent/agent/netif/tun_to_overlay.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -363,7 +364,7 @@ TEST_F(TunRunnerTest, ARunnerStartsTunThreadsWorkers) {
     tunnel.cancel();
     EXPECT_TRUE(wait_log(log::Level::trace, "TUN runner finished")) << name;
     for (int i = 1; i <= c.workers; ++i) {
-      const std::string number = "(" + std::to_string(i) + "/" + std::to_string(c.workers) + ").";
+      const std::string number = fmt::format("({}/{}).", i, c.workers);
       EXPECT_TRUE(logs_.has(log::Level::trace, "tun -> Valdori packet processing task started " + number)) << name;
       EXPECT_TRUE(
           logs_.has(log::Level::trace, "Token cancelled. Exiting tun -> Valdori packet processing task " + number))
