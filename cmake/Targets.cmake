@@ -34,10 +34,11 @@ endif()
 # explicit, so both stay errors there (the CI build) and are off in every other build; the Release
 # build leaves them out, sanitized or not.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-  if(NOT VALDORI_SANITIZE)
+  if(VALDORI_SANITIZE)
+    list(APPEND VALDORI_WARNINGS $<$<CONFIG:Release>:-Wno-null-dereference> $<$<CONFIG:Release>:-Wno-free-nonheap-object>)
+  else()
     list(APPEND VALDORI_WARNINGS -Wno-null-dereference -Wno-free-nonheap-object)
   endif()
-  list(APPEND VALDORI_WARNINGS $<$<CONFIG:Release>:-Wno-null-dereference> $<$<CONFIG:Release>:-Wno-free-nonheap-object>)
 endif()
 
 if(VALDORI_SANITIZE)

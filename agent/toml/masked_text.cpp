@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "agent/toml/string_literal.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent::toml_doc {
@@ -28,10 +29,6 @@ struct Replacement {
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool is_bare_key_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-}
 
 bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 

@@ -32,4 +32,8 @@ std::optional<std::string> string_literal(std::string_view text) {
   return out;
 }
 
+bool is_bare_key_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
 }  // namespace valdori::agent::toml_doc

@@ -13,9 +13,7 @@ namespace valdori::agent::toml_doc {
 namespace {
 
 bool is_bare_key(std::string_view name) {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-  });
+  return !name.empty() && std::all_of(name.begin(), name.end(), is_bare_key_char);
 }
 
 }  // namespace
