@@ -1,15 +1,19 @@
 // Where relays for a node go, on the dispatcher's own clock. A HELLO of the node that the super
 // peer never took (lost on the way, or refused) is taken once when replayed, over another node's
-// TCP link too; that link is the node's route only while no path of the node's own carries a
-// newer HELLO.
+// TCP link too; that link becomes the node's only with a HELLO newer than its own paths carry,
+// and the node's link is its route while it answers.
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include <fmt/format.h>
@@ -17,6 +21,7 @@
 #include "p2p_core/node/clock.hpp"
 #include "tests/tools/super_peer/harness.hpp"
 #include "tools/super_peer/server/dispatcher.hpp"
+#include "tools/super_peer/server/node_registry.hpp"
 #include "tools/super_peer/server/tcp_link.hpp"
 
 namespace valdori::super_peer::testing {
@@ -69,7 +74,7 @@ TEST_F(DispatcherRoute, AReplayedHelloOlderThanTheNodesOwnTakesNoRouteAndAQuietL
   ASSERT_TRUE(greets(b_, Route{kSourceOfB}, start));
   const auto replayers_link = link();
 
-  // Older than the HELLO A's source carried: taken, but the route stays with A's source.
+  // Older than the HELLO A's source carried: answered, but the route stays with A's source.
   ASSERT_TRUE(greets(a_, Route{replayers_link}, start + 1s, lost));
   EXPECT_EQ(route_to_a(start + 1s), describe(Route{kSourceOfA}));
   for (auto at = start + 5s; at <= start + 20s; at += 5s) ASSERT_TRUE(greets(a_, Route{kSourceOfA}, at));
@@ -103,6 +108,87 @@ TEST_F(DispatcherRoute, TheNodesOwnLinkTakesTheRouteFromAReplayersLinkAtOnceAndF
       ASSERT_TRUE(greets(a_, Route{replayers_link}, at + 1s, captured[pass / 4 + 1]));
     }
     EXPECT_EQ(route_to_a(at + 1s), describe(Route{own_link}));
+  }
+}
+
+// The rules on a node's record, with the HELLO times given: equal times never pass the replay
+// window, but a copy of a HELLO must take no link either.
+enum class Path : std::uint8_t { kSource, kReplayersSource, kOwnLink, kOtherLink, kNowhere };
+struct Step {
+  enum Kind : std::uint8_t { kHello, kClose, kRoute } kind;
+  std::chrono::milliseconds at;
+  Path path;
+  std::uint64_t hello_time = 0;
+};
+Step hello(int at_ms, Path via, std::uint64_t time) {
+  return {Step::kHello, std::chrono::milliseconds(at_ms), via, time};
+}
+Step closes(int at_ms, Path link) { return {Step::kClose, std::chrono::milliseconds(at_ms), link}; }
+Step route(int at_ms, Path to) { return {Step::kRoute, std::chrono::milliseconds(at_ms), to}; }
+
+TEST_F(DispatcherRoute, TheNodesLinkIsItsRouteWhileItAnswersAndHelloTimesDecideOnlyWhichLinkIsIts) {
+  using enum Path;
+  const struct {
+    std::string_view rule;
+    std::vector<Step> steps;
+  } rows[] = {
+      {"each pass: UDP, then the link 10 ms later",
+       {hello(0, kSource, 100), route(0, kSource), hello(10, kOwnLink, 101), route(10, kOwnLink),  //
+        hello(5000, kSource, 102), route(5000, kOwnLink), hello(5010, kOwnLink, 103), route(5010, kOwnLink),
+        hello(10000, kSource, 104), route(10000, kOwnLink), hello(10010, kOwnLink, 105), route(10010, kOwnLink)}},
+      {"each pass: the link, then UDP 10 ms later",
+       {hello(0, kOwnLink, 100), hello(10, kSource, 101), route(10, kOwnLink), hello(5000, kOwnLink, 102),
+        hello(5010, kSource, 103), route(5010, kOwnLink)}},
+      {"a UDP replay newer than the link",
+       {hello(0, kOwnLink, 100), hello(1000, kReplayersSource, 101), route(1000, kOwnLink)}},
+      {"20 s of silence",
+       {hello(0, kOwnLink, 100), hello(19999, kOtherLink, 99), route(19999, kOwnLink), hello(20000, kOtherLink, 98),
+        route(20000, kOtherLink)}},
+      {"a closed link",
+       {hello(0, kOwnLink, 100), closes(1000, kOwnLink), hello(19999, kOtherLink, 99), route(19999, kNowhere),
+        hello(20000, kOtherLink, 98), route(20000, kOtherLink)}},
+      {"the same link, older: the node's clock stepped back",
+       {hello(0, kOwnLink, 100), hello(15000, kOwnLink, 50), hello(25000, kOtherLink, 49), route(25000, kOwnLink),
+        hello(26000, kOtherLink, 51), route(26000, kOtherLink)}},
+      {"equal times",
+       {hello(0, kOwnLink, 100), hello(1000, kOtherLink, 100), route(1000, kOwnLink), hello(2000, kSource, 101),
+        hello(3000, kOtherLink, 101), route(3000, kOwnLink)}},
+      {"an answering source counts, a silent one not",
+       {hello(0, kSource, 100), hello(19999, kOtherLink, 99), route(19999, kSource), hello(20000, kOtherLink, 98),
+        route(20000, kOtherLink)}},
+      {"a quiet open link is the last resort",
+       {hello(0, kOwnLink, 100), hello(1000, kSource, 101), route(21000, kOwnLink), hello(30000, kSource, 102),
+        route(30000, kSource)}},
+      {"a replayer's link that came first",
+       {hello(0, kOtherLink, 100), route(0, kOtherLink), hello(1000, kOwnLink, 110), route(1000, kOwnLink),
+        hello(2000, kOtherLink, 101), route(2000, kOwnLink), hello(6000, kOwnLink, 111), hello(21000, kOtherLink, 102),
+        route(21000, kOwnLink)}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.rule);
+    const std::map<Path, Route> paths = {{kSource, Route{kSourceOfA}},
+                                         {kReplayersSource, Route{SocketAddr{ip::make_address("198.51.100.7"), 5000}}},
+                                         {kOwnLink, Route{link()}},
+                                         {kOtherLink, Route{link()}}};
+    const auto shown = [&](Path path) { return path == kNowhere ? "nowhere" : describe(paths.at(path)); };
+    RegisteredNode node;
+    const Clock::time_point start = Clock::now();
+    for (const Step& step : row.steps) {
+      const auto at = start + step.at;
+      if (step.kind == Step::kRoute) {
+        const auto to = node.route(at);
+        EXPECT_EQ(to ? describe(*to) : "nowhere", shown(step.path)) << "at " << step.at.count() << " ms";
+        continue;
+      }
+      const Route& via = paths.at(step.path);
+      if (step.kind == Step::kClose) {
+        std::get<std::shared_ptr<TcpLink>>(via)->close();
+      } else if (const auto* source = std::get_if<SocketAddr>(&via)) {
+        node.observe_udp_source(*source, step.hello_time, at);
+      } else {
+        node.observe_link(std::get<std::shared_ptr<TcpLink>>(via), step.hello_time, at);
+      }
+    }
   }
 }
 

@@ -5,6 +5,12 @@
 #include "tools/super_peer/server/tcp_link.hpp"
 
 namespace valdori::super_peer {
+namespace {
+
+// Whether a path last heard at `heard` still answers.
+bool answers(Clock::time_point heard, Clock::time_point now) { return now - heard < RegisteredNode::kSourceSilence; }
+
+}  // namespace
 
 std::vector<p2p::net::SocketAddr> RegisteredNode::endpoints() const {
   std::vector<p2p::net::SocketAddr> all;
@@ -16,13 +22,11 @@ std::vector<p2p::net::SocketAddr> RegisteredNode::endpoints() const {
 }
 
 std::optional<Route> RegisteredNode::route(Clock::time_point now) const {
-  const auto answers = [&](Clock::time_point heard) { return now - heard < kSourceSilence; };
   auto open_link = link.lock();
   if (open_link && !open_link->is_open()) open_link.reset();
-  const bool link_is_newest = std::ranges::none_of(
-      observed, [&](const auto& source) { return answers(source.last_heard) && source.hello_time > link_hello_time; });
-  if (open_link && answers(link_heard) && link_is_newest) return Route{open_link};
-  const auto answering = std::ranges::find_if(observed, [&](const auto& source) { return answers(source.last_heard); });
+  if (open_link && answers(link_heard, now)) return Route{open_link};
+  const auto answering =
+      std::ranges::find_if(observed, [&](const auto& source) { return answers(source.last_heard, now); });
   if (answering != observed.end()) return Route{answering->addr};
   if (open_link) return Route{std::move(open_link)};
   if (observed.empty()) return std::nullopt;
@@ -41,7 +45,7 @@ void RegisteredNode::observe_udp_source(const p2p::net::SocketAddr& source, std:
     return;
   }
   const auto quietest = std::ranges::min_element(observed, {}, &ObservedSource::last_heard);
-  if (now - quietest->last_heard >= kSourceSilence) {
+  if (!answers(quietest->last_heard, now)) {
     observed.erase(quietest);
     observed.push_back({source, now, hello_time});
   }
@@ -49,9 +53,17 @@ void RegisteredNode::observe_udp_source(const p2p::net::SocketAddr& source, std:
 
 void RegisteredNode::observe_link(const std::shared_ptr<TcpLink>& arrival, std::uint64_t hello_time,
                                   Clock::time_point now) {
-  // Closed or not, a link that carried a newer HELLO within kSourceSilence was the node's own:
-  // an older one over another link is a replay, or the node's clock stepped back.
-  if (link.lock() != arrival && hello_time < link_hello_time && now - link_heard < kSourceSilence) return;
+  // The node gives each HELLO a time of its own: one over another link no newer than the last
+  // that a path of the node's carried within kSourceSilence (its link, even closed, or a source)
+  // is a replay. Its own link may carry an older one: the node's clock stepped back.
+  const auto carried_no_older = [&](Clock::time_point heard, std::uint64_t time) {
+    return answers(heard, now) && time >= hello_time;
+  };
+  const bool replayed =
+      carried_no_older(link_heard, link_hello_time) || std::ranges::any_of(observed, [&](const auto& source) {
+        return carried_no_older(source.last_heard, source.hello_time);
+      });
+  if (replayed && link.lock() != arrival) return;
   link = arrival;
   link_heard = now;
   link_hello_time = hello_time;

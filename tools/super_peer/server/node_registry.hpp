@@ -45,9 +45,9 @@ struct RegisteredNode {
   // The endpoint candidates of its last HELLO.
   std::vector<p2p::net::SocketAddr> candidates;
   // The TCP link its HELLOs come through, when one last did and that HELLO's time. Another link
-  // takes over with a newer HELLO, or once this one has carried none for kSourceSilence: a
-  // HELLO the super peer had not taken, replayed over another link, is older than those the
-  // node's own link carries and never takes the link's place while it answers.
+  // takes over only with a HELLO newer than the last that each path of the node carried within
+  // kSourceSilence (this link, even closed, and each source): a HELLO the super peer had not
+  // taken, replayed over another link, is older than those the node's own paths carry.
   std::weak_ptr<TcpLink> link;
   Clock::time_point link_heard;
   std::uint64_t link_hello_time = 0;
@@ -55,9 +55,8 @@ struct RegisteredNode {
 
   // Where another node may try to reach this one: the observed sources, then the candidates.
   std::vector<p2p::net::SocketAddr> endpoints() const;
-  // Where messages for the node go: its link while it answers and no answering source carried a
-  // newer HELLO, else the first source still answering, else its link while open, else the
-  // source heard last. None before any HELLO.
+  // Where messages for the node go: its link while it answers, else the first source still
+  // answering, else its link while open, else the source heard last. None before any HELLO.
   std::optional<Route> route(Clock::time_point now) const;
   // A source or link a HELLO of `hello_time` authenticated from. A new source is kept while
   // there is room, or in place of one that has stopped answering.
