@@ -78,8 +78,10 @@ typedef void (*network_change_callback)(const NetworkChange* change);
 
 /* "VERSION (COMMIT)", static: never freed. */
 VALDORI_AGENT_API const char* valdori_agent_version(void);
-/* Sends the library's log events, every level, to the platform log. 0, or -2 when already set
- * up (the first set-up stays). Before it, events at INFO and above go to standard error. */
+/* Sends the library's log events, every level, to the platform log instead of standard error: on
+ * Linux syslog (identity "valdori-agent", facility user), so where no syslog daemon listens every
+ * event is lost, errors included. 0, or -2 when already set up (the first set-up stays). Before
+ * it, events at INFO and above (or VALDORI_LOG_LEVEL's) go to standard error. */
 VALDORI_AGENT_API int32_t valdori_agent_init_logging(void);
 /* Creates a runtime with one thread per processor. 0; -2 for NULL out or on failure. */
 VALDORI_AGENT_API int32_t valdori_agent_runtime(RuntimePtr** out);
@@ -91,14 +93,17 @@ VALDORI_AGENT_API void valdori_agent_runtime_free(RuntimePtr* runtime);
 /* Loads the configuration at path, or generates a new identity into a new file there (this can
  * take a while). 0, -1, -2, or -101 to -116 (I/O -105, TOML -106, identity -110). */
 VALDORI_AGENT_API int32_t valdori_agent_config_load_or_generate(const char* path, AgentConfigPtr** out);
-/* Copies the node's 32-byte public key into out. 0; -2 for a NULL handle or buffer. */
+/* Copies the node's 32-byte public key into out; a network document lists it as 64 hex digits,
+ * two per byte in order. 0; -2 for a NULL handle or buffer. */
 VALDORI_AGENT_API int32_t valdori_agent_config_id_pk(const AgentConfigPtr* config, uint8_t out[32]);
 /* Frees a configuration handle. NULL ignored. */
 VALDORI_AGENT_API void valdori_agent_config_free(AgentConfigPtr* config);
 
 /* Edit the file at path (read, change, write back); no handle changes. add and remove need an
- * existing file; enable and disable create a new one where there is none.
- * add: 0, -1, -2, -3, -5; remove: 0, -1, -2, -3, -4; enable: ..., -4, -6; disable: ..., -4, -7. */
+ * existing file; enable and disable create a new one where there is none. The file is written
+ * from what the configuration holds: keys it does not know, and comments, are dropped.
+ * add: 0, -1, -2, -3, -5; remove: 0, -1, -2, -3, -4; enable: ..., -4, -6; disable: ..., -4, -7.
+ * -2 is also every failure to read, parse or write the file, with no log line. */
 VALDORI_AGENT_API int32_t valdori_agent_config_network_add(const char* path, const char* network_url);
 VALDORI_AGENT_API int32_t valdori_agent_config_network_remove(const char* path, const char* network_url);
 VALDORI_AGENT_API int32_t valdori_agent_config_network_enable(const char* path, const char* network_url);
@@ -106,7 +111,7 @@ VALDORI_AGENT_API int32_t valdori_agent_config_network_disable(const char* path,
 
 /* Lists the networks of the file at path, in no defined order: an array of *count records (NULL
  * and 0 when there are none), the library's until valdori_agent_config_networks_free.
- * 0, -1, -2. */
+ * 0, -1, -2 (also for a file that cannot be read or parsed). */
 VALDORI_AGENT_API int32_t valdori_agent_config_networks(const char* path, NetworkInfo** out, int32_t* count);
 /* A record's fields; for a NULL array or an index outside it: NULL, -1, NULL. The texts belong
  * to the array. */
@@ -124,7 +129,9 @@ VALDORI_AGENT_API const char* valdori_agent_network_change_ips(const NetworkChan
 VALDORI_AGENT_API const char* valdori_agent_network_change_routes(const NetworkChange* change);
 VALDORI_AGENT_API const char* valdori_agent_network_change_dns_server(const NetworkChange* change);
 
-/* Wraps the host's open tunnel descriptor (bare IPv4 packets on Linux). On success the device
+/* Wraps the host's open tunnel descriptor; on Linux a TUN opened with IFF_TUN | IFF_NO_PI, which
+ * carries bare IPv4 packets (without IFF_NO_PI no packet passes, and nothing in the log says
+ * why). Packets read that are not IPv4 are dropped without a log line. On success the device
  * owns the descriptor and closes it when the last reference goes; on failure it stays the
  * host's. Blocking. 0; -2 for NULL out, a bad descriptor or a runtime thread. */
 VALDORI_AGENT_API int32_t valdori_agent_tun_device_create(const RuntimePtr* runtime, int32_t fd, TunDevicePtr** out);
