@@ -5,7 +5,8 @@
 #include <cstdint>
 
 #include <fmt/format.h>
-#include <unicode/utf8.h>
+#include <unicode/unistr.h>
+#include <unicode/utf.h>
 
 #include "util/text/utf8.hpp"
 
@@ -81,15 +82,13 @@ std::string basic_string_text(std::string_view content) {
   std::string text;
   text.reserve(content.size());
   for (std::size_t i = 0; i < content.size(); ++i) {
-    const char letter = i + 1 < content.size() && content[i] == '\\' ? content[i + 1] : 0;
+    const char letter = i + 1 < content.size() && content[i] == '\\' ? content[i + 1] : '\0';
     const std::size_t digits = hex_digits(letter);
     if (const char c = simple_escape(letter)) {
       text.push_back(c);
       ++i;
     } else if (const auto point = code_point(content.substr(std::min(i + 2, content.size())), digits)) {
-      std::size_t end = text.size();
-      text.resize(end + U8_LENGTH(*point));
-      U8_APPEND_UNSAFE(text.data(), end, *point);
+      icu::UnicodeString(static_cast<UChar32>(*point)).toUTF8String(text);
       i += 1 + digits;
     } else {
       text.push_back(content[i]);
