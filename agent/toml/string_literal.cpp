@@ -1,10 +1,56 @@
 #include "agent/toml/string_literal.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+
 #include <fmt/format.h>
+#include <unicode/unistr.h>
+#include <unicode/utf.h>
 
 #include "util/text/utf8.hpp"
 
 namespace valdori::agent::toml_doc {
+namespace {
+
+// What a one-letter escape stands for; 0 when the letter names none.
+char simple_escape(char letter) {
+  switch (letter) {
+    case 'b': return '\b';
+    case 't': return '\t';
+    case 'n': return '\n';
+    case 'f': return '\f';
+    case 'r': return '\r';
+    case 'e': return '\x1b';
+    case '"': return '"';
+    case '\\': return '\\';
+    default: return 0;
+  }
+}
+
+// How many hex digits follow an escape's letter: \xHH, \uHHHH, \UHHHHHHHH; 0 for other letters.
+std::size_t hex_digits(char letter) {
+  switch (letter) {
+    case 'x': return 2;
+    case 'u': return 4;
+    case 'U': return 8;
+    default: return 0;
+  }
+}
+
+// The code point that the first `digits` characters of `hex` name; absent when they name none.
+std::optional<std::uint32_t> code_point(std::string_view hex, std::size_t digits) {
+  if (digits == 0 || hex.size() < digits) return std::nullopt;
+  std::uint32_t point = 0;
+  const char* end = hex.data() + digits;
+  if (const auto read = std::from_chars(hex.data(), end, point, 16); read.ec != std::errc() || read.ptr != end) {
+    return std::nullopt;
+  }
+  if (point > 0x10FFFF || U_IS_SURROGATE(point)) return std::nullopt;
+  return point;
+}
+
+}  // namespace
 
 std::optional<std::string> string_literal(std::string_view text) {
   if (!util::text::is_valid_utf8(text)) return std::nullopt;
@@ -32,8 +78,23 @@ std::optional<std::string> string_literal(std::string_view text) {
   return out;
 }
 
-bool is_bare_key_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+std::string basic_string_text(std::string_view content) {
+  std::string text;
+  text.reserve(content.size());
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    const char letter = i + 1 < content.size() && content[i] == '\\' ? content[i + 1] : '\0';
+    const std::size_t digits = hex_digits(letter);
+    if (const char c = simple_escape(letter)) {
+      text.push_back(c);
+      ++i;
+    } else if (const auto point = code_point(content.substr(std::min(i + 2, content.size())), digits)) {
+      icu::UnicodeString(static_cast<UChar32>(*point)).toUTF8String(text);
+      i += 1 + digits;
+    } else {
+      text.push_back(content[i]);
+    }
+  }
+  return text;
 }
 
 }  // namespace valdori::agent::toml_doc

@@ -1,4 +1,4 @@
-// TOML literals: basic strings, and the characters of bare keys.
+// TOML basic strings: written from any text, and read back.
 #pragma once
 
 #include <optional>
@@ -11,7 +11,8 @@ namespace valdori::agent::toml_doc {
 // UTF-8 text survives a round trip; absent when `text` is not valid UTF-8 (TOML cannot hold it).
 std::optional<std::string> string_literal(std::string_view text);
 
-// A character a bare key may hold: ASCII letters and digits, "_" and "-".
-bool is_bare_key_char(char c);
+// The text a basic string's content stands for (`s\u006b` reads "sk"). For reading text that
+// may not parse: an escape that cannot be read stays as it is written.
+std::string basic_string_text(std::string_view content);
 
 }  // namespace valdori::agent::toml_doc

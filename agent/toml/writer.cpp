@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "agent/toml/bare_key.hpp"
 #include "agent/toml/string_literal.hpp"
 
 namespace valdori::agent::toml_doc {

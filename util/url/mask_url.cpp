@@ -8,11 +8,8 @@ namespace valdori::util {
 
 namespace {
 
-// What a user name and a password are shown as.
-constexpr std::string_view kMask = "****";
-
-// Where credentials could start in a text that is no URL with an authority: after a leading
-// "scheme://" or "//", else at its start.
+// Where credentials could start in a text: after a leading "scheme://" or "//", else at its
+// start.
 std::size_t credentials_start(std::string_view text) {
   std::size_t after_scheme = 0;
   if (!text.empty() && url::is_ascii_alpha(text.front())) {
@@ -23,8 +20,9 @@ std::size_t credentials_start(std::string_view text) {
   return text.substr(after_scheme).starts_with("//") ? after_scheme + 2 : 0;
 }
 
-// Where the authority ends is not known here, so the last "@" of the whole text ends what may
-// be credentials: an "@" in a password or path must not expose the rest.
+// Where the credentials end is not known from the text, so its last "@" ends what may be
+// credentials: an "@" in a password, or one the parser reads as part of a path, must not
+// expose the rest.
 std::string mask_text(std::string_view text) {
   const std::size_t at = text.rfind('@');
   if (at == std::string_view::npos) return std::string(text);
@@ -37,17 +35,14 @@ std::string mask_text(std::string_view text) {
 }  // namespace
 
 std::string mask_url(const Url& url) {
-  // Without a host, "alice:pw@h" may be credentials written without a scheme ("alice" is one).
-  if (!url.host()) return mask_text(url.as_string());
-  if (!url.includes_credentials()) return std::string(url.as_string());
-  return std::string(url.with_credentials(std::string(kMask), std::string(kMask)).as_string());
+  if (!url.includes_credentials()) return mask_text(url.as_string());
+  return mask_text(url.with_credentials(std::string(kMask), std::string(kMask)).as_string());
 }
 
 std::string mask_url(std::string_view text) {
   const auto url = Url::parse(text);
-  if (!url) return mask_text(text);
-  if (url->host() && !url->includes_credentials()) return std::string(text);
-  return mask_url(*url);
+  if (url && url->includes_credentials()) return mask_url(*url);
+  return mask_text(text);
 }
 
 }  // namespace valdori::util

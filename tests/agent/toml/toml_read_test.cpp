@@ -96,10 +96,26 @@ TEST(TomlRead, RenderMasksTheLinesSecrets) {
       {"n = \"\xc3\xa9\" # http://u:pw@h/ x\n",
        {"at u:pw@h", ::toml::source_position{1, 26}},
        "1 | n = \"\xc3\xa9\" # http://****:****@h/ x\n  |                               ^\nat ****:****@h"},
+      // A quoted key; a string's escapes and a comment's triple quote, which end or open no
+      // string; CRLF line ends; a message without a position.
+      {"a = 1\n'shared_secret' = 'hunter2' x\n",
+       {"m", ::toml::source_position{2, 29}},
+       "2 | 'shared_secret' = '****' ****\n  |                          ^\nm"},
+      {"n = \"x\\\"'''\"\nsk = \"hunter2\" x\n",
+       {"m", ::toml::source_position{2, 16}},
+       "2 | sk = \"****\" ****\n  |             ^\nm"},
+      {"a = 1 # \"\"\"\nsk = \"hunter2\" x\n",
+       {"m", ::toml::source_position{2, 16}},
+       "2 | sk = \"****\" ****\n  |             ^\nm"},
+      {"a = 1\r\nn = \"http://u:pw@h/\"\r\n",
+       {"m", ::toml::source_position{2, 5}},
+       "2 | n = \"http://****:****@h/\"\n  |     ^\nm"},
+      {"", {"at http://u:pw@h/", std::nullopt}, "at http://****:****@h/"},
   };
   for (const auto& [source, error, shown] : cases) {
     const std::string rendered = render(error, source);
-    EXPECT_EQ(rendered.substr(rendered.find('\n') + 5), shown) << source;
+    const std::size_t header = rendered.find('\n');
+    EXPECT_EQ(header == std::string::npos ? rendered : rendered.substr(header + 5), shown) << source;
   }
 }
 
