@@ -87,8 +87,8 @@ TEST(TomlRead, RenderShowsLineColumnAndTheOffendingLine) {
        "invalid value: integer `70000`, expected an integer from 0 to 65535"},
       {source, {"no place", std::nullopt}, "no place"},
       {"a = 1\rb = 2\n",
-       {"saw '\x1b[2J'", ::toml::source_position{1, 7}},
-       "TOML parse error at line 1, column 7\n  |\n1 | a = 1\\rb = 2\n  |        ^\nsaw '\\x1b[2J'"},
+       {"saw '\x1b[2J'", ::toml::source_position{1, 6}},
+       "TOML parse error at line 1, column 6\n  |\n1 | a = 1\\rb = 2\n  |      ^\nsaw '\\x1b[2J'"},
       {std::string(200, 'x') + "\x01y" + std::string(200, 'x'),
        {"m", ::toml::source_position{1, 202}},
        "TOML parse error at line 1, column 202\n  |\n1 | ..." + x76 + "\\x01y" + x76 + "xxx...\n  | " +
