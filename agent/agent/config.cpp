@@ -11,6 +11,7 @@
 #include "util/fs/replace_file.hpp"
 #include "util/log/log.hpp"
 #include "util/system/env.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -34,7 +35,7 @@ result<AgentConfig, error::Error> generate(const std::filesystem::path& path, st
 }  // namespace
 
 result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path& path) {
-  VLOG_TRACE(logger(), "Loading agent config from {}", path.string());
+  VLOG_TRACE(logger(), "Loading agent config from {}", util::text::escape_controls(path.string()));
   auto text = read_text_file(path);
   if (!text) return text.error();
   VLOG_TRACE(logger(), "Successfully read config file");
@@ -48,7 +49,7 @@ result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path&
 }
 
 result<AgentConfig, error::Error> AgentConfig::load_or_generate(const std::filesystem::path& path) {
-  VLOG_TRACE(logger(), "Loading or generating agent config from {}", path.string());
+  VLOG_TRACE(logger(), "Loading or generating agent config from {}", util::text::escape_controls(path.string()));
   const auto difficulty = util::system::get_env<std::uint8_t>("MIN_POW_DIFFICULTY", 24);
   VLOG_TRACE(logger(), "Using min PoW difficulty: {}", difficulty);
 
@@ -64,7 +65,7 @@ result<AgentConfig, error::Error> AgentConfig::load_or_generate(const std::files
 }
 
 result<void, error::Error> AgentConfig::save(const std::filesystem::path& path) const {
-  VLOG_TRACE(logger(), "Saving agent config to {}", path.string());
+  VLOG_TRACE(logger(), "Saving agent config to {}", util::text::escape_controls(path.string()));
   auto text = write_agent_config(*this);
   if (!text) return error::Error(error::Kind::TomlSerialization, text.error().message);
   VLOG_TRACE(logger(), "Successfully serialized config");

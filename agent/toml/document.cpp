@@ -8,7 +8,9 @@
 #include <boost/throw_exception.hpp>
 
 #include "agent/toml/masked_text.hpp"
+#include "agent/toml/quoted_line.hpp"
 #include "agent/toml/string_literal.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent::toml_doc {
 namespace {
@@ -62,14 +64,17 @@ ReadError invalid_value(const ::toml::node& value, std::string_view expected) {
 ReadError error_at(const ::toml::node& value, std::string message) { return {std::move(message), position_of(value)}; }
 
 std::string render(const ReadError& error, std::string_view source) {
-  if (!error.position) return masked_message(error.message, false);
+  using util::text::escape_controls;
+  if (!error.position) return escape_controls(masked_message(error.message, false));
   const std::size_t line = error.position->line;
   const std::size_t column = error.position->column;
   const MaskedLine shown = masked_line(source, line, column);
+  const QuotedLine quoted = quoted_line(shown.text, shown.column);
   const std::string number = std::to_string(line);
   const std::string gutter(number.size(), ' ');
   return fmt::format("TOML parse error at line {}, column {}\n{} |\n{} | {}\n{} | {:>{}}\n{}", line, column, gutter,
-                     number, shown.text, gutter, "^", shown.column, masked_message(error.message, shown.held_secret));
+                     number, quoted.text, gutter, "^", quoted.column,
+                     escape_controls(masked_message(error.message, shown.held_secret)));
 }
 
 ReadResult<::toml::table> parse_document(std::string_view text) {

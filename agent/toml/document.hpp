@@ -37,7 +37,8 @@ ReadError error_at(const ::toml::node& value, std::string message);
 
 // The error as shown to people: the line and column, the offending line of `source` with a
 // caret under the column, then the message. Without a position, the message alone. Secrets in
-// the line and the message are masked (masked_text.hpp); the caret stays on its character.
+// the line and the message are masked (masked_text.hpp), then their control characters escaped
+// and a long line cut (quoted_line.hpp); the caret stays on its character.
 std::string render(const ReadError& error, std::string_view source);
 
 // Parses TOML text. Syntax errors (including a key given twice in one table) come back with their position.

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "util/text/debug_string.hpp"
 #include "util/url/percent_encode.hpp"
 #include "util/url/url.hpp"
 
@@ -76,7 +77,7 @@ boost::system::result<Params, SuperPeerUrlError> collect_params(std::string_view
 }  // namespace
 
 std::string display(const SuperPeerUrlError& e) {
-  const std::string& d = e.detail;
+  const std::string d = util::text::escape_controls(e.detail);  // decoded from the URL: any byte
   std::string what;
   switch (e.kind) {
     case Kind::Malformed: what = "malformed URL, expected udp://HOST:PORT?publicKey=HEX&networkId=N[&tcpPort=P]"; break;

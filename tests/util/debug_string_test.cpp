@@ -7,24 +7,30 @@
 namespace valdori::util::text {
 namespace {
 
+// The debug form, and the form of text from outside among the system's own.
 TEST(DebugString, QuotesAndEscapes) {
   struct Case {
     std::string text;
     std::string debug;
+    std::string escaped;
   };
   const Case cases[] = {
-      {"", "\"\""},
-      {"plain text", "\"plain text\""},
-      {"it's \"quoted\"", "\"it's \\\"quoted\\\"\""},
-      {"back\\slash", "\"back\\\\slash\""},
-      {"a\nb\rc\td", "\"a\\nb\\rc\\td\""},
-      {std::string("nul\0!", 5), "\"nul\\0!\""},
-      {"bell\x07 esc\x1b del\x7f", "\"bell\\u{7} esc\\u{1b} del\\u{7f}\""},
-      {"C1 \xC2\x85", "\"C1 \\u{85}\""},
-      {"caf\xC3\xA9 \xE2\x84\xAA \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x84\xAA \xF0\x9F\x98\x80\""},
-      {"bad \xFF byte, cut \xE2\x84", "\"bad \\x{ff} byte, cut \\x{e2}\\x{84}\""},
+      {"", "\"\"", ""},
+      {"plain text", "\"plain text\"", "plain text"},
+      {"it's \"quoted\"", "\"it's \\\"quoted\\\"\"", "it's \"quoted\""},
+      {"back\\slash", "\"back\\\\slash\"", "back\\slash"},
+      {"a\nb\rc\td", "\"a\\nb\\rc\\td\"", "a\\nb\\rc\\td"},
+      {std::string("nul\0!", 5), "\"nul\\0!\"", "nul\\x00!"},
+      {"bell\x07 esc\x1b del\x7f", "\"bell\\u{7} esc\\u{1b} del\\u{7f}\"", "bell\\x07 esc\\x1b del\\x7f"},
+      {"C1 \xC2\x85", "\"C1 \\u{85}\"", "C1 \\xc2\\x85"},
+      {"caf\xC3\xA9 \xE2\x84\xAA \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x84\xAA \xF0\x9F\x98\x80\"",
+       "caf\xC3\xA9 \xE2\x84\xAA \xF0\x9F\x98\x80"},
+      {"bad \xFF byte, cut \xE2\x84", "\"bad \\x{ff} byte, cut \\x{e2}\\x{84}\"", "bad \xFF byte, cut \xE2\x84"},
   };
-  for (const Case& c : cases) EXPECT_EQ(debug_string(c.text), c.debug) << c.debug;
+  for (const Case& c : cases) {
+    EXPECT_EQ(debug_string(c.text), c.debug) << c.debug;
+    EXPECT_EQ(escape_controls(c.text), c.escaped) << c.debug;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include <fmt/format.h>
 
@@ -65,6 +66,34 @@ std::string debug_string(std::string_view text) {
     i += length;
   }
   out += '"';
+  return out;
+}
+
+std::string escape_controls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto escape = [&out](char c) {
+    fmt::format_to(std::back_inserter(out), "\\x{:02x}", static_cast<std::uint8_t>(c));
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      escape(c);
+    } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<std::uint8_t>(text[i + 1]) >= 0x80 &&
+               static_cast<std::uint8_t>(text[i + 1]) < 0xA0) {
+      escape(c);
+      escape(text[++i]);
+    } else {
+      out += c;
+    }
+  }
   return out;
 }
 

@@ -1,4 +1,5 @@
-// The debug forms of texts and optional values as status reports and logs show them.
+// The debug forms of texts and optional values as status reports and logs show them, and texts
+// from outside shown among the system's own.
 #pragma once
 
 #include <optional>
@@ -13,6 +14,12 @@ namespace valdori::util::text {
 // "\"a\\\"b\\n\"" for a"b<LF>: \" \\ \0 \t \r \n by name, other control characters as
 // \u{hex}, bytes that are not UTF-8 as \x{hex}; everything else unchanged.
 std::string debug_string(std::string_view text);
+
+// Text the system did not write itself (a document's values, a reply, a file, a URL, a host name)
+// as a log line or report shows it: unquoted, with control characters escaped, so that it can
+// neither start a line of its own nor move the cursor. \n \r \t by name, other C0 controls and
+// DEL as \xHH, C1 controls (U+0080..U+009F) as the \xHH of their two bytes; all else unchanged.
+std::string escape_controls(std::string_view text);
 
 // "None", or "Some(" with the value's own form and ")". `form` renders a present value, for
 // example as its debug form.

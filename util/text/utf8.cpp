@@ -1,9 +1,15 @@
 #include "util/text/utf8.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 namespace valdori::util::text {
+namespace {
+
+bool is_continuation(char c) { return (static_cast<std::uint8_t>(c) & 0xC0) == 0x80; }
+
+}  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
@@ -39,6 +45,20 @@ bool is_valid_utf8(std::string_view bytes) {
     i += length;
   }
   return true;
+}
+
+std::size_t code_point_count(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return !is_continuation(c); }));
+}
+
+std::size_t code_point_offset(std::string_view text, std::size_t index) {
+  std::size_t offset = 0;
+  for (; offset < text.size(); ++offset) {
+    if (is_continuation(text[offset])) continue;
+    if (index == 0) return offset;
+    --index;
+  }
+  return offset;
 }
 
 }  // namespace valdori::util::text

@@ -57,7 +57,8 @@ asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_con
   }
   const std::string base_url =
       loaded->controller ? loaded->controller->url_or_default() : ControllerConfig{}.url_or_default();
-  VLOG_TRACE(housekeeping_logger(), "Found shared_secret, controller URL: {}", util::mask_url(base_url));
+  VLOG_TRACE(housekeeping_logger(), "Found shared_secret, controller URL: {}",
+             util::text::escape_controls(util::mask_url(base_url)));
   VLOG_TRACE(housekeeping_logger(), "Creating controller client with HMAC authentication");
   const controller::ControllerClient client(inner->http, base_url, controller::Hmac{std::move(secret)},
                                             inner->identity.pk(), inner->limits.controller_request);

@@ -6,6 +6,7 @@
 
 #include "agent/agent/housekeeping/fetch_with_redirects.hpp"
 #include "agent/agent/read_text_file.hpp"
+#include "util/text/debug_string.hpp"
 #include "util/url/basic_url_parser.hpp"
 #include "util/url/mask_url.hpp"
 #include "util/url/url.hpp"
@@ -18,13 +19,17 @@ using network::config::NetworkConfig;
 using Retrieved = boost::system::result<NetworkConfig, error::Error>;
 using log::Level;
 
+// The URL as written, which the parser's serialization is not: its credentials masked and its
+// control characters escaped.
+std::string shown_url(std::string_view config_url) { return util::text::escape_controls(util::mask_url(config_url)); }
+
 Retrieved from_cache(const util::Url& url, std::string_view config_url, const ControllerNetworks& cached,
                      const valdori::node::SpanLog& span) {
   if (auto it = cached.find(url); it != cached.end()) {
     span.log(Level::trace, "Retrieved controller network config directly from cache");
     return it->second;
   }
-  return error::Error(error::Kind::ConfigParse, "Controller network not found in cache: " + util::mask_url(config_url));
+  return error::Error(error::Kind::ConfigParse, "Controller network not found in cache: " + shown_url(config_url));
 }
 
 // The path of a file URL as written: the text after the scheme's ":" and the "//" that follows
@@ -49,7 +54,7 @@ Retrieved checked(boost::system::result<std::string, error::Error> text) {
 asio::awaitable<Retrieved> retrieve_network_config(const AgentInner& inner, std::string_view config_url,
                                                    const ControllerNetworks& cached,
                                                    const valdori::node::SpanLog& span) {
-  span.log(Level::trace, "Retrieving network config from: {}", util::mask_url(config_url));
+  span.log(Level::trace, "Retrieving network config from: {}", shown_url(config_url));
   // The source follows the URL as it parses, so every spelling of an http URL that the
   // configuration accepts ("HTTP://h/n.toml", "http:u:p@h/n.toml") is fetched as one.
   const auto url = util::Url::parse(config_url);
@@ -61,10 +66,10 @@ asio::awaitable<Retrieved> retrieve_network_config(const AgentInner& inner, std:
   }
   if (scheme == "file") {
     const std::string_view path = file_path(config_url);
-    span.log(Level::trace, "Reading file: {}", path);
+    span.log(Level::trace, "Reading file: {}", util::text::escape_controls(path));
     co_return checked(read_text_file(std::filesystem::path(path)));
   }
-  co_return error::Error(error::Kind::ConfigParse, "Unsupported URL scheme: " + util::mask_url(config_url));
+  co_return error::Error(error::Kind::ConfigParse, "Unsupported URL scheme: " + shown_url(config_url));
 }
 
 }  // namespace valdori::agent::housekeeping

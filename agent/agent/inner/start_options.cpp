@@ -4,6 +4,7 @@
 
 #include "p2p_core/node/opts_builder.hpp"
 #include "util/system/env.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -61,7 +62,7 @@ boost::system::result<std::vector<boost::asio::ip::address>, std::string> parse_
     const std::string piece(text.substr(0, end));
     boost::system::error_code ec;
     const auto addr = boost::asio::ip::make_address(piece, ec);
-    if (ec) return "Invalid udp addresses: " + piece;
+    if (ec) return "Invalid udp addresses: " + util::text::escape_controls(piece);
     addrs.push_back(addr);
     text.remove_prefix(end);
   }

@@ -1,5 +1,6 @@
 // The status report: the snapshot as text for people. Sub-blocks are rendered on their own and
-// re-indented line by line, so that nested prefixes add up.
+// re-indented line by line, so that nested prefixes add up. Values from outside (names, URLs,
+// paths, error texts) show their control characters escaped: each stays on its own line.
 #include <algorithm>
 #include <string_view>
 
@@ -9,12 +10,14 @@
 #include "agent/agent/status/time_text.hpp"
 #include "agent/network/config/list_text.hpp"
 #include "util/overloaded.hpp"
+#include "util/text/debug_string.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent::status {
 namespace {
 
 using Clock = std::chrono::system_clock;
+using util::text::escape_controls;
 
 constexpr std::string_view kOnlyWhenUp = "  Information only available when agent is UP\n";
 constexpr std::uint64_t kPathReachableMicros = 30'000'000;
@@ -93,7 +96,7 @@ std::vector<std::pair<std::string, const PathStatus*>> by_key_text(
 }
 
 std::string super_peer_text(const SuperPeerStatus& peer, Clock::time_point now) {
-  std::string out = fmt::format("Address: {}\n", peer.address);
+  std::string out = fmt::format("Address: {}\n", escape_controls(peer.address));
   if (!peer.resolved_addrs) {
     out += "Resolved Addresses: None\n";
   } else {
@@ -172,14 +175,14 @@ std::size_t list_size(const List& list) {
 
 template <class List>
 void append_list_state(std::string& out, const network::AppliedStatus<List>& state, std::string_view indent) {
-  const std::string error = state.error ? " (Error: " + *state.error + ")" : "";
+  const std::string error = state.error ? " (Error: " + escape_controls(*state.error) + ")" : "";
   if (!state.applied) {
     fmt::format_to(std::back_inserter(out), "{}None{}\n", indent, error);
   } else if (list_size(*state.applied) == 0) {
     fmt::format_to(std::back_inserter(out), "{}Empty{}\n", indent, error);
   } else {
     append_indented(out, list_text(*state.applied), indent);
-    if (state.error) fmt::format_to(std::back_inserter(out), "{}Error: {}\n", indent, *state.error);
+    if (state.error) fmt::format_to(std::back_inserter(out), "{}Error: {}\n", indent, escape_controls(*state.error));
   }
 }
 
@@ -198,7 +201,7 @@ void append_list(std::string& out, std::string_view heading, const network::Appl
 }
 
 std::string network_text(const NetworkStatus& network) {
-  std::string out = fmt::format("Name: {}\nDisabled: {}\nStatus: {}\n", network.name.value_or("None"),
+  std::string out = fmt::format("Name: {}\nDisabled: {}\nStatus: {}\n", escape_controls(network.name.value_or("None")),
                                 boolean(network.disabled), network::debug(network.health));
   if (network.current.ip == network.desired.ip) {
     fmt::format_to(std::back_inserter(out), "IP: {}\n", network::display(network.current.ip));
@@ -221,7 +224,9 @@ std::string port_text(const p2p::node::NodeOpts& opts) {
 std::string millis_duration(std::uint64_t ms) { return format_duration(ms / 1000, ms % 1000 * 1'000'000); }
 
 // A URL of the report: credentials only when secrets are shown.
-std::string shown_url(const std::string& url, bool show_secrets) { return show_secrets ? url : util::mask_url(url); }
+std::string shown_url(const std::string& url, bool show_secrets) {
+  return escape_controls(show_secrets ? url : util::mask_url(url));
+}
 
 void append_config(std::string& out, const Status& status, bool show_secrets) {
   const p2p::node::NodeOpts& opts = status.node_opts;
@@ -231,10 +236,10 @@ void append_config(std::string& out, const Status& status, bool show_secrets) {
                  "Config:\n  Config Path: {}\n  Identity:\n    Secret Key: {}\n    Public Key: {}\n    PoW: {}\n"
                  "  UDP:\n    Addresses: {}\n    Port: {}\n    Sockets: {}\n  Arm Messages: {}\n  Max. Peers: {}\n"
                  "  Min. PoW Difficulty: {}\n  HELLO Timeout: {}\n  HELLO Max. Age: {}\n  Super Peers:\n",
-                 status.config_path, show_secrets ? opts.id.sk().to_string() : "****", opts.id.pk().to_string(),
-                 opts.id.pow().value(), addresses, port_text(opts), opts.udp_sockets, boolean(opts.arm_messages),
-                 opts.max_peers, opts.min_pow_difficulty, millis_duration(opts.hello_timeout),
-                 millis_duration(opts.hello_max_age));
+                 escape_controls(status.config_path), show_secrets ? opts.id.sk().to_string() : "****",
+                 opts.id.pk().to_string(), opts.id.pow().value(), addresses, port_text(opts), opts.udp_sockets,
+                 boolean(opts.arm_messages), opts.max_peers, opts.min_pow_difficulty,
+                 millis_duration(opts.hello_timeout), millis_duration(opts.hello_max_age));
   for (const auto& url : opts.super_peers) fmt::format_to(std::back_inserter(out), "    {}\n", url.to_string());
   fmt::format_to(std::back_inserter(out),
                  "  Network MTU: {}\n  DNS: {}\n  Process UNITEs: {}\n  Housekeeping Interval: {}\n"
@@ -263,13 +268,14 @@ void append_time_sync(std::string& out, const Status& status, bool up) {
 
 void append_controller(std::string& out, const ControllerStatus& controller, bool up, bool show_secrets) {
   std::string secret = "None";
-  if (controller.shared_secret) secret = show_secrets ? *controller.shared_secret : "****";
-  fmt::format_to(std::back_inserter(out),
-                 "Controller:\n  URL: {}\n  Auth URL: {}\n  Logged in as: {}\n  HMAC Auth Shared Secret: {}\n"
-                 "  Connection Status: {}\n",
-                 shown_url(controller.url, show_secrets), shown_url(controller.auth_url, show_secrets),
-                 controller.display_login_email.value_or("None"), secret,
-                 up ? to_string(controller.connection_status) : "Information only available when agent is UP");
+  if (controller.shared_secret) secret = show_secrets ? escape_controls(*controller.shared_secret) : "****";
+  fmt::format_to(
+      std::back_inserter(out),
+      "Controller:\n  URL: {}\n  Auth URL: {}\n  Logged in as: {}\n  HMAC Auth Shared Secret: {}\n"
+      "  Connection Status: {}\n",
+      shown_url(controller.url, show_secrets), shown_url(controller.auth_url, show_secrets),
+      escape_controls(controller.display_login_email.value_or("None")), secret,
+      up ? escape_controls(to_string(controller.connection_status)) : "Information only available when agent is UP");
 }
 
 }  // namespace
@@ -280,7 +286,7 @@ std::string to_string_with_secrets(const Status& status, bool show_secrets, Cloc
   std::string out = fmt::format("Info:\n  Version: {} ({})\n  Built: {}\n  Profile: {}\n  Features: {}\n", info.version,
                                 info.full_commit(), info.build_timestamp, info.profile(), info.features);
   if (status.update_available)
-    fmt::format_to(std::back_inserter(out), "  Update Available: {}\n", *status.update_available);
+    fmt::format_to(std::back_inserter(out), "  Update Available: {}\n", escape_controls(*status.update_available));
   fmt::format_to(std::back_inserter(out), "  Agent Status: {}\n\n", up ? "CONNECTED" : "DISCONNECTED");
 
   append_config(out, status, show_secrets);

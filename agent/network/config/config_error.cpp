@@ -19,7 +19,9 @@ std::string display(const ConfigError& error) {
           [](const ConfigError::TomlError& e) { return "TOML deserialization error: " + e.message; },
           [](const ConfigError::RouteDuplicate&) { return std::string("duplicate route"); },
           [](const ConfigError::IpReserved& e) { return fmt::format("IP address {} is reserved", e.ip.to_string()); },
-          [](const ConfigError::HostnameInvalid& e) { return "invalid hostname: " + e.hostname; },
+          [](const ConfigError::HostnameInvalid& e) {
+            return "invalid hostname: " + util::text::escape_controls(e.hostname);
+          },
           [](const ConfigError::NetworkAddressInvalid& e) {
             return fmt::format("invalid network address: {} is a host address", e.dest);
           },

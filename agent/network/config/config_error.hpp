@@ -48,7 +48,8 @@ struct ConfigError {
   bool operator==(const ConfigError&) const = default;
 };
 
-// "IP address 10.45.0.1 is not in network 10.44.0.0/24", "duplicate route", ...
+// "IP address 10.45.0.1 is not in network 10.44.0.0/24", "duplicate route", ...; a host name as
+// written, with its control characters escaped.
 std::string display(const ConfigError& error);
 // The variant name with its payloads in parentheses: `IpReserved(10.44.0.254)`, `RouteDuplicate`.
 std::string debug(const ConfigError& error);

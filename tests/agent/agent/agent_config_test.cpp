@@ -123,6 +123,8 @@ TEST_F(AgentConfigFile, ErrorsInTheFileShowTheirLineWithItsSecretsMasked) {
     std::string shown;  // the position, the line and the caret
   } cases[] = {
       {sk_line + "\npow = 9\n", sk, "line 2, column 71\n  |\n2 | sk = \"****\n  |           ^\n"},
+      // No secret, but never shown raw either: a control character.
+      {kIdentity + "# note\x01\n", "\x01", "line 4, column 7\n  |\n4 | # note\\x01\n  |       ^\n"},
       {sk_line + "00\"\npow = 9\n", sk, "line 2, column 6\n  |\n2 | sk = \"****\"\n  |      ^\n"},
       {kIdentity + "[controller]\nshared_secret = \"s3cr3t x\n", "s3cr3t",
        "line 5, column 26\n  |\n5 | shared_secret = \"****\n  |                      ^\n"},

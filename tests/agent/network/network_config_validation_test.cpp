@@ -92,6 +92,9 @@ TEST(NetworkConfigTryFrom, RejectsNodesAndRoutesThatDoNotFit) {
       {"leading hyphen", net24 + node(kKeyA, "10.44.0.1", "-web"), "invalid hostname: -web"},
       {"underscore", net24 + node(kKeyA, "10.44.0.1", "Web_01"), "invalid hostname: Web_01"},
       {"non-ASCII letter", net24 + node(kKeyA, "10.44.0.1", "caf\xC3\xA9"), "invalid hostname: caf\xC3\xA9"},
+      // A line feed (written "\n" in the document) cannot start a log line of its own.
+      {"line feed", net24 + node(kKeyA, "10.44.0.1", "a\\n2026-12-08T06:00:00.000000Z WARN  forged"),
+       "invalid hostname: a\\n2026-12-08T06:00:00.000000Z WARN  forged"},
       {"route with host bits", net24 + node(kKeyA, "10.44.0.1", "a") + route("10.8.0.1/16", kKeyA),
        "invalid network address: 10.8.0.1/16 is a host address"},
       {"host bits before unknown gateway", net24 + route("10.8.0.1/16", kKeyB),

@@ -68,17 +68,33 @@ TEST(TomlRead, SyntaxErrorsAndRepeatedKeysAreErrorsWithPositions) {
   }
 }
 
+// The line keeps to one line of the terminal and a bounded width: control characters escaped, a
+// long line cut around the caret, saying so; the caret stays on its character.
 TEST(TomlRead, RenderShowsLineColumnAndTheOffendingLine) {
   const std::string source = "a = 1\nmtu = 70000\nb = 2\n";
   const ::toml::table doc = parse_ok(source);
-  const ReadError error = read_required<std::uint16_t>(doc, "mtu").error();
-  EXPECT_EQ(render(error, source),
-            "TOML parse error at line 2, column 7\n"
-            "  |\n"
-            "2 | mtu = 70000\n"
-            "  |       ^\n"
-            "invalid value: integer `70000`, expected an integer from 0 to 65535");
-  EXPECT_EQ(render(ReadError{"no place", std::nullopt}, source), "no place");
+  const std::string x76(76, 'x');
+  const struct {
+    std::string source;
+    ReadError error;
+    std::string rendered;
+  } cases[] = {
+      {source, read_required<std::uint16_t>(doc, "mtu").error(),
+       "TOML parse error at line 2, column 7\n"
+       "  |\n"
+       "2 | mtu = 70000\n"
+       "  |       ^\n"
+       "invalid value: integer `70000`, expected an integer from 0 to 65535"},
+      {source, {"no place", std::nullopt}, "no place"},
+      {"a = 1\rb = 2\n",
+       {"saw '\x1b[2J'", ::toml::source_position{1, 6}},
+       "TOML parse error at line 1, column 6\n  |\n1 | a = 1\\rb = 2\n  |      ^\nsaw '\\x1b[2J'"},
+      {std::string(200, 'x') + "\x01y" + std::string(200, 'x'),
+       {"m", ::toml::source_position{1, 202}},
+       "TOML parse error at line 1, column 202\n  |\n1 | ..." + x76 + "\\x01y" + x76 + "xxx...\n  | " +
+           std::string(83, ' ') + "^\nm"},
+  };
+  for (const auto& [text, error, rendered] : cases) EXPECT_EQ(render(error, text), rendered) << text;
 }
 
 // The line is read as text: secrets are found in lines that do not parse, inside a multi-line

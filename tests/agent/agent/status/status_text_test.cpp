@@ -221,7 +221,9 @@ TEST_F(StatusText, Verdicts) {
       {"timestamp beyond the calendar", [](Status& s) { s.node_peers.begin()->second.app_tx = UINT64_MAX; },
        "APP TX: Invalid timestamp (18446744073709551615) (", true},
       {"network name with a NUL", [](Status& s) { s.networks.begin()->second.name = std::string("a\0b", 3); },
-       std::string("Name: a\0b\n", 10), true},
+       "Name: a\\x00b\n", true},
+      {"network name with a line feed", [](Status& s) { s.networks.begin()->second.name = "a\nName: forged"; },
+       "Name: a\\nName: forged\n", true},
   };
   for (const Variant& v : variants) {
     Status status = connected();
