@@ -8,6 +8,7 @@
 
 #include "agent/toml/bare_key.hpp"
 #include "agent/toml/string_literal.hpp"
+#include "util/text/utf8.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent::toml_doc {
@@ -45,21 +46,11 @@ struct StringEnd {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-std::size_t code_points(std::string_view text) {
-  return static_cast<std::size_t>(std::ranges::count_if(text, [](char c) { return !is_continuation_byte(c); }));
-}
-
 // Where code point `column` (from 1) of `text` starts; past its end, each column is one byte.
 std::size_t offset_of(std::string_view text, std::size_t column) {
-  std::size_t offset = 0;
-  for (std::size_t n = 1; n < column; ++n) {
-    if (offset >= text.size()) return text.size() + (column - n);
-    ++offset;
-    while (offset < text.size() && is_continuation_byte(text[offset])) ++offset;
-  }
-  return offset;
+  const std::size_t index = column > 0 ? column - 1 : 0;
+  const std::size_t points = util::text::code_point_count(text);
+  return index < points ? util::text::code_point_offset(text, index) : text.size() + (index - points);
 }
 
 // A masked URL in a basic string that had escapes, written with escapes again.
@@ -295,7 +286,7 @@ MaskedLine apply(std::string_view line, const std::vector<Replacement>& replacem
   text.append(line.substr(from));
   const std::size_t within = std::min(*moved, text.size());
   MaskedLine masked;
-  masked.column = code_points(std::string_view(text).substr(0, within)) + (*moved - within) + 1;
+  masked.column = util::text::code_point_count(std::string_view(text).substr(0, within)) + (*moved - within) + 1;
   masked.text = std::move(text);
   return masked;
 }
@@ -309,7 +300,7 @@ std::string mask_quoted(std::string_view text) {
     const std::size_t close = text.find(text[open], open + 1);
     if (close == std::string_view::npos) break;
     const std::string_view quoted = text.substr(open + 1, close - open - 1);
-    out.append(text.substr(from, open + 1 - from)).append(code_points(quoted) > 1 ? kMask : quoted);
+    out.append(text.substr(from, open + 1 - from)).append(util::text::code_point_count(quoted) > 1 ? kMask : quoted);
     out.push_back(text[close]);
     from = close + 1;
   }
