@@ -1,5 +1,6 @@
 // The agent configuration file, read as AgentConfig::load reads it once the file is in memory:
-// the UTF-8 check, the TOML parse and the typed read, with errors rendered against the text.
+// the UTF-8 check, the TOML parse and the typed read, with errors rendered against the text, and
+// the unknown keys listed.
 // A configuration that reads must write, and its text must read back to the same text.
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,7 @@ std::optional<std::string> read_and_write(std::string_view text) {
     (void)toml_doc::render(config.error(), text);
     return std::nullopt;
   }
+  (void)unknown_keys(*document);
   auto written = write_agent_config(*config);
   if (!written) std::abort();  // a configuration that was read cannot be saved
   return std::move(*written);

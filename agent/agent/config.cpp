@@ -34,8 +34,9 @@ result<AgentConfig, error::Error> generate(const std::filesystem::path& path, st
 
 }  // namespace
 
-result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path& path) {
-  VLOG_TRACE(logger(), "Loading agent config from {}", util::text::escape_controls(path.string()));
+result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path& path, UnknownKeys unknown_keys) {
+  const std::string shown_path = util::text::escape_controls(path.string());
+  VLOG_TRACE(logger(), "Loading agent config from {}", shown_path);
   auto text = read_text_file(path);
   if (!text) return text.error();
   VLOG_TRACE(logger(), "Successfully read config file");
@@ -44,6 +45,13 @@ result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path&
   if (!document) return error::Error(error::Kind::Toml, toml_doc::render(document.error(), *text));
   auto config = read_agent_config(*document);
   if (!config) return error::Error(error::Kind::Toml, toml_doc::render(config.error(), *text));
+  if (unknown_keys == UnknownKeys::Warn) {
+    for (const UnknownKey& key : agent::unknown_keys(*document)) {
+      VLOG_WARN(logger(), "Ignoring unknown key `{}` {} on line {} of {}: a rewrite of the file drops it",
+                util::text::escape_controls(key.name), key.table.empty() ? "at the top level" : "in " + key.table,
+                key.position.line, shown_path);
+    }
+  }
   VLOG_TRACE(logger(), "Successfully parsed config file");
   return std::move(*config);
 }

@@ -41,7 +41,11 @@ struct AgentConfig {
   // No networks and no options set.
   explicit AgentConfig(p2p::Identity id) : identity(id) {}
 
-  static boost::system::result<AgentConfig, error::Error> load(const std::filesystem::path& path);
+  // Names the file's unknown keys at WARN (they are lost when the file is rewritten), unless the
+  // load is a periodic re-read (`Quiet`) that would repeat them on every pass.
+  enum class UnknownKeys : std::uint8_t { Warn, Quiet };
+  static boost::system::result<AgentConfig, error::Error> load(const std::filesystem::path& path,
+                                                               UnknownKeys unknown_keys = UnknownKeys::Warn);
   // Loads the file, or when there is none, generates a new identity and writes a new file.
   static boost::system::result<AgentConfig, error::Error> load_or_generate(const std::filesystem::path& path);
   // Replaces the file as a whole; a new file is readable by its owner only.

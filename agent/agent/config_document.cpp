@@ -1,6 +1,9 @@
 #include "agent/agent/config_document.hpp"
 
 #include <algorithm>
+#include <span>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -92,7 +95,46 @@ void write_controller(toml_doc::DocumentWriter& writer, const ControllerConfig& 
   }
 }
 
+// The keys each part of the document is read from.
+constexpr std::string_view kTopLevelKeys[] = {"network",      "mtu",      "super_peers", "update_check",
+                                              "auto_connect", "identity", "dns",         "controller"};
+constexpr std::string_view kIdentityKeys[] = {"sk", "pow"};
+constexpr std::string_view kNetworkKeys[] = {"config_url", "disabled", "name"};
+constexpr std::string_view kDnsKeys[] = {"disabled"};
+constexpr std::string_view kControllerKeys[] = {"url", "auth_url", "display_login_email", "shared_secret"};
+
+void add_unknown_keys(const ::toml::table& table, std::span<const std::string_view> known, std::string_view where,
+                      std::vector<UnknownKey>& unknown) {
+  for (const auto& [key, value] : table) {
+    if (std::find(known.begin(), known.end(), key.str()) == known.end()) {
+      unknown.push_back({std::string(key.str()), std::string(where), key.source().begin});
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<UnknownKey> unknown_keys(const ::toml::table& document) {
+  std::vector<UnknownKey> unknown;
+  add_unknown_keys(document, kTopLevelKeys, "", unknown);
+  const std::pair<const char*, std::span<const std::string_view>> tables[] = {
+      {"identity", kIdentityKeys}, {"dns", kDnsKeys}, {"controller", kControllerKeys}};
+  for (const auto& [name, known] : tables) {
+    if (const auto* table = document.get_as<::toml::table>(name)) {
+      add_unknown_keys(*table, known, "[" + std::string(name) + "]", unknown);
+    }
+  }
+  if (const auto* networks = document.get_as<::toml::array>("network")) {
+    for (const ::toml::node& element : *networks) {
+      if (const auto* table = element.as_table()) add_unknown_keys(*table, kNetworkKeys, "[[network]]", unknown);
+    }
+  }
+  // Tables keep their keys sorted by name, not as written.
+  std::sort(unknown.begin(), unknown.end(), [](const UnknownKey& a, const UnknownKey& b) {
+    return std::tie(a.position.line, a.position.column) < std::tie(b.position.line, b.position.column);
+  });
+  return unknown;
+}
 
 ReadResult<NetworkMap> deserialize_networks(const ::toml::node& value) {
   // Every table is read before any URL is parsed, so a table error wins over a URL error.

@@ -48,8 +48,9 @@ asio::awaitable<boost::system::result<ControllerNetworks, error::Error>> get_con
     std::shared_ptr<AgentInner> inner, std::string secret) {
   using Failure = error::Error;
   VLOG_TRACE(housekeeping_logger(), "Starting to fetch controller networks");
-  // The file, not the running state: the host may have pointed it at another controller.
-  auto loaded = AgentConfig::load(inner->config_path);
+  // The file, not the running state: the host may have pointed it at another controller. Its
+  // unknown keys were named when the host loaded it.
+  auto loaded = AgentConfig::load(inner->config_path, AgentConfig::UnknownKeys::Quiet);
   if (!loaded) {
     VLOG_TRACE(housekeeping_logger(), "Failed to load agent config from: {}: {}",
                util::text::debug_string(inner->config_path.string()), loaded.error());

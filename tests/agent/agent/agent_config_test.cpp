@@ -203,6 +203,36 @@ TEST_F(AgentConfigFile, LoadReadsEveryPartAndLogsItsSteps) {
                                       "Successfully parsed config file"}));
 }
 
+// A key the configuration does not hold is named at WARN, as a rewrite drops it; the periodic
+// re-read does not name it again.
+TEST_F(AgentConfigFile, UnknownKeysAreNamedAtWarnWithTheirLineAndTable) {
+  const fs::path path = dir / "agent.toml";
+  const auto warning = [&](const std::string& key_and_place) {
+    return "Ignoring unknown key " + key_and_place + " of " + path.string() + ": a rewrite of the file drops it";
+  };
+  const std::string network = "[[network]]\nconfig_url = \"https://example.com/n\"\n";
+  const struct {
+    std::string file;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {kIdentity + "super_peers = []\n", {warning("`super_peers` in [identity] on line 4")}},
+      {"mtu = 1000\nmtu_max = 1\n" + kIdentity + network + "disabeld = true\n",
+       {warning("`mtu_max` at the top level on line 2"), warning("`disabeld` in [[network]] on line 8")}},
+      {kIdentity + "[dns]\n\"off\\u001b[2J\" = true\n[controller]\nsecret = \"x\"\n[extra]\n",
+       {warning("`off\\x1b[2J` in [dns] on line 5"), warning("`secret` in [controller] on line 7"),
+        warning("`extra` at the top level on line 8")}},
+  };
+  for (const auto& [file, warnings] : cases) {
+    write_text(path, file);
+    LogCapture logs;
+    ASSERT_TRUE(AgentConfig::load(path).has_value()) << file;
+    EXPECT_EQ(logs.texts(log::Level::warn), warnings) << file;
+    logs.clear();
+    ASSERT_TRUE(AgentConfig::load(path, AgentConfig::UnknownKeys::Quiet).has_value()) << file;
+    EXPECT_TRUE(logs.texts(log::Level::warn).empty()) << file;
+  }
+}
+
 TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
   AgentConfig config = AgentConfig::load_or_generate(dir / "first.toml").value();
   const fs::path fresh = dir / "fresh.toml";
