@@ -19,6 +19,7 @@
  * every event to the system log instead.
  */
 #define _GNU_SOURCE
+#include <ctype.h>
 #include <errno.h>
 #include <inttypes.h>
 #include <poll.h>
@@ -121,23 +122,75 @@ static int prepare(int argc, char** argv) {
 
 /* ---- run ---- */
 
-/* The MTU the agent uses: the configuration file's where it lies between the IPv4 minimum and the
- * library's default, the most one overlay message carries; else that default. */
-static unsigned configured_mtu(const char* path) {
+/* The integer TOML reads at `p` when it lies from 0 to 65535, followed by nothing but blanks and
+ * a comment: decimal with an optional sign and no leading zero, or 0x, 0o, 0b digits; `_` only
+ * between two digits. -1 for anything else. */
+static long toml_integer(const char* p) {
+  const int sign = *p == '+' || *p == '-';
+  const int negative = *p == '-';
+  p += sign;
+  int base = 10;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'o' || p[1] == 'b')) {
+    if (sign) return -1;
+    base = p[1] == 'x' ? 16 : p[1] == 'o' ? 8 : 2;
+    p += 2;
+  } else if (p[0] == '0' && (isdigit((unsigned char)p[1]) || p[1] == '_')) {
+    return -1;
+  }
+  static const char digits[] = "0123456789abcdef";
+  long value = 0;
+  int count = 0;
+  for (;; ++p) {
+    const char* digit = *p != '\0' ? strchr(digits, tolower((unsigned char)*p)) : NULL;
+    if (digit != NULL && digit - digits < base) {
+      value = value * base + (digit - digits);
+      if (value > 65535) return -1;
+      ++count;
+    } else if (!(*p == '_' && count > 0 && p[-1] != '_')) {
+      break;
+    }
+  }
+  if (count == 0 || p[-1] == '_' || (negative && value != 0)) return -1;
+  p += strspn(p, " \t");
+  return *p == '\0' || *p == '#' || *p == '\n' || (p[0] == '\r' && p[1] == '\n') ? value : -1;
+}
+
+/* The MTU the agent uses: the configuration file's top-level `mtu` where it lies between the IPv4
+ * minimum and the library's default, the most one overlay message carries; else that default.
+ * The value is read as TOML reads it, so that the interface and the agent agree; an `mtu` line
+ * whose value this cannot read is refused (1) with a message. */
+static int configured_mtu(const char* path, unsigned* mtu) {
   const char* arm = getenv("VALDORI_ARM_MESSAGES");
   const unsigned most = arm != NULL && strcmp(arm, "false") == 0 ? 1121 : 1073;
-  unsigned mtu = most;
+  *mtu = most;
   FILE* file = fopen(path, "r");
-  if (file == NULL) return mtu;
+  if (file == NULL) return 0;
+  static const char* const keys[] = {"mtu", "\"mtu\"", "'mtu'"};
   char* line = NULL;
   size_t capacity = 0;
-  while (getline(&line, &capacity, file) >= 0 && line[0] != '[') {
-    unsigned value;
-    if (sscanf(line, "mtu = %u", &value) == 1) mtu = value;
+  unsigned number = 0;
+  int refused = 0;
+  while (!refused && getline(&line, &capacity, file) >= 0) {
+    ++number;
+    const char* p = line + strspn(line, " \t");
+    if (*p == '[') break;
+    size_t length = 0;
+    for (size_t i = 0; i < sizeof keys / sizeof keys[0] && length == 0; ++i) {
+      if (strncmp(p, keys[i], strlen(keys[i])) == 0) length = strlen(keys[i]);
+    }
+    p += length + strspn(p + length, " \t");
+    if (length == 0 || *p != '=') continue;
+    const long value = toml_integer(p + 1 + strspn(p + 1, " \t"));
+    if (value < 0) {
+      fprintf(stderr, "valdori-linux-host: %s, line %u: mtu is not an integer from 0 to 65535\n", path, number);
+      refused = 1;
+    } else if (value >= 68 && value <= most) {
+      *mtu = (unsigned)value;
+    }
   }
   free(line);
   fclose(file);
-  return mtu >= 68 && mtu <= most ? mtu : most;
+  return refused;
 }
 
 /* Writes the status report to stdout in one piece, so that log lines cannot land inside it. */
@@ -201,11 +254,14 @@ static int run(int argc, char** argv) {
   TunDevicePtr* tun = NULL;
   AgentPtr* agent = NULL;
   int status = 1;
-  int32_t code = valdori_agent_config_load_or_generate(path, &config);
-  const int fd = code == 0 ? open_tun_in_namespace(argv[1], configured_mtu(path), argv[2]) : -1;
-  if (code != 0) {
+  unsigned mtu = 0;
+  int32_t code = 0;
+  int fd = -1;
+  if (configured_mtu(path, &mtu) != 0) {
+    /* configured_mtu said why */
+  } else if ((code = valdori_agent_config_load_or_generate(path, &config)) != 0) {
     fail("cannot load the configuration", code);
-  } else if (fd < 0) {
+  } else if ((fd = open_tun_in_namespace(argv[1], mtu, argv[2])) < 0) {
     fail("cannot open the TUN interface", 0);
   } else if ((code = valdori_agent_runtime(&runtime)) != 0) {
     close(fd);

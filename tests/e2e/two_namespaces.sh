@@ -4,7 +4,7 @@
 # host name through the DNS responder address A's host was given, that A's host gives its
 # interface the MTU A's agent uses, and that a packet above B's MTU with Don't Fragment set is
 # answered by B's agent with that MTU; then that B leaves the network when the document no longer
-# lists it.
+# lists it; and that A's host reads the mtu key's value as TOML writes it, or refuses to start.
 # Usage: two_namespaces.sh VALDORI_LINUX_HOST VALDORI_SUPER_PEER
 set -euo pipefail
 host=$1
@@ -61,4 +61,29 @@ a_refuses_b() {
 check "A's agent no longer sends to B" a_refuses_b
 
 check "both hosts shut down cleanly" two_agents_stop_hosts
+
+# A's host reads its mtu line as TOML does, or refuses it: started on A's configuration with LINE in
+# place of its own mtu line, it gives A's interface the MTU EXPECTED, or exits with a message.
+host_reads_mtu() {
+  local line=$1 expected=$2 shown=
+  { printf '%s\n' "$line"; grep -v '^mtu' "$work/a.toml"; } >"$work/c.toml"
+  "$host" --log-level warn run "$work/c.toml" "$TUN_A" "$NS_A" "$work/c.dns" >"$work/c.log" 2>&1 &
+  local pid=$! deadline=$((SECONDS + 10))
+  until shown=$(in_a ip link show dev "$TUN_A" 2>/dev/null) || ! kill -0 "$pid" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || break
+    sleep 0.1
+  done
+  local status=0
+  stop_process "$pid" || status=$?
+  if [ "$expected" = refused ]; then
+    [ "$status" -ne 0 ] && [ -z "$shown" ] &&
+      grep -q "c.toml, line 1: mtu is not an integer from 0 to 65535$" "$work/c.log" || { cat "$work/c.log"; return 1; }
+  else
+    grep -q " mtu $expected " <<<"$shown" || { echo "$shown"; return 1; }
+  fi
+}
+check "mtu = 1_000 gives 1000" host_reads_mtu "mtu = 1_000" 1000
+check "mtu = 0x3e8 gives 1000" host_reads_mtu "mtu = 0x3e8" 1000
+check "an indented mtu line with a comment gives its value" host_reads_mtu $' \t"mtu"  =  0o1750 # bytes' 1000
+check "mtu = 1e3 is refused" host_reads_mtu "mtu = 1e3" refused
 [ "$FAILED" -eq 0 ]
