@@ -12,7 +12,8 @@
 #       interfaces have their addresses; MTU_A and MTU_B, when not empty, set the agents' MTU. Sets NS_A NS_B TUN_A TUN_B
 #       PID_A PID_B PID_SUPER_PEER, PK_A PK_B, DNS_A DNS_B (the responder addresses) and
 #       NETWORK_DOCUMENT; the programs' output is in WORK_DIR/{super_peer,a,b}.log.
-#       TWO_AGENTS_HOST_OPTIONS, when set, goes before the hosts' mode (e.g. "--log-level error").
+#       TWO_AGENTS_HOST_OPTIONS, when set, goes before the mode of every host call, prepare and
+#       run alike (e.g. "--log-level error").
 #   write_network_document HOST_NAME...   rewrites the network document with these members
 #   two_agents_stop_hosts          SIGTERM to both hosts; fails unless both exit with 0
 #   two_agents_down                stops whatever still runs, removes the namespaces; for traps
@@ -106,8 +107,10 @@ two_agents_up() {
   super_peer_url=$(head -n 1 "$work/super_peer.url")
 
   NETWORK_DOCUMENT="$work/network.toml"
-  PK_A=$("$host" prepare "$work/a.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_a:+"$mtu_a"})
-  PK_B=$("$host" prepare "$work/b.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_b:+"$mtu_b"})
+  # shellcheck disable=SC2086 # options are words
+  PK_A=$("$host" ${TWO_AGENTS_HOST_OPTIONS:-} prepare "$work/a.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_a:+"$mtu_a"})
+  # shellcheck disable=SC2086
+  PK_B=$("$host" ${TWO_AGENTS_HOST_OPTIONS:-} prepare "$work/b.toml" "$super_peer_url" "file://$NETWORK_DOCUMENT" ${mtu_b:+"$mtu_b"})
   write_network_document alpha beta
 
   ip netns add "$NS_A"
