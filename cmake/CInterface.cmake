@@ -28,25 +28,41 @@ set_target_properties(valdori_agent_shared PROPERTIES
 
 # The static archive: one relocatable object of every internal library with all but the
 # exported symbols made local, so that a host's own symbols (its own Asio, say) never meet ours.
-# The compiler's own linker (not CMAKE_LINKER: the lld CMake names for clang 16 has no
-# --force-group-allocation) resolves the section groups of inline functions and templates: else
-# a host's group of the same name would discard ours, whose symbols are local. objcopy then
-# localises every defined global symbol but the kept ones, weak ones included.
+# The compiler driver links it, with the target, sysroot and flags CMake gives it (not
+# CMAKE_LINKER: for clang CMake names ld.lld, here lld 14, and --force-group-allocation came with
+# lld 18). It resolves the section groups of inline functions and templates: else a host's group
+# of the same name would discard ours, whose symbols are local. objcopy then localises every
+# defined global symbol but the kept ones, weak ones included; the build fails if one is left.
+# LTO objects (-flto in the flags) are compiled in that link, since objcopy cannot touch IR:
+# clang's linker plugin does so by itself, GCC 12 needs it asked (nolto-rel), in one partition
+# (it fails to partition them) and without unique symbols, which objcopy cannot make local.
 set(_static ${PROJECT_BINARY_DIR}/c_interface/libvaldori_agent.a)
 set(_object ${PROJECT_BINARY_DIR}/c_interface/valdori_agent_all.o)
+separate_arguments(_link_flags UNIX_COMMAND "${CMAKE_CXX_FLAGS}")
+if(CMAKE_CXX_COMPILER_TARGET AND CMAKE_CXX_COMPILE_OPTIONS_TARGET)
+  list(APPEND _link_flags ${CMAKE_CXX_COMPILE_OPTIONS_TARGET}${CMAKE_CXX_COMPILER_TARGET})
+endif()
+if(CMAKE_SYSROOT)
+  list(APPEND _link_flags --sysroot=${CMAKE_SYSROOT})
+endif()
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND _link_flags -flto-partition=one -fno-gnu-unique -flinker-output=nolto-rel)
+endif()
 set(_archives)
 foreach(lib IN LISTS _internal_libs)
   list(APPEND _archives $<TARGET_FILE:${lib}>)
 endforeach()
 add_custom_command(
   OUTPUT ${_static}
-  COMMAND ${CMAKE_CXX_COMPILER} -r -nostdlib -Wl,--force-group-allocation -o ${_object}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${_static}
+  COMMAND ${CMAKE_CXX_COMPILER} ${_link_flags} -r -nostdlib -Wl,--force-group-allocation -o ${_object}
           -Wl,--whole-archive ${_archives} -Wl,--no-whole-archive
   COMMAND ${CMAKE_OBJCOPY} --wildcard --keep-global-symbols=${_keep_list} ${_object}
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${_static}
+  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DOBJECT=${_object} -DEXPORTED=${_exported}
+          -P ${_c_dir}/check_globals.cmake
   COMMAND ${CMAKE_AR} rcs ${_static} ${_object}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${_object}
-  DEPENDS ${_internal_libs} ${_keep_list}
+  DEPENDS ${_internal_libs} ${_keep_list} ${_c_dir}/check_globals.cmake
   COMMENT "Archiving libvaldori_agent.a"
   VERBATIM)
 add_custom_target(valdori_agent_static ALL DEPENDS ${_static})

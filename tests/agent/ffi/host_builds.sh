@@ -2,7 +2,8 @@
 # The README's install and build lines run as written: the interface installed into a temporary
 # prefix, a small C host built four ways (pkg-config and find_package, each against the shared
 # library and the archive) and each build run without LD_LIBRARY_PATH; a C++ host that compiles
-# its own Boost.Asio links the archive and runs. A host's compile gets the include folder only.
+# its own Boost.Asio links the archive and runs (not under ThreadSanitizer). A host's compile gets
+# the include folder only.
 # Usage: host_builds.sh SOURCE_DIR BINARY_DIR; the hosts' compilers and their extra compile and
 # link flags (sanitizers) come from CC, CXX and SANITIZE.
 set -euo pipefail
@@ -66,10 +67,14 @@ asio_host() {  # the library's Asio is its own: none of its symbols meets the ho
   # shellcheck disable=SC2046,SC2086 # flags are words
   output=$("${CXX:-c++}" -std=c++20 $SANITIZE -Wall -Wextra -Werror -o "$HOST/asio_host" \
     "$source_dir/tests/agent/ffi/asio_host.cpp" $(pkg-config --static --cflags --libs valdori_agent_static) \
-    $SANITIZE 2>&1) || { head -5 <<<"$output"; return 1; }
+    2>&1) || { head -5 <<<"$output"; return 1; }
   "$HOST/asio_host" >/dev/null
 }
-check "a C++ host with its own Asio links the archive and runs" asio_host
+# Asio's implementation compiles slowly, and which of the archive's symbols stay global does not
+# depend on the sanitizer: the AddressSanitizer tree checks it, a ThreadSanitizer tree skips it.
+if [[ ${SANITIZE:-} != *thread* ]]; then
+  check "a C++ host with its own Asio links the archive and runs" asio_host
+fi
 for module in valdori_agent valdori_agent_static; do
   check "pkg-config --cflags $module" include_only --cflags "$module"
   check "pkg-config --static --cflags $module" include_only --static --cflags "$module"
