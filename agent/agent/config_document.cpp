@@ -121,7 +121,7 @@ std::vector<UnknownKey> unknown_keys(const ::toml::table& document) {
       {"identity", kIdentityKeys}, {"dns", kDnsKeys}, {"controller", kControllerKeys}};
   for (const auto& [name, known] : tables) {
     if (const auto* table = document.get_as<::toml::table>(name)) {
-      add_unknown_keys(*table, known, "[" + std::string(name) + "]", unknown);
+      add_unknown_keys(*table, known, fmt::format("[{}]", name), unknown);
     }
   }
   if (const auto* networks = document.get_as<::toml::array>("network")) {
