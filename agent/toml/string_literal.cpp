@@ -1,14 +1,15 @@
 #include "agent/toml/string_literal.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 
 #include <fmt/format.h>
-#include <unicode/unistr.h>
 #include <unicode/utf.h>
 
 #include "util/text/utf8.hpp"
+#include "util/url/code_points.hpp"
 
 namespace valdori::agent::toml_doc {
 namespace {
@@ -88,7 +89,8 @@ std::string basic_string_text(std::string_view content) {
       text.push_back(c);
       ++i;
     } else if (const auto point = code_point(content.substr(std::min(i + 2, content.size())), digits)) {
-      icu::UnicodeString(static_cast<UChar32>(*point)).toUTF8String(text);
+      std::array<char, 4> bytes{};
+      text.append(bytes.data(), util::url::encode_utf8(*point, bytes));
       i += 1 + digits;
     } else {
       text.push_back(content[i]);

@@ -236,10 +236,11 @@ void append_config(std::string& out, const Status& status, bool show_secrets) {
                  "Config:\n  Config Path: {}\n  Identity:\n    Secret Key: {}\n    Public Key: {}\n    PoW: {}\n"
                  "  UDP:\n    Addresses: {}\n    Port: {}\n    Sockets: {}\n  Arm Messages: {}\n  Max. Peers: {}\n"
                  "  Min. PoW Difficulty: {}\n  HELLO Timeout: {}\n  HELLO Max. Age: {}\n  Super Peers:\n",
-                 escape_controls(status.config_path), show_secrets ? opts.id.sk().to_string() : "****",
-                 opts.id.pk().to_string(), opts.id.pow().value(), addresses, port_text(opts), opts.udp_sockets,
-                 boolean(opts.arm_messages), opts.max_peers, opts.min_pow_difficulty,
-                 millis_duration(opts.hello_timeout), millis_duration(opts.hello_max_age));
+                 escape_controls(status.config_path),
+                 show_secrets ? opts.id.sk().to_string() : std::string(util::kMask), opts.id.pk().to_string(),
+                 opts.id.pow().value(), addresses, port_text(opts), opts.udp_sockets, boolean(opts.arm_messages),
+                 opts.max_peers, opts.min_pow_difficulty, millis_duration(opts.hello_timeout),
+                 millis_duration(opts.hello_max_age));
   for (const auto& url : opts.super_peers) fmt::format_to(std::back_inserter(out), "    {}\n", url.to_string());
   fmt::format_to(std::back_inserter(out),
                  "  Network MTU: {}\n  DNS: {}\n  Process UNITEs: {}\n  Housekeeping Interval: {}\n"
@@ -268,7 +269,8 @@ void append_time_sync(std::string& out, const Status& status, bool up) {
 
 void append_controller(std::string& out, const ControllerStatus& controller, bool up, bool show_secrets) {
   std::string secret = "None";
-  if (controller.shared_secret) secret = show_secrets ? escape_controls(*controller.shared_secret) : "****";
+  if (controller.shared_secret)
+    secret = show_secrets ? escape_controls(*controller.shared_secret) : std::string(util::kMask);
   fmt::format_to(
       std::back_inserter(out),
       "Controller:\n  URL: {}\n  Auth URL: {}\n  Logged in as: {}\n  HMAC Auth Shared Secret: {}\n"
