@@ -2,11 +2,12 @@
  * valdori agent: the C interface.
  *
  * A host application makes its device a member of overlay networks through these functions. The
- * usual order: valdori_agent_init_logging, valdori_agent_runtime,
- * valdori_agent_config_load_or_generate, valdori_agent_tun_device_create, valdori_agent_start;
- * then any number of valdori_agent_status (each text freed with valdori_agent_status_free) and
- * valdori_agent_cancel_udp_bindings; then valdori_agent_shutdown, valdori_agent_free,
- * valdori_agent_tun_device_free, valdori_agent_config_free and valdori_agent_runtime_free last.
+ * usual order: valdori_agent_init_logging (left out where no syslog daemon listens, so that the
+ * events stay on standard error), valdori_agent_runtime, valdori_agent_config_load_or_generate,
+ * valdori_agent_tun_device_create, valdori_agent_start; then any number of valdori_agent_status
+ * (each text freed with valdori_agent_status_free) and valdori_agent_cancel_udp_bindings; then
+ * valdori_agent_shutdown, valdori_agent_free, valdori_agent_tun_device_free,
+ * valdori_agent_config_free and valdori_agent_runtime_free last.
  *
  * Conventions:
  * - Functions returning int32_t give 0 on success and a negative code otherwise (below).
