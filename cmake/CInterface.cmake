@@ -32,7 +32,8 @@ set_target_properties(valdori_agent_shared PROPERTIES
 # CMAKE_LINKER: for clang CMake names ld.lld, here lld 14, and --force-group-allocation came with
 # lld 18). It resolves the section groups of inline functions and templates: else a host's group
 # of the same name would discard ours, whose symbols are local. objcopy then localises every
-# defined global symbol but the kept ones, weak ones included; the build fails if one is left.
+# defined global symbol but the kept ones, weak ones included; the build fails if one is left, or
+# if a function the header declares is not among those left.
 # LTO objects (-flto in the flags) are compiled in that link, since objcopy cannot touch IR:
 # clang's linker plugin does so by itself, GCC 12 needs it asked (nolto-rel), in one partition
 # (it fails to partition them) and without unique symbols, which objcopy cannot make local.
@@ -59,10 +60,10 @@ add_custom_command(
           -Wl,--whole-archive ${_archives} -Wl,--no-whole-archive
   COMMAND ${CMAKE_OBJCOPY} --wildcard --keep-global-symbols=${_keep_list} ${_object}
   COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DOBJECT=${_object} -DEXPORTED=${_exported}
-          -P ${_c_dir}/check_globals.cmake
+          -DHEADER=${PROJECT_SOURCE_DIR}/include/valdori_agent.h -P ${_c_dir}/check_globals.cmake
   COMMAND ${CMAKE_AR} rcs ${_static} ${_object}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${_object}
-  DEPENDS ${_internal_libs} ${_keep_list} ${_c_dir}/check_globals.cmake
+  DEPENDS ${_internal_libs} ${_keep_list} ${_c_dir}/check_globals.cmake ${PROJECT_SOURCE_DIR}/include/valdori_agent.h
   COMMENT "Archiving libvaldori_agent.a"
   VERBATIM)
 add_custom_target(valdori_agent_static ALL DEPENDS ${_static})

@@ -72,6 +72,8 @@ int32_t valdori_agent_tun_device_create(const RuntimePtr* runtime, int32_t fd, T
       VLOG_TRACE(lg(), "Failed to create TUN device from file descriptor {}", fd);
       return VALDORI_AGENT_ERR_GENERIC;
     }
+    // Taken all the same: hosts rely on the result, and a test's socket pair carries packets too.
+    (*device)->warn_unless_bare_tun();
     *out = new TunDevicePtr{std::move(*device)};
     return VALDORI_AGENT_OK;
   });

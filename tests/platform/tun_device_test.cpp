@@ -1,5 +1,9 @@
 #include "platform/tun/tun_device.hpp"
 
+#include <fcntl.h>
+#include <linux/if.h>
+#include <linux/if_tun.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -7,7 +11,9 @@
 #include <array>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +22,7 @@
 #include <boost/asio/strand.hpp>
 #include <boost/asio/use_future.hpp>
 
+#include "tests/support/log_capture.hpp"
 #include "util/runtime/runtime.hpp"
 
 namespace valdori::platform {
@@ -215,6 +222,58 @@ TEST(TunDeviceOpen, RefusesBadDescriptors) {
   for (const int fd : {-1, closed_fd}) {
     EXPECT_FALSE(TunDevice::from_fd(runtime.executor(), fd, TunFraming::Bare).has_value()) << fd;
   }
+}
+
+// A descriptor the host might hand over: a TUN or TAP opened with `flags`; -1 where this process
+// may make none (no /dev/net/tun, not root).
+int open_tun(short flags) {
+  const int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+  if (fd < 0) return -1;
+  ifreq request{};
+  request.ifr_flags = flags;
+  if (ioctl(fd, TUNSETIFF, &request) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A descriptor the kernel reports as no TUN opened with IFF_TUN | IFF_NO_PI is named in a WARN:
+// what the device reads from it is dropped later without a line of its own.
+TEST(TunDeviceOpen, WarnsOfADescriptorThatIsNoBareTun) {
+  struct Row {
+    const char* name;
+    std::function<int()> open;
+    std::string is;  // what the WARN says the descriptor is; empty: no WARN
+  };
+  const std::vector<Row> rows = {
+      {"TUN", [] { return open_tun(IFF_TUN | IFF_NO_PI); }, ""},
+      {"TUN without IFF_NO_PI", [] { return open_tun(IFF_TUN); }, "a TUN interface opened without IFF_NO_PI"},
+      {"TAP", [] { return open_tun(IFF_TAP | IFF_NO_PI); }, "a TAP interface (IFF_TAP)"},
+      {"/dev/null", [] { return open("/dev/null", O_RDWR | O_CLOEXEC); },
+       "no TUN interface (TUNGETIFF: Inappropriate ioctl for device)"},
+  };
+  util::Runtime runtime(1);
+  std::string skipped;
+  for (const Row& row : rows) {
+    const int fd = row.open();
+    if (fd < 0) {
+      skipped += std::string(" ") + row.name;
+      continue;
+    }
+    testing::LogCapture capture;
+    auto device = TunDevice::from_fd(runtime.executor(), fd, TunFraming::Bare).value();
+    device->warn_unless_bare_tun();
+    std::vector<std::string> expected;
+    if (!row.is.empty()) {
+      expected.push_back(
+          fmt::format("Tunnel descriptor {} is {}; the agent expects a TUN opened with IFF_TUN | "
+                      "IFF_NO_PI and drops what it reads that is not a bare IPv4 packet",
+                      fd, row.is));
+    }
+    EXPECT_EQ(capture.texts(log::Level::warn), expected) << row.name;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "no such descriptor here:" << skipped;
 }
 
 }  // namespace
