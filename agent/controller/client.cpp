@@ -9,6 +9,7 @@
 #include "p2p_core/crypto/hash.hpp"
 #include "p2p_core/crypto/hex.hpp"
 #include "util/log/log.hpp"
+#include "util/text/debug_string.hpp"
 #include "util/text/utf8.hpp"
 #include "util/url/mask_url.hpp"
 
@@ -105,7 +106,7 @@ asio::awaitable<Result<std::string>> ControllerClient::request(std::string_view 
   }
   const unsigned status = (*response)->status();
   VLOG_TRACE(client_logger(), "Controller API response status: {}", http::status_text(status));
-  VLOG_TRACE(client_logger(), "Controller API response body: {}", *text);
+  VLOG_TRACE(client_logger(), "Controller API response body: {}", util::text::escape_controls(*text));
   if (status < 200 || status > 299) co_return Error::from_status(status);
   co_return std::move(*text);
 }

@@ -18,6 +18,7 @@
 #include "agent/http/http_client.hpp"
 #include "agent/network/config/network_config.hpp"
 #include "p2p_core/identity/keys.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::controller {
 
@@ -87,7 +88,9 @@ Result<T> decode_json_reply(std::string_view body) {
   try {
     return nlohmann::ordered_json::parse(body).get<T>();
   } catch (const nlohmann::json::exception& e) {  // a record's refusals too
-    return error::Error(error::Kind::BodyParse, std::string("Failed to parse response as JSON: ") + e.what());
+    // The reader's texts quote the reply ("last read: '...'", an unknown variant's name).
+    return error::Error(error::Kind::BodyParse,
+                        "Failed to parse response as JSON: " + util::text::escape_controls(e.what()));
   }
 }
 

@@ -15,6 +15,7 @@
 #include "agent/agent/config.hpp"
 #include "platform/tun/tun_device.hpp"
 #include "util/runtime/runtime.hpp"
+#include "util/text/debug_string.hpp"
 #include "valdori_agent.h"
 
 struct RuntimePtr {
@@ -46,7 +47,7 @@ T guarded(std::string_view export_name, T on_failure, F&& work) noexcept {
     return std::forward<F>(work)();
   } catch (const std::exception& e) {
     try {
-      lg().error("{} failed: {}", export_name, e.what());
+      lg().error("{} failed: {}", export_name, util::text::escape_controls(e.what()));
     } catch (...) {
     }
   } catch (...) {

@@ -20,6 +20,7 @@
 #include "util/log/log.hpp"
 #include "util/runtime/strand.hpp"
 #include "util/runtime/task_set.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::node {
 namespace {
@@ -40,7 +41,7 @@ std::string debug_list(const std::vector<InterfaceAddr>& addrs) {
   std::string text = "[";
   for (const auto& entry : addrs) {
     if (text.size() > 1) text += ", ";
-    text += fmt::format("(\"{}\", {})", entry.name, entry.addr.to_string());
+    text += fmt::format("({}, {})", util::text::debug_string(entry.name), entry.addr.to_string());
   }
   return text + "]";
 }

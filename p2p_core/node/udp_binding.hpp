@@ -13,6 +13,7 @@
 #include "p2p_core/net/socket_addr.hpp"
 #include "p2p_core/node/error.hpp"
 #include "util/runtime/cancellation_token.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::p2p::node {
 
@@ -52,13 +53,15 @@ using UdpBindings = std::vector<std::shared_ptr<UdpBinding>>;
 
 }  // namespace valdori::p2p::node
 
-// "udp://192.0.2.1:4000", with " (eth0)" when the address came from an interface.
+// "udp://192.0.2.1:4000", with " (eth0)" when the address came from an interface (its name
+// escaped: the system allows any byte in it but "/" and blanks).
 template <>
 struct fmt::formatter<valdori::p2p::node::UdpBinding> : fmt::formatter<std::string_view> {
   auto format(const valdori::p2p::node::UdpBinding& binding, fmt::format_context& ctx) const {
     const std::string text = binding.interface_name().empty()
                                  ? fmt::format("udp://{}", binding.local_addr())
-                                 : fmt::format("udp://{} ({})", binding.local_addr(), binding.interface_name());
+                                 : fmt::format("udp://{} ({})", binding.local_addr(),
+                                               valdori::util::text::escape_controls(binding.interface_name()));
     return fmt::formatter<std::string_view>::format(text, ctx);
   }
 };

@@ -8,6 +8,7 @@
 #endif
 
 #include "util/log/log.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::util {
 
@@ -92,7 +93,7 @@ void Runtime::run_thread(boost::asio::io_context& io) {
       io.run();
       break;
     } catch (const std::exception& e) {
-      VLOG_ERROR(runtime_log(), "uncaught exception in a runtime handler: {}", e.what());
+      VLOG_ERROR(runtime_log(), "uncaught exception in a runtime handler: {}", text::escape_controls(e.what()));
     } catch (...) {
       VLOG_ERROR(runtime_log(), "uncaught non-standard exception in a runtime handler");
     }

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "util/text/utf8.hpp"
+#include "util/url/code_points.hpp"
 
 namespace valdori::util::text {
 namespace {
@@ -19,52 +20,59 @@ std::size_t sequence_length(std::string_view text, std::size_t i) {
   return length;
 }
 
-// Code point of a valid two-byte sequence; only C1 controls (U+0080..U+009F) need it.
-std::uint32_t two_byte_code_point(std::string_view sequence) {
-  return (static_cast<std::uint32_t>(static_cast<std::uint8_t>(sequence[0]) & 0x1F) << 6) |
-         (static_cast<std::uint8_t>(sequence[1]) & 0x3F);
+// Log viewers and JSON tools end a line at the line and paragraph separators.
+bool is_line_separator(char32_t c) { return c == 0x2028 || c == 0x2029; }
+
+// Embeddings, overrides and isolates reorder what follows them on the line.
+bool is_bidi_control(char32_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
+
+// What can end a line, move the cursor or reorder the line for a reader.
+bool needs_escape(char32_t c) {
+  return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || is_line_separator(c) || is_bidi_control(c);
+}
+
+// Calls `sequence(bytes, code_point)` for each well-formed UTF-8 sequence of `text` and
+// `stray(byte)` for each byte that is not part of one.
+template <class Sequence, class Stray>
+void for_each_code_point(std::string_view text, Sequence&& sequence, Stray&& stray) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t length = sequence_length(text, i);
+    if (length == 0) {
+      stray(static_cast<std::uint8_t>(text[i]));
+      ++i;
+      continue;
+    }
+    const std::string_view bytes = text.substr(i, length);
+    sequence(bytes, length == 1 ? static_cast<char32_t>(bytes[0]) : url::decode_utf8(bytes).front());
+    i += length;
+  }
 }
 
 }  // namespace
 
 std::string debug_string(std::string_view text) {
   std::string out = "\"";
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    const auto byte = static_cast<std::uint8_t>(c);
-    if (byte < 0x80) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\0': out += "\\0"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default:
-          if (byte < 0x20 || byte == 0x7F) {
-            out += fmt::format("\\u{{{:x}}}", byte);
-          } else {
-            out += c;
-          }
-      }
-      ++i;
-      continue;
-    }
-    const std::size_t length = sequence_length(text, i);
-    if (length == 0) {
-      out += fmt::format("\\x{{{:02x}}}", byte);
-      ++i;
-      continue;
-    }
-    const std::string_view sequence = text.substr(i, length);
-    if (length == 2 && two_byte_code_point(sequence) < 0xA0) {
-      out += fmt::format("\\u{{{:x}}}", two_byte_code_point(sequence));
-    } else {
-      out += sequence;
-    }
-    i += length;
-  }
+  auto to = std::back_inserter(out);
+  for_each_code_point(
+      text,
+      [&](std::string_view bytes, char32_t c) {
+        switch (c) {
+          case '"': out += "\\\""; break;
+          case '\\': out += "\\\\"; break;
+          case '\0': out += "\\0"; break;
+          case '\t': out += "\\t"; break;
+          case '\r': out += "\\r"; break;
+          case '\n': out += "\\n"; break;
+          default:
+            if (needs_escape(c)) {
+              fmt::format_to(to, "\\u{{{:x}}}", static_cast<std::uint32_t>(c));
+            } else {
+              out += bytes;
+            }
+        }
+      },
+      [&](std::uint8_t byte) { fmt::format_to(to, "\\x{{{:02x}}}", byte); });
   out += '"';
   return out;
 }
@@ -72,28 +80,23 @@ std::string debug_string(std::string_view text) {
 std::string escape_controls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  const auto escape = [&out](char c) {
-    fmt::format_to(std::back_inserter(out), "\\x{:02x}", static_cast<std::uint8_t>(c));
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const auto byte = static_cast<std::uint8_t>(c);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      escape(c);
-    } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<std::uint8_t>(text[i + 1]) >= 0x80 &&
-               static_cast<std::uint8_t>(text[i + 1]) < 0xA0) {
-      escape(c);
-      escape(text[++i]);
-    } else {
-      out += c;
-    }
-  }
+  const auto escape = [&out](std::uint8_t byte) { fmt::format_to(std::back_inserter(out), "\\x{:02x}", byte); };
+  for_each_code_point(
+      text,
+      [&](std::string_view bytes, char32_t c) {
+        if (c == '\n') {
+          out += "\\n";
+        } else if (c == '\r') {
+          out += "\\r";
+        } else if (c == '\t') {
+          out += "\\t";
+        } else if (needs_escape(c)) {
+          for (const char byte : bytes) escape(static_cast<std::uint8_t>(byte));
+        } else {
+          out += bytes;
+        }
+      },
+      escape);
   return out;
 }
 

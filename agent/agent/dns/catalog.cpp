@@ -74,7 +74,8 @@ DnsCatalog build_catalog(const NetworkMap& networks) {
     const auto& hostnames = network.desired_state.hostnames.applied;
     if (!hostnames) continue;
     for (const auto& [address, hostname] : hostnames->hostnames) {
-      VLOG_TRACE(logger, "Adding DNS A record: {}.{} -> {}", hostname, zone, address.to_string());
+      VLOG_TRACE(logger, "Adding DNS A record: {}.{} -> {}", util::text::escape_controls(hostname), zone,
+                 address.to_string());
       // Served under the form the document checks compare: the full lower-case mapping, so the
       // Kelvin sign followed by "elvin" answers for "kelvin".
       const std::string label = network::config::lowercase_hostname(hostname);

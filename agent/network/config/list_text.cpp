@@ -103,8 +103,9 @@ std::string display(const EffectiveRoutingList& list) {
 std::string display(const HostnameList& list) {
   std::string out = fmt::format("{:<{}} Hostname\n", "IP", kHostnameAddressWidth);
   for (const auto& [addr, hostname] : sorted_hostnames(list)) {
-    fmt::format_to(std::back_inserter(out), "{:<{}} {}.{}\n", addr.to_string(), kHostnameAddressWidth, hostname,
-                   kHostnameZone);
+    // Taken from the controller's reply as received: escaped, it cannot add rows of its own.
+    fmt::format_to(std::back_inserter(out), "{:<{}} {}.{}\n", addr.to_string(), kHostnameAddressWidth,
+                   util::text::escape_controls(hostname), kHostnameZone);
   }
   return out;
 }

@@ -245,6 +245,9 @@ TEST(ModelDecoding, ARefusedReplyIsABodyParseError) {
   EXPECT_EQ(refused.error().to_string(),
             "Failed to parse response body as JSON: Failed to parse response as JSON: struct TokenSuccess: missing "
             "field `access_token`");
+  EXPECT_EQ(decode_json_reply<AuthServerError>(R"("a\nb")").error().to_string(),
+            "Failed to parse response body as JSON: Failed to parse response as JSON: enum AuthServerError: unknown "
+            "variant `a\\nb`");
 }
 
 TEST(ModelDecoding, TheIssuedChallengeIsSignedAsItCame) {

@@ -51,13 +51,14 @@ class HttpTest : public ::testing::Test {
 };
 
 TEST_F(HttpTest, ControllerRequestsAndTheirFailures) {
+  valdori::testing::LogCapture logs;
   ScriptedServer server(dir_.path());
   std::ofstream(dir_ / "latin1.txt") << "caf\xe9";
   const json big = {{"body_size", kBodyLimit + 1}};
   server.set_routes(
       {{"/ok/nodes/me/networks/config.toml", {{"hmac_secret", kSecret}, {"body", kList}}},
        {"/ok/nodes/me/metrics", {{"hmac_secret", kSecret}, {"status", 204}}},
-       {"/denied/nodes/me/networks/config.toml", {{"status", 401}}},
+       {"/denied/nodes/me/networks/config.toml", {{"status", 401}, {"body", "denied\nforged line"}}},
        {"/hung/nodes/me/networks/config.toml", {{"hang", true}}},
        {"/cut/nodes/me/networks/config.toml", {{"close_mid_body", true}, {"body", kList}}},
        {"/big/nodes/me/networks/config.toml", big},
@@ -92,6 +93,7 @@ TEST_F(HttpTest, ControllerRequestsAndTheirFailures) {
     EXPECT_EQ(failed.error().kind(), kind) << base << ": " << failed.error().to_string();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << base;
   }
+  EXPECT_TRUE(logs.has(log::Level::trace, "Controller API response body: denied\\nforged line"));
   const std::size_t sent = server.requests().size();
   EXPECT_EQ(block_on(client("/ok", "c2VjcmV0LWtleQ==").get_networks_config_toml()).error().kind(),
             Kind::Authentication);

@@ -224,6 +224,13 @@ TEST_F(StatusText, Verdicts) {
        "Name: a\\x00b\n", true},
       {"network name with a line feed", [](Status& s) { s.networks.begin()->second.name = "a\nName: forged"; },
        "Name: a\\nName: forged\n", true},
+      {"controller reply's host name with a line feed",
+       [](Status& s) {
+         auto& network = s.networks["controller://8d0c7e1a-3b2f-4c55-9a61-2f4b7d9e0c13"];
+         auto& hostnames = network.current.hostnames.applied.emplace().hostnames;
+         hostnames.emplace(boost::asio::ip::make_address_v4("10.88.0.5"), "alpha\n10.88.0.77      payroll");
+       },
+       "10.88.0.5       alpha\\n10.88.0.77      payroll.valdori\n", true},
   };
   for (const Variant& v : variants) {
     Status status = connected();
