@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/agent/config_document.hpp"
 #include "tests/support/env_guard.hpp"
 #include "tests/support/log_capture.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -203,6 +204,27 @@ TEST_F(AgentConfigFile, LoadReadsEveryPartAndLogsItsSteps) {
                                       "Successfully parsed config file"}));
 }
 
+// What the library writes for a configuration with every key set.
+std::string written_with_every_key() {
+  AgentConfig config(p2p::Identity(*p2p::SecKey::from_str(kSk), p2p::Pow::from(9)));
+  config.mtu = 1400;
+  config.super_peers.emplace();
+  config.update_check = true;
+  config.auto_connect = true;
+  network::Network network;
+  network.config_url = "https://example.com/n";
+  network.disabled = true;
+  network.name = "office";
+  config.networks.emplace(util::Url::parse(network.config_url).value(), network);
+  config.dns = DnsConfig{true};
+  config.controller.emplace();
+  config.controller->url = "https://c.example.com";
+  config.controller->auth_url = "https://a.example.com";
+  config.controller->display_login_email = "me@example.com";
+  config.controller->shared_secret = "s";
+  return write_agent_config(config).value();
+}
+
 // A key the configuration does not hold is named at WARN, as a rewrite drops it; the periodic
 // re-read does not name it again.
 TEST_F(AgentConfigFile, UnknownKeysAreNamedAtWarnWithTheirLineAndTable) {
@@ -221,6 +243,8 @@ TEST_F(AgentConfigFile, UnknownKeysAreNamedAtWarnWithTheirLineAndTable) {
       {kIdentity + "[dns]\n\"off\\u001b[2J\" = true\n[controller]\nsecret = \"x\"\n[extra]\n",
        {warning("`off\\x1b[2J` in [dns] on line 5"), warning("`secret` in [controller] on line 7"),
         warning("`extra` at the top level on line 8")}},
+      // Every key the library writes is one it knows.
+      {written_with_every_key(), {}},
   };
   for (const auto& [file, warnings] : cases) {
     write_text(path, file);
