@@ -7,6 +7,7 @@
 
 #include "agent/agent/config_document.hpp"
 #include "agent/agent/read_text_file.hpp"
+#include "agent/agent/warned_content.hpp"
 #include "agent/toml/document.hpp"
 #include "util/fs/replace_file.hpp"
 #include "util/log/log.hpp"
@@ -45,7 +46,7 @@ result<AgentConfig, error::Error> AgentConfig::load(const std::filesystem::path&
   if (!document) return error::Error(error::Kind::Toml, toml_doc::render(document.error(), *text));
   auto config = read_agent_config(*document);
   if (!config) return error::Error(error::Kind::Toml, toml_doc::render(config.error(), *text));
-  if (unknown_keys == UnknownKeys::Warn) {
+  if (unknown_keys == UnknownKeys::Warn && warnings_are_new(path, *text)) {
     for (const UnknownKey& key : agent::unknown_keys(*document)) {
       VLOG_WARN(logger(), "Ignoring unknown key `{}` {} on line {} of {}: a rewrite of the file drops it",
                 util::text::escape_controls(key.name), key.table.empty() ? "at the top level" : "in " + key.table,

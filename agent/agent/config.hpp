@@ -41,8 +41,9 @@ struct AgentConfig {
   // No networks and no options set.
   explicit AgentConfig(p2p::Identity id) : identity(id) {}
 
-  // Names the file's unknown keys at WARN (they are lost when the file is rewritten), unless the
-  // load is a periodic re-read (`Quiet`) that would repeat them on every pass.
+  // Names the file's unknown keys at WARN (they are lost when the file is rewritten), once for each
+  // content of the file: loaded again unchanged, it names none. A periodic re-read (`Quiet`) names
+  // none and leaves the content to be named by the next load that warns.
   enum class UnknownKeys : std::uint8_t { Warn, Quiet };
   static boost::system::result<AgentConfig, error::Error> load(const std::filesystem::path& path,
                                                                UnknownKeys unknown_keys = UnknownKeys::Warn);

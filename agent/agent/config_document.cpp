@@ -1,6 +1,9 @@
 #include "agent/agent/config_document.hpp"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
+#include <ranges>
 #include <span>
 #include <string_view>
 #include <tuple>
@@ -27,18 +30,20 @@ ReadResult<DnsConfig> read_dns(const ::toml::table& table) {
   return DnsConfig{*disabled};
 }
 
+// The controller table's keys, each an optional string: read, written and known from this list.
+constexpr std::pair<std::string_view, std::optional<std::string> ControllerConfig::*> kControllerFields[] = {
+    {"url", &ControllerConfig::url},
+    {"auth_url", &ControllerConfig::auth_url},
+    {"display_login_email", &ControllerConfig::display_login_email},
+    {"shared_secret", &ControllerConfig::shared_secret},
+};
+
 ReadResult<ControllerConfig> read_controller(const ::toml::table& table) {
   ControllerConfig controller;
-  const std::pair<const char*, std::optional<std::string>*> fields[] = {
-      {"url", &controller.url},
-      {"auth_url", &controller.auth_url},
-      {"display_login_email", &controller.display_login_email},
-      {"shared_secret", &controller.shared_secret},
-  };
-  for (const auto& [key, member] : fields) {
+  for (const auto& [key, member] : kControllerFields) {
     auto value = read_optional<std::string>(table, key);
     if (!value) return value.error();
-    *member = std::move(*value);
+    controller.*member = std::move(*value);
   }
   return controller;
 }
@@ -84,24 +89,22 @@ void write_network(toml_doc::DocumentWriter& writer, const network::Network& net
 
 void write_controller(toml_doc::DocumentWriter& writer, const ControllerConfig& controller) {
   writer.table("controller");
-  const std::pair<const char*, const std::optional<std::string>*> fields[] = {
-      {"url", &controller.url},
-      {"auth_url", &controller.auth_url},
-      {"display_login_email", &controller.display_login_email},
-      {"shared_secret", &controller.shared_secret},
-  };
-  for (const auto& [key, member] : fields) {
-    if (*member) writer.string(key, **member);
+  for (const auto& [key, member] : kControllerFields) {
+    if (controller.*member) writer.string(key, *(controller.*member));
   }
 }
 
-// The keys each part of the document is read from.
+// The keys each part of the document is read from; the controller's are those of its field list.
 constexpr std::string_view kTopLevelKeys[] = {"network",      "mtu",      "super_peers", "update_check",
                                               "auto_connect", "identity", "dns",         "controller"};
 constexpr std::string_view kIdentityKeys[] = {"sk", "pow"};
 constexpr std::string_view kNetworkKeys[] = {"config_url", "disabled", "name"};
 constexpr std::string_view kDnsKeys[] = {"disabled"};
-constexpr std::string_view kControllerKeys[] = {"url", "auth_url", "display_login_email", "shared_secret"};
+constexpr auto kControllerKeys = [] {
+  std::array<std::string_view, std::size(kControllerFields)> keys{};
+  std::ranges::copy(kControllerFields | std::views::keys, keys.begin());
+  return keys;
+}();
 
 void add_unknown_keys(const ::toml::table& table, std::span<const std::string_view> known, std::string_view where,
                       std::vector<UnknownKey>& unknown) {
