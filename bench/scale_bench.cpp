@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
              if (!peer) continue;
              const std::string text = key.to_string();
              for (const auto& [path_key, path] : *peer->paths().snapshot()) {
-               statuses.push_back(agent::status::PathStatus::of(*path->inner()));
+               statuses.push_back(agent::status::PathStatus::of(*path->inner(), 0));
                paths += path_key.to_string().size() + text.size();
              }
              paths += peer->is_reachable(now, inner->opts().hello_timeout) ? 1 : 0;

@@ -120,7 +120,8 @@ struct World {
                                                                       .port = binding->local_addr().port(),
                                                                       .token = token,
                                                                       .executor = io.get_executor(),
-                                                                      .clock = [] { return kNow * 1000; }});
+                                                                      .clock = [] { return kNow * 1000; },
+                                                                      .wall_clock = [] { return kNow * 1000; }});
   }
 
   std::optional<crypto::SessionKey> tx_key(Sender sender, bool armed) const {

@@ -85,7 +85,8 @@ DispatchResult on_node_peer_message(NodeInner& node, const message::ParsedLongHe
     if (!hello) return error::MessageError{hello.error()};
     const std::uint64_t now = node.current_time();
     // A stranger is stored only for a fresh HELLO.
-    if (auto taken = node.take_hello_time(sender.peer->key(), hello->time(), now); !taken) return taken.error();
+    if (auto taken = node.take_hello_time(sender.peer->key(), hello->time(), node.wall_time()); !taken)
+      return taken.error();
     if (auto stored = store(node, sender); !stored) return stored.error();
     const auto handled = node.on_node_peer_hello(source, binding, header, *sender.peer, *hello, arrival_link, now,
                                                  replies.udp, replies.tcp);
@@ -107,7 +108,7 @@ DispatchResult on_super_peer_message(NodeInner& node, const message::ParsedLongH
   if (type == message::MessageType::ACK) {
     const auto ack = message::AckMessage::parse(parsed.body, header, super_peer.rx_key());
     if (!ack) return error::MessageError{ack.error()};
-    node.on_super_peer_ack(source, binding, super_peer, *ack, node.current_time());
+    node.on_super_peer_ack(source, binding, super_peer, *ack);
   } else if (type == message::MessageType::APP || type == message::MessageType::HELLO) {
     return error::MessageTypeUnexpected{type};
   } else if (type == message::MessageType::UNITE) {
@@ -117,7 +118,7 @@ DispatchResult on_super_peer_message(NodeInner& node, const message::ParsedLongH
     }
     const auto unite = message::UniteMessage::parse(parsed.body, header, super_peer.rx_key());
     if (!unite) return error::MessageError{unite.error()};
-    const auto handled = node.on_unite(*unite, node.current_time(), replies.udp);
+    const auto handled = node.on_unite(*unite, replies.udp);
     if (!handled) return handled.error();
   } else {
     return error::MessageTypeInvalid{};

@@ -173,7 +173,7 @@ asio::awaitable<void> tcp_stream_handler(tcp::socket stream, std::string addr, s
   const ShutdownOnExit shutdown_on_exit{reader.socket(), **writer};
 
   const auto entry = node->peers().find_super_peer(super_peer);
-  const std::uint64_t now = entry ? entry->hello_clock().next(node->current_time()) : node->current_time();
+  const std::uint64_t now = entry ? entry->hello_clock().next(node->wall_time()) : node->wall_time();
   const std::uint64_t left_us = node->current_time_us();
   // Awaited into a variable first: GCC 12 miscompiles a negated co_await in a condition.
   const bool hello_sent = co_await send_first_hello(*node, span, addr, super_peer, tx_key, **writer, now);

@@ -24,8 +24,8 @@ spdlog::logger& lg() { return log::module_logger<"valdori_p2p::peer::node_peer">
 
 // Built anew for every path: the short id is read afresh each time, and each HELLO carries a time
 // of its own (hello_times.hpp), which the path records as sent.
-Hello build_hello(const NodeInner& node, NodePeer& peer, std::uint64_t hello_time, p2p::peer::PeerPath& path) {
-  const std::uint64_t time = peer.hello_clock().next(hello_time);
+Hello build_hello(const NodeInner& node, NodePeer& peer, p2p::peer::PeerPath& path) {
+  const std::uint64_t time = peer.hello_clock().next(node.wall_time());
   path.hello_tx(time, node.current_time_us());
   return p2p::message::HelloNodePeerMessage::build(node.network_id(), node.pk(), node.pow(), peer.tx_key(), peer.key(),
                                                    time, peer.rx_short_id());
@@ -36,13 +36,13 @@ void drop_paths_without_binding(const NodeInner& node, NodePeer& peer, const Spa
     span.log_with(Level::trace, {{"path", key.to_string()}}, "Remove UDP path without corresponding binding");
 }
 
-asio::awaitable<Result> hello_over_direct_paths(NodeInner& node, NodePeer& peer, std::uint64_t hello_time,
+asio::awaitable<Result> hello_over_direct_paths(NodeInner& node, NodePeer& peer, std::uint64_t greeted_at,
                                                 const SpanLog& span) {
-  peer.remove_stale_paths(hello_time, node.opts().hello_timeout);
+  peer.remove_stale_paths(greeted_at, node.opts().hello_timeout);
   const auto paths = peer.paths().snapshot();
   for (const auto& [key, path] : *paths) {
     span.log(Level::trace, "Contact peer via endpoint to test reachability/maintain link: {}", key);
-    auto hello = build_hello(node, peer, hello_time, *path);
+    auto hello = build_hello(node, peer, *path);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
     const auto socket = node.udp_socket_for(key.local);
     if (!socket) {
@@ -64,12 +64,12 @@ asio::awaitable<Result> hello_over_direct_paths(NodeInner& node, NodePeer& peer,
 // gets through; each keeps its relay path for the choice of the best relay. The node's own list
 // of its super peers holds the same entries as the peers table, without a copy of the whole
 // table for every peer of a pass.
-asio::awaitable<Result> hello_through_super_peers(NodeInner& node, NodePeer& peer, std::uint64_t hello_time,
+asio::awaitable<Result> hello_through_super_peers(NodeInner& node, NodePeer& peer, std::uint64_t greeted_at,
                                                   const SpanLog& span) {
   for (const auto& super_peer : node.super_peers()) {
     const p2p::PubKey& key = super_peer->key();
     const auto relay = peer.relay_paths().get_or_insert(key, [] { return std::make_shared<p2p::peer::PeerPath>(); });
-    auto hello = build_hello(node, peer, hello_time, **relay.first);
+    auto hello = build_hello(node, peer, **relay.first);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
 
     if (auto writer = super_peer->tcp_stream()) {
@@ -78,7 +78,7 @@ asio::awaitable<Result> hello_through_super_peers(NodeInner& node, NodePeer& pee
       continue;
     }
     span.log(Level::trace, "No TCP connection/stream available to super peer {}", key);
-    const auto best = super_peer->best_udp_path(hello_time, node.opts().hello_timeout);
+    const auto best = super_peer->best_udp_path(greeted_at, node.opts().hello_timeout);
     if (!best) {
       span.log(Level::warn, "No UDP path available to super peer {}", key);
       continue;
@@ -112,15 +112,15 @@ asio::awaitable<Result> greet(NodeInner& node, NodePeer& peer, std::uint64_t now
     co_return boost::system::in_place_value;
   }
   span.log(Level::trace, "We have app traffic");
-  const std::uint64_t hello_time = node.current_time();
-  if (auto direct = co_await hello_over_direct_paths(node, peer, hello_time, span); !direct) co_return direct;
-  if (peer.is_reachable(hello_time, hello_timeout)) {
+  const std::uint64_t greeted_at = node.current_time();
+  if (auto direct = co_await hello_over_direct_paths(node, peer, greeted_at, span); !direct) co_return direct;
+  if (peer.is_reachable(greeted_at, hello_timeout)) {
     span.log(Level::trace, "Reachable direct paths available, cleared relay paths.");
     peer.relay_paths().clear();
     co_return boost::system::in_place_value;
   }
   span.log(Level::trace, "No reachable path to peer, attempting to establish relay path through super peers");
-  co_return co_await hello_through_super_peers(node, peer, hello_time, span);
+  co_return co_await hello_through_super_peers(node, peer, greeted_at, span);
 }
 
 }  // namespace

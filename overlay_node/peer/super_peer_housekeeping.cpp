@@ -39,14 +39,14 @@ void open_tcp_if_needed(const std::shared_ptr<NodeInner>& node, SuperPeer& super
   valdori::node::spawn_tcp_connector(super_peer.tcp_addr(), std::move(link), std::move(guard), super_peer.tx_key());
 }
 
-void close_tcp_if_udp_answers(const NodeInner& node, const SuperPeer& super_peer, std::uint64_t hello_time,
+void close_tcp_if_udp_answers(const NodeInner& node, const SuperPeer& super_peer, std::uint64_t greeted_at,
                               const SpanLog& span) {
   const auto& opts = node.opts();
   const auto link = super_peer.tcp_connection();
   if (opts.enforce_tcp || !link) return;
   const auto paths = super_peer.udp_paths().snapshot();
   const bool udp_answers = std::ranges::any_of(
-      *paths, [&](const auto& entry) { return entry.second->is_reachable(hello_time, opts.hello_timeout); });
+      *paths, [&](const auto& entry) { return entry.second->is_reachable(greeted_at, opts.hello_timeout); });
   if (udp_answers) {
     span.log(Level::trace, "TCP connection not longer required as a reachable UDP path has become available.");
     link->cancel_connection();
@@ -74,7 +74,7 @@ boost::system::result<std::vector<std::uint8_t>, p2p::message::error::Error> bui
                                                     super_peer.key(), time, candidates);
 }
 
-asio::awaitable<Result> hello_over_udp(NodeInner& node, SuperPeer& super_peer, std::uint64_t hello_time,
+asio::awaitable<Result> hello_over_udp(NodeInner& node, SuperPeer& super_peer,
                                        const std::vector<std::uint8_t>& candidates, const SpanLog& span) {
   span.log(Level::trace, "Try to reach super peer via UDP");
   const auto paths = super_peer.udp_paths().snapshot();
@@ -86,7 +86,7 @@ asio::awaitable<Result> hello_over_udp(NodeInner& node, SuperPeer& super_peer, s
       span.log_with(Level::warn, path_field, "No UDP socket found");
       continue;
     }
-    const std::uint64_t time = super_peer.hello_clock().next(hello_time);
+    const std::uint64_t time = super_peer.hello_clock().next(node.wall_time());
     auto hello = build_hello(node, super_peer, time, candidates);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
     path->hello_tx(time, node.current_time_us());
@@ -110,19 +110,19 @@ asio::awaitable<boost::system::result<void, p2p::node::error::Error>> super_peer
   const auto& opts = node->opts();
   open_tcp_if_needed(node, *super_peer, now, span);
 
-  const std::uint64_t hello_time = node->current_time();
+  const std::uint64_t greeted_at = node->current_time();
   p2p::peer::remove_paths_without_binding(super_peer->udp_paths(), *node->udp_bindings());
-  super_peer->remove_invalid_udp_paths(hello_time, opts.hello_timeout);
-  close_tcp_if_udp_answers(*node, *super_peer, hello_time, span);
+  super_peer->remove_invalid_udp_paths(greeted_at, opts.hello_timeout);
+  close_tcp_if_udp_answers(*node, *super_peer, greeted_at, span);
   co_await refresh_paths(*node, *super_peer, span);
 
   span.log(Level::trace, "Send HELLO to super peer");
-  if (auto sent = co_await hello_over_udp(*node, *super_peer, hello_time, endpoint_candidates, span); !sent)
-    co_return sent;
+  if (auto sent = co_await hello_over_udp(*node, *super_peer, endpoint_candidates, span); !sent) co_return sent;
 
   if (auto writer = super_peer->tcp_stream()) {
     span.log(Level::trace, "TCP path present. Send HELLO via TCP");
-    auto hello = build_hello(*node, *super_peer, super_peer->hello_clock().next(hello_time), endpoint_candidates);
+    auto hello =
+        build_hello(*node, *super_peer, super_peer->hello_clock().next(node->wall_time()), endpoint_candidates);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
     co_await valdori::node::send_super_peer_tcp(*node, std::move(*hello), std::move(writer), super_peer->key());
   } else {

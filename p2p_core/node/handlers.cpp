@@ -84,7 +84,7 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
   // A path the peer opened is greeted back at once: it carries this node's traffic as soon as
   // the peer answers, not only after the next housekeeping pass has greeted it.
   if (new_direct_path) {
-    auto greeting = hello_over(peer, *new_direct_path, now);
+    auto greeting = hello_over(peer, *new_direct_path);
     if (!greeting) return greeting.error();
     udp_replies.push_back({std::move(*greeting), source, binding->socket()});
   }
@@ -95,8 +95,9 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_hello(
 boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
     const net::SocketAddr& source, const UdpBinding* binding, const message::LongHeader& header, peer::NodePeer& peer,
     const message::AckMessage& ack, const std::optional<PubKey>& arrival_link, std::uint64_t now) {
-  if (peer.hello_clock().is_in_future(ack.time(), now)) return error::AckTimeIsInFuture{};
-  const std::uint64_t age = elapsed_ms(now, ack.time());
+  const std::uint64_t wall_now = wall_time();
+  if (peer.hello_clock().is_in_future(ack.time(), wall_now)) return error::AckTimeIsInFuture{};
+  const std::uint64_t age = elapsed_ms(wall_now, ack.time());
   if (age > opts_.hello_max_age) return error::AckTooOld{age};
   peer.heard(now);
   const auto relay = relaying_super_peer(source, arrival_link);
@@ -117,8 +118,10 @@ boost::system::result<void, error::Error> NodeInner::on_node_peer_ack(
 }
 
 void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding, peer::SuperPeer& super_peer,
-                                  const message::AckMessage& ack, std::uint64_t now) {
-  if (super_peer.hello_clock().is_in_future(ack.time(), now) || elapsed_ms(now, ack.time()) > opts_.hello_max_age) {
+                                  const message::AckMessage& ack) {
+  const std::uint64_t wall_now = wall_time();
+  if (super_peer.hello_clock().is_in_future(ack.time(), wall_now) ||
+      elapsed_ms(wall_now, ack.time()) > opts_.hello_max_age) {
     VLOG_TRACE(node_logger(), "Ignoring outdated ACK from super peer {}", super_peer.key());
     return;
   }
@@ -135,7 +138,7 @@ void NodeInner::on_super_peer_ack(const net::SocketAddr& source, const UdpBindin
   path->ack_rx(current_time_us(), ack.time(), source);
 }
 
-boost::system::result<void, error::Error> NodeInner::on_unite(const message::UniteMessage& unite, std::uint64_t now,
+boost::system::result<void, error::Error> NodeInner::on_unite(const message::UniteMessage& unite,
                                                               UdpTransmits& udp_replies) {
   const auto peer = peers_.find_node_peer(unite.peer());
   if (!peer) {
@@ -148,7 +151,7 @@ boost::system::result<void, error::Error> NodeInner::on_unite(const message::Uni
     if (!added) continue;
     auto socket = udp_socket_for(key.local);
     if (!socket) continue;
-    auto hello = hello_over(*peer, *path, now);
+    auto hello = hello_over(*peer, *path);
     if (!hello) return hello.error();
     udp_replies.push_back({std::move(*hello), key.remote, std::move(socket)});
   }
@@ -156,9 +159,8 @@ boost::system::result<void, error::Error> NodeInner::on_unite(const message::Uni
 }
 
 boost::system::result<std::vector<std::uint8_t>, error::Error> NodeInner::hello_over(peer::NodePeer& peer,
-                                                                                     peer::PeerPath& path,
-                                                                                     std::uint64_t now) const {
-  const std::uint64_t hello_time = peer.hello_clock().next(now);
+                                                                                     peer::PeerPath& path) const {
+  const std::uint64_t hello_time = peer.hello_clock().next(wall_time());
   auto hello = message::HelloNodePeerMessage::build(network_id_, pk(), pow(), peer.tx_key(), peer.key(), hello_time,
                                                     peer.rx_short_id());
   if (!hello) return error::MessageError{hello.error()};

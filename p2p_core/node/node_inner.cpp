@@ -39,6 +39,7 @@ NodeInner::NodeInner(NodeInit init)
       token_(std::move(init.token)),
       executor_(std::move(init.executor)),
       clock_(std::move(init.clock)),
+      wall_clock_(std::move(init.wall_clock)),
       cached_time_(clock_() / 1000),
       peers_(opts_.max_peers),
       bindings_(std::move(init.bindings)),

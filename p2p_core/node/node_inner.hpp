@@ -83,7 +83,8 @@ struct NodeInit {
   std::uint16_t port = 0;  // the bindings' port; 0 until a socket got one
   util::CancellationToken token;
   boost::asio::any_io_executor executor;  // where sockets bound later live
-  Clock clock = system_time_us;
+  Clock clock = steady_time_us;           // intervals
+  Clock wall_clock = system_time_us;      // HELLO times
 };
 
 class NodeInner : public std::enable_shared_from_this<NodeInner> {
@@ -106,11 +107,14 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   // The configured super peers, one per key; they stay for the node's life.
   const std::vector<std::shared_ptr<peer::SuperPeer>>& super_peers() const { return super_peers_; }
 
-  // Reads the node clock in milliseconds and keeps the value for cached_time().
+  // Reads the interval clock (clock.hpp) in milliseconds and keeps the value for cached_time().
   std::uint64_t current_time();
-  // Reads the node clock in microseconds, for measuring latencies.
+  // Reads the interval clock in microseconds, for measuring latencies.
   std::uint64_t current_time_us() const { return clock_(); }
   std::uint64_t cached_time() const { return cached_time_.load(std::memory_order_relaxed); }
+  // Reads the wall clock in milliseconds: the time a HELLO carries, and what the age of a HELLO
+  // or an ACK's echoed time is measured against.
+  std::uint64_t wall_time() const { return wall_clock_() / 1000; }
 
   std::shared_ptr<const UdpBindings> udp_bindings() const { return bindings_.load(); }
   // A socket bound to `local`, from a binding that is not cancelled.
@@ -180,11 +184,10 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
                                                              std::uint64_t now);
   // Records the answer on the super peer's UDP path or TCP link; outdated ACKs are ignored.
   void on_super_peer_ack(const net::SocketAddr& source, const UdpBinding* binding, peer::SuperPeer& super_peer,
-                         const message::AckMessage& ack, std::uint64_t now);
+                         const message::AckMessage& ack);
   // Adds direct paths to the named peer's endpoints and queues a HELLO over each new one, so
   // that both sides open their way at once.
-  boost::system::result<void, error::Error> on_unite(const message::UniteMessage& unite, std::uint64_t now,
-                                                     UdpTransmits& udp_replies);
+  boost::system::result<void, error::Error> on_unite(const message::UniteMessage& unite, UdpTransmits& udp_replies);
 
   // Housekeeping steps.
   // Drops the node peers that are stale (node_peer.hpp) with their short ids.
@@ -218,8 +221,8 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   RelayRoute relay_route(std::uint64_t now) const;
   SendHandleState send_state_for(const SendHandle& handle, const RelayRoute& relay, std::uint64_t now) const;
   // A HELLO to `peer` over `path`, which records it as sent.
-  boost::system::result<std::vector<std::uint8_t>, error::Error> hello_over(peer::NodePeer& peer, peer::PeerPath& path,
-                                                                            std::uint64_t now) const;
+  boost::system::result<std::vector<std::uint8_t>, error::Error> hello_over(peer::NodePeer& peer,
+                                                                            peer::PeerPath& path) const;
   std::uint16_t bind_port(std::uint16_t bound);
   bool is_full() const { return opts_.max_peers != 0 && peers_.size() >= opts_.max_peers; }
   std::uint64_t stranger_limit() const;
@@ -238,6 +241,7 @@ class NodeInner : public std::enable_shared_from_this<NodeInner> {
   const util::CancellationToken token_;
   const boost::asio::any_io_executor executor_;
   const Clock clock_;
+  const Clock wall_clock_;
   std::atomic<std::uint64_t> cached_time_;
   peer::PeersList peers_;
   std::vector<std::shared_ptr<peer::SuperPeer>> super_peers_;

@@ -21,7 +21,7 @@ std::optional<std::uint64_t> PeerPathInner::median_latency() const {
 
 void PeerPath::hello_tx(std::uint64_t hello_time, std::uint64_t now_us) {
   inner_.update([&](PeerPathInner& path) {
-    if (path.hello.value_or(0) == 0) path.hello = hello_time;
+    if (path.hello.value_or(0) == 0) path.hello = now_us / 1000;
     path.latest_hello = PeerPathInner::SentHello{hello_time, now_us};
     return true;
   });

@@ -1,13 +1,14 @@
 // One way of reaching a peer, and what the node has learnt about it from HELLOs and ACKs.
 //
-// Path rules (times in node-clock milliseconds):
+// Path rules (times in milliseconds of the node's interval clock, clock.hpp; HELLO times are
+// the wall clock's):
 // - Reachable: the last ACK on the path is at most `hello_timeout` old.
 // - Stale: the oldest unanswered HELLO is more than `hello_timeout` old, i.e. the path was
 //   greeted and not answered in time. A path never greeted is not stale.
 // - A HELLO marks the path as awaiting an answer only when none is outstanding, so that HELLOs
 //   sent every pass do not push the deadline back. An ACK answers it and adds a latency sample in
 //   microseconds: from the moment the echoed HELLO left, when it is the latest one sent over the
-//   path, else from the echoed HELLO time, to the ACK's arrival.
+//   path, else from the echoed HELLO time taken as the moment it left, to the ACK's arrival.
 // - Ranking: reachable paths before the others; among reachable ones the lower median latency
 //   first (paths without samples after those with); ties and unreachable paths by key.
 #pragma once
@@ -69,7 +70,7 @@ class PeerPath {
  public:
   std::shared_ptr<const PeerPathInner> inner() const { return inner_.load(); }
 
-  // A HELLO carrying `hello_time` (ms) leaves over the path at `now_us`.
+  // A HELLO carrying `hello_time` (ms of the wall clock) leaves over the path at `now_us`.
   void hello_tx(std::uint64_t hello_time, std::uint64_t now_us);
   // An ACK echoing `hello_time` arrived at `now_us`.
   void ack_rx(std::uint64_t now_us, std::uint64_t hello_time, const net::SocketAddr& source);

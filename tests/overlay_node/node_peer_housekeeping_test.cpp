@@ -89,7 +89,8 @@ TEST_F(NodePeerHousekeeping, TrafficGreetsEveryDirectPathWithTheReceiveShortId) 
     EXPECT_EQ(hello_short_id(datagrams.front()), peer->rx_short_id());
   }
   // Each HELLO of the pass carries a time of its own, which its path records.
-  EXPECT_EQ(std::set({*first_path->inner()->hello, *second_path->inner()->hello}), std::set({now.load(), now + 1}));
+  EXPECT_EQ(std::set({first_path->inner()->latest_hello->time, second_path->inner()->latest_hello->time}),
+            std::set({now.load(), now + 1}));
 }
 
 TEST_F(NodePeerHousekeeping, AReachableDirectPathClearsTheRelayPaths) {
@@ -124,7 +125,7 @@ TEST_F(NodePeerHousekeeping, WithoutADirectPathEverySuperPeerRelaysAHello) {
   const auto relays = peer->relay_paths().snapshot();
   ASSERT_EQ(relays->size(), 2u);
   std::set<std::uint64_t> times;
-  for (const auto& [key, relay] : *relays) times.insert(*relay->inner()->hello);
+  for (const auto& [key, relay] : *relays) times.insert(relay->inner()->latest_hello->time);
   EXPECT_EQ(times, std::set({now.load(), now + 1}));
 
   now += 1000;

@@ -31,7 +31,9 @@ class SuperPeerHousekeeping : public NodeTaskTest {
 };
 
 TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClosesOnlyWhenUdpAnswers) {
-  enum class Udp { Fresh, Unanswered, Reachable };
+  // SilentAcrossAStep: answered, then unanswered past the timeout while the wall clock stepped
+  // back as far, so that the last answer looks recent to it.
+  enum class Udp { Fresh, Unanswered, Reachable, SilentAcrossAStep };
   struct Case {
     const char* name;
     bool enforce_tcp;
@@ -47,16 +49,22 @@ TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClos
       {"enforced", true, Udp::Reachable, false, true, nullptr, false},
       {"link while UDP answers", false, Udp::Reachable, true, false, kNoLongerRequired, true},
       {"link while UDP is silent", false, Udp::Unanswered, true, false, kStillRequired, false},
+      {"link while UDP is silent, the wall clock stepped back", false, Udp::SilentAcrossAStep, true, false,
+       kStillRequired, false},
       {"enforced link while UDP answers", true, Udp::Reachable, true, false, nullptr, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     now = kStart;
+    wall = 0;
     make_node({.enforce_tcp = c.enforce_tcp});
-    if (c.udp == Udp::Unanswered) {
+    if (c.udp == Udp::SilentAcrossAStep)
+      udp_path()->ack_rx(p2p::node_test::us(now), now - 1, p2p::node_test::kSuperPeerAddr);
+    if (c.udp == Udp::Unanswered || c.udp == Udp::SilentAcrossAStep) {
       udp_path()->hello_tx(now, p2p::node_test::us(now));
       now += kHelloTimeout + 1;
     }
+    if (c.udp == Udp::SilentAcrossAStep) wall = kStart;
     if (c.udp == Udp::Reachable) udp_path()->ack_rx(p2p::node_test::us(now), now - 1, p2p::node_test::kSuperPeerAddr);
     const auto link_before = c.link_before ? super_peer->new_tcp_path(token) : nullptr;
     logs.clear();
@@ -87,6 +95,7 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   second_path->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
   const auto writer = std::make_shared<RecordingLinkWriter>();
   super_peer->new_tcp_path(token)->set_stream(writer);
+  wall = now - 20'000;  // the wall clock stepped back
 
   ASSERT_TRUE(step());
   const auto datagrams = received(remote);
@@ -99,12 +108,13 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   EXPECT_EQ(parsed.header.recipient(), super_id().pk());
   const auto body =
       must(p2p::message::HelloSuperPeerMessage::parse(parsed.body, parsed.header, key_from_node(super_id())));
-  EXPECT_GE(body.time(), now.load());
+  EXPECT_GE(body.time(), wall.load());  // the wall clock's time, for the super peer to compare
+  EXPECT_LT(body.time(), now.load());
   EXPECT_EQ(std::vector(body.endpoints().begin(), body.endpoints().end()), std::vector{addr("192.0.2.1", 4000)});
-  // Stamped with its own HELLO's time, which the order of the sends decides.
+  // Stamped with the interval clock's time, which its timeout is measured on.
   const auto stamped = udp_path()->inner()->hello;
   ASSERT_TRUE(stamped);
-  EXPECT_GE(*stamped, now.load());
+  EXPECT_EQ(*stamped, now.load());
   EXPECT_TRUE(logs.has_containing(Level::trace, "UDP send successful"));
   EXPECT_TRUE(logs.has_containing(Level::trace, "TCP path present. Send HELLO via TCP"));
 }

@@ -33,7 +33,7 @@ class NodeTablesConcurrency : public NodeFixture {
         const std::uint64_t sent = now;
         const net::SocketAddr source = addr("127.0.0.1", static_cast<std::uint16_t>(6000 + index));
         const Received hello(must(message::HelloNodePeerMessage::build(
-            kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent, message::ShortId::random())));
+            kNetworkId, key, Pow(), std::nullopt, self_id().pk(), kStart, message::ShortId::random())));
         const auto candidate = node->node_peer_candidate(hello.header(), kOtherSource);
         ASSERT_TRUE(candidate);
         const auto stored = node->store_node_peer(*candidate);
@@ -45,7 +45,7 @@ class NodeTablesConcurrency : public NodeFixture {
         ASSERT_TRUE(
             node->on_node_peer_hello(source, binding.get(), hello.header(), *peer, view, std::nullopt, sent, udp, tcp));
         const Received ack(
-            must(message::AckMessage::build(kNetworkId, key, Pow(), std::nullopt, self_id().pk(), sent)));
+            must(message::AckMessage::build(kNetworkId, key, Pow(), std::nullopt, self_id().pk(), kStart)));
         const auto ack_view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), std::nullopt));
         ASSERT_TRUE(node->on_node_peer_ack(source, binding.get(), ack.header(), *peer, ack_view, std::nullopt, sent));
         peer->validate_pow(Pow(), 0);
@@ -88,6 +88,7 @@ class NodeTablesConcurrency : public NodeFixture {
 
 TEST_F(NodeTablesConcurrency, ReceiversHousekeepingAndSendersShareTheTables) {
   make_node({.arm_messages = false, .min_pow_difficulty = 0});
+  wall = kStart;  // the HELLOs' times; only the interval clock moves on
   std::atomic<bool> receiving{true};
   std::vector<std::thread> threads;
   std::thread housekeeping([&] { housekeep(receiving); });

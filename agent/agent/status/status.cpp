@@ -20,37 +20,47 @@ constexpr std::uint64_t kMicrosPerMilli = 1000;
 // The window within which a node peer counts as reachable in the report, in milliseconds.
 constexpr std::uint64_t kReachableWindowMs = 30000;
 
+// A time of the node's interval clock in µs of the wall clock; 0 (never) stays.
+std::uint64_t on_wall(std::uint64_t ms, std::int64_t wall_ahead_ms) {
+  if (ms == 0) return 0;
+  return (ms + static_cast<std::uint64_t>(wall_ahead_ms)) * kMicrosPerMilli;
+}
+
 template <class Key, class Map>
-std::vector<std::pair<Key, PathStatus>> copy_paths(const Map& paths) {
+std::vector<std::pair<Key, PathStatus>> copy_paths(const Map& paths, std::int64_t wall_ahead_ms) {
   std::vector<std::pair<Key, PathStatus>> copies;
-  for (const auto& [key, path] : *paths.snapshot()) copies.emplace_back(key, PathStatus::of(*path->inner()));
+  for (const auto& [key, path] : *paths.snapshot())
+    copies.emplace_back(key, PathStatus::of(*path->inner(), wall_ahead_ms));
   return copies;
 }
 
 }  // namespace
 
-SuperPeerStatus SuperPeerStatus::of(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout) {
+SuperPeerStatus SuperPeerStatus::of(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout,
+                                    std::int64_t wall_ahead_ms) {
   SuperPeerStatus status;
   status.address = peer.addr();
   if (const auto resolved = peer.resolved_addrs()) status.resolved_addrs = *resolved;
   status.tcp_port = peer.tcp_port();
-  if (const auto connection = peer.tcp_connection()) status.tcp_path = PathStatus::of(*connection->path().inner());
+  if (const auto connection = peer.tcp_connection())
+    status.tcp_path = PathStatus::of(*connection->path().inner(), wall_ahead_ms);
   status.best_udp_path = peer.best_udp_path_key(now, hello_timeout);
-  status.udp_paths = copy_paths<p2p::peer::PeerPathKey>(peer.udp_paths());
+  status.udp_paths = copy_paths<p2p::peer::PeerPathKey>(peer.udp_paths(), wall_ahead_ms);
   status.reachable = peer.is_reachable(now, hello_timeout);
   return status;
 }
 
-NodePeerStatus NodePeerStatus::of(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout) {
+NodePeerStatus NodePeerStatus::of(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout,
+                                  std::int64_t wall_ahead_ms) {
   NodePeerStatus status;
   status.pow = peer.pow();
-  status.created_at = peer.created_at() * kMicrosPerMilli;
-  status.app_tx = peer.app_tx_time() * kMicrosPerMilli;
-  status.app_rx = peer.app_rx_time() * kMicrosPerMilli;
+  status.created_at = on_wall(peer.created_at(), wall_ahead_ms);
+  status.app_tx = on_wall(peer.app_tx_time(), wall_ahead_ms);
+  status.app_rx = on_wall(peer.app_rx_time(), wall_ahead_ms);
   status.best_direct_path = peer.best_path_key(now, hello_timeout);
-  status.direct_paths = copy_paths<p2p::peer::PeerPathKey>(peer.paths());
+  status.direct_paths = copy_paths<p2p::peer::PeerPathKey>(peer.paths(), wall_ahead_ms);
   status.best_relay = peer.best_sp();
-  status.relay_paths = copy_paths<p2p::PubKey>(peer.relay_paths());
+  status.relay_paths = copy_paths<p2p::PubKey>(peer.relay_paths(), wall_ahead_ms);
   status.tx_short_id = peer.tx_short_id();
   status.rx_short_id = peer.rx_short_id();
   status.reachable = peer.is_reachable(now, kReachableWindowMs);
@@ -84,12 +94,12 @@ std::map<std::string, NetworkStatus> network_statuses(const NetworkMap& networks
 
 }  // namespace
 
-PathStatus PathStatus::of(const p2p::peer::PeerPathInner& path) {
+PathStatus PathStatus::of(const p2p::peer::PeerPathInner& path, std::int64_t wall_ahead_ms) {
   PathStatus status;
-  if (path.hello) status.hello = *path.hello * kMicrosPerMilli;
+  if (path.hello) status.hello = on_wall(*path.hello, wall_ahead_ms);
   status.latencies = path.latencies;
   status.last_ack_src = path.last_ack_src;
-  status.last_ack = path.last_ack * kMicrosPerMilli;
+  status.last_ack = on_wall(path.last_ack, wall_ahead_ms);
   return status;
 }
 
@@ -100,12 +110,13 @@ boost::asio::awaitable<Status> Status::from_agent(std::shared_ptr<AgentInner> in
   VLOG_TRACE(lg(), "Getting peers");
   status.default_route = node.peers().default_route();
   const std::uint64_t now = node.current_time();
+  const auto wall_ahead_ms = static_cast<std::int64_t>(node.wall_time() - now);
   const std::uint64_t hello_timeout = status.node_opts.hello_timeout;
   for (const auto& [key, peer] : node.peers().snapshot()) {
     if (const auto* super_peer = std::get_if<std::shared_ptr<p2p::peer::SuperPeer>>(&peer)) {
-      status.super_peers.emplace(key, SuperPeerStatus::of(**super_peer, now, hello_timeout));
+      status.super_peers.emplace(key, SuperPeerStatus::of(**super_peer, now, hello_timeout, wall_ahead_ms));
     } else if (const auto* node_peer = std::get_if<std::shared_ptr<p2p::peer::NodePeer>>(&peer)) {
-      status.node_peers.emplace(key, NodePeerStatus::of(**node_peer, now, hello_timeout));
+      status.node_peers.emplace(key, NodePeerStatus::of(**node_peer, now, hello_timeout, wall_ahead_ms));
     }
   }
   status.tun_mtu = inner->mtu;

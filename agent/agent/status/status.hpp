@@ -42,7 +42,10 @@ struct PathStatus {
   std::optional<p2p::net::SocketAddr> last_ack_src;
   std::uint64_t last_ack = 0;
 
-  static PathStatus of(const p2p::peer::PeerPathInner& path);  // the node's times in µs
+  // The node's times in µs of the wall clock: moved by `wall_ahead_ms`, how far the wall clock
+  // lies ahead of the node's interval clock (clock.hpp), so that an age read against the wall
+  // clock is the interval the node measured, across a step of the wall clock too.
+  static PathStatus of(const p2p::peer::PeerPathInner& path, std::int64_t wall_ahead_ms);
 };
 
 struct ControllerStatus {
@@ -62,8 +65,9 @@ struct SuperPeerStatus {
   std::vector<std::pair<p2p::peer::PeerPathKey, PathStatus>> udp_paths;
   bool reachable = false;
 
-  // `now` and `hello_timeout` in node-clock milliseconds.
-  static SuperPeerStatus of(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout);
+  // `now` and `hello_timeout` in milliseconds of the node's interval clock; times as PathStatus.
+  static SuperPeerStatus of(const p2p::peer::SuperPeer& peer, std::uint64_t now, std::uint64_t hello_timeout,
+                            std::int64_t wall_ahead_ms);
 };
 
 struct NodePeerStatus {
@@ -79,7 +83,9 @@ struct NodePeerStatus {
   p2p::message::ShortId rx_short_id;
   bool reachable = false;
 
-  static NodePeerStatus of(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout);
+  // As SuperPeerStatus::of.
+  static NodePeerStatus of(const p2p::peer::NodePeer& peer, std::uint64_t now, std::uint64_t hello_timeout,
+                           std::int64_t wall_ahead_ms);
 };
 
 struct NetworkStatus {

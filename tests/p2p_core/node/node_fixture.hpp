@@ -164,7 +164,8 @@ class NodeFixture : public ::testing::Test {
                        .port = setup.bound ? binding->local_addr().port() : std::uint16_t{0},
                        .token = token,
                        .executor = io.get_executor(),
-                       .clock = [this] { return us(now.load()); }});
+                       .clock = [this] { return us(now.load()); },
+                       .wall_clock = [this] { return us(wall.load() != 0 ? wall.load() : now.load()); }});
   }
 
   // The key that arms what `from` sends to the node; none when the node arms nothing.
@@ -200,6 +201,8 @@ class NodeFixture : public ::testing::Test {
   boost::asio::io_context io;
   util::CancellationToken token;
   std::atomic<std::uint64_t> now{kStart};
+  // The wall clock (HELLO times) once set, as after a step of it; until then it reads `now`.
+  std::atomic<std::uint64_t> wall{0};
   std::shared_ptr<CapturingSink> sink;
   std::shared_ptr<node::UdpBinding> binding;
   std::shared_ptr<peer::SuperPeer> super_peer;

@@ -20,7 +20,7 @@ class NodeHandlers : public NodeFixture {
                                                                 const std::optional<PubKey>& arrival_link) {
     Received hello(std::move(bytes));
     const auto view = must(message::HelloNodePeerMessage::parse(hello.parsed.body, hello.header(), peer.rx_key()));
-    if (auto taken = node->take_hello_time(peer.key(), view.time(), now); !taken) return taken;
+    if (auto taken = node->take_hello_time(peer.key(), view.time(), node->wall_time()); !taken) return taken;
     return node->on_node_peer_hello(source, via, hello.header(), peer, view, arrival_link, now, udp, tcp);
   }
 
@@ -218,12 +218,12 @@ TEST_F(NodeHandlers, SuperPeerAckConfirmsThePathItCameOver) {
   Received ack(ack_from(super_id(), now - 10));
   const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), super_peer->rx_key()));
 
-  node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view, now);
+  node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view);
   EXPECT_TRUE(super_peer->is_udp_reachable(now, kHelloTimeout));
 
   const auto link = super_peer->new_tcp_path(token);
   link->set_stream(std::make_shared<IdleLinkWriter>());
-  node->on_super_peer_ack(kSuperPeerAddr, nullptr, *super_peer, view, now);
+  node->on_super_peer_ack(kSuperPeerAddr, nullptr, *super_peer, view);
   EXPECT_TRUE(link->path().is_reachable(now, kHelloTimeout));
 }
 
@@ -231,7 +231,7 @@ TEST_F(NodeHandlers, OutdatedSuperPeerAckIsIgnored) {
   make_node();
   Received ack(ack_from(super_id(), now - kHelloMaxAge - 1));
   const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), super_peer->rx_key()));
-  node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view, now);
+  node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view);
   EXPECT_FALSE(super_peer->is_udp_reachable(now, kHelloTimeout));
 }
 
@@ -258,7 +258,7 @@ class NodeUnite : public NodeHandlers {
     Received unite(must(message::UniteMessage::build(kNetworkId, super_id().pk(), super_id().pow(),
                                                      key_to_node(super_id()), self_id().pk(), about, endpoints)));
     const auto view = must(message::UniteMessage::parse(unite.parsed.body, unite.header(), super_peer->rx_key()));
-    return node->on_unite(view, now, udp);
+    return node->on_unite(view, udp);
   }
 };
 

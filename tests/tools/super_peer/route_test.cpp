@@ -89,6 +89,23 @@ TEST_F(DispatcherRoute, AReplayedHelloOlderThanTheNodesOwnTakesNoRouteAndAQuietL
   EXPECT_EQ(route_to_a(start + 60s), describe(Route{own_link}));
 }
 
+// The limit on registrations from one address refills on the dispatcher's clock too, so that a
+// step of the wall clock neither opens nor closes it.
+TEST_F(DispatcherRoute, RegistrationsFromOneAddressRefillOnTheDispatchersClock) {
+  SuperPeerOptions options = SuperPeerTest::default_options();
+  options.registration_burst = 1;
+  options.registration_interval = 1h;
+  const auto dispatcher = must(Dispatcher::create(identity_, options));
+  const auto answered = [&](const NodeSide& node, Clock::time_point at) {
+    Bytes hello = node.hello(++time_, {});
+    return dispatcher->dispatch(hello, Route{kSourceOfA}, at).size() == 1;
+  };
+  const Clock::time_point start = Clock::now();
+  EXPECT_TRUE(answered(a_, start));
+  EXPECT_FALSE(answered(b_, start + 59min));
+  EXPECT_TRUE(answered(b_, start + 1h));
+}
+
 // A node on TCP fallback: the HELLOs it makes for its UDP path never arrive, and one replayed over
 // another link registers it there, before its own link comes up.
 TEST_F(DispatcherRoute, TheNodesOwnLinkTakesTheRouteFromAReplayersLinkAtOnceAndForGood) {
@@ -153,6 +170,9 @@ TEST_F(DispatcherRoute, TheNodesLinkIsItsRouteWhileItAnswersAndHelloTimesDecideO
       {"equal times",
        {hello(0, kOwnLink, 100), hello(1000, kOtherLink, 100), route(1000, kOwnLink), hello(2000, kSource, 101),
         hello(3000, kOtherLink, 101), route(3000, kOwnLink)}},
+      {"every answering source counts, not only the first",
+       {hello(0, kSource, 100), hello(1000, kReplayersSource, 110), hello(2000, kOtherLink, 105),
+        route(2000, kSource)}},
       {"an answering source counts, a silent one not",
        {hello(0, kSource, 100), hello(19999, kOtherLink, 99), route(19999, kSource), hello(20000, kOtherLink, 98),
         route(20000, kOtherLink)}},

@@ -52,6 +52,12 @@ std::string_view verdict_text(p2p::peer::HelloVerdict verdict) {
   return "fresh";
 }
 
+// The rate limiters count on the monotonic clock: a step of the wall clock opens or closes none.
+std::uint64_t millis_of(Clock::time_point now) {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
+}
+
 std::optional<p2p::crypto::SessionKey> tx_key(const RegisteredNode& node) {
   if (!node.arms_messages || !node.session_keys) return std::nullopt;
   return node.session_keys->tx;
@@ -104,11 +110,10 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   const msg::LongHeader& header = parsed.header;
   const p2p::PubKey sender = header.sender();
   if (arm_messages_ && !header.armed()) return drop_malformed(arrival, fmt::format("unarmed HELLO from {}", sender));
-  const std::uint64_t wall_now = p2p::node::system_time_ms();
   RegisteredNode* known = registry_.find(sender);
   std::optional<p2p::crypto::SessionKeys> keys = known ? known->session_keys : std::nullopt;
   if (header.armed() && !keys) {
-    auto agreed = agreement_with(sender, arrival, wall_now);
+    auto agreed = agreement_with(sender, arrival, now);
     if (!agreed) return {};
     if (!*agreed)
       return drop_malformed(
@@ -123,8 +128,8 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   // Nothing of a HELLO is kept unless it is fresh: a replayed one changes no route. The time of
   // a sender that cannot register now is not taken, so that strangers take no room in the replay
   // window beyond the registry's.
-  if (!known && !may_register(sender, arrival, now, wall_now)) return {};
-  const auto verdict = hello_times_.accept(sender, hello->time(), wall_now, kHelloMaxAge.count());
+  if (!known && !may_register(sender, arrival, now)) return {};
+  const auto verdict = hello_times_.accept(sender, hello->time(), p2p::node::system_time_ms(), kHelloMaxAge.count());
   if (verdict == p2p::peer::HelloVerdict::Busy) {
     // A call site of its own: no flood of replays or junk hides that newcomers are refused.
     VLOG_WARN_LIMITED(lg(), "Dropped HELLO of {} from {}: {}", sender, describe(arrival), verdict_text(verdict));
@@ -195,22 +200,21 @@ void Dispatcher::introduce(const p2p::PubKey& a, const RegisteredNode& node_a, c
 }
 
 std::optional<p2p::peer::Agreement> Dispatcher::agreement_with(const p2p::PubKey& pk, const Route& arrival,
-                                                               std::uint64_t wall_now) {
+                                                               Clock::time_point now) {
   if (auto cached = agreements_.find(pk)) return cached;
-  if (!agreement_limiter_.allow(source_of(arrival).address(), wall_now)) {
+  if (!agreement_limiter_.allow(source_of(arrival).address(), millis_of(now))) {
     VLOG_WARN_LIMITED(lg(), "Dropped HELLO of {} from {}: too many new keys from that address", pk, describe(arrival));
     return std::nullopt;
   }
   return agreements_.agree(pk);
 }
 
-bool Dispatcher::may_register(const p2p::PubKey& pk, const Route& arrival, Clock::time_point now,
-                              std::uint64_t wall_now) {
+bool Dispatcher::may_register(const p2p::PubKey& pk, const Route& arrival, Clock::time_point now) {
   if (!registry_.has_room(now)) {
     VLOG_WARN_LIMITED(lg(), "Refused to register {} from {}: all registered nodes are live", pk, describe(arrival));
     return false;
   }
-  if (!registration_limiter_.allow(source_of(arrival).address(), wall_now)) {
+  if (!registration_limiter_.allow(source_of(arrival).address(), millis_of(now))) {
     VLOG_WARN_LIMITED(lg(), "Refused to register {} from {}: too many registrations from that address", pk,
                       describe(arrival));
     return false;

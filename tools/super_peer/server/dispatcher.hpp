@@ -74,9 +74,9 @@ class Dispatcher {
   // The session keys with a key not registered, agreed on or cached; none when its source has
   // asked for too many agreements.
   std::optional<p2p::peer::Agreement> agreement_with(const p2p::PubKey& pk, const Route& arrival,
-                                                     std::uint64_t wall_now);
+                                                     Clock::time_point now);
   // Whether a HELLO of `pk`, not registered, may register it now.
-  bool may_register(const p2p::PubKey& pk, const Route& arrival, Clock::time_point now, std::uint64_t wall_now);
+  bool may_register(const p2p::PubKey& pk, const Route& arrival, Clock::time_point now);
 
   p2p::Identity identity_;
   p2p::message::NetworkId network_id_;

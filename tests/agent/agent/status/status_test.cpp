@@ -12,16 +12,18 @@ using namespace test;
 
 constexpr std::uint64_t kStartMs = kNow / 1000;
 
-TEST(StatusRecords, PathTimesInMicrosecondsAndLatenciesAsMeasured) {
+TEST(StatusRecords, PathTimesInMicrosecondsOfTheWallClockAndLatenciesAsMeasured) {
   p2p::peer::PeerPath path;
   path.hello_tx(kStartMs, kStartMs * 1000 + 100);
   path.ack_rx(kStartMs * 1000 + 450, kStartMs, addr("192.0.2.1", 4000));  // 350 µs: a LAN
   path.hello_tx(kStartMs + 5, kStartMs * 1000 + 5000);
-  const PathStatus status = PathStatus::of(*path.inner());
+  const std::int64_t wall_ahead_ms = -30'000;  // the wall clock stepped back 30 s
+  const PathStatus status = PathStatus::of(*path.inner(), wall_ahead_ms);
   EXPECT_EQ(status.latencies, std::vector<std::uint64_t>{350});
-  EXPECT_EQ(status.hello, (kStartMs + 5) * 1000);
-  EXPECT_EQ(status.last_ack, kStartMs * 1000);
+  EXPECT_EQ(status.hello, (kStartMs + 5 - 30'000) * 1000);
+  EXPECT_EQ(status.last_ack, (kStartMs - 30'000) * 1000);
   EXPECT_EQ(status.last_ack_src, addr("192.0.2.1", 4000));
+  EXPECT_EQ(PathStatus::of(p2p::peer::PeerPathInner{}, wall_ahead_ms).last_ack, 0u);  // never stays never
 }
 
 TEST(StatusRecords, ResolvedAddressesStayAsTheSuperPeerHasThem) {
@@ -32,7 +34,7 @@ TEST(StatusRecords, ResolvedAddressesStayAsTheSuperPeerHasThem) {
                                                            p2p::peer::ResolvedAddrs{addr("192.0.2.1", 22527)}};
   for (const auto& resolved : cases) {
     const p2p::peer::SuperPeer super_peer(*url, std::nullopt, resolved);
-    const SuperPeerStatus status = SuperPeerStatus::of(super_peer, kStartMs, 30000);
+    const SuperPeerStatus status = SuperPeerStatus::of(super_peer, kStartMs, 30000, 0);
     EXPECT_EQ(status.resolved_addrs, resolved);
     EXPECT_EQ(status.address, "sp.example:22527");
     EXPECT_EQ(status.tcp_port, 443);
