@@ -208,7 +208,9 @@ TEST_F(AgentConfigFile, LoadReadsEveryPartAndLogsItsSteps) {
 std::string written_with_every_key() {
   AgentConfig config(p2p::Identity(*p2p::SecKey::from_str(kSk), p2p::Pow::from(9)));
   config.mtu = 1400;
-  config.super_peers.emplace();
+  const std::string super_peer_key = p2p::SecKey::from_str(kSk)->public_key().to_string();
+  config.super_peers =
+      std::vector{*p2p::SuperPeerUrl::try_from("udp://sp.example:1?publicKey=" + super_peer_key + "&networkId=1")};
   config.update_check = true;
   config.auto_connect = true;
   network::Network network;
