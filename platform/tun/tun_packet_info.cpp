@@ -98,7 +98,7 @@ std::vector<std::uint8_t> link_record(int socket, std::string_view name) {
   name.copy(request.name.data(), name.size());
   if (::send(socket, &request, sizeof request, 0) != static_cast<ssize_t>(sizeof request)) return {};
   // The kernel answers while it takes the request: the reply is queued when send returns.
-  std::vector<std::uint8_t> reply(32 * 1024);
+  std::vector<std::uint8_t> reply(std::size_t{32} * 1024);
   const ssize_t length = ::recv(socket, reply.data(), reply.size(), MSG_DONTWAIT | MSG_TRUNC);
   if (length < 0 || static_cast<std::size_t>(length) > reply.size()) return {};
   reply.resize(static_cast<std::size_t>(length));
