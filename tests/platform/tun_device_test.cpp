@@ -275,16 +275,14 @@ class Held {
 };
 
 // `fd`, whose interface is `name`, after the interface has moved to a new network namespace (as
-// examples/linux_host moves its own); -1, `fd` closed, where it cannot move.
+// examples/linux_host moves its own); -1 where it cannot move.
 int moved_away(int fd, const std::string& name, Held& held) {
   int ns = -1;
   std::thread([&] {
     if (unshare(CLONE_NEWNET) == 0) ns = held.keep(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
   }).join();
   const std::string move = fmt::format("ip link set dev {} netns /proc/{}/fd/{}", name, getpid(), ns);
-  if (fd >= 0 && ns >= 0 && std::system(move.c_str()) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
+  return fd >= 0 && ns >= 0 && std::system(move.c_str()) == 0 ? fd : -1;
 }
 
 // A descriptor the kernel reports as no TUN opened with IFF_TUN | IFF_NO_PI is named in a WARN:
@@ -298,27 +296,25 @@ TEST(TunDeviceOpen, WarnsOfADescriptorThatIsNoBareTun) {
   };
   const std::string name = fmt::format("vt{}", getpid());
   const std::vector<Row> rows = {
-      {"TUN", [](Held&) { return open_tun(IFF_TUN | IFF_NO_PI); }, ""},
-      {"TUN without IFF_NO_PI", [](Held&) { return open_tun(IFF_TUN); }, "a TUN interface opened without IFF_NO_PI"},
-      {"TAP", [](Held&) { return open_tun(IFF_TAP | IFF_NO_PI); }, "a TAP interface (IFF_TAP)"},
-      {"/dev/null", [](Held&) { return open("/dev/null", O_RDWR | O_CLOEXEC); },
+      {"TUN", [](Held& held) { return held.keep(open_tun(IFF_TUN | IFF_NO_PI)); }, ""},
+      {"TUN without IFF_NO_PI", [](Held& held) { return held.keep(open_tun(IFF_TUN)); },
+       "a TUN interface opened without IFF_NO_PI"},
+      {"TAP", [](Held& held) { return held.keep(open_tun(IFF_TAP | IFF_NO_PI)); }, "a TAP interface (IFF_TAP)"},
+      {"/dev/null", [](Held& held) { return held.keep(open("/dev/null", O_RDWR | O_CLOEXEC)); },
        "no TUN interface (TUNGETIFF: Inappropriate ioctl for device)"},
-      {"TUN without IFF_NO_PI moved away", [&](Held& held) { return moved_away(open_tun(IFF_TUN, name), name, held); },
+      {"TUN without IFF_NO_PI moved away",
+       [&](Held& held) { return moved_away(held.keep(open_tun(IFF_TUN, name)), name, held); },
        "a TUN interface opened without IFF_NO_PI"},
       {"TUN moved away from one of its name without IFF_NO_PI",
        [&](Held& held) {
-         const int fd = moved_away(open_tun(IFF_TUN | IFF_NO_PI, name), name, held);
-         if (fd < 0 || held.keep(open_tun(IFF_TUN, name)) >= 0) return fd;
-         close(fd);
-         return -1;
+         const int fd = moved_away(held.keep(open_tun(IFF_TUN | IFF_NO_PI, name)), name, held);
+         return held.keep(open_tun(IFF_TUN, name)) >= 0 ? fd : -1;
        },
        ""},
       {"TUN moved away where its namespace may not be entered",
        [&](Held& held) {
-         const int fd = moved_away(open_tun(IFF_TUN | IFF_NO_PI, name), name, held);
-         if (fd < 0 || held.give_up(CAP_SYS_ADMIN)) return fd;
-         close(fd);
-         return -1;
+         const int fd = moved_away(held.keep(open_tun(IFF_TUN | IFF_NO_PI, name)), name, held);
+         return held.give_up(CAP_SYS_ADMIN) ? fd : -1;
        },
        ""},
   };
@@ -326,7 +322,8 @@ TEST(TunDeviceOpen, WarnsOfADescriptorThatIsNoBareTun) {
   std::string skipped;
   for (const Row& row : rows) {
     Held held;
-    const int fd = row.open(held);
+    const int opened = row.open(held);
+    const int fd = opened >= 0 ? dup(opened) : -1;  // the device's; the row's own closes with `held`
     if (fd < 0) {
       skipped += std::string(" ") + row.name;
       continue;
