@@ -133,9 +133,12 @@ VALDORI_AGENT_API const char* valdori_agent_network_change_dns_server(const Netw
 /* Wraps the host's open tunnel descriptor; on Linux a TUN opened with IFF_TUN | IFF_NO_PI, which
  * carries bare IPv4 packets. Another descriptor is taken too, and on Linux a WARN at creation
  * names what it is instead: no TUN, a TAP, or a TUN without IFF_NO_PI (through which no packet
- * passes). Packets read that are not IPv4 are dropped without a log line. On success the device
- * owns the descriptor and closes it when the last reference goes; on failure it stays the
- * host's. Blocking. 0; -2 for NULL out, a bad descriptor or a runtime thread. */
+ * passes). That last is told only where the kernel can be asked in the interface's own network
+ * namespace: not without CAP_NET_ADMIN, nor without CAP_SYS_ADMIN for an interface moved to
+ * another namespace, nor on a kernel without TUNGETDEVNETNS. Packets read that are not IPv4 are
+ * dropped without a log line. On success the device owns the descriptor and closes it when the
+ * last reference goes; on failure it stays the host's. Blocking. 0; -2 for NULL out, a bad
+ * descriptor or a runtime thread. */
 VALDORI_AGENT_API int32_t valdori_agent_tun_device_create(const RuntimePtr* runtime, int32_t fd, TunDevicePtr** out);
 /* Releases the host's reference; a running agent keeps the device. NULL ignored. */
 VALDORI_AGENT_API void valdori_agent_tun_device_free(TunDevicePtr* tun_device);

@@ -67,9 +67,9 @@ class TunDevice : public std::enable_shared_from_this<TunDevice> {
   // The name of the interface behind the descriptor; empty when it is no tunnel device.
   std::string interface_name();
   // Logs a WARN naming what the descriptor is when the kernel reports it no TUN opened with
-  // IFF_TUN | IFF_NO_PI (no tunnel device, a TAP, a TUN that puts a header before each packet):
-  // what it reads is then dropped as no IPv4 packet, so the host learns why. Linux only: an
-  // Apple tunnel has no such mode.
+  // IFF_TUN | IFF_NO_PI (no tunnel device, a TAP, a TUN that puts a header before each packet,
+  // where its mode can be read: see tun_packet_info.hpp): what it reads is then dropped as no
+  // IPv4 packet, so the host learns why. Linux only: an Apple tunnel has no such mode.
   void warn_unless_bare_tun();
 
  private:

@@ -4,10 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "platform/tun/tun_device.hpp"
+#include "platform/tun/tun_packet_info.hpp"
 #include "util/log/log.hpp"
 
 #ifdef __APPLE__
@@ -26,7 +26,7 @@ namespace valdori::platform {
 namespace {
 
 // The kernel's record of the TUN or TAP interface behind fd: its name and the flags it was
-// opened with, but for IFF_NO_PI (below).
+// opened with, but for IFF_NO_PI (see tun_packet_info.hpp).
 boost::system::result<ifreq> tun_record(int fd) {
   ifreq request{};
   if (::ioctl(fd, TUNGETIFF, &request) != 0) return boost::system::error_code(errno, boost::system::system_category());
@@ -37,22 +37,13 @@ std::string name_of(const ifreq& record) {
   return std::string(record.ifr_name, strnlen(record.ifr_name, sizeof record.ifr_name));
 }
 
-// Whether the interface puts a packet information header before each packet. TUNGETIFF cannot
-// tell: it reports "no socket filter attached" (IFF_NOFILTER, the usual case) in IFF_NO_PI's bit.
-// sysfs shows the flags the interface was opened with; where it does not show the interface (one
-// of another network namespace, say) the answer is no.
-bool has_packet_info(const ifreq& record) {
-  std::ifstream file("/sys/class/net/" + name_of(record) + "/tun_flags");
-  unsigned flags = 0;
-  return static_cast<bool>(file >> std::hex >> flags) && (flags & IFF_NO_PI) == 0;
-}
-
 // What the descriptor is where it is not a TUN opened with IFF_TUN | IFF_NO_PI; empty where it is.
 std::string mismatch(int fd) {
   const auto record = tun_record(fd);
   if (!record) return fmt::format("no TUN interface (TUNGETIFF: {})", record.error().message());
   const bool tap = (record->ifr_flags & IFF_TAP) != 0;
-  const bool packet_info = has_packet_info(*record);
+  // Where the interface's mode cannot be read, the descriptor is taken for what it should be.
+  const bool packet_info = tun_has_packet_info(fd, name_of(*record)).value_or(false);
   if (!tap && !packet_info) return {};
   return fmt::format("a {} interface{}{}", tap ? "TAP" : "TUN", tap ? " (IFF_TAP)" : "",
                      packet_info ? " opened without IFF_NO_PI" : "");

@@ -1,16 +1,20 @@
 #include "platform/tun/tun_device.hpp"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <string>
@@ -224,13 +228,14 @@ TEST(TunDeviceOpen, RefusesBadDescriptors) {
   }
 }
 
-// A descriptor the host might hand over: a TUN or TAP opened with `flags`; -1 where this process
-// may make none (no /dev/net/tun, not root).
-int open_tun(short flags) {
+// A descriptor the host might hand over: a TUN or TAP opened with `flags` (and `name`, where not
+// empty); -1 where this process may make none (no /dev/net/tun, not root).
+int open_tun(short flags, const std::string& name = {}) {
   const int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
   if (fd < 0) return -1;
   ifreq request{};
   request.ifr_flags = flags;
+  name.copy(request.ifr_name, sizeof request.ifr_name - 1);
   if (ioctl(fd, TUNSETIFF, &request) != 0) {
     close(fd);
     return -1;
@@ -238,25 +243,87 @@ int open_tun(short flags) {
   return fd;
 }
 
+// What a row holds until it ends: descriptors (a network namespace, another interface), and a
+// capability it has given up on this thread.
+class Held {
+ public:
+  Held() = default;
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  ~Held() {
+    for (const int fd : fds_) close(fd);
+    if (gave_up_) syscall(SYS_capset, &header_, capabilities_.data());
+  }
+  int keep(int fd) {
+    if (fd >= 0) fds_.push_back(fd);
+    return fd;
+  }
+  // Clears `capability` from this thread's effective set, and so from the threads it starts.
+  bool give_up(unsigned capability) {
+    if (syscall(SYS_capget, &header_, capabilities_.data()) != 0) return false;
+    auto fewer = capabilities_;
+    fewer[capability / 32].effective &= ~(1U << (capability % 32));
+    gave_up_ = syscall(SYS_capset, &header_, fewer.data()) == 0;
+    return gave_up_;
+  }
+
+ private:
+  std::vector<int> fds_;
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> capabilities_{};
+  bool gave_up_ = false;
+};
+
+// `fd`, whose interface is `name`, after the interface has moved to a new network namespace (as
+// examples/linux_host moves its own); -1 where it cannot move.
+int moved_away(int fd, const std::string& name, Held& held) {
+  int ns = -1;
+  std::thread([&] {
+    if (unshare(CLONE_NEWNET) == 0) ns = held.keep(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+  }).join();
+  const std::string move = fmt::format("ip link set dev {} netns /proc/{}/fd/{}", name, getpid(), ns);
+  return fd >= 0 && ns >= 0 && std::system(move.c_str()) == 0 ? fd : -1;
+}
+
 // A descriptor the kernel reports as no TUN opened with IFF_TUN | IFF_NO_PI is named in a WARN:
-// what the device reads from it is dropped later without a line of its own.
+// what the device reads from it is dropped later without a line of its own. The mode is read in
+// the interface's own network namespace, not from an interface of its name in the process's.
 TEST(TunDeviceOpen, WarnsOfADescriptorThatIsNoBareTun) {
   struct Row {
     const char* name;
-    std::function<int()> open;
+    std::function<int(Held&)> open;
     std::string is;  // what the WARN says the descriptor is; empty: no WARN
   };
+  const std::string name = fmt::format("vt{}", getpid());
   const std::vector<Row> rows = {
-      {"TUN", [] { return open_tun(IFF_TUN | IFF_NO_PI); }, ""},
-      {"TUN without IFF_NO_PI", [] { return open_tun(IFF_TUN); }, "a TUN interface opened without IFF_NO_PI"},
-      {"TAP", [] { return open_tun(IFF_TAP | IFF_NO_PI); }, "a TAP interface (IFF_TAP)"},
-      {"/dev/null", [] { return open("/dev/null", O_RDWR | O_CLOEXEC); },
+      {"TUN", [](Held& held) { return held.keep(open_tun(IFF_TUN | IFF_NO_PI)); }, ""},
+      {"TUN without IFF_NO_PI", [](Held& held) { return held.keep(open_tun(IFF_TUN)); },
+       "a TUN interface opened without IFF_NO_PI"},
+      {"TAP", [](Held& held) { return held.keep(open_tun(IFF_TAP | IFF_NO_PI)); }, "a TAP interface (IFF_TAP)"},
+      {"/dev/null", [](Held& held) { return held.keep(open("/dev/null", O_RDWR | O_CLOEXEC)); },
        "no TUN interface (TUNGETIFF: Inappropriate ioctl for device)"},
+      {"TUN without IFF_NO_PI moved away",
+       [&](Held& held) { return moved_away(held.keep(open_tun(IFF_TUN, name)), name, held); },
+       "a TUN interface opened without IFF_NO_PI"},
+      {"TUN moved away from one of its name without IFF_NO_PI",
+       [&](Held& held) {
+         const int fd = moved_away(held.keep(open_tun(IFF_TUN | IFF_NO_PI, name)), name, held);
+         return held.keep(open_tun(IFF_TUN, name)) >= 0 ? fd : -1;
+       },
+       ""},
+      {"TUN moved away where its namespace may not be entered",
+       [&](Held& held) {
+         const int fd = moved_away(held.keep(open_tun(IFF_TUN | IFF_NO_PI, name)), name, held);
+         return held.give_up(CAP_SYS_ADMIN) ? fd : -1;
+       },
+       ""},
   };
   util::Runtime runtime(1);
   std::string skipped;
   for (const Row& row : rows) {
-    const int fd = row.open();
+    Held held;
+    const int opened = row.open(held);
+    const int fd = opened >= 0 ? dup(opened) : -1;  // the device's; the row's own closes with `held`
     if (fd < 0) {
       skipped += std::string(" ") + row.name;
       continue;
