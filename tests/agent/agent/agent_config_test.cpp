@@ -266,6 +266,36 @@ TEST_F(AgentConfigFile, UnknownKeysAreNamedAtWarnWithTheirLineAndTable) {
   }
 }
 
+// Each file's keys are named once, however its path is spelt; a file is forgotten once eight
+// others have been loaded after it.
+TEST_F(AgentConfigFile, UnknownKeysAreNamedOnceForEachFile) {
+  std::vector<fs::path> files;
+  for (int i = 0; i < 12; ++i)
+    write_text(files.emplace_back(dir / (std::to_string(i) + ".toml")), kIdentity + "x = 1\n");
+  fs::create_directory(dir / "sub");
+  fs::create_symlink(files[1], dir / "link.toml");
+  std::vector<std::pair<fs::path, bool>> forgotten;
+  for (int i = 3; i < 12; ++i) forgotten.emplace_back(files[i], true);
+  forgotten.emplace_back(files[3], true);
+  const std::vector<std::pair<fs::path, bool>> cases[] = {
+      // Two files of one content.
+      {{files[0], true}, {files[2], true}, {files[0], false}},
+      // Spellings of one path.
+      {{files[1], true},
+       {dir / "." / "1.toml", false},
+       {dir / "sub" / ".." / "1.toml", false},
+       {dir / "link.toml", false}},
+      forgotten,
+  };
+  for (const auto& loads : cases) {
+    for (const auto& [path, named] : loads) {
+      LogCapture logs;
+      ASSERT_TRUE(AgentConfig::load(path).has_value()) << path;
+      EXPECT_EQ(logs.texts(log::Level::warn).size(), named ? 1u : 0u) << path;
+    }
+  }
+}
+
 TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
   AgentConfig config = AgentConfig::load_or_generate(dir / "first.toml").value();
   const fs::path fresh = dir / "fresh.toml";
