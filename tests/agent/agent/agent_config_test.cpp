@@ -13,6 +13,7 @@
 #include "tests/support/env_guard.hpp"
 #include "tests/support/log_capture.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "util/fs/read_file.hpp"
 #include "valdori_agent.h"
 
 namespace valdori::agent {
@@ -318,19 +319,28 @@ TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
 }
 
 TEST_F(AgentConfigFile, AFailedSaveLeavesTheOldFileAndNoLeftovers) {
-  AgentConfig config = AgentConfig::load_or_generate(dir / "agent.toml").value();
+  const AgentConfig config = AgentConfig::load_or_generate(dir / "agent.toml").value();
   const std::string before = read_text(dir / "agent.toml");
-
-  network::Network bad;
-  bad.config_url = "https://example.com/n";
-  bad.name = std::string("\xff");
-  config.networks.emplace(util::Url::parse(bad.config_url).value(), bad);
-  auto unserialisable = config.save(dir / "agent.toml");
-  ASSERT_FALSE(unserialisable.has_value());
-  EXPECT_EQ(unserialisable.error().to_string(), "TOML serialization error: value of `name` is not valid UTF-8");
-  EXPECT_EQ(unserialisable.error().code(), -112);
-  EXPECT_EQ(read_text(dir / "agent.toml"), before);
-  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xff", "value of `name` is not valid UTF-8"},
+      // One byte more than a load reads: a network table of 76 bytes besides its name in place of
+      // the 13 of `network = []`.
+      {std::string(util::fs::kMaxDocumentBytes + 1 - (before.size() - 13 + 76), 'n'),
+       "the configuration takes 4194305 bytes, more than the 4194304 it is read back with"},
+  };
+  for (const auto& [name, failure] : cases) {
+    AgentConfig bad = config.clone();
+    network::Network network;
+    network.config_url = "https://example.com/n";
+    network.name = name;
+    bad.networks.emplace(util::Url::parse(network.config_url).value(), network);
+    auto unsaved = bad.save(dir / "agent.toml");
+    ASSERT_FALSE(unsaved.has_value());
+    EXPECT_EQ(unsaved.error().to_string(), "TOML serialization error: " + failure);
+    EXPECT_EQ(unsaved.error().code(), -112);
+    EXPECT_EQ(read_text(dir / "agent.toml"), before);
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+  }
   // How a failed write leaves the file system: tests/util/replace_file_test.cpp.
 }
 
