@@ -11,8 +11,8 @@
 
 namespace valdori::agent::housekeeping {
 
-// Far above any name a person gives a network (256 characters of four bytes each, 1024 of
-// ASCII), far below what crowds the file: thousands of networks so named still fit.
+// Far above any name a person gives a network (it takes 256 characters of four bytes each, or
+// 1024 ASCII ones), far below the file's limit: thousands of networks so named still fit.
 inline constexpr std::size_t kMaxNetworkNameBytes = 1024;
 
 // Why the document's name cannot go into the configuration file, with its beginning escaped;

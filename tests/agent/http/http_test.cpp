@@ -263,12 +263,12 @@ TEST_F(HousekeepingTest, AControllerNetworkNameTooLongForTheFileIsRefused) {
        "Failed to retrieve network config: " + refusal + " network=" + other,
        {{kControllerUrl, "one"}, {other, "two"}}},
   };
+  const auto entry = [](const std::string& url, const std::string& name) {
+    return "[[network]]\nid = \"" + url.substr(13) + "\"\nnetwork = \"10.1.0.0/24\"\nname = \"" + name + "\"\n";
+  };
   valdori::testing::ScriptedServer server(dir());
   for (const auto& c : cases) {
-    std::string list;
-    for (const auto& [url, name] : {std::pair{kControllerUrl, c.listed_name}, std::pair{other, c.other_name}}) {
-      list += "[[network]]\nid = \"" + url.substr(13) + "\"\nnetwork = \"10.1.0.0/24\"\nname = \"" + name + "\"\n";
-    }
+    const std::string list = entry(kControllerUrl, c.listed_name) + entry(other, c.other_name);
     server.set_routes({{"/nodes/me/networks/config.toml", {{"body", list}}}, {"/nodes/me/metrics", {{"status", 204}}}});
     config().controller.emplace().url = server.origin();
     config().controller->shared_secret = "c2VjcmV0";
