@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <string>
 
+#include <fmt/format.h>
+
 #include "agent/agent/config_document.hpp"
 #include "agent/agent/read_text_file.hpp"
 #include "agent/agent/warned_content.hpp"
 #include "agent/toml/document.hpp"
+#include "util/fs/read_file.hpp"
 #include "util/fs/replace_file.hpp"
 #include "util/log/log.hpp"
 #include "util/system/env.hpp"
@@ -78,6 +81,12 @@ result<void, error::Error> AgentConfig::save(const std::filesystem::path& path) 
   auto text = write_agent_config(*this);
   if (!text) return error::Error(error::Kind::TomlSerialization, text.error().message);
   VLOG_TRACE(logger(), "Successfully serialized config");
+  // Written, it would be read back by none: neither the host's next load nor the agent's.
+  if (text->size() > util::fs::kMaxDocumentBytes) {
+    return error::Error(error::Kind::TomlSerialization,
+                        fmt::format("the configuration takes {} bytes, more than the {} it is read back with",
+                                    text->size(), util::fs::kMaxDocumentBytes));
+  }
   if (const std::error_code failed = util::fs::replace_file(path, *text, kNewFileMode)) {
     return error::Error::io(failed);
   }

@@ -49,7 +49,8 @@ struct AgentConfig {
                                                                UnknownKeys unknown_keys = UnknownKeys::Warn);
   // Loads the file, or when there is none, generates a new identity and writes a new file.
   static boost::system::result<AgentConfig, error::Error> load_or_generate(const std::filesystem::path& path);
-  // Replaces the file as a whole; a new file is readable by its owner only.
+  // Replaces the file as a whole; a new file is readable by its owner only. A configuration too
+  // large for a load to read back is not written.
   boost::system::result<void, error::Error> save(const std::filesystem::path& path) const;
 
   // A deep copy, runtime state of the networks and the connection status included.

@@ -7,9 +7,9 @@
 
 namespace valdori::agent {
 
-// Whether `content` differs from the content of `path` whose warnings were logged last; it
-// becomes that content. One hash of content is kept per path, for the whole process; safe to call
-// from any thread.
+// Whether `content` differs from the content of the file at `path` whose warnings were logged
+// last; it becomes that content. One hash of content is kept for each of the last few files,
+// whatever the path that named them; safe to call from any thread.
 bool warnings_are_new(const std::filesystem::path& path, std::string_view content);
 
 }  // namespace valdori::agent

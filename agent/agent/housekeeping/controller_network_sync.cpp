@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
+#include "agent/agent/housekeeping/network_name_limit.hpp"
 #include "util/url/mask_url.hpp"
 
 namespace valdori::agent::housekeeping {
@@ -15,6 +16,10 @@ bool join_new_networks(NetworkMap& networks, const ControllerNetworks& listed) {
   bool joined = false;
   for (const auto& [url, document] : listed) {
     if (networks.contains(url)) continue;
+    if (const auto refused = overlong_name(document)) {
+      VLOG_WARN(housekeeping_logger(), "Not joining controller network {}: {}", util::mask_url(url), *refused);
+      continue;
+    }
     VLOG_TRACE(housekeeping_logger(), "Adding new controller network: {}", util::mask_url(url));
     network::Network added;
     added.config_url = std::string(url.as_string());

@@ -10,10 +10,10 @@
 
 namespace valdori::agent::housekeeping {
 
-// Joins every listed network not joined yet (enabled, with the list's name and empty states),
-// tears down and leaves every controller network the list no longer has, and saves the
-// configuration file when either happened. Networks of other schemes are left alone. After the
-// agent's shutdown nothing changes.
+// Joins every listed network not joined yet (enabled, with the list's name and empty states) but
+// one whose name the configuration file cannot take (named at WARN), tears down and leaves every
+// controller network the list no longer has, and saves the configuration file when either
+// happened. Networks of other schemes are left alone. After the agent's shutdown nothing changes.
 boost::asio::awaitable<void> sync_controller_networks(std::shared_ptr<AgentInner> inner,
                                                       const ControllerNetworks& listed);
 

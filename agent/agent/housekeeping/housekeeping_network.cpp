@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "agent/agent/housekeeping/housekeeping_log.hpp"
+#include "agent/agent/housekeeping/network_name_limit.hpp"
 #include "agent/agent/housekeeping/retrieve_network_config.hpp"
 #include "agent/network/config/derived_lists.hpp"
 #include "util/runtime/race.hpp"
@@ -74,10 +75,16 @@ NetworkHealth after_timeout(Network& entry, std::chrono::milliseconds limit, con
 }
 
 // Takes the document's name and makes the document the desired state: empty for a disabled
-// network or one this node is not a member of.
+// network or one this node is not a member of. A name too long for the configuration file fails
+// the retrieval.
 Outcome adopt_document(const AgentInner& inner, Network& entry, const NetworkConfig& document, const SpanLog& span) {
   span.log(Level::trace, "Network config retrieved successfully");
   Outcome outcome;
+  // Refused like a document that fails its checks: the configuration file could not keep it.
+  if (const auto refused = overlong_name(document)) {
+    outcome.health = after_failed_retrieval(entry, *refused, span);
+    return outcome;
+  }
   if (entry.name != document.name) {
     span.log(Level::trace, "Network name changed from '{}' to '{}'", debug_name(entry.name), debug_name(document.name));
     outcome.renamed = true;

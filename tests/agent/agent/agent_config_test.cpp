@@ -13,6 +13,7 @@
 #include "tests/support/env_guard.hpp"
 #include "tests/support/log_capture.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "util/fs/read_file.hpp"
 #include "valdori_agent.h"
 
 namespace valdori::agent {
@@ -266,6 +267,29 @@ TEST_F(AgentConfigFile, UnknownKeysAreNamedAtWarnWithTheirLineAndTable) {
   }
 }
 
+// Each file's keys are named once, however its path is spelt; a file is forgotten once eight
+// others have been loaded after it.
+TEST_F(AgentConfigFile, UnknownKeysAreNamedOnceForEachFile) {
+  for (int i = 0; i < 12; ++i) write_text(dir / (std::to_string(i) + ".toml"), kIdentity + "x = 1\n");
+  fs::create_directory(dir / "sub");
+  fs::create_symlink(dir / "1.toml", dir / "link.toml");
+  // The files loaded in turn; those marked * name the key.
+  const std::string cases[] = {
+      "0* 2* 0",                          // two files of one content
+      "1* ./1 sub/../1 link",             // spellings of one path
+      "3* 4* 5* 6* 7* 8* 9* 10* 11* 3*",  // 3 after eight others
+  };
+  for (const std::string& loads : cases) {
+    std::istringstream in(loads);
+    for (std::string name; in >> name;) {
+      LogCapture logs;
+      const bool named = name.ends_with('*');
+      ASSERT_TRUE(AgentConfig::load(dir / (name.substr(0, name.size() - named) + ".toml")).has_value()) << name;
+      EXPECT_EQ(logs.texts(log::Level::warn).size(), named ? 1u : 0u) << name;
+    }
+  }
+}
+
 TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
   AgentConfig config = AgentConfig::load_or_generate(dir / "first.toml").value();
   const fs::path fresh = dir / "fresh.toml";
@@ -288,19 +312,28 @@ TEST_F(AgentConfigFile, SaveGivesANewFileOwnerOnlyAndKeepsTheModeOfAnOldOne) {
 }
 
 TEST_F(AgentConfigFile, AFailedSaveLeavesTheOldFileAndNoLeftovers) {
-  AgentConfig config = AgentConfig::load_or_generate(dir / "agent.toml").value();
+  const AgentConfig config = AgentConfig::load_or_generate(dir / "agent.toml").value();
   const std::string before = read_text(dir / "agent.toml");
-
-  network::Network bad;
-  bad.config_url = "https://example.com/n";
-  bad.name = std::string("\xff");
-  config.networks.emplace(util::Url::parse(bad.config_url).value(), bad);
-  auto unserialisable = config.save(dir / "agent.toml");
-  ASSERT_FALSE(unserialisable.has_value());
-  EXPECT_EQ(unserialisable.error().to_string(), "TOML serialization error: value of `name` is not valid UTF-8");
-  EXPECT_EQ(unserialisable.error().code(), -112);
-  EXPECT_EQ(read_text(dir / "agent.toml"), before);
-  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xff", "value of `name` is not valid UTF-8"},
+      // One byte more than a load reads: a network table of 76 bytes besides its name in place of
+      // the 13 of `network = []`.
+      {std::string(util::fs::kMaxDocumentBytes + 1 - (before.size() - 13 + 76), 'n'),
+       "the configuration takes 4194305 bytes, more than the 4194304 it is read back with"},
+  };
+  for (const auto& [name, failure] : cases) {
+    AgentConfig bad = config.clone();
+    network::Network network;
+    network.config_url = "https://example.com/n";
+    network.name = name;
+    bad.networks.emplace(util::Url::parse(network.config_url).value(), network);
+    auto unsaved = bad.save(dir / "agent.toml");
+    ASSERT_FALSE(unsaved.has_value());
+    EXPECT_EQ(unsaved.error().to_string(), "TOML serialization error: " + failure);
+    EXPECT_EQ(unsaved.error().code(), -112);
+    EXPECT_EQ(read_text(dir / "agent.toml"), before);
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"agent.toml"});
+  }
   // How a failed write leaves the file system: tests/util/replace_file_test.cpp.
 }
 

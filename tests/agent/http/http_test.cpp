@@ -1,10 +1,12 @@
 // The controller client, the document fetch and the housekeeping time limit against real HTTP and
 // HTTPS servers on loopback, with certificates made for the run.
 #include <fstream>
+#include <map>
 
 #include <gtest/gtest.h>
 
 #include "agent/agent/housekeeping/fetch_with_redirects.hpp"
+#include "agent/agent/housekeeping/network_name_limit.hpp"
 #include "agent/controller/auth_models.hpp"
 #include "agent/controller/client.hpp"
 #include "tests/agent/agent/housekeeping/housekeeping_fixture.hpp"
@@ -240,6 +242,51 @@ TEST_F(HousekeepingTest, HttpUrlsAreFetchedWhateverTheirSpelling) {
         << url << ": " << debug(network(inner, url).health);
   }
   EXPECT_EQ(server.requests().size(), std::size(urls));
+}
+
+// A name the configuration file cannot take is refused at WARN, whether the controller lists a new
+// network so named or renames a joined one; the file keeps what it had, the other network syncs.
+TEST_F(HousekeepingTest, AControllerNetworkNameTooLongForTheFileIsRefused) {
+  const std::string too_long = "\\u001b" + std::string(kMaxNetworkNameBytes, 'x');
+  const std::string refusal =
+      "Network error: network name of 1025 bytes, more than the 1024 the configuration file "
+      "takes: \\x1b" +
+      std::string(63, 'x') + "...";
+  const std::string other = "controller://5d2c0a57-3f0e-4c39-8d7b-0e6a1f9b2c11";
+  const struct {
+    std::string listed_name, other_name, warning;
+    std::map<std::string, std::string> saved;
+  } cases[] = {
+      {too_long, "two", "Not joining controller network " + kControllerUrl + ": " + refusal, {{other, "two"}}},
+      {"one",
+       too_long,
+       "Failed to retrieve network config: " + refusal + " network=" + other,
+       {{kControllerUrl, "one"}, {other, "two"}}},
+  };
+  const auto entry = [](const std::string& url, const std::string& name) {
+    return "[[network]]\nid = \"" + url.substr(13) + "\"\nnetwork = \"10.1.0.0/24\"\nname = \"" + name + "\"\n";
+  };
+  valdori::testing::ScriptedServer server(dir());
+  for (const auto& c : cases) {
+    const std::string list = entry(kControllerUrl, c.listed_name) + entry(other, c.other_name);
+    server.set_routes({{"/nodes/me/networks/config.toml", {{"body", list}}}, {"/nodes/me/metrics", {{"status", 204}}}});
+    config().controller.emplace().url = server.origin();
+    config().controller->shared_secret = "c2VjcmV0";
+    config().networks.clear();
+    join(other, false, "two");
+    ASSERT_TRUE(config().save(config_path()));
+    auto inner = this->inner();
+    logs().clear();
+
+    run_pass(inner);
+
+    EXPECT_EQ(lines(log::Level::warn), std::vector<std::string>{c.warning});
+    std::map<std::string, std::string> saved;
+    for (const auto& [url, network] : AgentConfig::load(config_path()).value().networks) {
+      saved[network.config_url] = network.name.value();
+    }
+    EXPECT_EQ(saved, c.saved);
+  }
 }
 
 TEST_F(HousekeepingTest, ADocumentThatDoesNotArriveInTimeKeepsTheDesiredState) {
