@@ -27,6 +27,9 @@ namespace asio = boost::asio;
 using error::Error;
 using error::Kind;
 
+// Bytes of a reply body its TRACE line shows: a whole reply of the usual kind, not a flood.
+constexpr std::size_t kShownBodyWidth = 4096;
+
 spdlog::logger& client_logger() { return log::module_logger<"valdori_agent::controller::client">(); }
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
@@ -106,7 +109,7 @@ asio::awaitable<Result<std::string>> ControllerClient::request(std::string_view 
   }
   const unsigned status = (*response)->status();
   VLOG_TRACE(client_logger(), "Controller API response status: {}", http::status_text(status));
-  VLOG_TRACE(client_logger(), "Controller API response body: {}", util::text::escape_controls(*text));
+  VLOG_TRACE(client_logger(), "Controller API response body: {}", util::text::escape_controls(*text, kShownBodyWidth));
   if (status < 200 || status > 299) co_return Error::from_status(status);
   co_return std::move(*text);
 }

@@ -10,15 +10,16 @@ namespace valdori::agent::toml_doc {
 using util::text::code_point_count;
 using util::text::code_point_offset;
 using util::text::escape_controls;
+using util::text::kWhole;
 
 QuotedLine quoted_line(std::string_view line, std::size_t column) {
   // Escaped in two parts, split where the caret's character starts: its escaped form starts
   // where the first part ends. A caret past the line's end stays as far past it.
   const std::size_t split = code_point_offset(line, column - 1);
   const std::size_t past_end = column - 1 - code_point_count(line.substr(0, split));
-  std::string text = escape_controls(line.substr(0, split));
+  std::string text = escape_controls(line.substr(0, split), kWhole);
   const std::size_t caret = code_point_count(text) + past_end;  // from 0
-  text += escape_controls(line.substr(split));
+  text += escape_controls(line.substr(split), kWhole);
   const std::size_t length = code_point_count(text);
   if (length <= kQuotedWidth) return {std::move(text), caret + 1};
 

@@ -1,6 +1,7 @@
 #include "overlay_node/node/monitor.hpp"
 
 #include "util/log/log.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::node {
 
@@ -8,7 +9,7 @@ boost::asio::awaitable<void> monitor(std::shared_ptr<util::TaskSet<void>> tasks,
                                      spdlog::logger& logger) {
   while (const auto outcome = co_await tasks->join_next()) {
     if (!outcome->returned()) {
-      VLOG_ERROR(logger, "Task failed. Cancel token: {}", outcome->message);
+      VLOG_ERROR(logger, "Task failed. Cancel token: {}", util::text::escape_controls(outcome->message));
       token.cancel();
       break;
     }

@@ -29,6 +29,7 @@
 #include "p2p_core/node/guards.hpp"
 #include "util/log/log.hpp"
 #include "util/runtime/strand.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::node {
 namespace {
@@ -182,7 +183,7 @@ void spawn_udp_reader(std::shared_ptr<NodeInner> node, std::shared_ptr<UdpBindin
     try {
       std::rethrow_exception(failure);
     } catch (const std::exception& e) {
-      VLOG_ERROR(lg(), "UDP reader failed: {}", e.what());
+      VLOG_ERROR(lg(), "UDP reader failed: {}", util::text::escape_controls(e.what()));
     } catch (...) {
       VLOG_ERROR(lg(), "UDP reader failed");
     }

@@ -8,6 +8,7 @@
 
 #include "p2p_core/identity/pow.hpp"
 #include "util/log/log.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::p2p {
 namespace {
@@ -51,7 +52,7 @@ PowSolution search_pow(std::uint8_t difficulty, unsigned workers) {
         threads.emplace_back(work, slot);
       } catch (const std::system_error& e) {
         // Fewer workers only make the search slower; the calling thread always takes part.
-        VLOG_WARN(lg(), "Could not start proof-of-work worker: {}", e.what());
+        VLOG_WARN(lg(), "Could not start proof-of-work worker: {}", util::text::escape_controls(e.what()));
         break;
       }
     }

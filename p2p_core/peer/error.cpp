@@ -4,6 +4,7 @@
 
 #include "p2p_core/error/debug_form.hpp"
 #include "util/overloaded.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::p2p::peer::error {
 
@@ -29,10 +30,11 @@ std::string display(const Error& e) {
       [](const AgreementPkNotPresent&) { return std::string("Key agreement public key not present"); },
       [](const AgreementSkNotPresent&) { return std::string("Key agreement secret key not present"); },
       [](const SuperPeerLookupFailed& k) {
-        return fmt::format("Failed to resolve super peer {}: {}", k.host, k.failure);
+        return fmt::format("Failed to resolve super peer {}: {}", util::text::escape_controls(k.host), k.failure);
       },
       [](const SuperPeerResolveTimeout& k) {
-        return fmt::format("Timeout of {} ms exceeded while resolving super peer {}", k.limit_ms, k.host);
+        return fmt::format("Timeout of {} ms exceeded while resolving super peer {}", k.limit_ms,
+                           util::text::escape_controls(k.host));
       },
       [](const SuperPeerResolveEmpty&) { return std::string("Super peer resolved to no address"); },
   });

@@ -63,6 +63,14 @@ INSTANTIATE_TEST_SUITE_P(
                                   false,
                                   {"Monitoring task cancelled."},
                                   {"Task failed. Cancel token: pass broke"}},
+                      MonitorCase{"FailsWithATextOfManyLines",
+                                  [](util::CancellationToken) -> asio::awaitable<void> {
+                                    throw std::runtime_error("pass broke\nERROR forged");
+                                    co_return;
+                                  },
+                                  false,
+                                  {"Monitoring task cancelled."},
+                                  {"Task failed. Cancel token: pass broke\\nERROR forged"}},
                       MonitorCase{
                           "StopsWithTheNode",
                           [](util::CancellationToken token) -> asio::awaitable<void> { co_await token.cancelled(); },

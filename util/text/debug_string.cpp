@@ -1,5 +1,6 @@
 #include "util/text/debug_string.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -23,8 +24,11 @@ std::size_t sequence_length(std::string_view text, std::size_t i) {
 // Log viewers and JSON tools end a line at the line and paragraph separators.
 bool is_line_separator(char32_t c) { return c == 0x2028 || c == 0x2029; }
 
-// Embeddings, overrides and isolates reorder what follows them on the line.
-bool is_bidi_control(char32_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
+// Unicode's bidirectional format controls (the marks, embeddings, overrides and isolates)
+// reorder the line around them.
+bool is_bidi_control(char32_t c) {
+  return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
 
 // What can end a line, move the cursor or reorder the line for a reader.
 bool needs_escape(char32_t c) {
@@ -49,9 +53,28 @@ void for_each_code_point(std::string_view text, Sequence&& sequence, Stray&& str
   }
 }
 
+// The longest start of `text` of at most `width` bytes that ends where a UTF-8 sequence or a
+// stray byte ends.
+std::string_view shown_part(std::string_view text, std::size_t width) {
+  if (text.size() <= width) return text;
+  std::size_t end = 0;
+  for (;;) {
+    const std::size_t unit = std::max<std::size_t>(sequence_length(text, end), 1);
+    if (end + unit > width) return text.substr(0, end);
+    end += unit;
+  }
+}
+
+// What stands after a cut text: the mark and how much was left out.
+std::string cut_note(std::size_t left_out) {
+  if (left_out == 0) return {};
+  return fmt::format("{} ({} more byte{})", kCutMark, left_out, left_out == 1 ? "" : "s");
+}
+
 }  // namespace
 
-std::string debug_string(std::string_view text) {
+std::string debug_string(std::string_view whole, std::size_t width) {
+  const std::string_view text = shown_part(whole, width);
   std::string out = "\"";
   auto to = std::back_inserter(out);
   for_each_code_point(
@@ -74,10 +97,11 @@ std::string debug_string(std::string_view text) {
       },
       [&](std::uint8_t byte) { fmt::format_to(to, "\\x{{{:02x}}}", byte); });
   out += '"';
-  return out;
+  return out + cut_note(whole.size() - text.size());
 }
 
-std::string escape_controls(std::string_view text) {
+std::string escape_controls(std::string_view whole, std::size_t width) {
+  const std::string_view text = shown_part(whole, width);
   std::string out;
   out.reserve(text.size());
   const auto escape = [&out](std::uint8_t byte) { fmt::format_to(std::back_inserter(out), "\\x{:02x}", byte); };
@@ -97,7 +121,7 @@ std::string escape_controls(std::string_view text) {
         }
       },
       escape);
-  return out;
+  return out + cut_note(whole.size() - text.size());
 }
 
 }  // namespace valdori::util::text

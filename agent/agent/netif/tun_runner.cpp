@@ -7,6 +7,7 @@
 #include "util/log/log.hpp"
 #include "util/runtime/runtime.hpp"
 #include "util/runtime/task_set.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent::netif {
 namespace {
@@ -38,7 +39,7 @@ asio::awaitable<void> tun_supervisor(std::shared_ptr<AgentInner> inner, std::sha
   if (ran) {
     VLOG_TRACE(supervisor_logger(), "TUN runner finished");
   } else {
-    VLOG_ERROR(supervisor_logger(), "TUN runner failed: {}", ran.error());
+    VLOG_ERROR(supervisor_logger(), "TUN runner failed: {}", util::text::escape_controls(ran.error()));
     inner->token.cancel();
   }
 }

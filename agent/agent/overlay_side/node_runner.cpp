@@ -10,6 +10,7 @@
 #include "util/runtime/race.hpp"
 #include "util/runtime/task_set.hpp"
 #include "util/system/env.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::agent {
 namespace {
@@ -35,7 +36,7 @@ asio::awaitable<void> watch_node(util::CancellationToken token, std::shared_ptr<
 asio::awaitable<void> supervise(util::TaskSet<void>& tasks, const util::CancellationToken& token) {
   while (const auto outcome = co_await tasks.join_next()) {
     if (!outcome->returned()) {
-      VLOG_ERROR(node_logger(), "Task failed. Cancel token: {}", outcome->message);
+      VLOG_ERROR(node_logger(), "Task failed. Cancel token: {}", util::text::escape_controls(outcome->message));
       token.cancel();
     } else if (!token.is_cancelled()) {
       VLOG_TRACE(node_logger(), "Task prematurely finished. Cancel token.");

@@ -61,6 +61,7 @@ TEST_F(HttpTest, ControllerRequestsAndTheirFailures) {
       {{"/ok/nodes/me/networks/config.toml", {{"hmac_secret", kSecret}, {"body", kList}}},
        {"/ok/nodes/me/metrics", {{"hmac_secret", kSecret}, {"status", 204}}},
        {"/denied/nodes/me/networks/config.toml", {{"status", 401}, {"body", "denied\nforged line"}}},
+       {"/long/nodes/me/networks/config.toml", {{"status", 401}, {"body", std::string(5000, 'z')}}},
        {"/hung/nodes/me/networks/config.toml", {{"hang", true}}},
        {"/cut/nodes/me/networks/config.toml", {{"close_mid_body", true}, {"body", kList}}},
        {"/big/nodes/me/networks/config.toml", big},
@@ -87,6 +88,7 @@ TEST_F(HttpTest, ControllerRequestsAndTheirFailures) {
   const std::pair<const char*, Kind> failures[] = {
       {"/denied", Kind::Unauthorized}, {"/hung", Kind::RequestFailed}, {"/cut", Kind::BodyRead},
       {"/big", Kind::BodyRead},        {"/latin1", Kind::BodyUtf8},    {"/missing", Kind::NotFound},
+      {"/long", Kind::Unauthorized},
   };
   for (const auto& [base, kind] : failures) {
     const auto started = std::chrono::steady_clock::now();
@@ -96,6 +98,8 @@ TEST_F(HttpTest, ControllerRequestsAndTheirFailures) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << base;
   }
   EXPECT_TRUE(logs.has(log::Level::trace, "Controller API response body: denied\\nforged line"));
+  EXPECT_TRUE(
+      logs.has(log::Level::trace, "Controller API response body: " + std::string(4096, 'z') + "... (904 more bytes)"));
   const std::size_t sent = server.requests().size();
   EXPECT_EQ(block_on(client("/ok", "c2VjcmV0LWtleQ==").get_networks_config_toml()).error().kind(),
             Kind::Authentication);

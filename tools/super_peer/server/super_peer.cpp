@@ -23,6 +23,7 @@
 #include "tools/super_peer/server/tcp_link.hpp"
 #include "util/log/log.hpp"
 #include "util/overloaded.hpp"
+#include "util/text/debug_string.hpp"
 
 namespace valdori::super_peer {
 namespace {
@@ -46,7 +47,7 @@ auto log_failure(const char* task) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
-      VLOG_ERROR(lg(), "{} failed: {}", task, e.what());
+      VLOG_ERROR(lg(), "{} failed: {}", task, util::text::escape_controls(e.what()));
     }
   };
 }

@@ -97,14 +97,18 @@ TEST(DnsCatalog, NamesAreServedUnderTheirFullLowerCaseForm) {
 TEST(DnsCatalog, NamesThatAreNoDnsLabelAreSkipped) {
   valdori::testing::LogCapture capture;
   const std::string too_long(64, 'x');
+  const std::string huge(1 << 20, 'y');  // named in 512 bytes, and how much is left out
   const DnsCatalog catalog = build_catalog(networks({HostnameEntries{{"10.0.0.1", "a.b"},
                                                                      {"10.0.0.2", ""},
                                                                      {"10.0.0.3", too_long.c_str()},
                                                                      {"10.0.0.4", "ok"},
-                                                                     {"10.0.0.5", "c\nd"}}}));
+                                                                     {"10.0.0.5", "c\nd"},
+                                                                     {"10.0.0.6", huge.c_str()}}}));
   EXPECT_EQ(catalog.lookup(wire_name("a.b.valdori.")).outcome, Outcome::NoSuchName);
   EXPECT_EQ(addresses_of(catalog.lookup(wire_name("ok.valdori."))), std::vector{addr("10.0.0.4")});
-  EXPECT_EQ(capture.texts(log::Level::warn).size(), 3u);
+  EXPECT_EQ(capture.texts(log::Level::warn).size(), 4u);
+  EXPECT_TRUE(capture.has(log::Level::warn, "Skipping host name that is not a DNS label: \"" + std::string(512, 'y') +
+                                                "\"... (1048064 more bytes)"));
   EXPECT_TRUE(capture.has(log::Level::trace, "Adding DNS A record: ok.valdori -> 10.0.0.4"));
   EXPECT_TRUE(capture.has(log::Level::trace, "Adding DNS A record: c\\nd.valdori -> 10.0.0.5"));
   EXPECT_TRUE(capture.has(log::Level::trace, "Building DNS catalog"));
