@@ -5,12 +5,11 @@
 #include <fmt/format.h>
 
 #include "util/text/debug_string.hpp"
-#include "util/text/utf8.hpp"
 
 namespace valdori::agent::housekeeping {
 namespace {
 
-// Code points of a refused name that its error shows.
+// Bytes of a refused name that its error shows.
 constexpr std::size_t kShownNameWidth = 64;
 
 }  // namespace
@@ -18,10 +17,10 @@ constexpr std::size_t kShownNameWidth = 64;
 std::optional<error::Error> overlong_name(const network::config::NetworkConfig& document) {
   if (!document.name || document.name->size() <= kMaxNetworkNameBytes) return std::nullopt;
   const std::string_view name = *document.name;
-  const std::string_view shown = name.substr(0, util::text::code_point_offset(name, kShownNameWidth));
-  return error::Error(error::Kind::Network,
-                      fmt::format("network name of {} bytes, more than the {} the configuration file takes: {}...",
-                                  name.size(), kMaxNetworkNameBytes, util::text::escape_controls(shown)));
+  return error::Error(
+      error::Kind::Network,
+      fmt::format("network name of {} bytes, more than the {} the configuration file takes: {}", name.size(),
+                  kMaxNetworkNameBytes, util::text::escape_controls(name, kShownNameWidth)));
 }
 
 }  // namespace valdori::agent::housekeeping

@@ -255,7 +255,7 @@ TEST_F(HousekeepingTest, AControllerNetworkNameTooLongForTheFileIsRefused) {
   const std::string refusal =
       "Network error: network name of 1025 bytes, more than the 1024 the configuration file "
       "takes: \\x1b" +
-      std::string(63, 'x') + "...";
+      std::string(63, 'x') + "... (961 more bytes)";
   const std::string other = "controller://5d2c0a57-3f0e-4c39-8d7b-0e6a1f9b2c11";
   const struct {
     std::string listed_name, other_name, warning;
