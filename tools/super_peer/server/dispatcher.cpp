@@ -52,8 +52,8 @@ std::string_view verdict_text(p2p::peer::HelloVerdict verdict) {
   return "fresh";
 }
 
-// The rate limiters, and the replay window in forgetting, count on the monotonic clock: a step of
-// the wall clock opens or closes none.
+// The rate limiters count on the monotonic clock, so that a step of the wall clock opens or closes
+// none; the replay window forgets by it as well as by the wall clock.
 std::uint64_t millis_of(Clock::time_point now) {
   return static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
