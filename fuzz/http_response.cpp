@@ -1,8 +1,8 @@
 // The response side of the agent's HTTP client: bytes from a server through the client's reader
-// (status line, header fields, a body by length, chunks or the end of the connection, within the
-// body cap), over a local stream socket written in pieces, then handled as the controller client
-// and the network document fetch handle a response (status text and error, redirect target,
-// UTF-8 check).
+// (interim responses read past, status line, header fields, a body by length, chunks or the end
+// of the connection, within the body cap), over a local stream socket written in pieces, then
+// handled as the controller client and the network document fetch handle a response (status text
+// and error, redirect target, UTF-8 check).
 //
 // Input: one byte choosing the size of the pieces the server writes (1 + 7 * byte, up to 1786
 // bytes), then the bytes of the response. Small pieces make the head and the chunks span several
@@ -59,6 +59,7 @@ asio::awaitable<void> read(Socket client) {
   http::ResponseReader reader;
   if (const auto head = co_await reader.read_head(client); !head) co_return;
   const unsigned status = reader.status();
+  check(status / 100 != 1 || status == 101);  // the final response
   (void)http::status_text(status);
   (void)controller::error::Error::from_status(status).to_string();
   if (const auto location = reader.header("Location")) {

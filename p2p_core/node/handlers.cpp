@@ -36,7 +36,7 @@ boost::system::result<void, error::Error> NodeInner::take_hello_time(const PubKe
   if (!peers_.find_node_peer(sender)) {
     if (auto room = make_room_for(sender, false); !room) return room.error();
   }
-  const auto verdict = hello_times_.accept(sender, time, now, opts_.hello_max_age);
+  const auto verdict = hello_times_.accept(sender, time, now, current_time(), opts_.hello_max_age);
   if (verdict == peer::HelloVerdict::TooOld || verdict == peer::HelloVerdict::InFuture) {
     // Only a clock set wrong here or there keeps a node peer's HELLOs this far off; the node
     // whose clock is wrong learns it from this line, whichever of the two it is.

@@ -43,10 +43,10 @@ HelloReplayWindow::HelloReplayWindow(std::size_t max_senders, std::size_t times_
     : max_senders_(max_senders), times_per_sender_(times_per_sender) {}
 
 HelloVerdict HelloReplayWindow::accept(const PubKey& sender, std::uint64_t time, std::uint64_t now,
-                                       std::uint64_t max_age) {
+                                       std::uint64_t interval_now, std::uint64_t max_age) {
   if (const auto refused = hello_age_verdict(time, now, max_age)) return *refused;
   const std::lock_guard lock(mutex_);
-  forget_unguarding(now, max_age);
+  forget_unguarding(now, interval_now, max_age);
   auto found = senders_.find(sender);
   if (found == senders_.end()) {
     if (senders_.size() >= max_senders_) return HelloVerdict::Busy;
@@ -59,15 +59,18 @@ HelloVerdict HelloReplayWindow::accept(const PubKey& sender, std::uint64_t time,
   if (verdict != HelloVerdict::Fresh) return verdict;
   by_kept_from_.erase(std::pair(record.kept_from, sender));
   record.kept_from = std::max(record.times.newest(), now);
+  record.kept_from_interval = std::max(record.kept_from_interval, interval_now + (record.kept_from - now));
   by_kept_from_.emplace(record.kept_from, sender);
   return verdict;
 }
 
-void HelloReplayWindow::forget_unguarding(std::uint64_t now, std::uint64_t max_age) {
+void HelloReplayWindow::forget_unguarding(std::uint64_t now, std::uint64_t interval_now, std::uint64_t max_age) {
   while (!by_kept_from_.empty()) {
     const auto& [kept_from, sender] = *by_kept_from_.begin();
     if (hello_age_verdict(kept_from, now, max_age) != HelloVerdict::TooOld) return;
-    senders_.erase(sender);
+    const auto found = senders_.find(sender);
+    if (hello_age_verdict(found->second.kept_from_interval, interval_now, max_age) != HelloVerdict::TooOld) return;
+    senders_.erase(found);
     by_kept_from_.erase(by_kept_from_.begin());
   }
 }

@@ -65,7 +65,11 @@ class HelloTimes {
 // Each sender's record holds its own times only, so nothing another sender does can make its
 // HELLO a replay. A record is forgotten only once it guards nothing: its times have all left the
 // window, and none of its HELLOs has been taken for `max_age` (so a sender whose clock lags by
-// nearly the whole window keeps its record while it greets). A window holding `max_senders`
+// nearly the whole window keeps its record while it greets). Both must hold by the wall clock
+// the times are measured against and by the interval clock, counted from when they were taken,
+// so a wall clock put ahead and back, or back while the record is kept, brings none of its times
+// into the window again: only one set back after that, behind where it stood against the
+// interval clock when they were taken, does, as a restart does. A window holding `max_senders`
 // records that still guard something takes no new sender: its HELLO is refused as Busy, never
 // as a replay, and leaves no record. So a replay of a taken HELLO is refused for as long as its
 // time is recent, and a sender with a HELLO taken within the last `max_age` is never Busy.
@@ -87,9 +91,11 @@ class HelloReplayWindow {
 
   explicit HelloReplayWindow(std::size_t max_senders, std::size_t times_per_sender = kTimesPerSender);
 
-  // HelloTimes::accept for the record of `sender`; a HELLO refused for its age makes no record,
-  // and one of a sender without a record is Busy while the window is full.
-  HelloVerdict accept(const PubKey& sender, std::uint64_t time, std::uint64_t now, std::uint64_t max_age);
+  // HelloTimes::accept for the record of `sender` at `now` on the wall clock and `interval_now`
+  // on the interval clock; a HELLO refused for its age makes no record, and one of a sender
+  // without a record is Busy while the window is full.
+  HelloVerdict accept(const PubKey& sender, std::uint64_t time, std::uint64_t now, std::uint64_t interval_now,
+                      std::uint64_t max_age);
 
  private:
   struct Record {
@@ -97,15 +103,19 @@ class HelloReplayWindow {
     // The later of the newest time taken and the receiver's clock when it was taken: the record
     // is kept until this leaves the window.
     std::uint64_t kept_from = 0;
+    // The same on the interval clock: the reading when a HELLO was taken, plus how far
+    // `kept_from` lay ahead of the wall clock then; the latest of these.
+    std::uint64_t kept_from_interval = 0;
   };
 
-  void forget_unguarding(std::uint64_t now, std::uint64_t max_age);
+  void forget_unguarding(std::uint64_t now, std::uint64_t interval_now, std::uint64_t max_age);
 
   const std::size_t max_senders_;
   const std::size_t times_per_sender_;
   std::mutex mutex_;
   boost::unordered_flat_map<PubKey, Record, std::hash<PubKey>> senders_;
-  std::set<std::pair<std::uint64_t, PubKey>> by_kept_from_;  // the record to forget first at the front
+  // By kept_from: the record to forget first at the front, unless the interval clock still keeps it.
+  std::set<std::pair<std::uint64_t, PubKey>> by_kept_from_;
 };
 
 }  // namespace valdori::p2p::peer

@@ -151,6 +151,9 @@ TEST_F(HttpTest, DocumentFetchOverHttpAndHttps) {
        {"/r3", {{"status", 302}, {"headers", {{"Location", "/r4"}}}}},
        {"/r4", {{"status", 302}, {"headers", {{"Location", "/ok"}}}}},
        {"/ok", {{"body", doc}}},
+       {"/interim", {{"interim", {100, 103}}, {"body", doc}}},
+       {"/switching", {{"interim", {101}}, {"body", doc}}},
+       {"/endless-interim", {{"interim", std::vector(1000, 102)}, {"body", doc}}},
        {"/escaped", {{"status", 302}, {"headers", {{"Location", "/a%2fc"}}}}},
        {"/a%2fc", {{"body", doc}}},
        {"/bad-location", {{"status", 302}, {"headers", {{"Location", "/ok\x01"}}}}},
@@ -177,6 +180,11 @@ TEST_F(HttpTest, DocumentFetchOverHttpAndHttps) {
       {plain.origin() + "/to-https", std::nullopt},
       {plain.origin() + "/r1", std::nullopt},
       {plain.origin() + "/escaped", std::nullopt},  // "/a%2fc" is asked for as it is
+      {plain.origin() + "/interim", std::nullopt},
+      {plain.origin() + "/switching", Kind::ConfigParse,
+       "Configuration parse error: HTTP request failed with status '101 Switching Protocols'"},
+      {plain.origin() + "/endless-interim", Kind::HttpClient,
+       "HTTP client error: response head: more than 16 interim (1xx) responses before the final one"},
       // The password "p@ss w]" as it may stand in a URL: the last "@" ends the credentials.
       {"https://bob:p@ss w]@127.0.0.1:" + std::to_string(trusted.port()) + "/encoded", std::nullopt},
       {plain.origin() + "/loop", Kind::ConfigParse,

@@ -137,7 +137,8 @@ TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
     const char* name;
     std::uint64_t time;
     net::SocketAddr source;
-    std::size_t error;  // the error kind; SIZE_MAX: taken
+    std::size_t error;        // the error kind; SIZE_MAX: taken
+    std::uint64_t ahead = 0;  // the wall clock stood this far ahead while another sender greeted, then back
   };
   const Case cases[] = {
       {"older than the maximum age", kStart - kHelloMaxAge - 1, kOtherAddr,
@@ -148,6 +149,8 @@ TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
        node::error::Error(node::error::HelloReplayed{}).index()},
       {"the one taken, from where it came", kStart - 100, kOtherAddr,
        node::error::Error(node::error::HelloReplayed{}).index()},
+      {"the one taken, after the wall clock went past its age and back", kStart - 100, kOtherAddr,
+       node::error::Error(node::error::HelloReplayed{}).index(), kHelloMaxAge + 1},
       {"older than the one taken: the sender's clock stepped back", kStart - 30'000, kOtherAddr, SIZE_MAX},
       {"newer, from elsewhere", kStart - 99, elsewhere, SIZE_MAX},
   };
@@ -158,6 +161,9 @@ TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
     ASSERT_TRUE(deliver_hello(*peer, hello_from(other_id(), now - 100, message::ShortId::random()), kOtherAddr,
                               binding.get(), {}));
     udp.clear();
+    wall = now + c.ahead;
+    ASSERT_TRUE(node->take_hello_time(PubKey::from_bytes(std::array<std::uint8_t, 32>{9}), wall, wall));
+    wall = 0;
     const auto result =
         deliver_hello(*peer, hello_from(other_id(), c.time, message::ShortId::random()), c.source, binding.get(), {});
     EXPECT_EQ(result ? SIZE_MAX : result.error().index(), c.error);

@@ -38,28 +38,55 @@ TEST(HelloReplayWindow, RefusesReplaysAndTimesOutsideTheWindowButServesAClockTha
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     HelloReplayWindow window(16);
-    ASSERT_EQ(window.accept(key(1), kNow - 100, kNow, kMaxAge), HelloVerdict::Fresh);
-    EXPECT_EQ(window.accept(key(1), c.time, kNow, kMaxAge), c.verdict);
-    EXPECT_EQ(window.accept(key(2), kNow - 100, kNow, kMaxAge), HelloVerdict::Fresh);  // times are per sender
+    ASSERT_EQ(window.accept(key(1), kNow - 100, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+    EXPECT_EQ(window.accept(key(1), c.time, kNow, kNow, kMaxAge), c.verdict);
+    EXPECT_EQ(window.accept(key(2), kNow - 100, kNow, kNow, kMaxAge), HelloVerdict::Fresh);  // times are per sender
+  }
+}
+
+// key(1)'s HELLO of time `taken` is taken at kNow on both clocks. When the interval clock reads
+// kNow + `later`, key(3) greets while the wall clock stands `greeting` off it, and key(1)'s HELLO
+// is replayed while it stands `replay` off it.
+TEST(HelloReplayWindow, ForgetsATakenTimeOnlyOnceNoWallClockReadingCanBringItBack) {
+  struct Case {
+    const char* name;
+    std::uint64_t taken;
+    std::uint64_t later;
+    std::int64_t greeting;
+    std::int64_t replay;
+  };
+  const Case cases[] = {
+      {"the wall clock 50 s ahead for 15 s, then back", kNow - 100, 15'000, 50'000, 0},
+      {"dated ahead, the wall clock ahead past its window, then back", kNow + 30'000, kMaxAge + 1, 30'000, 0},
+      {"the wall clock put back while it is kept", kNow - 100, kMaxAge + 1, -30'000, -30'000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HelloReplayWindow window(16);
+    ASSERT_EQ(window.accept(key(1), c.taken, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+    const std::uint64_t interval = kNow + c.later;
+    const std::uint64_t greeting = interval + c.greeting;
+    ASSERT_EQ(window.accept(key(3), greeting, greeting, interval, kMaxAge), HelloVerdict::Fresh);
+    EXPECT_EQ(window.accept(key(1), c.taken, interval + c.replay, interval, kMaxAge), HelloVerdict::Replayed);
   }
 }
 
 TEST(HelloReplayWindow, ForgettingASenderOrItsOldestTimesLetsNoReplayThrough) {
   // Two senders, two times each.
   HelloReplayWindow window(2, 2);
-  ASSERT_EQ(window.accept(key(1), kNow - 3000, kNow, kMaxAge), HelloVerdict::Fresh);
-  ASSERT_EQ(window.accept(key(1), kNow - 2000, kNow, kMaxAge), HelloVerdict::Fresh);
-  ASSERT_EQ(window.accept(key(1), kNow - 1000, kNow, kMaxAge), HelloVerdict::Fresh);
-  EXPECT_EQ(window.accept(key(1), kNow - 3000, kNow, kMaxAge), HelloVerdict::Replayed);  // forgotten time
+  ASSERT_EQ(window.accept(key(1), kNow - 3000, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  ASSERT_EQ(window.accept(key(1), kNow - 2000, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  ASSERT_EQ(window.accept(key(1), kNow - 1000, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  EXPECT_EQ(window.accept(key(1), kNow - 3000, kNow, kNow, kMaxAge), HelloVerdict::Replayed);  // forgotten time
 
   // A flood of new senders finds one place, then a full window: key(1) is kept.
-  ASSERT_EQ(window.accept(key(10), kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  ASSERT_EQ(window.accept(key(10), kNow, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
   for (std::uint8_t n = 11; n < 20; ++n)
-    ASSERT_EQ(window.accept(key(n), kNow + n, kNow + n, kMaxAge), HelloVerdict::Busy);
+    ASSERT_EQ(window.accept(key(n), kNow + n, kNow + n, kNow + n, kMaxAge), HelloVerdict::Busy);
   for (const std::uint64_t replayed : {kNow - 3000, kNow - 2000, kNow - 1000})
-    EXPECT_EQ(window.accept(key(1), replayed, kNow, kMaxAge), HelloVerdict::Replayed);
+    EXPECT_EQ(window.accept(key(1), replayed, kNow, kNow, kMaxAge), HelloVerdict::Replayed);
   // Its next HELLO, greeting with its own clock, is served.
-  EXPECT_EQ(window.accept(key(1), kNow + 5000, kNow + 5000, kMaxAge), HelloVerdict::Fresh);
+  EXPECT_EQ(window.accept(key(1), kNow + 5000, kNow + 5000, kNow + 5000, kMaxAge), HelloVerdict::Fresh);
 }
 
 // key(1) greets every 5 s from kNow on; at kNow six self-made senders, their HELLOs dated
@@ -82,27 +109,27 @@ TEST(HelloReplayWindow, AFloodKeepsOutOnlyNewcomersAndOnlyWhileItsRecordsGuardSo
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     HelloReplayWindow window(4);
-    ASSERT_EQ(window.accept(key(1), kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+    ASSERT_EQ(window.accept(key(1), kNow, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
     for (std::uint8_t n = 10; n < 16; ++n)
-      EXPECT_EQ(window.accept(key(n), kNow + c.flood_offset, kNow, kMaxAge),
+      EXPECT_EQ(window.accept(key(n), kNow + c.flood_offset, kNow, kNow, kMaxAge),
                 n < 13 ? HelloVerdict::Fresh : HelloVerdict::Busy);
     std::uint64_t greeted = kNow;
     for (std::uint64_t at = kNow + 5000; at <= kNow + c.later; at += 5000) {
-      EXPECT_EQ(window.accept(key(1), at, at, kMaxAge), HelloVerdict::Fresh);
+      EXPECT_EQ(window.accept(key(1), at, at, at, kMaxAge), HelloVerdict::Fresh);
       greeted = at;
     }
-    EXPECT_EQ(window.accept(key(1), greeted, kNow + c.later, kMaxAge), HelloVerdict::Replayed);
-    EXPECT_EQ(window.accept(key(2), kNow + c.later, kNow + c.later, kMaxAge), c.newcomer);
+    EXPECT_EQ(window.accept(key(1), greeted, kNow + c.later, kNow + c.later, kMaxAge), HelloVerdict::Replayed);
+    EXPECT_EQ(window.accept(key(2), kNow + c.later, kNow + c.later, kNow + c.later, kMaxAge), c.newcomer);
   }
 }
 
 TEST(HelloReplayWindow, SendersSilentForTheWholeWindowAreForgottenHarmlessly) {
   HelloReplayWindow window(2);
-  ASSERT_EQ(window.accept(key(1), kNow, kNow, kMaxAge), HelloVerdict::Fresh);
+  ASSERT_EQ(window.accept(key(1), kNow, kNow, kNow, kMaxAge), HelloVerdict::Fresh);
   const std::uint64_t later = kNow + kMaxAge + 1;
   // key(1)'s record has left the window: a newcomer meets no floor above its own HELLO.
-  EXPECT_EQ(window.accept(key(2), later - kMaxAge, later, kMaxAge), HelloVerdict::Fresh);
-  EXPECT_EQ(window.accept(key(1), kNow, later, kMaxAge), HelloVerdict::TooOld);
+  EXPECT_EQ(window.accept(key(2), later - kMaxAge, later, later, kMaxAge), HelloVerdict::Fresh);
+  EXPECT_EQ(window.accept(key(1), kNow, later, later, kMaxAge), HelloVerdict::TooOld);
 }
 
 TEST(HelloClock, CountsUpWithinOneMillisecondAndFollowsAClockThatSteppedBack) {

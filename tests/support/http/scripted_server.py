@@ -6,6 +6,7 @@ Prints the port it listens on (127.0.0.1, chosen by the system) as its first lin
 is read again for every request, so a test can change the answers while the server runs. It maps
 a path (query left out) to an answer:
   status, headers, body                  the reply (defaults 200, none, empty)
+  interim                                the statuses of interim responses sent before it
   body_file                              the body from a file; "{pk}" is replaced by the
                                          request's valdori-pk header
   body_size                              a body of this many bytes
@@ -83,6 +84,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             payload = b"x" * route["body_size"]
         else:
             payload = route.get("body", "").encode("utf-8", "surrogateescape")
+        try:
+            self.reply(route, payload)
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True  # a client may give up before the reply, on interim responses say
+
+    def reply(self, route, payload):
+        for status in route.get("interim", []):
+            self.send_response_only(status)
+            self.end_headers()
         self.send_response(route.get("status", 200))
         for name, value in route.get("headers", {}).items():
             self.send_header(name, value)

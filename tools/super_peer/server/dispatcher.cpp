@@ -52,7 +52,8 @@ std::string_view verdict_text(p2p::peer::HelloVerdict verdict) {
   return "fresh";
 }
 
-// The rate limiters count on the monotonic clock: a step of the wall clock opens or closes none.
+// The rate limiters count on the monotonic clock, so that a step of the wall clock opens or closes
+// none; the replay window forgets by it as well as by the wall clock.
 std::uint64_t millis_of(Clock::time_point now) {
   return static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
@@ -129,7 +130,8 @@ std::vector<Outgoing> Dispatcher::on_hello(const msg::ParsedLongHeader& parsed, 
   // a sender that cannot register now is not taken, so that strangers take no room in the replay
   // window beyond the registry's.
   if (!known && !may_register(sender, arrival, now)) return {};
-  const auto verdict = hello_times_.accept(sender, hello->time(), p2p::node::system_time_ms(), kHelloMaxAge.count());
+  const auto verdict =
+      hello_times_.accept(sender, hello->time(), p2p::node::system_time_ms(), millis_of(now), kHelloMaxAge.count());
   if (verdict == p2p::peer::HelloVerdict::Busy) {
     // A call site of its own: no flood of replays or junk hides that newcomers are refused.
     VLOG_WARN_LIMITED(lg(), "Dropped HELLO of {} from {}: {}", sender, describe(arrival), verdict_text(verdict));
