@@ -80,6 +80,7 @@ TEST_F(NodePeerHousekeeping, TrafficGreetsEveryDirectPathWithTheReceiveShortId) 
   const auto second_path = add_path(second.local_endpoint());
   peer->add_path({addr("127.0.0.1", 1), first.local_endpoint()});
   peer->app_rx(now);
+  wall = now - 100'000;  // the wall clock, which HELLO times are read on, stands apart
 
   ASSERT_TRUE(step());
   EXPECT_EQ(peer->paths().size(), 2u);  // the one without a binding went
@@ -89,22 +90,40 @@ TEST_F(NodePeerHousekeeping, TrafficGreetsEveryDirectPathWithTheReceiveShortId) 
     EXPECT_EQ(hello_short_id(datagrams.front()), peer->rx_short_id());
   }
   // Each HELLO of the pass carries a time of its own, which its path records.
-  EXPECT_EQ(std::set({first_path->inner()->latest_hello->time, second_path->inner()->latest_hello->time}),
-            std::set({now.load(), now + 1}));
+  EXPECT_EQ(std::set({first_path->inner()->sent_hellos.back().time, second_path->inner()->sent_hellos.back().time}),
+            std::set({wall.load(), wall + 1}));
 }
 
 TEST_F(NodePeerHousekeeping, AReachableDirectPathClearsTheRelayPaths) {
-  auto remote = remote_socket();
-  add_path(remote.local_endpoint())->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
-  peer->relay_paths().get_or_insert(super_id().pk(), [] { return std::make_shared<p2p::peer::PeerPath>(); });
-  const auto tx_short_id = ShortId::random();
-  peer->set_tx_short_id(tx_short_id);
-  peer->app_rx(now);
+  struct Case {
+    const char* name;
+    std::uint64_t answered_ago;  // ms; both clocks moved on as far, as after a suspend
+    bool cleared;
+  };
+  const Case cases[] = {
+      {"answered just now", 1, true},
+      {"answered before an hour's suspend", 3'600'000, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    now = kStart;
+    SetUp();
+    logs.clear();
+    auto remote = remote_socket();
+    add_path(remote.local_endpoint())->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
+    now += c.answered_ago - 1;
+    peer->relay_paths().get_or_insert(super_id().pk(), [] { return std::make_shared<p2p::peer::PeerPath>(); });
+    const auto tx_short_id = ShortId::random();
+    peer->set_tx_short_id(tx_short_id);
+    peer->app_rx(now);
 
-  ASSERT_TRUE(step());
-  EXPECT_TRUE(logs.has_containing(Level::trace, "Reachable direct paths available, cleared relay paths."));
-  EXPECT_EQ(peer->relay_paths().size(), 0u);
-  EXPECT_EQ(peer->tx_short_id(), tx_short_id);
+    ASSERT_TRUE(step());
+    EXPECT_EQ(logs.has_containing(Level::trace, "Reachable direct paths available, cleared relay paths."), c.cleared);
+    EXPECT_EQ(peer->relay_paths().size(), c.cleared ? 0u : 2u);  // else every super peer relays a HELLO
+    if (c.cleared) {
+      EXPECT_EQ(peer->tx_short_id(), tx_short_id);
+    }
+  }
 }
 
 TEST_F(NodePeerHousekeeping, WithoutADirectPathEverySuperPeerRelaysAHello) {
@@ -125,7 +144,7 @@ TEST_F(NodePeerHousekeeping, WithoutADirectPathEverySuperPeerRelaysAHello) {
   const auto relays = peer->relay_paths().snapshot();
   ASSERT_EQ(relays->size(), 2u);
   std::set<std::uint64_t> times;
-  for (const auto& [key, relay] : *relays) times.insert(relay->inner()->latest_hello->time);
+  for (const auto& [key, relay] : *relays) times.insert(relay->inner()->sent_hellos.back().time);
   EXPECT_EQ(times, std::set({now.load(), now + 1}));
 
   now += 1000;
@@ -140,7 +159,9 @@ TEST_F(NodePeerHousekeeping, AHelloThatCannotBeBuiltEndsTheStep) {
   };
   for (const Case c : {Case{"direct", true}, Case{"relayed", false}}) {
     SCOPED_TRACE(c.name);
+    now = kStart;
     SetUp();
+    logs.clear();
     auto remote = remote_socket();
     if (c.direct_path) add_path(remote.local_endpoint());
     peer->set_rx_short_id(ShortId{{0x1E, 0x3F, 0x50, 0x01}});  // the long-header magic: never valid
