@@ -170,12 +170,13 @@ TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
 TEST_F(NodeHandlers, AckMakesTheDirectPathReachableAndMeasuresIt) {
   make_node();
   const auto peer = admit_other();
+  wall = now - 100'000;  // the echoed time's age is read on the wall clock, the latency on the interval clock
   // An ACK answers a path the node greeted; from anywhere else it adds none.
-  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
+  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), wall - 40), kOtherAddr, binding.get()));
   EXPECT_EQ(peer->paths().size(), 0u);
   const auto path = peer->add_path({binding->local_addr(), kOtherAddr}).first;
-  path->hello_tx(now - 40, us(now - 40));
-  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
+  path->hello_tx(wall - 40, us(now - 40));
+  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), wall - 40), kOtherAddr, binding.get()));
   EXPECT_TRUE(path->is_reachable(now, kHelloTimeout));
   EXPECT_EQ(path->inner()->latencies, std::vector<std::uint64_t>{us(40)});
   EXPECT_EQ(path->inner()->last_ack_src, kOtherAddr);
