@@ -69,7 +69,7 @@ struct ShutdownOnExit {
 asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, const std::string& addr,
                                        const p2p::PubKey& super_peer,
                                        const std::optional<p2p::crypto::SessionKey>& tx_key,
-                                       p2p::peer::LinkWriter& writer, std::uint64_t now) {
+                                       p2p::peer::LinkWriter& writer, std::uint64_t hello_time) {
   const auto interfaces = Node::my_addrs(node.opts());
   if (!interfaces) {
     span.log(log::Level::warn, "my_addrs failed: {}", p2p::node::error::display(interfaces.error()));
@@ -79,7 +79,7 @@ asio::awaitable<bool> send_first_hello(NodeInner& node, const SpanLog& span, con
   for (const auto& entry : *interfaces) addrs.push_back(entry.addr);
   const auto candidates = node.my_endpoint_candidates(addrs);
   auto hello = p2p::message::HelloSuperPeerMessage::build(node.network_id(), node.pk(), node.pow(), tx_key, super_peer,
-                                                          now, candidates);
+                                                          hello_time, candidates);
   if (!hello) {
     span.log(log::Level::warn, "building HELLO message failed: {}", p2p::message::error::display(hello.error()));
     co_return false;
@@ -173,15 +173,15 @@ asio::awaitable<void> tcp_stream_handler(tcp::socket stream, std::string addr, s
   const ShutdownOnExit shutdown_on_exit{reader.socket(), **writer};
 
   const auto entry = node->peers().find_super_peer(super_peer);
-  const std::uint64_t now = entry ? entry->hello_clock().next(node->wall_time()) : node->wall_time();
+  const std::uint64_t hello_time = entry ? entry->hello_clock().next(node->wall_time()) : node->wall_time();
   const std::uint64_t left_us = node->current_time_us();
   // Awaited into a variable first: GCC 12 miscompiles a negated co_await in a condition.
-  const bool hello_sent = co_await send_first_hello(*node, span, addr, super_peer, tx_key, **writer, now);
+  const bool hello_sent = co_await send_first_hello(*node, span, addr, super_peer, tx_key, **writer, hello_time);
   if (!hello_sent) co_return;
   // Only onto this attempt's own record: its token is the one this handler stops on, so the
   // writer never outlives the link it writes on.
   if (entry && entry->tcp_connection() == link) {
-    link->hello_tx(now, left_us);
+    link->hello_tx(hello_time, left_us);
     link->set_stream(*writer);
   }
   co_await read_frames(node, span, addr, *link, super_peer, source, reader);

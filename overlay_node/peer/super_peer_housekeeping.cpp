@@ -119,11 +119,13 @@ asio::awaitable<boost::system::result<void, p2p::node::error::Error>> super_peer
   span.log(Level::trace, "Send HELLO to super peer");
   if (auto sent = co_await hello_over_udp(*node, *super_peer, endpoint_candidates, span); !sent) co_return sent;
 
-  if (auto writer = super_peer->tcp_stream()) {
+  const auto link = super_peer->tcp_connection();
+  if (auto writer = link ? link->stream() : nullptr) {
     span.log(Level::trace, "TCP path present. Send HELLO via TCP");
-    auto hello =
-        build_hello(*node, *super_peer, super_peer->hello_clock().next(node->wall_time()), endpoint_candidates);
+    const std::uint64_t time = super_peer->hello_clock().next(node->wall_time());
+    auto hello = build_hello(*node, *super_peer, time, endpoint_candidates);
     if (!hello) co_return p2p::node::error::MessageError{hello.error()};
+    link->hello_tx(time, node->current_time_us());
     co_await valdori::node::send_super_peer_tcp(*node, std::move(*hello), std::move(writer), super_peer->key());
   } else {
     span.log(Level::trace, "No TCP path present. Do not send HELLO via TCP");

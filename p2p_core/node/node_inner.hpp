@@ -83,7 +83,7 @@ struct NodeInit {
   std::uint16_t port = 0;  // the bindings' port; 0 until a socket got one
   util::CancellationToken token;
   boost::asio::any_io_executor executor;  // where sockets bound later live
-  Clock clock = steady_time_us;           // intervals
+  Clock clock = interval_time_us;         // intervals
   Clock wall_clock = system_time_us;      // HELLO times
 };
 

@@ -22,20 +22,21 @@ std::optional<std::uint64_t> PeerPathInner::median_latency() const {
 void PeerPath::hello_tx(std::uint64_t hello_time, std::uint64_t now_us) {
   inner_.update([&](PeerPathInner& path) {
     if (path.hello.value_or(0) == 0) path.hello = now_us / 1000;
-    path.latest_hello = PeerPathInner::SentHello{hello_time, now_us};
+    if (path.sent_hellos.size() == kMaxSentHellos) path.sent_hellos.erase(path.sent_hellos.begin());
+    path.sent_hellos.push_back({hello_time, now_us});
     return true;
   });
 }
 
 void PeerPath::ack_rx(std::uint64_t now_us, std::uint64_t hello_time, const net::SocketAddr& source) {
   inner_.update([&](PeerPathInner& path) {
-    const bool latest = path.latest_hello && path.latest_hello->time == hello_time;
-    // The moment an older HELLO left is not kept: its time, whole milliseconds, stands in (a time
-    // ahead of the ACK counts as no delay).
-    const std::uint64_t left_us = latest ? path.latest_hello->left_us : std::min(hello_time, now_us / 1000) * 1000;
+    const auto sent = std::ranges::find(path.sent_hellos, hello_time, &PeerPathInner::SentHello::time);
+    if (sent != path.sent_hellos.end()) {  // one sample per HELLO: a repeated ACK adds none
+      if (path.latencies.size() == kMaxLatencySamples) path.latencies.erase(path.latencies.begin());
+      path.latencies.push_back(now_us > sent->left_us ? now_us - sent->left_us : 0);
+      path.sent_hellos.erase(sent);
+    }
     path.hello = 0;
-    if (path.latencies.size() == kMaxLatencySamples) path.latencies.erase(path.latencies.begin());
-    path.latencies.push_back(now_us > left_us ? now_us - left_us : 0);
     path.last_ack_src = source;
     path.last_ack = now_us / 1000;
     return true;

@@ -7,8 +7,10 @@
 //   greeted and not answered in time. A path never greeted is not stale.
 // - A HELLO marks the path as awaiting an answer only when none is outstanding, so that HELLOs
 //   sent every pass do not push the deadline back. An ACK answers it and adds a latency sample in
-//   microseconds: from the moment the echoed HELLO left, when it is the latest one sent over the
-//   path, else from the echoed HELLO time taken as the moment it left, to the ACK's arrival.
+//   microseconds, from the moment the echoed HELLO left to the ACK's arrival, both read on the
+//   interval clock, when that HELLO is among the last few sent over the path; an ACK of an older
+//   HELLO, or of one whose leaving was not recorded, adds none. A HELLO's time is the wall
+//   clock's, which may have stepped since: it only names the HELLO.
 // - Ranking: reachable paths before the others; among reachable ones the lower median latency
 //   first (paths without samples after those with); ties and unreachable paths by key.
 #pragma once
@@ -46,6 +48,9 @@ struct PeerPathKey {
 };
 
 inline constexpr std::size_t kMaxLatencySamples = 10;
+// HELLOs whose leaving a path keeps: a pass's HELLO, a greeting back and one after a UNITE may
+// leave before the first of them is answered.
+inline constexpr std::size_t kMaxSentHellos = 4;
 
 // One path's record, replaced whole on every change.
 struct PeerPathInner {
@@ -55,12 +60,12 @@ struct PeerPathInner {
   std::vector<std::uint64_t> latencies;  // microseconds, oldest first
   std::optional<net::SocketAddr> last_ack_src;
   std::uint64_t last_ack = 0;  // 0: never
-  // The latest HELLO sent: the time it carries and the moment it left, in µs.
+  // A HELLO sent: the time it carries and the moment it left, in µs.
   struct SentHello {
     std::uint64_t time = 0;
     std::uint64_t left_us = 0;
   };
-  std::optional<SentHello> latest_hello;
+  std::vector<SentHello> sent_hellos;  // the last kMaxSentHellos, oldest first
 
   // The middle sample; for an even count the integer mean of the two middle ones.
   std::optional<std::uint64_t> median_latency() const;

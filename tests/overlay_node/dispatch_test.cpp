@@ -117,6 +117,18 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"StaleHelloOfAStranger", [](const Dispatch& test) { return test.stale_hello(); }, "HelloTooOld("}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
 
+// A HELLO's time is the sender's wall clock: the replay window compares it with this node's wall
+// clock, however far that stands from the interval clock.
+TEST_F(Dispatch, AHellosTimeIsTakenAgainstTheWallClock) {
+  for (const bool on_wall_clock : {true, false}) {
+    make_node();
+    wall = now - 100'000;
+    Bytes hello = hello_from(other_id(), on_wall_clock ? wall.load() : now.load(), p2p::message::ShortId::random());
+    const auto result = dispatch(hello);
+    EXPECT_EQ(result ? "taken" : debug_of(result.error()), on_wall_clock ? "taken" : "HelloTimeIsInFuture");
+  }
+}
+
 TEST_F(Dispatch, ShortHeaderDataOfAKnownPeerIsDelivered) {
   make_node();
   const auto peer = admit_other();

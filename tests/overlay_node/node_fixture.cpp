@@ -103,7 +103,7 @@ boost::system::result<void, p2p::node::error::Error> NodeTest::send(const p2p::n
 
 bool NodeTest::super_peer_reachable(const Node& node) const {
   const auto super_peer = node.inner()->peers().find_super_peer(super_peer_->url().pk());
-  return super_peer && super_peer->is_reachable(p2p::node::steady_time_ms(), kHelloTimeout);
+  return super_peer && super_peer->is_reachable(p2p::node::interval_time_ms(), kHelloTimeout);
 }
 
 bool Traffic::send_next() { return send(payload(tag_, sent_.size(), 1 + sent_.size() * 37 % 900)); }

@@ -80,6 +80,7 @@ TEST_F(NodePeerHousekeeping, TrafficGreetsEveryDirectPathWithTheReceiveShortId) 
   const auto second_path = add_path(second.local_endpoint());
   peer->add_path({addr("127.0.0.1", 1), first.local_endpoint()});
   peer->app_rx(now);
+  wall = now - 100'000;  // the wall clock, which HELLO times are read on, stands apart
 
   ASSERT_TRUE(step());
   EXPECT_EQ(peer->paths().size(), 2u);  // the one without a binding went
@@ -89,22 +90,31 @@ TEST_F(NodePeerHousekeeping, TrafficGreetsEveryDirectPathWithTheReceiveShortId) 
     EXPECT_EQ(hello_short_id(datagrams.front()), peer->rx_short_id());
   }
   // Each HELLO of the pass carries a time of its own, which its path records.
-  EXPECT_EQ(std::set({first_path->inner()->latest_hello->time, second_path->inner()->latest_hello->time}),
-            std::set({now.load(), now + 1}));
+  EXPECT_EQ(std::set({first_path->inner()->sent_hellos.back().time, second_path->inner()->sent_hellos.back().time}),
+            std::set({wall.load(), wall + 1}));
 }
 
+// Answered before an hour's suspend (both clocks an hour on, as after a resume), a path is not.
 TEST_F(NodePeerHousekeeping, AReachableDirectPathClearsTheRelayPaths) {
-  auto remote = remote_socket();
-  add_path(remote.local_endpoint())->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
-  peer->relay_paths().get_or_insert(super_id().pk(), [] { return std::make_shared<p2p::peer::PeerPath>(); });
-  const auto tx_short_id = ShortId::random();
-  peer->set_tx_short_id(tx_short_id);
-  peer->app_rx(now);
+  for (const std::uint64_t answered_ago : {std::uint64_t{1}, std::uint64_t{3'600'000}}) {
+    SCOPED_TRACE(answered_ago);
+    const bool reachable = answered_ago == 1;
+    now = kStart;
+    SetUp();
+    logs.clear();
+    auto remote = remote_socket();
+    add_path(remote.local_endpoint())->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
+    now += answered_ago - 1;
+    peer->relay_paths().get_or_insert(super_id().pk(), [] { return std::make_shared<p2p::peer::PeerPath>(); });
+    const auto tx_short_id = ShortId::random();
+    peer->set_tx_short_id(tx_short_id);
+    peer->app_rx(now);
 
-  ASSERT_TRUE(step());
-  EXPECT_TRUE(logs.has_containing(Level::trace, "Reachable direct paths available, cleared relay paths."));
-  EXPECT_EQ(peer->relay_paths().size(), 0u);
-  EXPECT_EQ(peer->tx_short_id(), tx_short_id);
+    ASSERT_TRUE(step());
+    EXPECT_EQ(logs.has_containing(Level::trace, "Reachable direct paths available, cleared relay paths."), reachable);
+    EXPECT_EQ(peer->relay_paths().size(), reachable ? 0u : 2u);  // else every super peer relays a HELLO
+    EXPECT_EQ(peer->tx_short_id() == tx_short_id, reachable);
+  }
 }
 
 TEST_F(NodePeerHousekeeping, WithoutADirectPathEverySuperPeerRelaysAHello) {
@@ -125,7 +135,7 @@ TEST_F(NodePeerHousekeeping, WithoutADirectPathEverySuperPeerRelaysAHello) {
   const auto relays = peer->relay_paths().snapshot();
   ASSERT_EQ(relays->size(), 2u);
   std::set<std::uint64_t> times;
-  for (const auto& [key, relay] : *relays) times.insert(relay->inner()->latest_hello->time);
+  for (const auto& [key, relay] : *relays) times.insert(relay->inner()->sent_hellos.back().time);
   EXPECT_EQ(times, std::set({now.load(), now + 1}));
 
   now += 1000;

@@ -16,7 +16,7 @@ namespace {
 bool relay_path_confirmed(const Node& node, const p2p::PubKey& peer, const p2p::PubKey& super_peer) {
   const auto node_peer = node.inner()->peers().find_node_peer(peer);
   const auto path = node_peer ? node_peer->relay_paths().find(super_peer) : std::nullopt;
-  return path && (*path)->is_reachable(p2p::node::steady_time_ms(), kHelloTimeout);
+  return path && (*path)->is_reachable(p2p::node::interval_time_ms(), kHelloTimeout);
 }
 
 bool has_direct_path(const Node& node, const p2p::PubKey& peer) {

@@ -32,8 +32,9 @@ class SuperPeerHousekeeping : public NodeTaskTest {
 
 TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClosesOnlyWhenUdpAnswers) {
   // SilentAcrossAStep: answered, then unanswered past the timeout while the wall clock stepped
-  // back as far, so that the last answer looks recent to it.
-  enum class Udp { Fresh, Unanswered, Reachable, SilentAcrossAStep };
+  // back as far, so that the last answer looks recent to it. AnsweredBeforeASuspend: answered,
+  // then both clocks an hour on, as after a resume.
+  enum class Udp { Fresh, Unanswered, Reachable, SilentAcrossAStep, AnsweredBeforeASuspend };
   struct Case {
     const char* name;
     bool enforce_tcp;
@@ -52,14 +53,18 @@ TEST_F(SuperPeerHousekeeping, TheTcpLinkOpensWhenUdpFailedOrTcpIsEnforcedAndClos
       {"link while UDP is silent, the wall clock stepped back", false, Udp::SilentAcrossAStep, true, false,
        kStillRequired, false},
       {"enforced link while UDP answers", true, Udp::Reachable, true, false, nullptr, false},
+      {"UDP answered before an hour's suspend", false, Udp::AnsweredBeforeASuspend, false, true, kStillRequired, false},
+      {"link while UDP answered before an hour's suspend", false, Udp::AnsweredBeforeASuspend, true, false,
+       kStillRequired, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     now = kStart;
     wall = 0;
     make_node({.enforce_tcp = c.enforce_tcp});
-    if (c.udp == Udp::SilentAcrossAStep)
+    if (c.udp == Udp::SilentAcrossAStep || c.udp == Udp::AnsweredBeforeASuspend)
       udp_path()->ack_rx(p2p::node_test::us(now), now - 1, p2p::node_test::kSuperPeerAddr);
+    if (c.udp == Udp::AnsweredBeforeASuspend) now += 3'600'000;
     if (c.udp == Udp::Unanswered || c.udp == Udp::SilentAcrossAStep) {
       udp_path()->hello_tx(now, p2p::node_test::us(now));
       now += kHelloTimeout + 1;
@@ -94,7 +99,8 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
       *super_peer->udp_paths().get_or_insert(second, [] { return std::make_shared<p2p::peer::PeerPath>(); }).first;
   second_path->ack_rx(p2p::node_test::us(now), now - 1, remote.local_endpoint());
   const auto writer = std::make_shared<RecordingLinkWriter>();
-  super_peer->new_tcp_path(token)->set_stream(writer);
+  const auto link = super_peer->new_tcp_path(token);
+  link->set_stream(writer);
   wall = now - 20'000;  // the wall clock stepped back
 
   ASSERT_TRUE(step());
@@ -115,6 +121,15 @@ TEST_F(SuperPeerHousekeeping, OneHelloGoesOverEveryUdpPathAndThePublishedLink) {
   const auto stamped = udp_path()->inner()->hello;
   ASSERT_TRUE(stamped);
   EXPECT_EQ(*stamped, now.load());
+  // The link records when its HELLO left, so that the ACK measures the link.
+  Bytes link_hello = writer->frames().front();
+  auto link_parsed = must(p2p::message::LongHeader::parse(link_hello));
+  const auto link_time =
+      must(p2p::message::HelloSuperPeerMessage::parse(link_parsed.body, link_parsed.header, key_from_node(super_id())))
+          .time();
+  ASSERT_FALSE(link->path().inner()->sent_hellos.empty());
+  EXPECT_EQ(link->path().inner()->sent_hellos.back().time, link_time);
+  EXPECT_EQ(link->path().inner()->sent_hellos.back().left_us, p2p::node_test::us(now));
   EXPECT_TRUE(logs.has_containing(Level::trace, "UDP send successful"));
   EXPECT_TRUE(logs.has_containing(Level::trace, "TCP path present. Send HELLO via TCP"));
 }

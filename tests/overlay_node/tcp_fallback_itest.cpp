@@ -30,7 +30,7 @@ TEST_F(NodeTest, WithoutUdpTheNodesTalkOverTheirLinks) {
   const auto [id_a, id_b, sink_a, sink_b, a, b] = bind_pair();
   ASSERT_TRUE(published_link(a, super_peer) && published_link(b, super_peer));
   EXPECT_FALSE(
-      a.inner()->peers().find_super_peer(super_peer)->is_udp_reachable(p2p::node::steady_time_ms(), kHelloTimeout));
+      a.inner()->peers().find_super_peer(super_peer)->is_udp_reachable(p2p::node::interval_time_ms(), kHelloTimeout));
 
   Traffic a_to_b(*this, must(a.send_handle(id_b.pk())), 'a');
   Traffic b_to_a(*this, must(b.send_handle(id_a.pk())), 'b');

@@ -117,6 +117,7 @@ struct NodeSetup {
   bool second_super_peer = false;
   bool enforce_tcp = false;
   std::uint64_t housekeeping_interval = 5000;  // ms
+  bool test_clocks = true;                     // `now` and `wall`; otherwise the node's own
 };
 
 class NodeFixture : public ::testing::Test {
@@ -155,17 +156,19 @@ class NodeFixture : public ::testing::Test {
     }
     super_peer = super_peers.front();
     if (setup.second_super_peer) second_super_peer = super_peers.back();
-    node = std::make_shared<node::NodeInner>(
-        node::NodeInit{.opts = std::move(opts),
-                       .network_id = kNetworkId,
-                       .agreement_keys = own_keys,
-                       .super_peers = std::move(super_peers),
-                       .bindings = bindings,
-                       .port = setup.bound ? binding->local_addr().port() : std::uint16_t{0},
-                       .token = token,
-                       .executor = io.get_executor(),
-                       .clock = [this] { return us(now.load()); },
-                       .wall_clock = [this] { return us(wall.load() != 0 ? wall.load() : now.load()); }});
+    node::NodeInit init{.opts = std::move(opts),
+                        .network_id = kNetworkId,
+                        .agreement_keys = own_keys,
+                        .super_peers = std::move(super_peers),
+                        .bindings = bindings,
+                        .port = setup.bound ? binding->local_addr().port() : std::uint16_t{0},
+                        .token = token,
+                        .executor = io.get_executor()};
+    if (setup.test_clocks) {
+      init.clock = [this] { return us(now.load()); };
+      init.wall_clock = [this] { return us(wall.load() != 0 ? wall.load() : now.load()); };
+    }
+    node = std::make_shared<node::NodeInner>(std::move(init));
   }
 
   // The key that arms what `from` sends to the node; none when the node arms nothing.

@@ -4,6 +4,7 @@
 #include "node_fixture.hpp"
 #include "p2p_core/message/app_message.hpp"
 #include "p2p_core/message/control_messages.hpp"
+#include "tests/support/clock/clock_shim.hpp"
 
 namespace valdori::p2p::node_test {
 namespace {
@@ -175,16 +176,16 @@ TEST_F(NodeHandlers, HellosThatAreNotFreshAreRefusedAndChangeNothing) {
 TEST_F(NodeHandlers, AckMakesTheDirectPathReachableAndMeasuresIt) {
   make_node();
   const auto peer = admit_other();
+  wall = now - 100'000;  // the echoed time's age is read on the wall clock, the latency on the interval clock
   // An ACK answers a path the node greeted; from anywhere else it adds none.
-  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
+  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), wall - 40), kOtherAddr, binding.get()));
   EXPECT_EQ(peer->paths().size(), 0u);
-  peer->add_path({binding->local_addr(), kOtherAddr});
-  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), now - 40), kOtherAddr, binding.get()));
-  const auto path = peer->paths().find({binding->local_addr(), kOtherAddr});
-  ASSERT_TRUE(path);
-  EXPECT_TRUE((*path)->is_reachable(now, kHelloTimeout));
-  EXPECT_EQ((*path)->inner()->latencies, std::vector<std::uint64_t>{us(40)});
-  EXPECT_EQ((*path)->inner()->last_ack_src, kOtherAddr);
+  const auto path = peer->add_path({binding->local_addr(), kOtherAddr}).first;
+  path->hello_tx(wall - 40, us(now - 40));
+  ASSERT_TRUE(deliver_ack(*peer, ack_from(other_id(), wall - 40), kOtherAddr, binding.get()));
+  EXPECT_TRUE(path->is_reachable(now, kHelloTimeout));
+  EXPECT_EQ(path->inner()->latencies, std::vector<std::uint64_t>{us(40)});
+  EXPECT_EQ(path->inner()->last_ack_src, kOtherAddr);
   EXPECT_TRUE(peer->is_reachable(now, kHelloTimeout));
 }
 
@@ -220,17 +221,27 @@ TEST_F(NodeHandlers, AckWithAnImpossibleTimeIsRefused) {
 }
 
 TEST_F(NodeHandlers, SuperPeerAckConfirmsThePathItCameOver) {
-  make_node();
-  Received ack(ack_from(super_id(), now - 10));
-  const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), super_peer->rx_key()));
+  struct Case {
+    const char* name;
+    std::uint64_t wall_behind;  // ms the wall clock, which the echoed time is read on, stands behind
+  };
+  const Case cases[] = {{"clocks alike", 0}, {"the wall clock 100 s behind the interval clock", 100'000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    make_node();
+    wall = now - c.wall_behind;
+    Received ack(ack_from(super_id(), wall - 10));
+    const auto view = must(message::AckMessage::parse(ack.parsed.body, ack.header(), super_peer->rx_key()));
 
-  node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view);
-  EXPECT_TRUE(super_peer->is_udp_reachable(now, kHelloTimeout));
+    node->on_super_peer_ack(kSuperPeerAddr, binding.get(), *super_peer, view);
+    EXPECT_TRUE(super_peer->is_udp_reachable(now, kHelloTimeout));
 
-  const auto link = super_peer->new_tcp_path(token);
-  link->set_stream(std::make_shared<IdleLinkWriter>());
-  node->on_super_peer_ack(kSuperPeerAddr, nullptr, *super_peer, view);
-  EXPECT_TRUE(link->path().is_reachable(now, kHelloTimeout));
+    const auto link = super_peer->new_tcp_path(token);
+    link->set_stream(std::make_shared<IdleLinkWriter>());
+    node->on_super_peer_ack(kSuperPeerAddr, nullptr, *super_peer, view);
+    EXPECT_TRUE(link->path().is_reachable(now, kHelloTimeout));
+    wall = 0;
+  }
 }
 
 TEST_F(NodeHandlers, OutdatedSuperPeerAckIsIgnored) {
@@ -273,6 +284,7 @@ TEST_F(NodeUnite, AddsThePathsTheBindingsCanUseAndGreetsEachNewOne) {
   const auto peer = admit_other();
   // The binding is on IPv4 loopback: only the loopback endpoint pairs with it.
   const std::vector<net::SocketAddr> endpoints{kOtherAddr, addr("192.0.2.1", 5000), addr("::1", 5000)};
+  wall = now - 100'000;  // HELLO times are the wall clock's, path times the interval clock's
   ASSERT_TRUE(deliver_unite(other_id().pk(), endpoints));
 
   const peer::PeerPathKey key{binding->local_addr(), kOtherAddr};
@@ -286,6 +298,7 @@ TEST_F(NodeUnite, AddsThePathsTheBindingsCanUseAndGreetsEachNewOne) {
   const auto view =
       must(message::HelloNodePeerMessage::parse(hello.parsed.body, hello.header(), key_from_node(other_id())));
   EXPECT_EQ(view.short_id(), peer->rx_short_id());
+  EXPECT_EQ(view.time(), wall.load());
 
   udp.clear();
   ASSERT_TRUE(deliver_unite(other_id().pk(), endpoints));
@@ -297,6 +310,32 @@ TEST_F(NodeUnite, ForAPeerNotKnownChangesNothing) {
   ASSERT_TRUE(deliver_unite(other_id().pk(), {kOtherAddr}));
   EXPECT_TRUE(udp.empty());
   EXPECT_EQ(node->peers().size(), 1u);
+}
+
+// The clocks a node reads unless a test gives it others, moved as the machine moves them: the
+// interval clock counts a suspend, as its timeouts must, and no step of the wall clock.
+TEST_F(NodeHandlers, TheIntervalClockCountsASuspendAndNoStepOfTheWallClock) {
+  using std::chrono::hours;
+  struct Case {
+    const char* name;
+    void (*move)();
+    double interval_moved_s;
+    double wall_moved_s;
+  };
+  const Case cases[] = {
+      {"an hour's suspend", [] { test::suspend_for(hours(1)); }, 3600, 3600},
+      {"the wall clock stepped back an hour", [] { test::step_wall_clock(-hours(1)); }, 0, -3600},
+  };
+  make_node({.test_clocks = false});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const double interval = static_cast<double>(node->current_time());
+    const double wall_clock = static_cast<double>(node->wall_time());
+    c.move();
+    EXPECT_NEAR((static_cast<double>(node->current_time()) - interval) / 1000, c.interval_moved_s, 1);
+    EXPECT_NEAR((static_cast<double>(node->wall_time()) - wall_clock) / 1000, c.wall_moved_s, 1);
+    test::reset_clocks();
+  }
 }
 
 }  // namespace

@@ -58,41 +58,48 @@ TEST(PeerPathRules, AckRecordsLatencyAndAnswersTheHello) {
   EXPECT_FALSE(path.inner()->hello.has_value());
   path.hello_tx(kStart, us(kStart));
   EXPECT_EQ(path.inner()->hello, kStart);
-  for (std::uint64_t i = 1; i <= peer::kMaxLatencySamples + 1; ++i)
-    path.ack_rx(us(kStart + i), kStart, addr("127.0.0.1", 1));
+  for (std::uint64_t i = 1; i <= peer::kMaxLatencySamples + 1; ++i) {
+    path.hello_tx(kStart + i, us(kStart));
+    path.ack_rx(us(kStart + i), kStart + i, addr("127.0.0.1", 1));
+  }
+  path.ack_rx(us(kStart + 100), kStart + peer::kMaxLatencySamples + 1, addr("127.0.0.1", 1));  // repeated: no sample
   const auto inner = path.inner();
   EXPECT_EQ(inner->hello, 0u);
   ASSERT_EQ(inner->latencies.size(), peer::kMaxLatencySamples);
   EXPECT_EQ(inner->latencies.front(), us(2));  // the oldest sample went
   EXPECT_EQ(inner->latencies.back(), us(peer::kMaxLatencySamples + 1));
-  EXPECT_EQ(inner->last_ack, kStart + peer::kMaxLatencySamples + 1);
+  EXPECT_EQ(inner->last_ack, kStart + 100);
 }
 
 TEST(PeerPathRules, LatencyIsMeasuredInMicroseconds) {
   struct Sent {
-    std::uint64_t time;  // ms after kStart
-    std::uint64_t left;  // µs after kStart
+    std::int64_t time;   // ms of the wall clock after kStart
+    std::uint64_t left;  // µs of the interval clock after kStart
   };
   struct Case {
     const char* name;
     std::vector<Sent> hellos;
-    std::uint64_t echoed;    // ms after kStart
+    std::int64_t echoed;     // ms after kStart
     std::uint64_t received;  // µs after kStart
-    std::uint64_t latency;   // µs
+    std::vector<std::uint64_t> latencies;
   };
   const Case cases[] = {
-      {"the latest HELLO, from the moment it left", {{0, 250}}, 0, 600, 350},
-      {"below a millisecond across a millisecond boundary", {{0, 900}}, 0, 1100, 200},
-      {"an earlier HELLO, from its time", {{0, 250}, {10, 10'250}}, 0, 12'400, 12'400},
-      {"a HELLO never recorded, from its time", {}, 3, 3'080, 80},
-      {"an echoed time ahead of the arrival", {}, 5, 4'000, 0},
+      {"the latest HELLO, from the moment it left", {{0, 250}}, 0, 600, {350}},
+      {"below a millisecond across a millisecond boundary", {{0, 900}}, 0, 1100, {200}},
+      {"an earlier HELLO, from the moment it left", {{0, 250}, {10, 10'250}}, 0, 12'400, {12'150}},
+      {"HELLOs sent after the wall clock stepped back 31.3 s", {{-31'300, 250}, {-31'299, 5'250}}, -31'300, 600, {350}},
+      {"a HELLO never recorded: no sample", {}, 3, 3'080, {}},
+      {"a HELLO among more than the last few: no sample", {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}, 0, 600, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PeerPath path;
-    for (const auto& hello : c.hellos) path.hello_tx(kStart + hello.time, us(kStart) + hello.left);
-    path.ack_rx(us(kStart) + c.received, kStart + c.echoed, addr("127.0.0.1", 1));
-    EXPECT_EQ(path.inner()->latencies, std::vector<std::uint64_t>{c.latency});
+    for (const auto& hello : c.hellos)
+      path.hello_tx(static_cast<std::uint64_t>(static_cast<std::int64_t>(kStart) + hello.time),
+                    us(kStart) + hello.left);
+    path.ack_rx(us(kStart) + c.received, static_cast<std::uint64_t>(static_cast<std::int64_t>(kStart) + c.echoed),
+                addr("127.0.0.1", 1));
+    EXPECT_EQ(path.inner()->latencies, c.latencies);
     EXPECT_EQ(path.inner()->last_ack, kStart + c.received / 1000);
   }
 }
@@ -115,7 +122,10 @@ TEST(PeerPathRules, RankingPutsReachablePathsFirstByLatency) {
   const auto add = [&](std::uint16_t port, std::optional<std::uint64_t> latency) {
     const PeerPathKey key{addr("127.0.0.1", 1), addr("127.0.0.1", port)};
     auto path = std::make_shared<PeerPath>();
-    if (latency) path->ack_rx(us(kStart), kStart - *latency, key.remote);
+    if (latency) {
+      path->hello_tx(kStart, us(kStart - *latency));
+      path->ack_rx(us(kStart), kStart, key.remote);
+    }
     paths.get_or_insert(key, [&] { return path; });
   };
   add(4, std::nullopt);  // never answered

@@ -106,6 +106,22 @@ TEST_F(DispatcherRoute, RegistrationsFromOneAddressRefillOnTheDispatchersClock) 
   EXPECT_TRUE(answered(b_, start + 1h));
 }
 
+// So do key agreements with new keys from one address.
+TEST_F(DispatcherRoute, NewKeysFromOneAddressRefillOnTheDispatchersClock) {
+  std::vector<Bytes> hellos;  // made first, so that the wall clock barely moves while they arrive
+  for (std::uint32_t i = 0; i < Dispatcher::kAgreementBurst + 2; ++i)
+    hellos.push_back(NodeSide(test_identity(), url_).hello(++time_, {}));
+  const auto answered = [&](Clock::time_point at) {
+    Bytes hello = hellos.back();
+    hellos.pop_back();
+    return dispatcher_->dispatch(hello, Route{kSourceOfA}, at).size() == 1;
+  };
+  const Clock::time_point start = Clock::now();
+  for (std::uint32_t i = 0; i < Dispatcher::kAgreementBurst; ++i) ASSERT_TRUE(answered(start));
+  EXPECT_FALSE(answered(start));
+  EXPECT_TRUE(answered(start + 1h));
+}
+
 // A node on TCP fallback: the HELLOs it makes for its UDP path never arrive, and one replayed over
 // another link registers it there, before its own link comes up.
 TEST_F(DispatcherRoute, TheNodesOwnLinkTakesTheRouteFromAReplayersLinkAtOnceAndForGood) {

@@ -14,6 +14,7 @@
 #include "p2p_core/crypto/session_keys.hpp"
 #include "p2p_core/identity/keys.hpp"
 #include "p2p_core/net/socket_addr.hpp"
+#include "p2p_core/node/clock.hpp"
 #include "tools/super_peer/server/route.hpp"
 #include "util/container/lru_map.hpp"
 
@@ -21,7 +22,8 @@ namespace valdori::super_peer {
 
 class TcpLink;
 
-using Clock = std::chrono::steady_clock;
+// The super peer's times, its rate limits included: a suspend counts, a step of the wall clock not.
+using Clock = p2p::node::IntervalClock;
 
 struct ObservedSource {
   p2p::net::SocketAddr addr;

@@ -78,18 +78,18 @@ boost::asio::awaitable<void> TcpLink::read_frames(FrameHandler on_frame) {
       // The handler disarms in place, so it gets bytes of its own.
       std::vector<std::uint8_t> message((*frame)->message.begin(), (*frame)->message.end());
       consumed += (*frame)->consumed;
-      if (on_frame(message)) last_dispatched_ = std::chrono::steady_clock::now();
+      if (on_frame(message)) last_dispatched_ = p2p::node::IntervalClock::now();
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(consumed));
   }
   close();
 }
 
-boost::asio::awaitable<void> TcpLink::close_when_idle(std::chrono::steady_clock::duration timeout) {
+boost::asio::awaitable<void> TcpLink::close_when_idle(std::chrono::nanoseconds timeout) {
   auto self = shared_from_this();
   while (open_) {
     const auto deadline = last_dispatched_ + timeout;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (p2p::node::IntervalClock::now() >= deadline) {
       VLOG_DEBUG(lg(), "Closing idle TCP link of tcp://{}", remote_);
       close();
       break;

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <boost/asio/awaitable.hpp>
+#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstddef>
@@ -19,6 +19,7 @@
 
 #include "p2p_core/message/frame_codec.hpp"
 #include "p2p_core/net/socket_addr.hpp"
+#include "p2p_core/node/clock.hpp"
 
 namespace valdori::super_peer {
 
@@ -44,7 +45,7 @@ class TcpLink : public std::enable_shared_from_this<TcpLink> {
   boost::asio::awaitable<void> write_frames();
   // Closes the link once no frame has dispatched for `timeout`: a silent or trickling peer, or
   // one sending junk, must not hold a connection for ever.
-  boost::asio::awaitable<void> close_when_idle(std::chrono::steady_clock::duration timeout);
+  boost::asio::awaitable<void> close_when_idle(std::chrono::nanoseconds timeout);
 
  private:
   using Queue = boost::asio::experimental::channel<void(boost::system::error_code, std::vector<std::uint8_t>)>;
@@ -54,8 +55,9 @@ class TcpLink : public std::enable_shared_from_this<TcpLink> {
   p2p::message::FrameCodec codec_;
   Queue queue_;
   bool open_ = true;
-  std::chrono::steady_clock::time_point last_dispatched_ = std::chrono::steady_clock::now();
-  boost::asio::steady_timer idle_timer_;
+  // Idle time counts a suspend, as the nodes' own timeouts do.
+  p2p::node::IntervalClock::time_point last_dispatched_ = p2p::node::IntervalClock::now();
+  boost::asio::basic_waitable_timer<p2p::node::IntervalClock> idle_timer_;
 };
 
 }  // namespace valdori::super_peer
