@@ -10,6 +10,7 @@ namespace valdori::agent::toml_doc {
 using util::text::code_point_count;
 using util::text::code_point_offset;
 using util::text::escape_controls;
+using util::text::kCutMark;
 using util::text::kWhole;
 
 QuotedLine quoted_line(std::string_view line, std::size_t column) {

@@ -7,14 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "util/text/debug_string.hpp"
-
 namespace valdori::agent::toml_doc {
 
 // Code points of a quoted line at most, besides the marks of a cut.
 inline constexpr std::size_t kQuotedWidth = 160;
-// Stands where a quoted line was cut.
-inline constexpr std::string_view kCutMark = util::text::kCutMark;
 
 struct QuotedLine {
   std::string text;
